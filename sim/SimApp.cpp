@@ -1,0 +1,171 @@
+#include "SimApp.h"
+
+#include "OzmCommands.h"
+#include "SimLink.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t MaxInputLine = 1024;
+
+// The handler's only work is one byte into the pipe the main loop waits on.
+volatile std::sig_atomic_t SignalPipe = -1;
+
+extern "C" void OnSignal(int)
+{
+  const int savedErrno = errno;
+  const char byte = 's';
+  [[maybe_unused]] const auto written = ::write(SignalPipe, &byte, 1);
+  errno = savedErrno;
+}
+
+std::string Timestamp()
+{
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm local{};
+  ::localtime_r(&seconds, &local);
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                static_cast<int>(millis));
+  return text;
+}
+
+} // namespace
+
+TSimApp::TSimApp(TSimSettings settings)
+    : Settings(std::move(settings)), Line(Settings.Addresses)
+{
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+    throw std::system_error(errno, std::generic_category(), "pipe2");
+  WakeRead = fds[0];
+  WakeWrite = fds[1];
+}
+
+TSimApp::~TSimApp()
+{
+  Line.Close(); // before the pipe its end callback writes to goes away
+  ::close(WakeRead);
+  ::close(WakeWrite);
+}
+
+int TSimApp::Run()
+{
+  InstallSignals();
+  Line.SetFaults(Settings.Faults);
+  if (Settings.Verbose)
+    Line.SetTrafficCallback(&TSimApp::LogTraffic);
+  Line.SetEndCallback([fd = WakeWrite] {
+    const char byte = 'e';
+    [[maybe_unused]] const auto written = ::write(fd, &byte, 1);
+  });
+  try {
+    Line.Open();
+    std::optional<TSimLink> link;
+    if (!Settings.LinkPath.empty())
+      link.emplace(Settings.LinkPath, Line.DevicePath());
+    // The path is the sign that everything is ready, the link included.
+    std::printf("%s\n", Line.DevicePath().c_str());
+    std::fflush(stdout);
+    FollowInput();
+  } catch (const std::exception& error) {
+    Report(error.what());
+    return 1;
+  }
+  return 0;
+}
+
+void TSimApp::InstallSignals()
+{
+  SignalPipe = WakeWrite;
+  struct sigaction action{};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+void TSimApp::FollowInput()
+{
+  for (;;) {
+    pollfd fds[] = {{WakeRead, POLLIN, 0}, {Settings.NoInput ? -1 : STDIN_FILENO, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR)
+        continue;
+      throw std::system_error(errno, std::generic_category(), "poll");
+    }
+    if (fds[0].revents != 0)
+      return; // a signal, or the line hung up
+    if (fds[1].revents != 0 && !ReadInput())
+      return;
+  }
+}
+
+// Runs every complete line; false at the end of the input.
+bool TSimApp::ReadInput()
+{
+  char buffer[256];
+  const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
+  if (count < 0 && (errno == EINTR || errno == EAGAIN))
+    return true;
+  if (count <= 0)
+    return false;
+  Input.append(buffer, static_cast<std::size_t>(count));
+  for (std::size_t end = Input.find('\n'); end != std::string::npos; end = Input.find('\n')) {
+    const std::string line = Input.substr(0, end);
+    Input.erase(0, end + 1);
+    RunCommand(line);
+  }
+  if (Input.size() > MaxInputLine) {
+    Report("input line too long, ignored");
+    Input.clear();
+  }
+  return true;
+}
+
+void TSimApp::RunCommand(std::string_view line)
+{
+  TSimSettings change{.Faults = Line.Faults()};
+  const TSimFaults before = change.Faults;
+  if (const auto error = TSimOptions::ApplyCommand(line, change)) {
+    Report(*error);
+    return;
+  }
+  if (change.Faults != before)
+    Line.SetFaults(change.Faults);
+  if (change.ButtonPressed && !Line.PressButton(change.ButtonAddress))
+    Report("no controller is waiting for its button");
+  else if (Settings.Verbose)
+    Log("command " + std::string(line));
+}
+
+void TSimApp::LogTraffic(const TSimTraffic& traffic)
+{
+  std::string text = traffic.Direction == TSimTraffic::TDirection::Received ? "rx" : "tx";
+  for (std::uint8_t byte : traffic.Bytes)
+    text += " " + TOzmCommands::HexByte(byte);
+  Log(text);
+}
+
+// One whole line per call, so the line's thread and the main thread never interleave within a line.
+void TSimApp::Log(const std::string& text)
+{
+  const std::string line = Timestamp() + " " + text + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+void TSimApp::Report(const std::string& message)
+{
+  std::fprintf(stderr, "ozmet-sim: %s\n", message.c_str());
+}

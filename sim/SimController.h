@@ -1,0 +1,67 @@
+#pragma once
+
+#include "CommonDatas.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+// The settings a controller takes from the console's commands.
+struct TSimMotorSettings {
+  std::uint8_t EncoderPulses = 2;
+  std::uint8_t MaxSpeedRps = 67;
+  std::uint8_t SetSpeedRps = 16;
+  std::uint8_t Acceleration = 24; // rev/s per second
+  std::uint8_t Deceleration = 24; // rev/s per second
+  bool Backward = false;
+
+  bool operator==(const TSimMotorSettings&) const = default;
+};
+
+// One controller on the line: its settings, the motor's motion and the address procedure.
+// Pure logic without threads or I/O; the caller hands in the time, so every run is the same.
+class TSimController {
+public:
+  using TTime = std::chrono::steady_clock::time_point;
+
+  explicit TSimController(std::uint8_t address);
+
+  // Frames to its own bus address or to everyone concern it.
+  bool Accepts(std::uint8_t address) const;
+  // A complete frame whose CRC was checked. Returns the answer; broadcasts are never answered.
+  std::optional<TFrame> HandleFrame(std::span<const std::uint8_t> frame, TTime now);
+  // Brings the motion up to now; time never runs backwards.
+  void AdvanceTo(TTime now);
+
+  void PressButton();
+  bool WaitingForButton() const;
+
+  std::uint8_t Address() const;
+  const TSimMotorSettings& Settings() const;
+  bool Running() const;
+  double Velocity() const; // rev/s, negative backward
+  double Position() const; // revolutions since power-up, negative backward
+
+private:
+  void Apply(std::uint8_t command, std::uint8_t value);
+  void BeginAddressSetting(std::uint8_t address);
+  void EndAddressSetting();
+  double TargetVelocity() const;
+  double Ramp(double seconds);
+  void Travel(double revolutions);
+  TFrame StatusAnswer();
+  bool MovingBackward() const;
+
+  std::uint8_t BusAddress;
+  TSimMotorSettings Motor;
+  bool IsRunning = false;
+  double VelocityRps = 0.0;
+  double PositionRevs = 0.0;
+  double UnreportedRevs = 0.0; // travel since the last status answer
+  TTime LastUpdate{};
+
+  bool Waiting = false;
+  std::uint8_t PendingAddress = 0;
+  std::optional<std::uint8_t> ChosenAddress;
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+// What the simulated line does wrong on purpose, so the console's error handling can be exercised.
+// Counts start when the faults are set; the one-shot faults switch themselves off once they fired.
+struct TSimFaults {
+  bool Silent = false;         // no answers at all
+  bool SilentToStatus = false; // answers everything but the status request
+  unsigned CorruptEvery = 0;   // every Nth answer gets a wrong CRC; 0 = off
+  unsigned DropByteAt = 0;     // the Nth answer loses its last byte, once; 0 = off
+  unsigned ExtraByteAt = 0;    // the Nth answer gets one byte more, once; 0 = off
+  unsigned DelayMs = 0;        // every answer is sent this late
+  unsigned HangUpAfter = 0;    // the line hangs up on the Nth frame received; 0 = off
+
+  bool operator==(const TSimFaults&) const = default;
+};

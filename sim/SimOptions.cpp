@@ -1,0 +1,223 @@
+#include "SimOptions.h"
+
+#include <algorithm>
+#include <charconv>
+#include <sstream>
+
+namespace {
+
+enum class TArgument { None, Value, OptionalValue, Switch };
+enum class TScope { Flag, Command, Both };
+using TAction = std::optional<std::string> (*)(TSimSettings&, std::string_view);
+
+struct TOption {
+  std::string_view Name;
+  TArgument Argument;
+  std::string_view ArgumentName;
+  TScope Scope;
+  std::string_view Help;
+  TAction Apply;
+};
+
+constexpr unsigned MaxAddress = 254;
+constexpr unsigned MaxCount = 1'000'000;
+constexpr unsigned MaxDelayMs = 60'000;
+
+// Decimal, or hexadecimal after 0x; nothing else may follow the digits.
+std::optional<unsigned> ParseNumber(std::string_view text, unsigned max)
+{
+  int base = 10;
+  if (text.starts_with("0x") || text.starts_with("0X")) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  unsigned value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value, base);
+  if (text.empty() || error != std::errc{} || stop != end || value > max)
+    return std::nullopt;
+  return value;
+}
+
+std::string Invalid(std::string_view what, std::string_view text, unsigned max)
+{
+  return "invalid " + std::string(what) + " '" + std::string(text) + "': expected 0.." + std::to_string(max) +
+         ", decimal or 0x hex";
+}
+
+// Parses the number and hands it to `store`, or returns why it was refused.
+template <class TStore>
+std::optional<std::string> WithNumber(std::string_view text, unsigned max, std::string_view what, TStore store)
+{
+  const auto value = ParseNumber(text, max);
+  if (!value)
+    return Invalid(what, text, max);
+  store(*value);
+  return std::nullopt;
+}
+
+std::optional<std::string> SetCount(unsigned& field, std::string_view text, unsigned max = MaxCount)
+{
+  return WithNumber(text, max, "number", [&](unsigned value) { field = value; });
+}
+
+std::optional<std::string> WithAddress(std::string_view text, auto store)
+{
+  return WithNumber(text, MaxAddress, "address", [&](unsigned value) { store(static_cast<std::uint8_t>(value)); });
+}
+
+std::optional<std::string> SetSwitch(bool& field, std::string_view text)
+{
+  if (text != "on" && text != "off")
+    return "expected on or off, not '" + std::string(text) + "'";
+  field = text == "on";
+  return std::nullopt;
+}
+
+constexpr TOption Options[] = {
+    {"address", TArgument::Value, "N", TScope::Flag,
+     "put a controller at bus address N (0..254, decimal or 0x hex); repeat for several (default: one at 0)",
+     [](TSimSettings& s, std::string_view a) {
+       return WithAddress(a, [&](std::uint8_t address) { s.Addresses.push_back(address); });
+     }},
+    {"link", TArgument::Value, "PATH", TScope::Flag, "make PATH a symbolic link to the device while running",
+     [](TSimSettings& s, std::string_view a) -> std::optional<std::string> {
+       s.LinkPath = a;
+       return std::nullopt;
+     }},
+    {"silent", TArgument::Switch, "", TScope::Both, "answer nothing at all",
+     [](TSimSettings& s, std::string_view a) { return SetSwitch(s.Faults.Silent, a); }},
+    {"silent-to-status", TArgument::Switch, "", TScope::Both, "answer everything but the status request",
+     [](TSimSettings& s, std::string_view a) { return SetSwitch(s.Faults.SilentToStatus, a); }},
+    {"corrupt-every", TArgument::Value, "N", TScope::Both, "give every Nth answer a wrong CRC (0 = off)",
+     [](TSimSettings& s, std::string_view a) { return SetCount(s.Faults.CorruptEvery, a); }},
+    {"drop-byte", TArgument::Value, "N", TScope::Both, "cut the last byte off the Nth answer from now, once (0 = off)",
+     [](TSimSettings& s, std::string_view a) { return SetCount(s.Faults.DropByteAt, a); }},
+    {"extra-byte", TArgument::Value, "N", TScope::Both, "add one byte to the Nth answer from now, once (0 = off)",
+     [](TSimSettings& s, std::string_view a) { return SetCount(s.Faults.ExtraByteAt, a); }},
+    {"delay", TArgument::Value, "MS", TScope::Both, "send every answer MS milliseconds late",
+     [](TSimSettings& s, std::string_view a) { return SetCount(s.Faults.DelayMs, a, MaxDelayMs); }},
+    {"hang-up-after", TArgument::Value, "N", TScope::Both,
+     "hang the line up on the Nth frame received from now, unanswered (0 = off)",
+     [](TSimSettings& s, std::string_view a) { return SetCount(s.Faults.HangUpAfter, a); }},
+    {"button", TArgument::OptionalValue, "ADDRESS", TScope::Command,
+     "press the button of the controller at ADDRESS, or of the first one waiting for it",
+     [](TSimSettings& s, std::string_view a) {
+       s.ButtonPressed = true;
+       return a.empty() ? std::nullopt : WithAddress(a, [&](std::uint8_t address) { s.ButtonAddress = address; });
+     }},
+    {"verbose", TArgument::None, "", TScope::Flag, "log every frame received and answer sent on standard error",
+     [](TSimSettings& s, std::string_view) -> std::optional<std::string> {
+       s.Verbose = true;
+       return std::nullopt;
+     }},
+    {"no-input", TArgument::None, "", TScope::Flag,
+     "read no commands: run until SIGINT, SIGTERM or a hang-up, even with standard input at its end",
+     [](TSimSettings& s, std::string_view) -> std::optional<std::string> {
+       s.NoInput = true;
+       return std::nullopt;
+     }},
+    {"help", TArgument::None, "", TScope::Flag, "show this help and exit",
+     [](TSimSettings& s, std::string_view) -> std::optional<std::string> {
+       s.Help = true;
+       return std::nullopt;
+     }},
+};
+
+bool InScope(const TOption& option, TScope scope)
+{
+  return option.Scope == scope || option.Scope == TScope::Both;
+}
+
+const TOption* Find(std::string_view name, TScope scope)
+{
+  const auto found = std::find_if(std::begin(Options), std::end(Options),
+                                  [&](const TOption& option) { return option.Name == name && InScope(option, scope); });
+  return found == std::end(Options) ? nullptr : found;
+}
+
+// How the argument is written after the name: a switch is a bare flag but takes on|off as a command.
+std::string ArgumentText(const TOption& option, TScope scope)
+{
+  switch (option.Argument) {
+  case TArgument::None: return "";
+  case TArgument::Value: return " " + std::string(option.ArgumentName);
+  case TArgument::OptionalValue: return " [" + std::string(option.ArgumentName) + "]";
+  case TArgument::Switch: return scope == TScope::Flag ? "" : " on|off";
+  }
+  return "";
+}
+
+std::vector<std::string_view> Words(std::string_view line)
+{
+  std::vector<std::string_view> words;
+  constexpr std::string_view Blanks = " \t\r";
+  for (std::size_t start = line.find_first_not_of(Blanks); start != std::string_view::npos;
+       start = line.find_first_not_of(Blanks, start)) {
+    const std::size_t end = std::min(line.find_first_of(Blanks, start), line.size());
+    words.push_back(line.substr(start, end - start));
+    start = end;
+  }
+  return words;
+}
+
+void ListOptions(std::ostringstream& out, TScope scope, std::string_view prefix)
+{
+  constexpr std::size_t Column = 28;
+  for (const TOption& option : Options) {
+    if (!InScope(option, scope))
+      continue;
+    const std::string usage = "  " + std::string(prefix) + std::string(option.Name) + ArgumentText(option, scope);
+    out << usage << std::string(Column > usage.size() ? Column - usage.size() : 1, ' ') << option.Help << '\n';
+  }
+}
+
+} // namespace
+
+TSimOptions::TParsed TSimOptions::ParseArguments(std::span<const std::string_view> arguments)
+{
+  TParsed parsed;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string_view argument = arguments[i];
+    const TOption* option = argument.starts_with("--") ? Find(argument.substr(2), TScope::Flag) : nullptr;
+    if (!option)
+      return {{}, "unknown argument '" + std::string(argument) + "'"};
+    std::string_view value = option->Argument == TArgument::Switch ? "on" : "";
+    if (option->Argument == TArgument::Value) {
+      if (++i == arguments.size())
+        return {{}, std::string(argument) + " needs" + ArgumentText(*option, TScope::Flag)};
+      value = arguments[i];
+    }
+    if (auto error = option->Apply(parsed.Settings, value))
+      return {{}, *error};
+  }
+  if (parsed.Settings.Addresses.empty())
+    parsed.Settings.Addresses.push_back(0);
+  return parsed;
+}
+
+std::optional<std::string> TSimOptions::ApplyCommand(std::string_view line, TSimSettings& settings)
+{
+  const auto words = Words(line);
+  if (words.empty())
+    return std::nullopt;
+  const TOption* option = Find(words[0], TScope::Command);
+  if (!option)
+    return "unknown command '" + std::string(words[0]) + "'";
+  const bool needsValue = option->Argument == TArgument::Value || option->Argument == TArgument::Switch;
+  if (words.size() > 2 || (words.size() == 1 && needsValue))
+    return "usage: " + std::string(option->Name) + ArgumentText(*option, TScope::Command);
+  return option->Apply(settings, words.size() == 2 ? words[1] : std::string_view());
+}
+
+std::string TSimOptions::HelpText()
+{
+  std::ostringstream out;
+  out << "Usage: ozmet-sim [--address N ...] [--link PATH] [fault flags] [--verbose] [--help]\n"
+         "Simulates Ozmet motor controllers on a pseudo-terminal and prints its device path first.\n"
+         "Runs until SIGINT, SIGTERM, the end of standard input or the line hanging up.\n\nFlags:\n";
+  ListOptions(out, TScope::Flag, "--");
+  out << "\nCommands on standard input, one a line:\n";
+  ListOptions(out, TScope::Command, "");
+  return out.str();
+}

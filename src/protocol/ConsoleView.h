@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+// Colours of the operation log's lines; InForce keeps the colour of the line written before.
+enum class TLogColour { InForce, Blue, Green, Red };
+
+// What the protocol and the exchange need of the window, so that they are tested without one.
+// Every call runs on the window's thread.
+class TConsoleView {
+public:
+  virtual ~TConsoleView() = default;
+
+  virtual void AppendLog(const std::string& text, TLogColour colour, bool bold) = 0;
+  virtual bool ScrollLogToEnd() = 0;
+  virtual void AppendMemo(const std::string& line) = 0;
+  virtual void ShowMotorState() = 0;
+  virtual void DisablePollTimer() = 0;
+  virtual void DisableStopMotorTimer() = 0;
+  // Sets EventPortString: the exchange worker may go on.
+  virtual void AnswerReceived() = 0;
+
+  // The port buttons and the bottom panel's description.
+  virtual void ShowMessage(const std::string& text) = 0;
+  virtual void SetPortPanelText(const std::string& text) = 0;
+  virtual void UpdatePortButtons(bool portOpen) = 0;
+};

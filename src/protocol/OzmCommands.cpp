@@ -1,0 +1,142 @@
+#include "OzmCommands.h"
+
+#include "ConsoleView.h"
+
+#include <algorithm>
+#include <cmath>
+
+TOzmCommands::TOzmCommands(TCommonDatas& datas, TConsoleView& view)
+    : Datas(datas), View(view)
+{
+}
+
+std::uint8_t TOzmCommands::Crc8Step(std::uint8_t data, std::uint8_t crc)
+{
+  for (int bit = 0; bit < 8; ++bit) {
+    if ((data ^ crc) & 0x01)
+      crc = static_cast<std::uint8_t>(((crc ^ 0x18) >> 1) | 0x80);
+    else
+      crc = static_cast<std::uint8_t>(crc >> 1);
+    data = static_cast<std::uint8_t>(data >> 1);
+  }
+  return crc;
+}
+
+std::uint8_t TOzmCommands::Crc8(std::uint8_t count, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3,
+                                std::uint8_t b4, std::uint8_t b5)
+{
+  const std::uint8_t bytes[] = {b1, b2, b3, b4, b5};
+  // b1 is always folded in; there are no bytes past the fifth.
+  return Crc8(std::span(bytes, std::clamp<std::size_t>(count, 1, 5)));
+}
+
+std::uint8_t TOzmCommands::Crc8(std::span<const std::uint8_t> bytes)
+{
+  std::uint8_t crc = 0;
+  for (std::uint8_t b : bytes)
+    crc = Crc8Step(b, crc);
+  return crc;
+}
+
+std::string TOzmCommands::HexByte(std::uint8_t value)
+{
+  static constexpr char Digits[] = "0123456789ABCDEF";
+  return {Digits[value >> 4], Digits[value & 0x0F]};
+}
+
+std::uint8_t TOzmCommands::RpmToRps(double rpm)
+{
+  const double rps = rpm / 60.0;
+  if (!(rps > 0.0)) // also NaN
+    return 0;
+  double whole = std::trunc(rps);
+  if (rps - whole >= 0.5)
+    whole += 1.0;
+  return static_cast<std::uint8_t>(std::min(whole, 255.0));
+}
+
+TStatusRequest TOzmCommands::StatusRequestFor(std::uint8_t address)
+{
+  return {FrameMarker, address, CmdGetStatus, Crc8(2, address, CmdGetStatus)};
+}
+
+void TOzmCommands::QueueFrame(std::uint8_t command, std::uint8_t value)
+{
+  QueueAddressedFrame(Datas.MotorAddress, command, value);
+}
+
+void TOzmCommands::QueueBroadcastFrame(std::uint8_t command, std::uint8_t value)
+{
+  QueueAddressedFrame(BroadcastAddress, command, value);
+}
+
+void TOzmCommands::QueueAddressedFrame(std::uint8_t address, std::uint8_t command, std::uint8_t value)
+{
+  const std::uint8_t slot = Datas.QueueCount;
+  if (slot >= QueueSlots) // the seven slots are full: the frame is dropped
+    return;
+  TFrame& frame = Datas.CommandQueue[slot];
+  frame = {FrameMarker, address, command, value, Crc8(3, address, command, value)};
+  std::string line;
+  for (std::uint8_t b : frame)
+    line += HexByte(b);
+  View.AppendMemo(line);
+  Datas.QueueCount = static_cast<std::uint8_t>(slot + 1);
+}
+
+void TOzmCommands::BuildStatusRequest()
+{
+  Datas.StatusRequest = StatusRequestFor(Datas.MotorAddress);
+}
+
+void TOzmCommands::PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t /*errors*/)
+{
+  const std::span<const std::uint8_t> block(data, data ? static_cast<std::size_t>(std::max(count, 0)) : 0);
+  std::string text;
+  for (std::uint8_t b : block)
+    text += "$" + HexByte(b);
+
+  if (Datas.StatusPolling) {
+    // Only a whole five-byte block can be an answer; a shorter or longer one fails like a bad checksum.
+    if (block.size() == TFrame{}.size()) {
+      TFrame answer;
+      std::copy(block.begin(), block.end(), answer.begin());
+      DecodeAnswer(answer);
+    } else {
+      View.AppendLog(CrcErrorText, TLogColour::Red, false);
+    }
+  }
+  View.AppendLog(text, TLogColour::InForce, false);
+  View.ScrollLogToEnd();
+  View.AnswerReceived();
+}
+
+void TOzmCommands::DecodeAnswer(const TFrame& answer)
+{
+  if (Crc8(std::span(answer).first(4)) != answer[4]) {
+    View.AppendLog(CrcErrorText, TLogColour::Red, false);
+    return;
+  }
+  const std::uint8_t status = answer[1];
+  Datas.FeedbackOn = status & 0x80;
+  if (status & 0x40)
+    Datas.CounterOverflow = true; // sticky until the operator clears the counters
+  const bool backward = status & 0x10;
+  Datas.DirectionSign = backward ? -1 : +1;
+  Datas.ActualDirection = backward ? 1 : 0;
+
+  const std::int32_t count = (status & 0x0F) * 256 + answer[2];
+  // Signed 32-bit sum that wraps like the controller's counter instead of overflowing.
+  const auto sum = static_cast<std::uint32_t>(Datas.MotorRevCounter) +
+                   static_cast<std::uint32_t>(count * Datas.DirectionSign);
+  Datas.SetMotorRevCounter(static_cast<std::int32_t>(sum));
+
+  const std::uint8_t speed = answer[3];
+  if (speed == 0 && Datas.MotorStopped) {
+    View.DisablePollTimer();
+    Datas.StatusPolling = false;
+  }
+  Datas.CurrentSpeedRpm = speed * 60.0 / Datas.GearRatio;
+  Datas.StatusPolling = false;
+  View.ShowMotorState();
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "CommonDatas.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+class TConsoleView;
+
+// Command codes and the frame marker of the controller's line protocol.
+inline constexpr std::uint8_t FrameMarker = 0xE6;
+inline constexpr std::uint8_t BroadcastAddress = 0xFF;
+inline constexpr std::uint8_t CmdGetStatus = 0x50;
+inline constexpr std::uint8_t CmdRun = 0x51;
+inline constexpr std::uint8_t CmdStop = 0x52;
+inline constexpr std::uint8_t CmdAddressSetBegin = 0xA0;
+inline constexpr std::uint8_t CmdAddressSetEnd = 0xA1;
+inline constexpr std::uint8_t CmdSetEncoder = 0xA2;
+inline constexpr std::uint8_t CmdSetSpeed = 0xA3;
+inline constexpr std::uint8_t CmdSetMaxSpeed = 0xA4;
+inline constexpr std::uint8_t CmdSetAccel = 0xA5;
+inline constexpr std::uint8_t CmdSetDecel = 0xA6;
+inline constexpr std::uint8_t CmdSetDirection = 0xA7;
+
+inline constexpr const char* CrcErrorText =
+    "CRC error - data transferring failure. Speed and shaft position information can be incorrect.";
+
+// Builds the frames of the command queue, checks the CRC-8 of answers and turns a good status answer
+// into drive status. Holds no state of its own: the queue and the status live in TCommonDatas.
+class TOzmCommands {
+public:
+  TOzmCommands(TCommonDatas& datas, TConsoleView& view);
+
+  // CRC-8/MAXIM-DOW: polynomial 0x31 taken least significant bit first, start 0, no final XOR.
+  static std::uint8_t Crc8Step(std::uint8_t data, std::uint8_t crc);
+  static std::uint8_t Crc8(std::uint8_t count, std::uint8_t b1, std::uint8_t b2 = 0, std::uint8_t b3 = 0,
+                           std::uint8_t b4 = 0, std::uint8_t b5 = 0);
+  static std::uint8_t Crc8(std::span<const std::uint8_t> bytes);
+
+  // Two upper-case hexadecimal digits, the form every byte and command code is shown in.
+  static std::string HexByte(std::uint8_t value);
+  // Motor rpm to whole revolutions per second, rounded half up; kept within a byte.
+  static std::uint8_t RpmToRps(double rpm);
+  static TStatusRequest StatusRequestFor(std::uint8_t address);
+
+  void QueueFrame(std::uint8_t command, std::uint8_t value);
+  void QueueBroadcastFrame(std::uint8_t command, std::uint8_t value);
+  // Rebuilds the status request of the record for the current MotorAddress.
+  void BuildStatusRequest();
+
+  // The window's receive handler: logs the block, decodes it while a status answer is awaited,
+  // and tells the exchange worker that an answer came, for every block.
+  void PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors);
+  void DecodeAnswer(const TFrame& answer);
+
+private:
+  void QueueAddressedFrame(std::uint8_t address, std::uint8_t command, std::uint8_t value);
+
+  TCommonDatas& Datas;
+  TConsoleView& View;
+};

@@ -1,0 +1,288 @@
+#include "OzmCommands.h"
+#include "PtyClient.h"
+#include "SimLine.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+using namespace std::chrono_literals;
+using TBytes = TPtyClient::TBytes;
+using TClock = std::chrono::steady_clock;
+
+// Generous, since a read returns as soon as the bytes are there; Quiet is how long silence must last.
+constexpr auto Deadline = 2000ms;
+constexpr auto AnswerLimit = 300ms;
+constexpr auto Quiet = 400ms;
+
+TBytes Status(std::uint8_t address)
+{
+  const TStatusRequest request = TOzmCommands::StatusRequestFor(address);
+  return {request.begin(), request.end()};
+}
+
+TBytes Command(std::uint8_t address, std::uint8_t command, std::uint8_t value = 0)
+{
+  return {FrameMarker, address, command, value, TOzmCommands::Crc8(3, address, command, value)};
+}
+
+TBytes Sealed(TBytes bytes)
+{
+  bytes.push_back(TOzmCommands::Crc8(bytes));
+  return bytes;
+}
+
+// A controller at rest with the default encoder answers the status request like this.
+TBytes IdleStatus(std::uint8_t address)
+{
+  return Sealed({address, 0x80, 0x00, 0x00});
+}
+
+TBytes Join(std::initializer_list<TBytes> parts)
+{
+  TBytes all;
+  for (const TBytes& part : parts)
+    all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+bool CrcRight(const TBytes& answer)
+{
+  return answer.size() >= 5 && TOzmCommands::Crc8(std::span(answer).first(4)) == answer[4];
+}
+
+class TSimLineTest : public testing::Test {
+protected:
+  void Open(const std::vector<std::uint8_t>& addresses = {0})
+  {
+    Line.emplace(addresses);
+    Line->Open();
+    ASSERT_TRUE(Client.Open(Line->DevicePath())) << Line->DevicePath();
+  }
+
+  void Send(const TBytes& bytes)
+  {
+    ASSERT_TRUE(Client.Write(bytes));
+  }
+
+  TBytes Exchange(const TBytes& request, std::size_t answerSize = 5)
+  {
+    EXPECT_TRUE(Client.Write(request));
+    return Client.ReadExactly(answerSize, Deadline);
+  }
+
+  void ExpectNothing()
+  {
+    EXPECT_EQ(Client.ReadAvailable(Quiet), TBytes{});
+  }
+
+  std::optional<TSimLine> Line;
+  TPtyClient Client;
+};
+
+TEST_F(TSimLineTest, StatusRequestAnsweredInTime)
+{
+  Open();
+  const auto start = TClock::now();
+  Send({0xE6, 0x00, 0x50, 0xDB});
+  const TBytes answer = Client.ReadExactly(5, AnswerLimit);
+  EXPECT_LT(TClock::now() - start, AnswerLimit);
+  EXPECT_EQ(answer, IdleStatus(0));
+  ExpectNothing();
+}
+
+TEST_F(TSimLineTest, EveryCommandAnsweredWithItsEcho)
+{
+  Open({0x21});
+  const std::vector<std::pair<std::uint8_t, std::uint8_t>> commands = {
+      {CmdRun, 0},          {CmdStop, 0},           {CmdSetEncoder, 4},   {CmdSetSpeed, 0x0A}, {CmdSetMaxSpeed, 80},
+      {CmdSetAccel, 12},    {CmdSetDecel, 3},       {CmdSetDirection, 1}, {CmdAddressSetBegin, 0x21},
+      {CmdAddressSetEnd, 0x21}};
+  for (const auto& [command, value] : commands)
+    EXPECT_EQ(Exchange(Command(0x21, command, value)), Sealed({0x21, command, value, 0x00}))
+        << TOzmCommands::HexByte(command);
+}
+
+TEST_F(TSimLineTest, BroadcastsAndOtherAddressesGetNoAnswer)
+{
+  Open();
+  // Whatever is read first must answer the status request written after the unanswered frame.
+  for (const TBytes& unanswered : {Command(BroadcastAddress, CmdSetSpeed, 20), Command(BroadcastAddress, CmdStop),
+                                   Status(BroadcastAddress), Command(7, CmdRun), Status(1)})
+    EXPECT_EQ(Exchange(Join({unanswered, Status(0)})), IdleStatus(0));
+  ExpectNothing();
+}
+
+TEST_F(TSimLineTest, TwoControllersAnswerAtTheirOwnAddresses)
+{
+  Open({0, 1});
+  EXPECT_EQ(Exchange(Status(1)), IdleStatus(1));
+  EXPECT_EQ(Exchange(Status(0)), IdleStatus(0));
+  EXPECT_EQ(Exchange(Join({Command(1, CmdSetSpeed, 9), Status(0)}), 10),
+            Join({Sealed({1, CmdSetSpeed, 9, 0}), IdleStatus(0)}));
+  EXPECT_EQ(Exchange(Join({Command(BroadcastAddress, CmdSetAccel, 5), Status(1)})), IdleStatus(1));
+  EXPECT_EQ(Line->Controllers().at(0).Settings().Acceleration, 5) << "both took the broadcast";
+  EXPECT_EQ(Line->Controllers().at(1).Settings().Acceleration, 5);
+}
+
+TEST_F(TSimLineTest, StreamSplitOrJoinedOrAfterGarbage)
+{
+  Open();
+  for (std::uint8_t byte : Status(0))
+    Send({byte});
+  EXPECT_EQ(Client.ReadExactly(5, Deadline), IdleStatus(0));
+  EXPECT_EQ(Exchange(Join({Status(0), Command(0, CmdSetSpeed, 3)}), 10),
+            Join({IdleStatus(0), Sealed({0, CmdSetSpeed, 3, 0})}));
+  EXPECT_EQ(Exchange(Join({{0x00, 0x13, 0xE6, 0x77, 0xE6, 0x00, CmdSetSpeed}, Status(0)})), IdleStatus(0));
+  EXPECT_EQ(Exchange(Join({{0xE6, 0x00, CmdRun, 0x00, 0x00}, Status(0)})), IdleStatus(0)) << "bad CRC ignored";
+  ExpectNothing();
+}
+
+TEST_F(TSimLineTest, RunShowsRisingSpeedThenStopBringsItDown)
+{
+  Open();
+  ASSERT_EQ(Exchange(Command(0, CmdSetSpeed, 10)).size(), 5u);
+  ASSERT_EQ(Exchange(Command(0, CmdRun)).size(), 5u);
+  auto pollUntil = [&](std::uint8_t speed, bool rising) {
+    std::uint8_t last = rising ? 0 : 10;
+    unsigned revolutions = 0;
+    for (const auto deadline = TClock::now() + 3s; last != speed && TClock::now() < deadline;) {
+      const TBytes answer = Exchange(Status(0));
+      ASSERT_TRUE(CrcRight(answer));
+      EXPECT_EQ(answer[1] & 0x10, 0) << "forward";
+      EXPECT_TRUE(rising ? answer[3] >= last : answer[3] <= last);
+      revolutions += (answer[1] & 0x0Fu) * 256u + answer[2];
+      last = answer[3];
+    }
+    EXPECT_EQ(last, speed);
+    EXPECT_GT(revolutions, 0u);
+  };
+  pollUntil(10, true);
+  ASSERT_EQ(Exchange(Command(0, CmdStop)).size(), 5u);
+  pollUntil(0, false);
+}
+
+TEST_F(TSimLineTest, AddressProcedureEndToEnd)
+{
+  Open({0, 1});
+  EXPECT_FALSE(Line->PressButton()) << "nobody waits yet";
+  Send(Command(BroadcastAddress, CmdAddressSetBegin, 5));
+  ASSERT_TRUE(Line->WaitForFrames(1, Deadline)) << "the button is pressed once the line took the frame";
+  EXPECT_FALSE(Line->PressButton(3));
+  EXPECT_TRUE(Line->PressButton(1));
+  EXPECT_EQ(Exchange(Status(1)), IdleStatus(1)) << "the old address holds until the end";
+  EXPECT_EQ(Exchange(Join({Command(BroadcastAddress, CmdAddressSetEnd, 5), Status(1), Status(5)})), IdleStatus(5));
+  EXPECT_EQ(Exchange(Status(0)), IdleStatus(0)) << "the one not pressed stays";
+}
+
+// What the console reads for each status request in turn: the length, and whether the CRC is right.
+struct TExpectedAnswer {
+  std::size_t Length;
+  bool CrcGood = true;
+};
+
+struct TFaultCase {
+  const char* Name;
+  TSimFaults Faults;
+  std::vector<TExpectedAnswer> Answers;
+};
+
+void PrintTo(const TFaultCase& c, std::ostream* out)
+{
+  *out << c.Name;
+}
+
+class TSimLineFaultTest : public TSimLineTest, public testing::WithParamInterface<TFaultCase> {};
+
+TEST_P(TSimLineFaultTest, MisbehavesThenRecoversWhenSwitchedOff)
+{
+  Open();
+  Line->SetFaults(GetParam().Faults);
+  for (const TExpectedAnswer& expected : GetParam().Answers) {
+    if (expected.Length == 0) {
+      Send(Status(0));
+      ExpectNothing();
+      continue;
+    }
+    const TBytes answer = Exchange(Status(0), expected.Length);
+    ASSERT_EQ(answer.size(), expected.Length);
+    EXPECT_EQ(answer[0], 0) << "answers stay aligned";
+    if (expected.Length >= 5) {
+      EXPECT_EQ(CrcRight(answer), expected.CrcGood);
+    }
+  }
+  Line->SetFaults({});
+  EXPECT_EQ(Exchange(Status(0)), IdleStatus(0));
+  ExpectNothing();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, TSimLineFaultTest,
+    testing::Values(TFaultCase{"Silent", {.Silent = true}, {{0}, {0}}},
+                    TFaultCase{"SilentToStatus", {.SilentToStatus = true}, {{0}}},
+                    TFaultCase{"CorruptEveryThird", {.CorruptEvery = 3}, {{5}, {5}, {5, false}, {5}, {5}, {5, false}}},
+                    TFaultCase{"DropByteOfSecond", {.DropByteAt = 2}, {{5}, {4}, {5}, {5}}},
+                    TFaultCase{"ExtraByteOnFirst", {.ExtraByteAt = 1}, {{6}, {5}, {5}}}),
+    [](const testing::TestParamInfo<TFaultCase>& info) { return info.param.Name; });
+
+TEST_F(TSimLineTest, SilentToStatusStillAnswersCommands)
+{
+  Open();
+  Line->SetFaults({.SilentToStatus = true});
+  EXPECT_EQ(Exchange(Join({Status(0), Command(0, CmdSetSpeed, 4)})), Sealed({0, CmdSetSpeed, 4, 0}));
+}
+
+TEST_F(TSimLineTest, DelayedAnswersKeepTheLineResponsive)
+{
+  Open();
+  Line->SetFaults({.DelayMs = 200});
+  const auto start = TClock::now();
+  const TBytes answers = Exchange(Join({Status(0), Status(0), Status(0)}), 15);
+  const auto elapsed = TClock::now() - start;
+  EXPECT_EQ(answers, Join({IdleStatus(0), IdleStatus(0), IdleStatus(0)}));
+  EXPECT_GE(elapsed, 200ms);
+  EXPECT_LT(elapsed, 500ms) << "answers are queued, not slept through one by one";
+}
+
+TEST_F(TSimLineTest, HangUpAfterFramesIsSeenByTheClient)
+{
+  Open();
+  Line->SetFaults({.HangUpAfter = 2});
+  EXPECT_EQ(Exchange(Status(0)), IdleStatus(0));
+  Send(Status(0));
+  EXPECT_TRUE(Client.WaitForHangUp(Deadline));
+  EXPECT_TRUE(Line->HungUp());
+}
+
+TEST_F(TSimLineTest, SurvivesTheClientClosingAndReopening)
+{
+  Open();
+  EXPECT_EQ(Exchange(Status(0)), IdleStatus(0));
+  Client.Close();
+  ASSERT_TRUE(Client.Open(Line->DevicePath()));
+  EXPECT_EQ(Exchange(Status(0)), IdleStatus(0));
+  EXPECT_FALSE(Line->HungUp());
+}
+
+TEST_F(TSimLineTest, TrafficRecordHoldsFramesAndAnswersWithTimes)
+{
+  Open();
+  const auto before = TClock::now();
+  const TBytes answer = Exchange(Status(0));
+  Line->Close(); // the answer is on record once the line's thread is done
+  const auto after = TClock::now();
+  const auto traffic = Line->Traffic();
+  ASSERT_EQ(traffic.size(), 2u);
+  EXPECT_EQ(traffic[0].Direction, TSimTraffic::TDirection::Received);
+  EXPECT_EQ(traffic[0].Bytes, Status(0));
+  EXPECT_EQ(traffic[1].Direction, TSimTraffic::TDirection::Sent);
+  EXPECT_EQ(traffic[1].Bytes, answer);
+  EXPECT_LE(before, traffic[0].Time);
+  EXPECT_LE(traffic[0].Time, traffic[1].Time);
+  EXPECT_LE(traffic[1].Time, after);
+  EXPECT_EQ(Line->FramesReceived(), 1u);
+}
+
+} // namespace

@@ -1,0 +1,151 @@
+#include "CommonDatas.h"
+#include "OzmCommands.h"
+#include "RecordingView.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <vector>
+
+namespace {
+
+class AnswerDecoding : public ::testing::Test {
+protected:
+  void Receive(const std::vector<std::uint8_t>& block)
+  {
+    Commands.PortDataReceived(block.data(), static_cast<std::int32_t>(block.size()), 0);
+  }
+
+  TCommonDatas Datas;
+  TRecordingView View;
+  TOzmCommands Commands{Datas, View};
+};
+
+struct TStatusCase {
+  const char* Name;
+  TFrame Answer;
+  double GearRatio;
+  bool MotorStopped;
+  // expected
+  bool FeedbackOn;
+  std::uint8_t Direction;
+  std::int32_t RevCounter; // from 0
+  double SpeedRpm;
+  bool PollingEnds; // the poll timer is switched off
+};
+
+class GoodStatusAnswer : public AnswerDecoding, public ::testing::WithParamInterface<TStatusCase> {};
+
+TEST_P(GoodStatusAnswer, SetsTheDriveStatus)
+{
+  const TStatusCase& c = GetParam();
+  Datas.GearRatio = c.GearRatio;
+  Datas.MotorStopped = c.MotorStopped;
+  Datas.StatusPolling = true;
+
+  Receive({c.Answer.begin(), c.Answer.end()});
+
+  EXPECT_EQ(Datas.FeedbackOn, c.FeedbackOn);
+  EXPECT_EQ(Datas.ActualDirection, c.Direction);
+  EXPECT_EQ(Datas.DirectionSign, c.Direction ? -1 : +1);
+  EXPECT_EQ(Datas.MotorRevCounter, c.RevCounter);
+  EXPECT_DOUBLE_EQ(Datas.CurrentSpeedRpm, c.SpeedRpm);
+  EXPECT_FALSE(Datas.StatusPolling);
+  std::string bytes;
+  for (std::uint8_t b : c.Answer)
+    bytes += "$" + TOzmCommands::HexByte(b);
+  std::vector<std::string> expected;
+  if (c.PollingEnds)
+    expected.push_back("poll-off");
+  expected.insert(expected.end(), {"show", "log InForce " + bytes, "scroll", "answer"});
+  EXPECT_EQ(View.Calls, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, GoodStatusAnswer,
+    ::testing::Values(
+        TStatusCase{"ForwardWithFeedback", {0x00, 0x80, 0x05, 0x11, 0x5E}, 1.0, true, true, 0, 5, 1020.0, false},
+        TStatusCase{"ThroughAGearhead", {0x00, 0x80, 0x05, 0x11, 0x5E}, 2.5, true, true, 0, 5, 408.0, false},
+        TStatusCase{"BackwardAtRestAfterStop", {0x00, 0x93, 0xE8, 0x00, 0xCF}, 1.0, true, true, 1, -1000, 0.0, true},
+        // Speed 0 while a motion runs is a ramp through zero, not the end of polling.
+        TStatusCase{"AtRestWhileRunning", {0x00, 0x93, 0xE8, 0x00, 0xCF}, 1.0, false, true, 1, -1000, 0.0, false},
+        TStatusCase{"LargestCountBit5Ignored", {0x00, 0x2F, 0xFF, 0x00, 0x4A}, 1.0, true, false, 0, 4095, 0.0, true},
+        TStatusCase{"FiveZeroBytes", {0x00, 0x00, 0x00, 0x00, 0x00}, 1.0, true, false, 0, 0, 0.0, true}),
+    [](const auto& info) { return info.param.Name; });
+
+TEST_F(AnswerDecoding, OverflowStaysSetUntilCleared)
+{
+  Datas.StatusPolling = true;
+  Receive({0x00, 0xC0, 0x00, 0x0A, 0x2D});
+  EXPECT_TRUE(Datas.CounterOverflow);
+  Datas.StatusPolling = true;
+  Receive({0x00, 0x80, 0x05, 0x11, 0x5E});
+  EXPECT_TRUE(Datas.CounterOverflow);
+}
+
+TEST_F(AnswerDecoding, BadCrcIsReportedAboveTheBytesAndChangesNothing)
+{
+  Datas.StatusPolling = true;
+  Datas.MotorRevCounter = 7;
+  Receive({0x00, 0x80, 0x05, 0x11, 0x5F});
+
+  EXPECT_EQ(View.Calls, (std::vector<std::string>{"log Red " + std::string(CrcErrorText),
+                                                  "log InForce $00$80$05$11$5F", "scroll", "answer"}));
+  EXPECT_TRUE(Datas.StatusPolling) << "the next block is decoded in its place";
+  EXPECT_EQ(Datas.MotorRevCounter, 7);
+  EXPECT_FALSE(Datas.FeedbackOn);
+  EXPECT_EQ(Datas.CurrentSpeedRpm, 0.0);
+}
+
+TEST_F(AnswerDecoding, BlockWhileNotPollingIsOnlyLogged)
+{
+  Receive({0x00, 0x80, 0x05, 0x11, 0x5E});
+  EXPECT_EQ(View.Calls, (std::vector<std::string>{"log InForce $00$80$05$11$5E", "scroll", "answer"}));
+  EXPECT_EQ(Datas.MotorRevCounter, 0);
+  EXPECT_FALSE(Datas.FeedbackOn);
+}
+
+TEST_F(AnswerDecoding, RevolutionCounterWrapsLikeASigned32BitSum)
+{
+  Datas.MotorRevCounter = std::numeric_limits<std::int32_t>::max();
+  Datas.StatusPolling = true;
+  Receive({0x00, 0x80, 0x05, 0x11, 0x5E}); // +5
+  EXPECT_EQ(Datas.MotorRevCounter, std::numeric_limits<std::int32_t>::min() + 4);
+  Datas.StatusPolling = true;
+  Receive({0x00, 0x93, 0xE8, 0x00, 0xCF}); // -1000
+  EXPECT_EQ(Datas.MotorRevCounter, std::numeric_limits<std::int32_t>::max() - 995);
+}
+
+// A block of the wrong length is never decoded, neither from bytes past its end nor from an earlier
+// block's leftovers, and it never ends the wait for a status answer.
+TEST_F(AnswerDecoding, ShortAndLongBlocksAreNotDecoded)
+{
+  const struct {
+    std::vector<std::uint8_t> Block;
+    const char* Line;
+  } cases[] = {
+      {{0x00, 0x80, 0x05}, "$00$80$05"},
+      {{0x00, 0x80, 0x05, 0x11, 0x5E, 0x00}, "$00$80$05$11$5E$00"},
+      {{}, ""},
+  };
+  for (const auto& c : cases) {
+    View.Calls.clear();
+    Datas.StatusPolling = true;
+    Receive({0x00, 0x80, 0x05, 0x11, 0x5F}); // leaves a nearly good answer behind
+    View.Calls.clear();
+    Receive(c.Block);
+    EXPECT_EQ(View.Calls, (std::vector<std::string>{"log Red " + std::string(CrcErrorText),
+                                                    "log InForce " + std::string(c.Line), "scroll", "answer"}))
+        << c.Line;
+    EXPECT_TRUE(Datas.StatusPolling);
+    EXPECT_EQ(Datas.MotorRevCounter, 0);
+  }
+}
+
+TEST_F(AnswerDecoding, NoDataPointerLogsAnEmptyLineAndStillSignals)
+{
+  Commands.PortDataReceived(nullptr, 5, 0);
+  EXPECT_EQ(View.Calls, (std::vector<std::string>{"log InForce ", "scroll", "answer"}));
+}
+
+} // namespace
