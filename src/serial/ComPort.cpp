@@ -1,0 +1,155 @@
+#include "ComPort.h"
+
+#include <chrono>
+#include <sys/stat.h>
+#include <thread>
+
+TComPort::TComPort() = default;
+
+TComPort::~TComPort()
+{
+  Close();
+}
+
+std::string TComPort::DeviceName() const
+{
+  if (PortNumber <= 0)
+    return {};
+  const std::string number = std::to_string(PortNumber);
+  const std::string link = DataFolder + "/COM" + number;
+  struct stat info {};
+  if (!DataFolder.empty() && ::lstat(link.c_str(), &info) == 0)
+    return link;
+  return "/dev/ttyS" + std::to_string(PortNumber - 1);
+}
+
+bool TComPort::Open()
+{
+  if (IsOpen())
+    return true;
+  {
+    std::lock_guard lock(DeviceMutex);
+    if (!Device.Open(DeviceName()))
+      return false;
+    Opened = true;
+  }
+  ApplySettings();
+  if (!ReadThread)
+    ReadThread = std::make_unique<TReadThread>(*this, Device);
+  return true;
+}
+
+void TComPort::Close()
+{
+  if (!IsOpen())
+    return;
+  // The receive thread ends before the device closes, so no thread touches a closed descriptor.
+  ReadThread.reset();
+  std::lock_guard lock(DeviceMutex);
+  Device.Close();
+  Opened = false;
+}
+
+void TComPort::SetReading(bool on)
+{
+  if (ReadThread)
+    ReadThread->SetReading(on);
+}
+
+void TComPort::SetPortNumber(std::int32_t n)
+{
+  if (n == PortNumber)
+    return;
+  if (!IsOpen()) {
+    PortNumber = n;
+    return;
+  }
+  Close();
+  PortNumber = n;
+  Open();
+}
+
+template <class T>
+void TComPort::SetSetting(T& field, T value)
+{
+  if (field == value)
+    return;
+  field = value;
+  ApplySettings();
+}
+
+void TComPort::SetBaudIndex(std::uint8_t v)
+{
+  SetSetting(BaudIndex, v);
+}
+
+void TComPort::SetByteSize(std::uint8_t v)
+{
+  SetSetting(ByteSize, v);
+}
+
+void TComPort::SetParity(std::uint8_t v)
+{
+  SetSetting(Parity, v);
+}
+
+void TComPort::SetStopBits(std::uint8_t v)
+{
+  SetSetting(StopBits, v);
+}
+
+TLineSettings TComPort::LineSettings() const
+{
+  TLineSettings s;
+  // An index outside the table keeps the line at 9600 rather than reading past it.
+  s.Baud = BaudIndex < BaudRates.size() ? BaudRates[BaudIndex] : 9600;
+  s.DataBits = static_cast<std::uint8_t>(5 + (ByteSize & 0x03));
+  s.Parity = Parity;
+  s.StopBits = StopBits;
+  s.MinBytes = static_cast<std::uint8_t>(WaitFullBuffer ? std::min<std::uint32_t>(BufSize, 255) : 1);
+  return s;
+}
+
+void TComPort::ApplySettings()
+{
+  if (!IsOpen())
+    return;
+  std::lock_guard lock(DeviceMutex);
+  Device.Apply(LineSettings()); // a refused setting keeps the device's previous one
+}
+
+bool TComPort::ReadBackSettings(TLineSettings& settings) const
+{
+  std::lock_guard lock(DeviceMutex);
+  return Device.ReadBack(settings);
+}
+
+TLineStatus TComPort::ClearErrors()
+{
+  std::lock_guard lock(DeviceMutex);
+  return Device.ClearErrors();
+}
+
+bool TComPort::WriteBlock(std::span<const std::uint8_t> bytes)
+{
+  std::this_thread::sleep_for(std::chrono::milliseconds(WritePauseMs));
+  return WriteBytes(bytes.data(), bytes.size());
+}
+
+bool TComPort::WriteBytes(const std::uint8_t* bytes, std::size_t count)
+{
+  std::lock_guard lock(DeviceMutex);
+  return Device.Write(bytes, count);
+}
+
+std::uint32_t TComPort::ModemStatus() const
+{
+  std::lock_guard lock(DeviceMutex);
+  return Device.ModemStatus();
+}
+
+void TComPort::SetInBufSize(std::uint32_t size)
+{
+  if (!IsOpen() && size != 0)
+    BufSize = size;
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "ReadThread.h"
+#include "SerialDevice.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+
+// The serial port: device N chosen by number, its line settings, the receive thread that hands
+// incoming blocks to OnReceive, and the writes and modem status the exchange worker needs.
+// The window's thread opens, closes and configures it; the exchange worker writes and reads the
+// modem status; the device is guarded so that a close never pulls it from under a write.
+class TComPort {
+public:
+  using TReceiveHandler = std::function<void(const std::uint8_t* data, std::int32_t count, std::uint32_t errors)>;
+
+  static constexpr std::array<std::uint32_t, 13> BaudRates = {110,   300,   600,   1200,  2400,  4800, 9600,
+                                                               14400, 19200, 38400, 56000, 57600, 115200};
+  // Every frame is preceded by this much silence on the line.
+  static constexpr int WritePauseMs = 50;
+
+  TComPort();
+  TComPort(const TComPort&) = delete;
+  TComPort& operator=(const TComPort&) = delete;
+  ~TComPort();
+
+  bool Open();
+  void Close();
+  bool IsOpen() const { return Opened; }
+  void SetReading(bool on);
+
+  void SetPortNumber(std::int32_t n);
+  void SetBaudIndex(std::uint8_t v);
+  void SetByteSize(std::uint8_t v);
+  void SetParity(std::uint8_t v);
+  void SetStopBits(std::uint8_t v);
+  void ApplySettings();
+  // The line settings as the driver holds them; false while closed.
+  bool ReadBackSettings(TLineSettings& settings) const;
+
+  // Line errors since the last call and the queue sizes; the receive thread's.
+  TLineStatus ClearErrors();
+  bool WriteBlock(std::span<const std::uint8_t> bytes);
+  bool WriteBytes(const std::uint8_t* bytes, std::size_t count);
+  std::uint32_t ModemStatus() const;
+
+  std::uint32_t InBufSize() const { return BufSize; }
+  // Taken only while closed and only when not 0: the receive thread sizes its buffer at open.
+  void SetInBufSize(std::uint32_t size);
+
+  // Port N is the link Data/COM<N> in DataFolder when it exists, else /dev/ttyS<N-1>; 0 is none.
+  std::string DeviceName() const;
+
+  std::uint8_t BaudIndex = 0;
+  std::uint8_t ByteSize = 0;
+  std::uint8_t Parity = 0;
+  std::uint8_t StopBits = 0;
+  std::int32_t PortNumber = 0;
+  bool WaitFullBuffer = true;
+  TReceiveHandler OnReceive;
+  std::unique_ptr<TReadThread> ReadThread;
+  // The folder of the program's settings and COM<N> links; the owner sets it.
+  std::string DataFolder;
+
+private:
+  TLineSettings LineSettings() const;
+  template <class T>
+  void SetSetting(T& field, T value);
+
+  mutable std::mutex DeviceMutex;
+  TSerialDevice Device;
+  std::atomic<bool> Opened{false};
+  std::uint32_t BufSize = 5;
+};

@@ -1,0 +1,35 @@
+#include "Event.h"
+
+#include "Synchronizer.h"
+
+TEvent::TEvent(bool initiallySet) : State(initiallySet)
+{
+}
+
+void TEvent::Set()
+{
+  TSynchronizer& sync = TSynchronizer::Instance();
+  {
+    std::lock_guard lock(sync.Mutex);
+    State = true;
+  }
+  sync.Changed.notify_all();
+}
+
+void TEvent::Reset()
+{
+  std::lock_guard lock(TSynchronizer::Instance().Mutex);
+  State = false;
+}
+
+bool TEvent::IsSet() const
+{
+  std::lock_guard lock(TSynchronizer::Instance().Mutex);
+  return State;
+}
+
+bool TEvent::WaitFor(std::chrono::milliseconds timeout)
+{
+  TSynchronizer& sync = TSynchronizer::Instance();
+  return sync.WaitUntil(TSynchronizer::TClock::now() + timeout, [this] { return State; });
+}

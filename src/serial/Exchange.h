@@ -1,0 +1,53 @@
+#pragma once
+
+#include "Event.h"
+#include "RWThread.h"
+
+#include <memory>
+#include <string>
+
+class TComPort;
+class TConsoleView;
+class TCommonDatas;
+class TPortButtons;
+
+// Admits one exchange with the controller at a time and carries the steps its worker runs on the
+// window's thread: the log lines and the recovery from a silent or failed line.
+class TExchange {
+public:
+  static constexpr const char* NoAnswerText = "Command transferred. There is not answer from the controller!";
+  static constexpr const char* PressButtonText = "To save new address press the button on the controller.";
+  static constexpr const char* AddressDoneText = "New address setting is completed!";
+  static constexpr const char* PortErrorText = "Port connection error";
+
+  TExchange(TCommonDatas& datas, TComPort& port, TPortButtons& portButtons, TConsoleView& view);
+  TExchange(const TExchange&) = delete;
+  TExchange& operator=(const TExchange&) = delete;
+  ~TExchange();
+
+  // Waits for the previous worker, then hands the queued frames to a new one. False when the
+  // exchange is not allowed within the answer timeout; the queue then stays filled.
+  bool StartExchange();
+  // Waits until the current worker has ended, running its window steps meanwhile.
+  void WaitForWorker();
+  bool WorkerRunning() const;
+
+  // Window's thread steps of the worker.
+  void LogProgress(const std::string& text);
+  void LogNoAnswer();
+  void LogAddressNotice();
+  void StatusLost();
+  void PortFailure();
+
+  TEvent EventRWAllowed{true};
+  TEvent EventPortString{false};
+  TCommonDatas& Datas;
+  TComPort& Port;
+
+private:
+  void StopTimersAndReopen();
+
+  TPortButtons& PortButtons;
+  TConsoleView& View;
+  std::unique_ptr<TRWThread> CurrentWorker;
+};

@@ -1,0 +1,34 @@
+#include "PortButtons.h"
+
+#include "ComPort.h"
+#include "ConsoleView.h"
+#include "PortDescription.h"
+
+TPortButtons::TPortButtons(TComPort& port, TConsoleView& view) : Port(port), View(view)
+{
+}
+
+void TPortButtons::BtnOpenPortClick()
+{
+  Port.Close();
+  if (Port.Open()) {
+    View.SetPortPanelText(PanelPrefix + PortDescription(Port.PortNumber, Port.ByteSize, Port.StopBits, Port.Parity));
+    Port.SetReading(true);
+  } else {
+    View.ShowMessage(OpenPortErrorText); // the panel keeps the text of the last good open
+  }
+  UpdatePortButtons();
+}
+
+void TPortButtons::BtnClosePortClick()
+{
+  Port.Close();
+  Port.SetReading(false);
+  View.SetPortPanelText("");
+  UpdatePortButtons();
+}
+
+void TPortButtons::UpdatePortButtons()
+{
+  View.UpdatePortButtons(Port.IsOpen());
+}

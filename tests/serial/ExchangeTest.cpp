@@ -1,0 +1,242 @@
+#include "ComPort.h"
+#include "CommonDatas.h"
+#include "Exchange.h"
+#include "MainThreadWait.h"
+#include "OzmCommands.h"
+#include "PortButtons.h"
+#include "RecordingView.h"
+#include "SimLine.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+using namespace std::chrono_literals;
+using TBytes = std::vector<std::uint8_t>;
+
+const std::string Green = "Green ";
+
+// The window's side of one exchange: the record, the port on a simulated line, the worker.
+class ExchangeTest : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    Sim.Open();
+    Data.Link("COM3", Sim.DevicePath());
+    Port.DataFolder = Data.Path();
+    Port.SetPortNumber(3);
+    Port.SetByteSize(3);
+    Port.SetBaudIndex(6);
+    Port.OnReceive = [this](const std::uint8_t* data, std::int32_t count, std::uint32_t errors) {
+      Commands.PortDataReceived(data, count, errors);
+    };
+    View.OnAnswerReceived = [this] { Exchange.EventPortString.Set(); };
+    Buttons.BtnOpenPortClick();
+    ASSERT_TRUE(Port.IsOpen());
+    View.Calls.clear();
+  }
+
+  // Starts an exchange and waits for its end, as a handler followed by the event loop would.
+  void RunExchange()
+  {
+    ASSERT_TRUE(Exchange.StartExchange());
+    ASSERT_TRUE(WaitOnMain([this] { return !Exchange.WorkerRunning(); }, 10s));
+  }
+
+  std::vector<TBytes> FramesSeen() const
+  {
+    std::vector<TBytes> frames;
+    for (const TSimTraffic& t : Sim.Traffic())
+      if (t.Direction == TSimTraffic::TDirection::Received)
+        frames.push_back(t.Bytes);
+    return frames;
+  }
+
+  std::vector<std::string> WorkerLines() const
+  {
+    std::vector<std::string> lines = View.LogLines();
+    std::erase_if(lines, [](const std::string& l) { return l.rfind("InForce $", 0) == 0; });
+    return lines;
+  }
+
+  TSimLine Sim{{0}};
+  TTempDir Data;
+  TCommonDatas Datas;
+  TRecordingView View;
+  TComPort Port;
+  TOzmCommands Commands{Datas, View};
+  TPortButtons Buttons{Port, View};
+  TExchange Exchange{Datas, Port, Buttons, View};
+};
+
+TEST_F(ExchangeTest, EmptyQueueWithoutPollingWritesNothing)
+{
+  RunExchange();
+  EXPECT_TRUE(View.Calls.empty());
+  EXPECT_EQ(Sim.FramesReceived(), 0u);
+  EXPECT_TRUE(Exchange.EventRWAllowed.IsSet());
+}
+
+TEST_F(ExchangeTest, PollingAloneSendsOnlyTheStatusRequest)
+{
+  Datas.StatusPolling = true;
+  Commands.BuildStatusRequest();
+  RunExchange();
+  EXPECT_EQ(FramesSeen(), (std::vector<TBytes>{{0xE6, 0x00, 0x50, 0xDB}}));
+  EXPECT_EQ(WorkerLines(), std::vector<std::string>{Green + "motor status"});
+  EXPECT_FALSE(Datas.StatusPolling) << "the answer was decoded";
+  EXPECT_TRUE(Exchange.EventRWAllowed.IsSet());
+}
+
+TEST_F(ExchangeTest, AnsweredFramesGiveOneGreenLineEach)
+{
+  for (std::uint8_t code : {CmdSetAccel, CmdSetDecel, CmdSetDirection})
+    Commands.QueueFrame(code, 1);
+  RunExchange();
+  EXPECT_EQ(WorkerLines(), (std::vector<std::string>{Green + "Comand transfered A5", Green + "Comand transfered A6",
+                                                     Green + "Comand transfered A7"}));
+  EXPECT_EQ(View.LogLines().size(), 6u) << "each answer is logged";
+  EXPECT_EQ(Datas.QueueCount, 0);
+  EXPECT_EQ(FramesSeen().size(), 3u);
+}
+
+TEST_F(ExchangeTest, UnansweredFrameEndsTheCommands)
+{
+  Commands.QueueFrame(CmdSetAccel, 1);
+  Datas.MotorAddress = 9; // no controller there
+  Commands.QueueFrame(CmdSetDecel, 1);
+  Datas.MotorAddress = 0;
+  Commands.QueueFrame(CmdSetDirection, 1);
+  RunExchange();
+  EXPECT_EQ(WorkerLines(), (std::vector<std::string>{Green + "Comand transfered A5", Green + "Comand transfered A6",
+                                                     "Red " + std::string(TExchange::NoAnswerText),
+                                                     Green + "no answer to command  A6"}));
+  EXPECT_EQ(FramesSeen().size(), 2u) << "the third frame is never written";
+  EXPECT_TRUE(Exchange.EventRWAllowed.IsSet());
+}
+
+TEST_F(ExchangeTest, SilentBroadcastDuringAddressSettingIsANotice)
+{
+  Datas.AddressSetStarted = true;
+  Commands.QueueBroadcastFrame(CmdAddressSetBegin, 5);
+  RunExchange();
+  EXPECT_EQ(WorkerLines(), (std::vector<std::string>{Green + "Comand transfered A0",
+                                                     "Blue " + std::string(TExchange::PressButtonText)}));
+  EXPECT_TRUE(Exchange.EventRWAllowed.IsSet());
+}
+
+TEST_F(ExchangeTest, AddressSettingEndsWithItsExchange)
+{
+  Datas.AddressSetFinished = true;
+  Commands.QueueBroadcastFrame(CmdAddressSetEnd, 5);
+  RunExchange();
+  EXPECT_EQ(WorkerLines().back(), "Blue " + std::string(TExchange::AddressDoneText));
+  EXPECT_FALSE(Datas.AddressSetFinished);
+
+  View.Calls.clear();
+  Datas.ClearQueue();
+  Datas.MotorAddress = 9;
+  Commands.QueueFrame(CmdStop, 0);
+  RunExchange();
+  EXPECT_EQ(WorkerLines().at(1), "Red " + std::string(TExchange::NoAnswerText)) << "silence is a missing answer again";
+}
+
+TEST_F(ExchangeTest, StartWaitsForTheRunningWorker)
+{
+  Datas.MotorAddress = 9;
+  Commands.QueueFrame(CmdStop, 0); // unanswered: the worker lives for the whole answer timeout
+  ASSERT_TRUE(Exchange.StartExchange());
+  Datas.ClearQueue();
+  ASSERT_TRUE(Exchange.StartExchange());
+  EXPECT_EQ(WorkerLines().back(), Green + "no answer to command  52") << "the first worker had ended";
+  ASSERT_TRUE(WaitOnMain([this] { return !Exchange.WorkerRunning(); }));
+}
+
+TEST_F(ExchangeTest, AWorkerSendsTheFramesQueuedWhenItStarted)
+{
+  Commands.QueueFrame(CmdSetAccel, 1);
+  Commands.QueueFrame(CmdSetDecel, 2);
+  ASSERT_TRUE(Exchange.StartExchange());
+  // The next action empties and refills the queue while the worker still sends.
+  Datas.ClearQueue();
+  Commands.QueueFrame(CmdStop, 0);
+  ASSERT_TRUE(WaitOnMain([this] { return !Exchange.WorkerRunning(); }));
+  const std::vector<TBytes> frames = FramesSeen();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0][2], CmdSetAccel);
+  EXPECT_EQ(frames[1][2], CmdSetDecel);
+  EXPECT_EQ(Datas.QueueCount, 1) << "the later action keeps its frame";
+  EXPECT_EQ(Datas.CommandQueue[0][2], CmdStop);
+}
+
+TEST_F(ExchangeTest, EveryFrameFollowsFiftyMillisecondsOfSilence)
+{
+  for (std::uint8_t code : {CmdSetAccel, CmdSetDecel, CmdSetDirection, CmdSetSpeed, CmdRun})
+    Commands.QueueFrame(code, 0);
+  const auto started = std::chrono::steady_clock::now();
+  RunExchange();
+  auto lastByte = started;
+  int frames = 0;
+  for (const TSimTraffic& t : Sim.Traffic()) {
+    if (t.Direction == TSimTraffic::TDirection::Received) {
+      EXPECT_GE(t.Time - lastByte, 50ms) << "frame " << frames;
+      ++frames;
+    }
+    lastByte = t.Time;
+  }
+  EXPECT_EQ(frames, 5);
+}
+
+TEST_F(ExchangeTest, SilentStatusRequestStopsPollingAndReopensThePort)
+{
+  TSimFaults faults;
+  faults.SilentToStatus = true;
+  Sim.SetFaults(faults);
+  Datas.StatusPolling = true;
+  Commands.BuildStatusRequest();
+  RunExchange();
+  EXPECT_EQ(WorkerLines(), (std::vector<std::string>{Green + "motor status", Green + "motor status - no answer ",
+                                                     "Red Stop"}));
+  EXPECT_FALSE(Datas.StatusPolling);
+  const auto& calls = View.Calls;
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "poll-off"), calls.end());
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "stop-timer-off"), calls.end());
+  EXPECT_EQ(calls.back(), "buttons open") << "closed and opened again";
+  EXPECT_TRUE(Port.IsOpen());
+  EXPECT_TRUE(Exchange.EventRWAllowed.IsSet());
+}
+
+TEST_F(ExchangeTest, LineHungUpMidExchangeIsAPortFailure)
+{
+  TSimFaults faults;
+  faults.HangUpAfter = 2;
+  Sim.SetFaults(faults);
+  for (std::uint8_t code : {CmdSetAccel, CmdSetDecel, CmdSetDirection})
+    Commands.QueueFrame(code, 0);
+  RunExchange();
+  EXPECT_EQ(WorkerLines().back(), Green + "no answer to command  A6") << "the line died under the second frame";
+
+  // The next poll tick finds the line gone.
+  View.Calls.clear();
+  Datas.StatusPolling = true;
+  Commands.BuildStatusRequest();
+  RunExchange();
+  EXPECT_EQ(WorkerLines(), std::vector<std::string>{"Red bold " + std::string(TExchange::PortErrorText)});
+  EXPECT_FALSE(Datas.StatusPolling);
+  EXPECT_EQ(View.Calls.back(), "buttons closed") << "the dead device cannot be opened again";
+  EXPECT_NE(std::find(View.Calls.begin(), View.Calls.end(), "message " + std::string(TPortButtons::OpenPortErrorText)),
+            View.Calls.end());
+  EXPECT_FALSE(Port.IsOpen());
+  EXPECT_TRUE(Exchange.EventRWAllowed.IsSet());
+
+  View.Calls.clear();
+  Commands.QueueFrame(CmdStop, 0);
+  RunExchange(); // a closed port fails at once, no hang
+  EXPECT_EQ(WorkerLines(), std::vector<std::string>{"Red bold " + std::string(TExchange::PortErrorText)});
+}
+
+} // namespace
