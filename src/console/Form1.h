@@ -1,0 +1,160 @@
+#pragma once
+
+#include "ConsoleView.h"
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class QToolButton;
+class TComPort;
+class TCommonDatas;
+class TExchange;
+class TLongTimer;
+class TMotorParameters;
+class TOzmCommands;
+class TPortButtons;
+class TPortSettings;
+class TRadioGroup;
+class TWorkParameters;
+
+// The operator's window: three panels on the left (motor parameters, operation parameters, motion
+// buttons with the live status), the operation log and the send memo on the right. Its handlers read
+// what the operator typed and hand it to the console's logic; the shared objects live here.
+class TForm1 : public QMainWindow, public TConsoleView {
+  Q_OBJECT
+public:
+  static constexpr int CollapsedWidth = 406;
+
+  // dataFolder holds the settings file and the COM<N> links, normally Data beside the program.
+  explicit TForm1(std::string dataFolder, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The window as the rest of the system reaches it.
+  void AppendLog(const std::string& text, TLogColour colour, bool bold) override;
+  bool ScrollLogToEnd() override;
+  void AppendMemo(const std::string& line) override;
+  void ShowMotorState() override;
+  void DisablePollTimer() override;
+  void DisableStopMotorTimer() override;
+  void AnswerReceived() override;
+  void ShowMessage(const std::string& text) override;
+  void SetPortPanelText(const std::string& text) override;
+  void UpdatePortButtons(bool portOpen) override;
+
+  void BtnOpenPortClick();
+  void BtnClosePortClick();
+  void BtnClearLogClick();
+  void BtnMotorApplyClick();
+  void BtnMotorCancelClick();
+  void BtnWorkApplyClick();
+  void BtnWorkCancelClick();
+  void BtnRunClick();
+  void BtnStopClick();
+  void BtnRunRightClick();
+  void BtnRunLeftClick();
+  void BtnResetClick();
+  void TmrStopMotorTimer();
+  void TimerGetMotorStateTimer();
+  void SpeedButton1Click();
+  void Button1Click();
+  void MmPortNumberClick();
+  void mmPortParamClick();
+  void MmSetNewAddressClick();
+  void PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors);
+  void ShowDirection(std::uint8_t direction);
+  void ResetRevCounters();
+
+  bool Expanded() const { return IsExpanded; }
+  int SavedWidth() const { return WidthBeforeCollapse; }
+
+  // The shared objects, present from creation until the window closes.
+  std::unique_ptr<TCommonDatas> Datas;
+  std::unique_ptr<TComPort> ComPort;
+  std::unique_ptr<TOzmCommands> OzmCommands;
+  std::unique_ptr<TPortButtons> PortButtons;
+  std::unique_ptr<TPortSettings> PortSettings;
+  std::unique_ptr<TExchange> Exchange;
+  std::unique_ptr<TMotorParameters> MotorParameters;
+  std::unique_ptr<TWorkParameters> WorkParameters;
+
+protected:
+  void closeEvent(QCloseEvent* event) override;
+
+private:
+  void FormCreate(const std::string& dataFolder);
+  void FormClose();
+  void BuildWindow();
+  QWidget* BuildMotorPanel();
+  QWidget* BuildWorkPanel();
+  QWidget* BuildOperationPanel();
+  QWidget* BuildPortStrip();
+  QWidget* BuildLogColumn();
+  void BuildMenu();
+  void BuildTimers();
+
+  void WriteHeading(const char* heading);
+  // The steps every command shares: heading, preparation (false ends it), poll off, the exchange,
+  // the wait for it, the handler's closing steps with the exchange's start result, poll on.
+  void SendSequence(const char* heading, const std::function<bool()>& prepare,
+                    const std::function<void(bool)>& closing = {});
+  void ClearMemoAndQueue();
+  bool ApplyWorkPanel();
+  void SetDirection(std::uint8_t direction);
+  void MarkPanelEdited(QFrame* panel, QPushButton* cancel);
+  void MarkPanelClean(QFrame* panel, QPushButton* cancel);
+
+  bool IsExpanded = true;
+  int WidthBeforeCollapse = 0;
+  bool Closed = false;
+  TLogColour LogColour = TLogColour::Blue;
+  bool LogHasLines = false;
+  bool ScrollPending = false;
+
+  QFrame* PanelMotorData = nullptr;
+  QLineEdit* EditMotorAddress = nullptr;
+  QLineEdit* EditMotorEncoder = nullptr;
+  QLineEdit* EditMotorMaxSpeed = nullptr;
+  QLineEdit* EditGearRatio = nullptr;
+  QLabel* LblMaxGearedSpeed = nullptr;
+  QPushButton* BtnMotorCancel = nullptr;
+
+  QFrame* PanelWorkData = nullptr;
+  TRadioGroup* rgrWorkDirection = nullptr;
+  TRadioGroup* rgrWorkMove = nullptr;
+  QLineEdit* EditWorkTime = nullptr;
+  QLineEdit* EditWorkSpeed = nullptr;
+  QLineEdit* EditWorkAccel = nullptr;
+  QLineEdit* EditWorkDecel = nullptr;
+  QPushButton* BtnWorkCancel = nullptr;
+
+  QLabel* lblStabil = nullptr;
+  QLabel* lblMotorRates = nullptr;
+  QLabel* lblGearedRates = nullptr;
+  QLabel* lblCurrentSpeed = nullptr;
+  QLabel* lblDir = nullptr;
+  QLabel* lblDir0 = nullptr;
+  QLabel* lblDir1 = nullptr;
+
+  QPushButton* BtnClosePort = nullptr;
+  QPushButton* BtnOpenPort = nullptr;
+  QLabel* PanelPortProp = nullptr;
+
+  QWidget* LogColumn = nullptr;
+  QPlainTextEdit* lbBufRead = nullptr;
+  QPlainTextEdit* MemoSend = nullptr;
+
+  QTimer* TimerGetMotorState = nullptr;
+  TLongTimer* TmrStopMotor = nullptr;
+};

@@ -1,0 +1,28 @@
+#include "MessageBox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace {
+std::function<void(const std::string&)>& Recorder()
+{
+  static std::function<void(const std::string&)> recorder;
+  return recorder;
+}
+} // namespace
+
+void ShowMessage(const std::string& text)
+{
+  if (Recorder()) {
+    Recorder()(text);
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), QString::fromStdString(text), QMessageBox::Ok,
+                  QApplication::activeWindow());
+  box.exec();
+}
+
+void SetMessageRecorder(std::function<void(const std::string&)> recorder)
+{
+  Recorder() = std::move(recorder);
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "ConsoleForms.h"
+
+#include <string>
+
+class TCommonDatas;
+class TConsoleView;
+class TOzmCommands;
+
+// The motor panel's Apply and Cancel: checks what the operator typed, takes it into the record and
+// queues the frames that set the controller.
+class TMotorParameters {
+public:
+  static constexpr const char* RatioMessage = "Enter correct reduction ration";
+
+  TMotorParameters(TCommonDatas& datas, TOzmCommands& commands, TConsoleView& view);
+
+  // Every field is checked before anything is stored; on a fault nothing is stored or queued.
+  // On success queues the encoder and maximum speed frames to the new address and rewrites
+  // fields.MaxSpeed with the speed in whole revolutions per second that the controller gets.
+  bool ApplyMotorParameters(TMotorFields& fields);
+  // The parameters in force, as Cancel writes them back.
+  TMotorFields StoredFields() const;
+  std::string MaxGearedSpeedText() const;
+
+private:
+  bool ReadGearRatio(const std::string& text, double& ratio) const;
+
+  TCommonDatas& Datas;
+  TOzmCommands& Commands;
+  TConsoleView& View;
+};

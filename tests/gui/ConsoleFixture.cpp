@@ -1,0 +1,91 @@
+#include "ConsoleFixture.h"
+
+#include "PortSettingsFile.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include "MessageBox.h"
+
+void ConsoleTest::SetUp()
+{
+  Sim.Open();
+  Data.Link("COM1", Sim.DevicePath());
+  ASSERT_TRUE(TPortSettingsFile(Data.Path() + "/portp.dat").Save(1));
+  SetMessageRecorder([this](const std::string& text) { Messages.push_back(text); });
+  StartWindow();
+}
+
+void ConsoleTest::StartWindow()
+{
+  Form = std::make_unique<TForm1>(Data.Path());
+  Form->show();
+}
+
+void ConsoleTest::TearDown()
+{
+  Form.reset();
+  SetMessageRecorder({});
+}
+
+void ConsoleTest::Type(const char* edit, const std::string& text)
+{
+  QLineEdit* field = Find<QLineEdit>(edit);
+  field->selectAll();
+  QTest::keyClicks(field, QString::fromStdString(text));
+}
+
+void ConsoleTest::Click(const char* button)
+{
+  QAbstractButton* target = Find<QAbstractButton>(button);
+  QTest::mouseClick(target, Qt::LeftButton);
+}
+
+std::string ConsoleTest::Label(const char* name) const
+{
+  return Find<QLabel>(name)->text().toStdString();
+}
+
+namespace {
+std::vector<std::string> Lines(const QPlainTextEdit* text)
+{
+  std::vector<std::string> lines;
+  if (text->document()->isEmpty() && text->document()->blockCount() == 1)
+    return lines;
+  for (const QString& line : text->toPlainText().split('\n'))
+    lines.push_back(line.toStdString());
+  return lines;
+}
+} // namespace
+
+std::vector<std::string> ConsoleTest::LogLines() const
+{
+  return Lines(Find<QPlainTextEdit>("lbBufRead"));
+}
+
+std::vector<std::string> ConsoleTest::MemoLines() const
+{
+  return Lines(Find<QPlainTextEdit>("MemoSend"));
+}
+
+bool ConsoleTest::WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds timeout)
+{
+  return QTest::qWaitFor(ready, static_cast<int>(timeout.count()));
+}
+
+std::vector<std::vector<std::uint8_t>> ConsoleTest::FramesSeen() const
+{
+  std::vector<std::vector<std::uint8_t>> frames;
+  for (const TSimTraffic& t : Sim.Traffic())
+    if (t.Direction == TSimTraffic::TDirection::Received)
+      frames.push_back(t.Bytes);
+  return frames;
+}
+
+bool ConsoleTest::PollTimerActive() const
+{
+  return Find<QTimer>("TimerGetMotorState")->isActive();
+}

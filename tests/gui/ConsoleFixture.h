@@ -1,0 +1,49 @@
+#pragma once
+
+#include "Form1.h"
+#include "SimLine.h"
+#include "TempDir.h"
+
+#include <QLabel>
+#include <QLineEdit>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The operator's story: the real window under the offscreen platform, its port linked as COM1 to a
+// simulated controller at address 0, and every message box recorded instead of shown.
+class ConsoleTest : public ::testing::Test {
+protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts the window on the data folder as it stands.
+  void StartWindow();
+  template <class T = QWidget>
+  T* Find(const char* name) const
+  {
+    T* widget = Form->findChild<T*>(name);
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+  void Type(const char* edit, const std::string& text);
+  void Click(const char* button);
+  std::string Label(const char* name) const;
+  std::vector<std::string> LogLines() const;
+  std::vector<std::string> MemoLines() const;
+  // Runs the event loop, timers included, until ready() holds or the time is up.
+  bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+  // The frames the simulated controller received, oldest first.
+  std::vector<std::vector<std::uint8_t>> FramesSeen() const;
+  bool PollTimerActive() const;
+
+  TSimLine Sim{{0}};
+  TTempDir Data;
+  std::vector<std::string> Messages;
+  std::unique_ptr<TForm1> Form;
+};

@@ -1,0 +1,117 @@
+#include "ConsoleFixture.h"
+#include "LongTimer.h"
+#include "OzmCommands.h"
+#include "RadioGroup.h"
+
+#include <filesystem>
+
+#include <algorithm>
+
+namespace {
+
+using namespace std::chrono_literals;
+using TBytes = std::vector<std::uint8_t>;
+
+std::vector<std::uint8_t> Codes(const std::vector<TBytes>& frames)
+{
+  std::vector<std::uint8_t> codes;
+  for (const TBytes& f : frames)
+    codes.push_back(f.at(2));
+  return codes;
+}
+
+template <class T>
+bool Contains(const std::vector<T>& items, const T& item)
+{
+  return std::find(items.begin(), items.end(), item) != items.end();
+}
+
+bool Contains(const std::vector<std::string>& lines, const char* line)
+{
+  return Contains(lines, std::string(line));
+}
+
+TEST_F(ConsoleTest, RunSendsFiveFramesThenThePollShowsTheMotor)
+{
+  Click("BtnRun");
+  ASSERT_TRUE(WaitFor([&] { return Sim.FramesReceived() >= 5; }));
+  const std::vector<std::uint8_t> codes = Codes(FramesSeen());
+  EXPECT_EQ(std::vector<std::uint8_t>(codes.begin(), codes.begin() + 5),
+            (std::vector<std::uint8_t>{0xA5, 0xA6, 0xA7, 0xA3, 0x51}));
+  EXPECT_EQ(MemoLines().size(), 5u);
+  EXPECT_TRUE(PollTimerActive());
+  // The simulated motor ramps to 17 rev/s: 1020 rpm.
+  ASSERT_TRUE(WaitFor([&] { return Label("lblCurrentSpeed") == "Current speed 1020.00 rpm"; }, 10s));
+  EXPECT_EQ(Label("lblStabil"), "Feedback: on");
+  EXPECT_NE(Label("lblMotorRates"), "Motor revolutions counter: 0 rev");
+  EXPECT_TRUE(Find("lblDir0")->isVisible());
+  EXPECT_TRUE(Contains(LogLines(), "motor status"));
+
+  Click("BtnStop");
+  ASSERT_TRUE(WaitFor([&] { return !PollTimerActive(); }, 10s)) << "polling ends once the motor stands";
+  EXPECT_EQ(Label("lblCurrentSpeed"), "Current speed 0.00 rpm");
+  EXPECT_TRUE(Contains(LogLines(), "Motor stop"));
+}
+
+TEST_F(ConsoleTest, TimedRunStopsByItself)
+{
+  Type("EditWorkTime", "2");
+  Click("BtnRun");
+  EXPECT_TRUE(Find<TLongTimer>("TmrStopMotor")->Enabled());
+  ASSERT_TRUE(WaitFor([&] { return Contains(Codes(FramesSeen()), std::uint8_t{0x52}); }, 10s));
+  EXPECT_TRUE(Contains(LogLines(), "Motor stop"));
+  EXPECT_FALSE(Find<TLongTimer>("TmrStopMotor")->Enabled());
+}
+
+TEST_F(ConsoleTest, DirectionButtonsSendOnlyTheDirection)
+{
+  Click("BtnRunLeft");
+  ASSERT_TRUE(WaitFor([&] { return Sim.FramesReceived() >= 1; }));
+  EXPECT_EQ(FramesSeen().at(0), (TBytes{0xE6, 0x00, 0xA7, 0x01, TOzmCommands::Crc8(3, 0x00, 0xA7, 0x01)}));
+  EXPECT_EQ(Find<TRadioGroup>("rgrWorkDirection")->ItemIndex(), 1);
+  EXPECT_TRUE(Contains(LogLines(), "Set backward Direction"));
+  Click("BtnRunRight");
+  ASSERT_TRUE(WaitFor([&] { return Contains(LogLines(), "Set forward direction"); }));
+  EXPECT_EQ(Find<TRadioGroup>("rgrWorkDirection")->ItemIndex(), 0);
+  EXPECT_FALSE(Find("BtnWorkCancel")->isEnabled()) << "the panel stays clean";
+  const std::vector<std::uint8_t> codes = Codes(FramesSeen());
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 0xA7), 2);
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x51), 0);
+}
+
+TEST_F(ConsoleTest, ClearZeroesTheCounters)
+{
+  Click("BtnRun");
+  ASSERT_TRUE(WaitFor([&] { return Label("lblMotorRates") != "Motor revolutions counter: 0 rev"; }, 10s));
+  Click("BtnStop");
+  ASSERT_TRUE(WaitFor([&] { return !PollTimerActive(); }, 10s));
+  Click("BtnReset");
+  EXPECT_EQ(Label("lblMotorRates"), "Motor revolutions counter: 0 rev");
+  EXPECT_EQ(Label("lblGearedRates"), "Gearmotor revolutions counter: 0 rev");
+  EXPECT_EQ(Form->Datas->MotorRevCounter, 0);
+}
+
+TEST_F(ConsoleTest, LineHungUpWhilePollingStopsThePollAndALaterOpenReconnects)
+{
+  Click("BtnRun");
+  ASSERT_TRUE(WaitFor([&] { return Contains(LogLines(), "motor status"); }));
+  TSimFaults faults;
+  faults.HangUpAfter = 1;
+  Sim.SetFaults(faults);
+  ASSERT_TRUE(WaitFor([&] { return !PollTimerActive(); }, 10s));
+  const std::vector<std::string> log = LogLines();
+  EXPECT_TRUE(Contains(log, "Port connection error") || Contains(log, "Stop"));
+  EXPECT_EQ(Messages, std::vector<std::string>{"Open port error"}) << "the dead device cannot be reopened";
+
+  TSimLine replacement{{0}};
+  replacement.Open();
+  std::filesystem::remove(Data.Path() + "/COM1");
+  Data.Link("COM1", replacement.DevicePath());
+  Click("BtnOpenPort");
+  EXPECT_EQ(Label("PanelPortProp"), "port opened:   Com1;  8 bit, stop-bit: 1;  parity: none;  ");
+  Click("BtnStop");
+  EXPECT_TRUE(replacement.WaitForFrames(1, 5s));
+  Form.reset(); // before the line it talks to
+}
+
+} // namespace
