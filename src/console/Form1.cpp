@@ -5,6 +5,10 @@
 #include "CommonDatas.h"
 #include "ConsoleForms.h"
 #include "Exchange.h"
+#include "FormAdress.h"
+#include "FormByteLen.h"
+#include "FormPortName.h"
+#include "Langs.h"
 #include "LongTimer.h"
 #include "MessageBox.h"
 #include "MotorParameters.h"
@@ -99,6 +103,15 @@ TForm1::TForm1(std::string dataFolder, QWidget* parent) : QMainWindow(parent)
   BuildWindow();
   resize(613, 488);
   FormCreate(dataFolder);
+  CreateDialogs();
+}
+
+// As the program starts: the dialogs after the window, hidden, each seeing the settings just loaded.
+void TForm1::CreateDialogs()
+{
+  FormByteLen = new TFormByteLen(*this);
+  FormPortName = new TFormPortName(*this);
+  FormAdress = new TFormAdress(*this);
 }
 
 TForm1::~TForm1()
@@ -123,6 +136,7 @@ void TForm1::FormCreate(const std::string& dataFolder)
     QMetaObject::invokeMethod(this, [] { TSynchronizer::Instance().ProcessPending(); }, Qt::QueuedConnection);
   });
   Datas = std::make_unique<TCommonDatas>();
+  Langs = std::make_unique<TLangs>();
   ComPort = std::make_unique<TComPort>();
   ComPort->DataFolder = dataFolder;
   ComPort->OnReceive = [this](const std::uint8_t* data, std::int32_t count, std::uint32_t errors) {
@@ -145,6 +159,10 @@ void TForm1::FormClose()
   if (Closed)
     return;
   Closed = true;
+  // Hidden without their close steps: the address dialog would otherwise start an exchange now.
+  for (QWidget* dialog : std::initializer_list<QWidget*>{FormByteLen, FormPortName, FormAdress})
+    if (dialog)
+      dialog->hide();
   PortSettings->SavePortSettings();
   TimerGetMotorState->stop();
   TmrStopMotor->SetEnabled(false);
@@ -156,6 +174,7 @@ void TForm1::FormClose()
   PortButtons.reset();
   PortSettings.reset();
   ComPort.reset();
+  Langs.reset();
   Datas.reset();
   OzmCommands.reset();
   TSynchronizer::Instance().SetWaker(nullptr);
@@ -248,6 +267,7 @@ QWidget* TForm1::BuildMotorPanel()
   auto* maxCurrent = Named<QLineEdit>("EditMotorMaxCurrent", PanelMotorData, "1");
   connect(maxCurrent, &QLineEdit::textChanged, this, [this] { MarkPanelEdited(PanelMotorData, BtnMotorCancel); });
   auto* lang = Named<QPushButton>("LangBtn", PanelMotorData, "LangBtn");
+  connect(lang, &QPushButton::clicked, this, &TForm1::LangBtnClick);
   for (QWidget* hidden : std::initializer_list<QWidget*>{
            maxCurrent, lang, Named<QLabel>("LblMotor", PanelMotorData, "Motor:"),
            Named<QLabel>("LblMaxCurrent", PanelMotorData, "Max. current, Amp:"),
@@ -408,6 +428,7 @@ void TForm1::BuildMenu()
   bar->setObjectName("MainMenu1");
   QMenu* settings = bar->addMenu("Port settings");
   settings->setObjectName("MmPortSettings");
+  settings->menuAction()->setObjectName("MmPortSettings"); // the menu item, as the text table finds it
   QAction* number = settings->addAction("Port number");
   number->setObjectName("MmPortNumber");
   connect(number, &QAction::triggered, this, &TForm1::MmPortNumberClick);
@@ -513,6 +534,8 @@ void TForm1::UpdatePortButtons(bool portOpen)
 {
   BtnClosePort->setEnabled(portOpen);
   BtnOpenPort->setEnabled(!portOpen);
+  if (FormByteLen)
+    FormByteLen->DisableDataBits();
 }
 
 // ---- Port, log and window
@@ -554,20 +577,42 @@ void TForm1::Button1Click()
   ShowMessage("a3: $" + TOzmCommands::HexByte(TOzmCommands::Crc8(3, 0x01, 0x52, 0x00)));
 }
 
+template <class TDialog>
+void TForm1::ShowDialog(QPointer<TDialog>& dialog)
+{
+  if (!dialog)
+    dialog = new TDialog(*this);
+  dialog->show();
+  dialog->raise();
+  dialog->activateWindow();
+}
+
 void TForm1::MmPortNumberClick()
 {
   BtnClosePortClick();
+  ShowDialog(FormPortName);
 }
 
 void TForm1::mmPortParamClick()
 {
+  ShowDialog(FormByteLen);
 }
 
 void TForm1::MmSetNewAddressClick()
 {
   BtnClosePort->click();
-  if (TimerGetMotorState->isActive())
+  if (TimerGetMotorState->isActive()) {
     ShowMessage("New address setting is possible when there is not data transferring.");
+    return;
+  }
+  FormAdress->show();
+  FormAdress->raise();
+  FormAdress->activateWindow();
+}
+
+void TForm1::LangBtnClick()
+{
+  Langs->ApplyTexts(*this);
 }
 
 void TForm1::PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors)

@@ -3,6 +3,7 @@
 #include "ConsoleView.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <cstdint>
 #include <functional>
@@ -21,6 +22,10 @@ class QToolButton;
 class TComPort;
 class TCommonDatas;
 class TExchange;
+class TFormAdress;
+class TFormByteLen;
+class TFormPortName;
+class TLangs;
 class TLongTimer;
 class TMotorParameters;
 class TOzmCommands;
@@ -72,15 +77,19 @@ public:
   void MmPortNumberClick();
   void mmPortParamClick();
   void MmSetNewAddressClick();
+  void LangBtnClick();
   void PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors);
   void ShowDirection(std::uint8_t direction);
   void ResetRevCounters();
+  // Every command starts from an empty send memo and command queue.
+  void ClearMemoAndQueue();
 
   bool Expanded() const { return IsExpanded; }
   int SavedWidth() const { return WidthBeforeCollapse; }
 
   // The shared objects, present from creation until the window closes.
   std::unique_ptr<TCommonDatas> Datas;
+  std::unique_ptr<TLangs> Langs;
   std::unique_ptr<TComPort> ComPort;
   std::unique_ptr<TOzmCommands> OzmCommands;
   std::unique_ptr<TPortButtons> PortButtons;
@@ -88,6 +97,12 @@ public:
   std::unique_ptr<TExchange> Exchange;
   std::unique_ptr<TMotorParameters> MotorParameters;
   std::unique_ptr<TWorkParameters> WorkParameters;
+
+  // The dialogs: the two port dialogs free themselves when closed and are built again from the
+  // menu; the address dialog only hides.
+  QPointer<TFormByteLen> FormByteLen;
+  QPointer<TFormPortName> FormPortName;
+  TFormAdress* FormAdress = nullptr;
 
 protected:
   void closeEvent(QCloseEvent* event) override;
@@ -103,13 +118,15 @@ private:
   QWidget* BuildLogColumn();
   void BuildMenu();
   void BuildTimers();
+  void CreateDialogs();
+  template <class TDialog>
+  void ShowDialog(QPointer<TDialog>& dialog);
 
   void WriteHeading(const char* heading);
   // The steps every command shares: heading, preparation (false ends it), poll off, the exchange,
   // the wait for it, the handler's closing steps with the exchange's start result, poll on.
   void SendSequence(const char* heading, const std::function<bool()>& prepare,
                     const std::function<void(bool)>& closing = {});
-  void ClearMemoAndQueue();
   bool ApplyWorkPanel();
   void SetDirection(std::uint8_t direction);
   void MarkPanelEdited(QFrame* panel, QPushButton* cancel);

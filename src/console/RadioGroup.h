@@ -7,11 +7,13 @@
 
 #include <vector>
 
-// A captioned group of radio buttons read and written by item index.
+// A captioned group of radio buttons read and written by item index. Items fill the columns one
+// after the other, top to bottom; `selected` -1 starts with none selected.
 class TRadioGroup : public QGroupBox {
   Q_OBJECT
 public:
-  TRadioGroup(const QString& caption, const QStringList& items, int columns, QWidget* parent = nullptr);
+  TRadioGroup(const QString& caption, const QStringList& items, int columns, QWidget* parent = nullptr,
+              int selected = 0);
 
   int ItemIndex() const;
   // An index outside the items selects nothing and changes nothing else.

@@ -1,0 +1,71 @@
+#include "FormAdress.h"
+
+#include "CommonDatas.h"
+#include "Exchange.h"
+#include "Form1.h"
+#include "OzmCommands.h"
+#include "ValueReader.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+TFormAdress::TFormAdress(TForm1& main) : QWidget(&main, Qt::Window), Main(main)
+{
+  setObjectName("FormAdress");
+  setWindowTitle("Set new address (controller ID)");
+  resize(303, 99);
+  setAutoFillBackground(true);
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, Qt::white);
+  setPalette(palette);
+
+  auto* row = new QHBoxLayout(this);
+  auto* label = new QLabel("Enter new address:", this);
+  label->setObjectName("Label1");
+  EditAdress = new QLineEdit("$00", this);
+  EditAdress->setObjectName("EditAdress");
+  EditAdress->setFixedWidth(49);
+  auto* button = new QPushButton("Set new address", this);
+  button->setObjectName("BtnsetAdress");
+  connect(button, &QPushButton::clicked, this, &TFormAdress::BtnsetAdressClick);
+  row->addWidget(label);
+  row->addWidget(EditAdress);
+  row->addWidget(button);
+}
+
+void TFormAdress::BtnsetAdressClick()
+{
+  Main.BtnOpenPortClick(); // whether or not the Open port button is enabled
+  double value = 0;
+  if (!ReadValueInRange(EditAdress->text().toStdString(), 0, 254, value, Main))
+    return;
+  const auto address = static_cast<std::uint8_t>(value);
+  EditAdress->setText(QString::fromStdString("$" + TOzmCommands::HexByte(address)));
+  TCommonDatas& datas = *Main.Datas;
+  datas.AddressSetStarted = true;
+  datas.AddressSetFinished = false;
+  datas.StatusPolling = false;
+  Main.ClearMemoAndQueue();
+  datas.NewAddress = address;
+  Main.OzmCommands->QueueBroadcastFrame(CmdAddressSetBegin, address);
+  Main.Exchange->StartExchange();
+}
+
+void TFormAdress::closeEvent(QCloseEvent* event)
+{
+  FormClose();
+  event->accept(); // hidden, not freed
+}
+
+void TFormAdress::FormClose()
+{
+  TCommonDatas& datas = *Main.Datas;
+  Main.ClearMemoAndQueue();
+  Main.OzmCommands->QueueBroadcastFrame(CmdAddressSetEnd, datas.NewAddress);
+  datas.AddressSetStarted = false;
+  datas.AddressSetFinished = true;
+  Main.Exchange->StartExchange();
+}

@@ -1,0 +1,128 @@
+#include "FormByteLen.h"
+
+#include "ComPort.h"
+#include "Form1.h"
+#include "RadioGroup.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+constexpr int FiveDataBits = 0;
+constexpr int TwoStopBitsItem = 1;
+
+QLabel* StaticText(const char* name, const char* text, QWidget* parent)
+{
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(name);
+  return label;
+}
+
+} // namespace
+
+TFormByteLen::TFormByteLen(TForm1& main) : QWidget(&main, Qt::Window), Main(main)
+{
+  setObjectName("FormByteLen");
+  setWindowTitle("Port parameters");
+  setAttribute(Qt::WA_DeleteOnClose); // every close frees it
+  resize(295, 306);
+  QFont bold = font();
+  bold.setBold(true);
+  setFont(bold);
+  QFont regular = font();
+  regular.setBold(false);
+
+  rgrDataLen = new TRadioGroup("Bits number:", {"5", "6", "7", "8"}, 2, this, 3);
+  rgrDataLen->setObjectName("rgrDataLen");
+  rgrStopBits = new TRadioGroup("Stop-bit:", {"1", "2 (1,5)"}, 1, this, 0);
+  rgrStopBits->setObjectName("rgrStopBits");
+  rgrParity = new TRadioGroup("Parity:", {"None", "Odd", "Even", "Const 1", "Const 0"}, 1, this, 0);
+  rgrParity->setObjectName("rgrParity");
+  auto* baudLabel = StaticText("StaticText4", "Baud rate:", this);
+  for (QWidget* w : std::initializer_list<QWidget*>{rgrDataLen, rgrStopBits, rgrParity, baudLabel})
+    w->setFont(regular);
+  cbPortSpeed = new QComboBox(this);
+  cbPortSpeed->setObjectName("cbPortSpeed");
+  cbPortSpeed->setEditable(true);
+  cbPortSpeed->setInsertPolicy(QComboBox::NoInsert);
+  for (std::uint32_t rate : TComPort::BaudRates)
+    cbPortSpeed->addItem(QString::number(rate));
+  cbPortSpeed->setCurrentIndex(6);
+
+  auto* ok = new QPushButton("OK", this);
+  ok->setObjectName("ButtonOK");
+  connect(ok, &QPushButton::clicked, this, &TFormByteLen::ButtonOKClick);
+  auto* cancel = new QPushButton("Cancel", this);
+  cancel->setObjectName("Button1");
+  connect(cancel, &QPushButton::clicked, this, &TFormByteLen::Button1Click);
+
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(rgrDataLen, 0, 0);
+  grid->addWidget(rgrStopBits, 1, 0);
+  grid->addWidget(rgrParity, 0, 1, 2, 1);
+  grid->addWidget(baudLabel, 2, 0);
+  grid->addWidget(cbPortSpeed, 2, 1);
+  auto* note = new QVBoxLayout; // three lines read together as one note
+  note->setSpacing(0);
+  note->addWidget(StaticText("StaticText1", "Default port parameters ", this));
+  note->addWidget(StaticText("StaticText2", "are set according to  ", this));
+  note->addWidget(StaticText("StaticText3", "communication data protocol", this));
+  grid->addLayout(note, 3, 0, 2, 1);
+  grid->addWidget(ok, 3, 1);
+  grid->addWidget(cancel, 4, 1);
+  FormCreate();
+}
+
+// Shows the settings in force; 1.5 and 2 stop bits both show as the second choice.
+void TFormByteLen::FormCreate()
+{
+  const TComPort& port = *Main.ComPort;
+  rgrDataLen->SetItemIndex(port.ByteSize);
+  rgrParity->SetItemIndex(port.Parity);
+  if (port.StopBits <= 2)
+    rgrStopBits->SetItemIndex(port.StopBits == 0 ? 0 : TwoStopBitsItem);
+  cbPortSpeed->setCurrentIndex(port.BaudIndex < TComPort::BaudRates.size() ? port.BaudIndex : -1);
+}
+
+void TFormByteLen::ButtonOKClick()
+{
+  TComPort& port = *Main.ComPort;
+  if (rgrDataLen->ItemIndex() >= 0)
+    port.SetByteSize(static_cast<std::uint8_t>(rgrDataLen->ItemIndex()));
+  ApplyStopBits();
+  if (rgrParity->ItemIndex() >= 0)
+    port.SetParity(static_cast<std::uint8_t>(rgrParity->ItemIndex()));
+  ApplyBaudRate();
+  close();
+}
+
+// The second choice means 1.5 stop bits with 5 data bits, as UARTs have it, and 2 otherwise.
+void TFormByteLen::ApplyStopBits()
+{
+  const int item = rgrStopBits->ItemIndex();
+  if (item < 0)
+    return;
+  const bool fiveBits = rgrDataLen->ItemIndex() == FiveDataBits;
+  Main.ComPort->SetStopBits(item == 0 ? 0 : (fiveBits ? 1 : 2));
+}
+
+// A typed rate that is not in the list keeps the rate in force.
+void TFormByteLen::ApplyBaudRate()
+{
+  const int index = cbPortSpeed->findText(cbPortSpeed->currentText(), Qt::MatchExactly);
+  if (index >= 0)
+    Main.ComPort->SetBaudIndex(static_cast<std::uint8_t>(index));
+}
+
+void TFormByteLen::Button1Click()
+{
+  close();
+}
+
+void TFormByteLen::DisableDataBits()
+{
+  rgrDataLen->setEnabled(false);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QWidget>
+
+class QComboBox;
+class TForm1;
+class TRadioGroup;
+
+// "Port parameters": data bits, stop bits, parity and baud rate of the port, applied at once by OK.
+// Shown not modal; every close frees it, and the menu builds a fresh one.
+class TFormByteLen : public QWidget {
+  Q_OBJECT
+public:
+  explicit TFormByteLen(TForm1& main);
+
+  void ButtonOKClick();
+  void Button1Click();
+  // A refresh of the main window's port buttons greys the data bits for the rest of this instance.
+  void DisableDataBits();
+
+private:
+  void FormCreate();
+  void ApplyStopBits();
+  void ApplyBaudRate();
+
+  TForm1& Main;
+  TRadioGroup* rgrDataLen = nullptr;
+  TRadioGroup* rgrStopBits = nullptr;
+  TRadioGroup* rgrParity = nullptr;
+  QComboBox* cbPortSpeed = nullptr;
+};

@@ -1,0 +1,284 @@
+#include "ComPort.h"
+#include "CommonDatas.h"
+#include "ConsoleFixture.h"
+#include "FormAdress.h"
+#include "FormByteLen.h"
+#include "FormPortName.h"
+#include "OzmCommands.h"
+#include "RadioGroup.h"
+#include "SpinEdit.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+
+#include <algorithm>
+
+namespace {
+
+using namespace std::chrono_literals;
+using TBytes = std::vector<std::uint8_t>;
+
+const std::string PanelCom(int port)
+{
+  return "port opened:   Com" + std::to_string(port) + ";  8 bit, stop-bit: 1;  parity: none;  ";
+}
+
+TBytes Broadcast(std::uint8_t command, std::uint8_t value)
+{
+  return {0xE6, 0xFF, command, value, TOzmCommands::Crc8(3, 0xFF, command, value)};
+}
+
+class DialogsTest : public ConsoleTest {
+protected:
+  // A fresh port number dialog, showing the port in force now.
+  TFormPortName* OpenPortNumber()
+  {
+    if (Form->FormPortName)
+      delete Form->FormPortName;
+    Form->MmPortNumberClick();
+    return Form->FormPortName;
+  }
+
+  TFormByteLen* OpenPortParameters()
+  {
+    if (Form->FormByteLen)
+      delete Form->FormByteLen;
+    Form->mmPortParamClick();
+    return Form->FormByteLen;
+  }
+
+  template <class T>
+  static T* In(QWidget* dialog, const char* name)
+  {
+    T* widget = dialog->findChild<T*>(name);
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+
+  bool Contains(const std::vector<TBytes>& frames, const TBytes& frame) const
+  {
+    return std::find(frames.begin(), frames.end(), frame) != frames.end();
+  }
+
+  bool LogHas(const std::string& line) const
+  {
+    const std::vector<std::string> log = LogLines();
+    return std::find(log.begin(), log.end(), line) != log.end();
+  }
+};
+
+// ---- Port number
+
+TEST_F(DialogsTest, PortNumberShowsThePortInForce)
+{
+  const struct {
+    int Port;
+    int Item;
+    bool SpinEnabled;
+  } cases[] = {{3, 2, false}, {17, 4, true}, {1, 0, false}};
+  for (const auto& c : cases) {
+    Form->ComPort->SetPortNumber(c.Port);
+    TFormPortName* dialog = OpenPortNumber();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(In<TRadioGroup>(dialog, "rgrPortName")->ItemIndex(), c.Item) << c.Port;
+    EXPECT_EQ(In<TSpinEdit>(dialog, "SpinEditPortName")->isEnabled(), c.SpinEnabled) << c.Port;
+    if (c.Item == 4) {
+      EXPECT_EQ(In<TSpinEdit>(dialog, "SpinEditPortName")->Value(), c.Port);
+    }
+  }
+}
+
+TEST_F(DialogsTest, ChoosingComTwoReopensAndIsShownNextTime)
+{
+  Data.Link("COM2", Sim.DevicePath());
+  TFormPortName* dialog = OpenPortNumber();
+  EXPECT_EQ(Label("PanelPortProp"), "") << "the menu closed the port";
+  QTest::mouseClick(In<TRadioGroup>(dialog, "rgrPortName")->Item(1), Qt::LeftButton);
+  In<QPushButton>(dialog, "ButtonOK")->click();
+  EXPECT_EQ(Form->ComPort->PortNumber, 2);
+  EXPECT_EQ(Label("PanelPortProp"), PanelCom(2));
+  ASSERT_TRUE(WaitFor([&] { return Form->FormPortName.isNull(); })) << "OK closes and frees the dialog";
+  Form->MmPortNumberClick();
+  EXPECT_EQ(In<TRadioGroup>(Form->FormPortName, "rgrPortName")->ItemIndex(), 1);
+}
+
+TEST_F(DialogsTest, OtherPortTextThatIsNoIntegerReadsAsFive)
+{
+  Data.Link("COM5", Sim.DevicePath());
+  for (const char* text : {"-", "7.5"}) {
+    Form->ComPort->SetPortNumber(1);
+    TFormPortName* dialog = OpenPortNumber();
+    QTest::mouseClick(In<TRadioGroup>(dialog, "rgrPortName")->Item(4), Qt::LeftButton);
+    TSpinEdit* spin = In<TSpinEdit>(dialog, "SpinEditPortName");
+    spin->SetText("");
+    QTest::keyClicks(spin, text);
+    In<QPushButton>(dialog, "ButtonOK")->click();
+    EXPECT_EQ(Form->ComPort->PortNumber, 5) << text;
+    EXPECT_EQ(Label("PanelPortProp"), PanelCom(5));
+  }
+  EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(DialogsTest, OtherPortOutsideTheRangeIsRefusedOrPulledIn)
+{
+  TFormPortName* dialog = OpenPortNumber();
+  QTest::mouseClick(In<TRadioGroup>(dialog, "rgrPortName")->Item(4), Qt::LeftButton);
+  TSpinEdit* spin = In<TSpinEdit>(dialog, "SpinEditPortName");
+  spin->SetText("");
+  QTest::keyClicks(spin, "30a0"); // the letter is refused
+  EXPECT_EQ(spin->Text().toStdString(), "300");
+  In<QPushButton>(dialog, "ButtonOK")->click(); // while 300 still stands
+  EXPECT_EQ(Messages, std::vector<std::string>{"Please, enter correct port number"});
+  EXPECT_EQ(Form->ComPort->PortNumber, 1);
+  EXPECT_EQ(Label("PanelPortProp"), PanelCom(1)) << "the old port is opened again";
+
+  TSpinEdit leaving(5, 255);
+  leaving.SetText("300");
+  QFocusEvent focusOut(QEvent::FocusOut);
+  QApplication::sendEvent(&leaving, &focusOut);
+  EXPECT_EQ(leaving.Value(), 255);
+  leaving.SetValue(2);
+  EXPECT_EQ(leaving.Value(), 5);
+}
+
+TEST_F(DialogsTest, PortNumberCloseBoxLeavesThePortClosed)
+{
+  TFormPortName* dialog = OpenPortNumber();
+  dialog->close();
+  EXPECT_EQ(Label("PanelPortProp"), "");
+  EXPECT_FALSE(Form->ComPort->IsOpen());
+  EXPECT_TRUE(Find("BtnOpenPort")->isEnabled());
+}
+
+// ---- Port parameters
+
+TEST_F(DialogsTest, StopBitsFollowTheDataBits)
+{
+  const struct {
+    int DataItem;
+    std::uint8_t StopBits;
+  } cases[] = {{0, 1}, {3, 2}, {1, 2}};
+  for (const auto& c : cases) {
+    TFormByteLen* dialog = OpenPortParameters();
+    In<TRadioGroup>(dialog, "rgrDataLen")->SetItemIndex(c.DataItem);
+    In<TRadioGroup>(dialog, "rgrStopBits")->SetItemIndex(1);
+    In<QPushButton>(dialog, "ButtonOK")->click();
+    EXPECT_EQ(Form->ComPort->StopBits, c.StopBits);
+    EXPECT_EQ(Form->ComPort->ByteSize, c.DataItem);
+    EXPECT_EQ(In<TRadioGroup>(OpenPortParameters(), "rgrStopBits")->ItemIndex(), 1) << "shown as 2 (1,5)";
+  }
+}
+
+TEST_F(DialogsTest, ParityAndBaudReachTheOpenPortAtOnce)
+{
+  TFormByteLen* dialog = OpenPortParameters();
+  In<TRadioGroup>(dialog, "rgrParity")->SetItemIndex(3);
+  In<QComboBox>(dialog, "cbPortSpeed")->setCurrentText("19200");
+  In<QPushButton>(dialog, "ButtonOK")->click();
+  EXPECT_EQ(Form->ComPort->Parity, 3) << "Const 1 is mark parity";
+  TLineSettings line;
+  ASSERT_TRUE(Form->ComPort->ReadBackSettings(line));
+  EXPECT_EQ(line.Baud, 19200u);
+  EXPECT_TRUE(Form->ComPort->IsOpen());
+
+  Form.reset();
+  StartWindow();
+  EXPECT_EQ(Form->ComPort->BaudIndex, 6) << "a restart is at 9600 again";
+}
+
+TEST_F(DialogsTest, CancelAndUnknownBaudTextChangeNothing)
+{
+  TFormByteLen* dialog = OpenPortParameters();
+  In<TRadioGroup>(dialog, "rgrDataLen")->SetItemIndex(0);
+  In<TRadioGroup>(dialog, "rgrParity")->SetItemIndex(4);
+  In<QComboBox>(dialog, "cbPortSpeed")->setCurrentText("19200");
+  In<QPushButton>(dialog, "Button1")->click();
+  EXPECT_EQ(Form->ComPort->ByteSize, 3);
+  EXPECT_EQ(Form->ComPort->Parity, 0);
+  EXPECT_EQ(Form->ComPort->BaudIndex, 6);
+
+  dialog = OpenPortParameters();
+  In<QComboBox>(dialog, "cbPortSpeed")->setCurrentText("12345");
+  In<QPushButton>(dialog, "ButtonOK")->click();
+  EXPECT_EQ(Form->ComPort->BaudIndex, 6);
+}
+
+TEST_F(DialogsTest, DataBitsGreyAfterAPortRefreshUntilAFreshInstance)
+{
+  Form->mmPortParamClick(); // the instance made at start-up
+  EXPECT_TRUE(In<TRadioGroup>(Form->FormByteLen, "rgrDataLen")->isEnabled());
+  Click("BtnClosePort");
+  EXPECT_FALSE(In<TRadioGroup>(Form->FormByteLen, "rgrDataLen")->isEnabled());
+  EXPECT_EQ(In<TRadioGroup>(Form->FormByteLen, "rgrDataLen")->ItemIndex(), 3) << "still shows the bits in force";
+  EXPECT_TRUE(In<TRadioGroup>(OpenPortParameters(), "rgrDataLen")->isEnabled());
+}
+
+// ---- Address
+
+TEST_F(DialogsTest, SetNewAddressBroadcastsTheBeginFrame)
+{
+  Form->MmSetNewAddressClick();
+  TFormAdress* dialog = Form->FormAdress;
+  ASSERT_TRUE(dialog->isVisible());
+  QLineEdit* edit = In<QLineEdit>(dialog, "EditAdress");
+  edit->setText("10");
+  In<QPushButton>(dialog, "BtnsetAdress")->click();
+  EXPECT_EQ(edit->text().toStdString(), "$0A");
+  EXPECT_EQ(Label("PanelPortProp"), PanelCom(1)) << "the button opened the port";
+  const TBytes begin = Broadcast(0xA0, 0x0A);
+  EXPECT_EQ(MemoLines(), std::vector<std::string>{"E6FFA00A" + TOzmCommands::HexByte(begin[4])});
+  ASSERT_TRUE(WaitFor([&] { return LogHas("To save new address press the button on the controller."); }));
+  EXPECT_TRUE(Contains(FramesSeen(), begin));
+  EXPECT_EQ(Form->Datas->NewAddress, 10);
+}
+
+TEST_F(DialogsTest, AddressEntriesAreCheckedBeforeAnythingIsQueued)
+{
+  Form->MmSetNewAddressClick();
+  TFormAdress* dialog = Form->FormAdress;
+  QLineEdit* edit = In<QLineEdit>(dialog, "EditAdress");
+  const struct {
+    const char* Text;
+    std::vector<std::string> Messages;
+    bool Queued;
+  } cases[] = {{"$FF", {}, false}, {"abc", {"Please, set correct value from 0 to 254!"}, false}, {"$FE", {}, true}};
+  for (const auto& c : cases) {
+    Messages.clear();
+    Form->ClearMemoAndQueue();
+    edit->setText(c.Text);
+    In<QPushButton>(dialog, "BtnsetAdress")->click();
+    EXPECT_EQ(Messages, c.Messages) << c.Text;
+    EXPECT_EQ(!MemoLines().empty(), c.Queued) << c.Text;
+  }
+  EXPECT_EQ(edit->text().toStdString(), "$FE");
+}
+
+TEST_F(DialogsTest, AddressProcedureEndToEndMovesTheController)
+{
+  Form->MmSetNewAddressClick();
+  TFormAdress* dialog = Form->FormAdress;
+  In<QLineEdit>(dialog, "EditAdress")->setText("5");
+  In<QPushButton>(dialog, "BtnsetAdress")->click();
+  ASSERT_TRUE(WaitFor([&] { return LogHas("To save new address press the button on the controller."); }));
+  ASSERT_TRUE(Sim.PressButton());
+  dialog->close();
+  EXPECT_FALSE(dialog->isVisible());
+  ASSERT_TRUE(WaitFor([&] { return LogHas("New address setting is completed!"); }));
+  EXPECT_TRUE(Contains(FramesSeen(), Broadcast(0xA1, 5)));
+  ASSERT_TRUE(WaitFor([&] { return !Form->Datas->AddressSetFinished; })) << "the procedure is over";
+
+  // The controller now answers at 5; the old address 0 stays silent and is reported as such.
+  Type("EditMotorAddress", "5");
+  Click("BtnMotorApply");
+  ASSERT_TRUE(WaitFor([&] { return Sim.FramesReceived() >= 4; }));
+  Type("EditMotorAddress", "0");
+  Click("BtnMotorApply");
+  ASSERT_TRUE(WaitFor([&] { return LogHas("Command transferred. There is not answer from the controller!"); }));
+  EXPECT_EQ(Sim.Controllers().at(0).Address(), 5);
+
+  Form->MmSetNewAddressClick();
+  EXPECT_EQ(In<QLineEdit>(Form->FormAdress, "EditAdress")->text().toStdString(), "$05") << "it keeps its text";
+}
+
+} // namespace
