@@ -1,13 +1,71 @@
 // The Ozmet console: one window that drives the motor controllers on a serial line.
 #include "Form1.h"
+#include "MessageBox.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int SignalPipe[2] = {-1, -1};
+TForm1* Window = nullptr; // once it is built
+
+extern "C" void OnTermination(int)
+{
+  const char byte = 1;
+  [[maybe_unused]] const auto written = ::write(SignalPipe[1], &byte, 1);
+}
+
+// Closes the window once it is built and no message box is open: the code that showed a box goes
+// on after it, so the window's objects must outlive it. Open boxes are closed to get there.
+void CloseWhenReady()
+{
+  if (Window && !MessageShowing()) {
+    Window->close();
+    return;
+  }
+  if (QWidget* box = QApplication::activeModalWidget())
+    box->close();
+  QTimer::singleShot(20, qApp, CloseWhenReady);
+}
+
+// A logout or `kill` ends the program as the close box does: the port number is saved and the
+// threads are stopped before the objects go. Watched from before the window is built, so a box
+// shown while it is built does not hold the signal back.
+void CloseOnTermination(QApplication& app)
+{
+  if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    return;
+  auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &app);
+  QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+    char byte;
+    while (::read(SignalPipe[0], &byte, 1) > 0) {
+    }
+    CloseWhenReady();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnTermination;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP})
+    ::sigaction(signal, &action, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Ozmet - v.5.0.e");
+  CloseOnTermination(app);
   TForm1 window((QApplication::applicationDirPath() + "/Data").toStdString());
+  Window = &window;
   window.show();
-  return QApplication::exec();
+  const int result = QApplication::exec();
+  Window = nullptr;
+  return result;
 }

@@ -21,7 +21,6 @@
 #include "WorkParameters.h"
 
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -414,11 +413,6 @@ QWidget* TForm1::BuildLogColumn()
   layout->addWidget(lbBufRead, 1);
   layout->addWidget(MemoSend);
   Hide(Named<QPlainTextEdit>("TempMemo", column));
-
-  auto* open = Named<QFileDialog>("OpenDialogSMC", column);
-  open->setDefaultSuffix("smc");
-  auto* save = Named<QFileDialog>("SaveDialogSMC", column);
-  save->setDefaultSuffix("mtr");
   return column;
 }
 

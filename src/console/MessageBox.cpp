@@ -9,7 +9,14 @@ std::function<void(const std::string&)>& Recorder()
   static std::function<void(const std::string&)> recorder;
   return recorder;
 }
+
+int BoxesShowing = 0;
 } // namespace
+
+bool MessageShowing()
+{
+  return BoxesShowing > 0;
+}
 
 void ShowMessage(const std::string& text)
 {
@@ -19,7 +26,9 @@ void ShowMessage(const std::string& text)
   }
   QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), QString::fromStdString(text), QMessageBox::Ok,
                   QApplication::activeWindow());
+  ++BoxesShowing;
   box.exec();
+  --BoxesShowing;
 }
 
 void SetMessageRecorder(std::function<void(const std::string&)> recorder)

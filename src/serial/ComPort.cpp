@@ -34,8 +34,10 @@ bool TComPort::Open()
     Opened = true;
   }
   ApplySettings();
-  if (!ReadThread)
+  if (!ReadThread) {
     ReadThread = std::make_unique<TReadThread>(*this, Device);
+    ReadThread->SetLineRate(LineSettings().Baud);
+  }
   return true;
 }
 
@@ -114,8 +116,12 @@ void TComPort::ApplySettings()
 {
   if (!IsOpen())
     return;
-  std::lock_guard lock(DeviceMutex);
-  Device.Apply(LineSettings()); // a refused setting keeps the device's previous one
+  {
+    std::lock_guard lock(DeviceMutex);
+    Device.Apply(LineSettings()); // a refused setting keeps the device's previous one
+  }
+  if (ReadThread)
+    ReadThread->SetLineRate(LineSettings().Baud);
 }
 
 bool TComPort::ReadBackSettings(TLineSettings& settings) const

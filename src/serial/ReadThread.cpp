@@ -5,6 +5,7 @@
 #include "Synchronizer.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include <cerrno>
 #include <poll.h>
@@ -43,13 +44,27 @@ void TReadThread::Wake()
     Terminated = true; // cannot happen with a valid eventfd; never leave the thread unreachable
 }
 
+void TReadThread::SetLineRate(std::uint32_t baud)
+{
+  LineRate = baud ? baud : 1;
+}
+
+// Far longer than the pauses inside one answer (four characters, or a USB adapter's packet delay),
+// far shorter than the 50 ms of silence before the next frame can even be written.
+std::chrono::milliseconds TReadThread::PartialBlockTimeout() const
+{
+  return std::chrono::milliseconds(30 + 4 * 10'000 / LineRate);
+}
+
 void TReadThread::Execute()
 {
   bool deviceUsable = WakeFd >= 0;
+  int timeoutMs = -1;
   while (!Terminated) {
     // A hung-up line reports POLLHUP forever: stop watching it instead of spinning.
-    pollfd fds[2] = {{WakeFd, POLLIN, 0}, {(ReadingOn && deviceUsable) ? Device.Handle() : -1, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
+    const bool watching = ReadingOn && deviceUsable;
+    pollfd fds[2] = {{WakeFd, POLLIN, 0}, {watching ? Device.Handle() : -1, POLLIN, 0}};
+    if (::poll(fds, 2, watching ? timeoutMs : -1) < 0) {
       if (errno == EINTR)
         continue;
       break;
@@ -59,8 +74,8 @@ void TReadThread::Execute()
       while (::read(WakeFd, &count, sizeof count) > 0) {
       }
     }
-    if (fds[1].revents & POLLIN)
-      deviceUsable = DeliverQueuedBlocks();
+    if (watching)
+      deviceUsable = DeliverQueuedBlocks(timeoutMs);
     if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))
       deviceUsable = false;
   }
@@ -71,21 +86,44 @@ void TReadThread::Execute()
   TSynchronizer::Instance().Changed.notify_all();
 }
 
-bool TReadThread::DeliverQueuedBlocks()
+bool TReadThread::DeliverQueuedBlocks(int& timeoutMs)
 {
+  using namespace std::chrono;
+  timeoutMs = -1;
   // Every complete block now queued, not one per wake-up: two answers that arrive together
   // would otherwise leave the second waiting for a byte that never comes.
-  while (!Terminated && ReadingOn) {
-    const TLineStatus status = Port.ClearErrors();
-    const bool enough = WholeBlocksOnly ? status.InQueue >= BlockSize : status.InQueue > 0;
-    if (!enough)
+  for (;;) {
+    if (Terminated || !ReadingOn)
       return true;
-    std::fill(Buffer.begin(), Buffer.end(), 0);
-    const std::size_t count = Device.Read(Buffer.data(), Buffer.size());
-    if (count == 0)
+    const TLineStatus status = Port.ClearErrors();
+    PendingErrors |= status.Errors;
+    const std::size_t queued = status.InQueue;
+    if (queued == 0 || (WholeBlocksOnly && queued < BlockSize && queued != PartialBytes)) {
+      // Nothing, or a partial block that is new or still growing: wait for the rest or the silence.
+      PartialBytes = queued;
+      PartialDue = steady_clock::now() + PartialBlockTimeout();
+      if (queued != 0)
+        timeoutMs = static_cast<int>(PartialBlockTimeout().count());
+      return true;
+    }
+    if (WholeBlocksOnly && queued < BlockSize && steady_clock::now() < PartialDue) {
+      timeoutMs = static_cast<int>(ceil<milliseconds>(PartialDue - steady_clock::now()).count());
+      return true;
+    }
+    PartialBytes = 0;
+    if (!ReadAndDeliver(std::min<std::size_t>(queued, BlockSize)))
       return false;
-    DeliverBlock(static_cast<std::uint32_t>(count), status.Errors);
   }
+}
+
+bool TReadThread::ReadAndDeliver(std::size_t count)
+{
+  std::fill(Buffer.begin(), Buffer.end(), 0);
+  const std::size_t read = Device.Read(Buffer.data(), count);
+  if (read == 0)
+    return false;
+  DeliverBlock(static_cast<std::uint32_t>(read), PendingErrors);
+  PendingErrors = 0;
   return true;
 }
 

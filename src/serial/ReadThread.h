@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <thread>
 #include <vector>
@@ -11,6 +12,9 @@ class TSerialDevice;
 // The one reader of an open port. It blocks in poll() on the device and on a wake-up descriptor,
 // so it costs no CPU while the line is idle, and hands every complete block to the port's
 // OnReceive on the window's thread. It starts suspended: nothing is read before SetReading(true).
+// Bytes short of a block that stay alone on a silent line (a byte lost, or one too many) are handed
+// over as a short block once the line has been silent for a while, so the next answer starts a
+// block of its own again instead of every later block being shifted.
 class TReadThread {
 public:
   TReadThread(TComPort& port, TSerialDevice& device);
@@ -21,11 +25,16 @@ public:
 
   void SetReading(bool on);
   bool Reading() const { return ReadingOn; }
+  // The line's rate decides how long a silence ends a partial block.
+  void SetLineRate(std::uint32_t baud);
+  std::chrono::milliseconds PartialBlockTimeout() const;
 
 private:
   void Execute();
-  // Reads and delivers the blocks now queued; false once the device has failed.
-  bool DeliverQueuedBlocks();
+  // Delivers every whole block queued, and a partial one that sat through a silence; false once
+  // the device has failed. Returns the poll timeout until a partial block is due, or -1.
+  bool DeliverQueuedBlocks(int& timeoutMs);
+  bool ReadAndDeliver(std::size_t count);
   void DeliverBlock(std::uint32_t count, std::uint32_t errors);
   void Wake();
 
@@ -36,6 +45,10 @@ private:
   const std::uint32_t BlockSize;
   const bool WholeBlocksOnly;
   std::vector<std::uint8_t> Buffer;
+  std::atomic<std::uint32_t> LineRate{9600};
+  std::uint32_t PendingErrors = 0;
+  std::size_t PartialBytes = 0;
+  std::chrono::steady_clock::time_point PartialDue;
   std::atomic<bool> ReadingOn{false};
   std::atomic<bool> Terminated{false};
   std::atomic<bool> Finished{false};

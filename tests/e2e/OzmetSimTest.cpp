@@ -1,4 +1,5 @@
 #include "OzmCommands.h"
+#include "ChildProcess.h"
 #include "PtyClient.h"
 #include "TempDir.h"
 
@@ -6,7 +7,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -14,12 +14,7 @@
 #include <algorithm>
 #include <cctype>
 #include <sstream>
-#include <spawn.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -29,130 +24,6 @@ using TClock = std::chrono::steady_clock;
 
 constexpr auto Deadline = 5000ms;
 constexpr auto AnswerLimit = 300ms;
-
-// ozmet-sim as a child process with pipes on its standard streams. It is killed and reaped on the way
-// out whatever happened in the test.
-class TSimProcess {
-public:
-  explicit TSimProcess(const std::vector<std::string>& arguments)
-  {
-    int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
-      throw std::system_error(errno, std::generic_category(), "pipe2");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    std::vector<std::string> words = {OZMET_SIM_PATH};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-      argv.push_back(word.data());
-    argv.push_back(nullptr);
-    const int error = ::posix_spawn(&Pid, OZMET_SIM_PATH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    for (int fd : {in[0], out[1], err[1]})
-      ::close(fd);
-    StdinFd = in[1];
-    Streams[0].Fd = out[0];
-    Streams[1].Fd = err[0];
-    if (error != 0)
-      throw std::system_error(error, std::generic_category(), "posix_spawn");
-    PidFd = static_cast<int>(::syscall(SYS_pidfd_open, Pid, 0)); // lets the exit be waited for with a deadline
-  }
-
-  ~TSimProcess()
-  {
-    if (!ExitCode) {
-      ::kill(Pid, SIGKILL);
-      ::waitpid(Pid, nullptr, 0);
-    }
-    for (int fd : {StdinFd, Streams[0].Fd, Streams[1].Fd, PidFd})
-      if (fd >= 0)
-        ::close(fd);
-  }
-
-  TSimProcess(const TSimProcess&) = delete;
-  TSimProcess& operator=(const TSimProcess&) = delete;
-
-  // The first line on standard output: the device path.
-  std::string FirstLine()
-  {
-    WaitForOutput(0, "\n");
-    return Streams[0].Text.substr(0, Streams[0].Text.find('\n'));
-  }
-
-  // Collects standard output (0) or error (1) until it holds `text`; false when the time ran out first.
-  bool WaitForOutput(int stream, const std::string& text)
-  {
-    TStream& s = Streams[stream];
-    const auto deadline = TClock::now() + Deadline;
-    while (s.Text.find(text) == std::string::npos && ReadSome(s, deadline)) {
-    }
-    return s.Text.find(text) != std::string::npos;
-  }
-
-  const std::string& Stderr() const
-  {
-    return Streams[1].Text;
-  }
-
-  void WriteStdin(const std::string& text)
-  {
-    ASSERT_EQ(::write(StdinFd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  }
-
-  void CloseStdin()
-  {
-    ::close(StdinFd);
-    StdinFd = -1;
-  }
-
-  void Signal(int signal)
-  {
-    ::kill(Pid, signal);
-  }
-
-  // The exit code once the process ended, or nothing when it still runs at the deadline.
-  std::optional<int> WaitForExit()
-  {
-    pollfd pfd{PidFd, POLLIN, 0};
-    if (!ExitCode && ::poll(&pfd, 1, static_cast<int>(Deadline.count())) == 1) {
-      int status = 0;
-      ::waitpid(Pid, &status, 0);
-      ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    return ExitCode;
-  }
-
-private:
-  struct TStream {
-    int Fd = -1;
-    std::string Text;
-  };
-
-  // Appends what one read gives once the stream is readable; false at its end or the deadline.
-  static bool ReadSome(TStream& stream, TClock::time_point deadline)
-  {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now()).count();
-    pollfd pfd{stream.Fd, POLLIN, 0};
-    if (::poll(&pfd, 1, static_cast<int>(std::max<long long>(left, 0))) <= 0)
-      return false;
-    char buffer[4096];
-    const ssize_t count = ::read(stream.Fd, buffer, sizeof buffer);
-    if (count <= 0)
-      return false;
-    stream.Text.append(buffer, static_cast<std::size_t>(count));
-    return true;
-  }
-
-  pid_t Pid = -1;
-  int PidFd = -1;
-  int StdinFd = -1;
-  TStream Streams[2];
-  std::optional<int> ExitCode;
-};
 
 TBytes Status(std::uint8_t address)
 {
@@ -172,7 +43,7 @@ bool CrcRight(const TBytes& answer)
 
 TEST(OzmetSim, PrintsItsDeviceAndAnswersInTime)
 {
-  TSimProcess sim({});
+  TChildProcess sim(OZMET_SIM_PATH, {});
   const std::string device = sim.FirstLine();
   ASSERT_TRUE(device.starts_with("/dev/pts/")) << device;
   TPtyClient client(device);
@@ -187,7 +58,7 @@ TEST(OzmetSim, PrintsItsDeviceAndAnswersInTime)
 
 struct TStopCase {
   const char* Name;
-  void (*Stop)(TSimProcess&);
+  void (*Stop)(TChildProcess&);
 };
 
 void PrintTo(const TStopCase& c, std::ostream* out)
@@ -202,7 +73,7 @@ TEST_P(TOzmetSimLinkTest, LinkLivesAsLongAsTheSimulator)
   TTempDir dir;
   const std::filesystem::path link = dir.Path() + "/ozmet0";
   std::filesystem::create_symlink("/nowhere", link); // an older link is replaced
-  TSimProcess sim({"--link", link.string()});
+  TChildProcess sim(OZMET_SIM_PATH, {"--link", link.string()});
   const std::string device = sim.FirstLine();
   EXPECT_EQ(std::filesystem::read_symlink(link), device);
   TPtyClient client(link.string());
@@ -216,9 +87,9 @@ TEST_P(TOzmetSimLinkTest, LinkLivesAsLongAsTheSimulator)
 }
 
 INSTANTIATE_TEST_SUITE_P(Stops, TOzmetSimLinkTest,
-                         testing::Values(TStopCase{"Sigterm", [](TSimProcess& p) { p.Signal(SIGTERM); }},
-                                         TStopCase{"Sigint", [](TSimProcess& p) { p.Signal(SIGINT); }},
-                                         TStopCase{"StdinEnd", [](TSimProcess& p) { p.CloseStdin(); }}),
+                         testing::Values(TStopCase{"Sigterm", [](TChildProcess& p) { p.Signal(SIGTERM); }},
+                                         TStopCase{"Sigint", [](TChildProcess& p) { p.Signal(SIGINT); }},
+                                         TStopCase{"StdinEnd", [](TChildProcess& p) { p.CloseStdin(); }}),
                          [](const testing::TestParamInfo<TStopCase>& info) { return info.param.Name; });
 
 TEST(OzmetSim, RefusesToReplaceARegularFile)
@@ -226,7 +97,7 @@ TEST(OzmetSim, RefusesToReplaceARegularFile)
   TTempDir dir;
   const std::filesystem::path file = dir.Path() + "/taken";
   std::ofstream(file) << "keep";
-  TSimProcess sim({"--link", file.string()});
+  TChildProcess sim(OZMET_SIM_PATH, {"--link", file.string()});
   EXPECT_EQ(sim.WaitForExit(), 1);
   EXPECT_TRUE(sim.WaitForOutput(1, "refusing"));
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(file)));
@@ -234,7 +105,7 @@ TEST(OzmetSim, RefusesToReplaceARegularFile)
 
 TEST(OzmetSim, ButtonOnStdinCompletesAnAddressChange)
 {
-  TSimProcess sim({"--verbose"});
+  TChildProcess sim(OZMET_SIM_PATH, {"--verbose"});
   TPtyClient client(sim.FirstLine());
   ASSERT_TRUE(client.IsOpen());
   ASSERT_TRUE(client.Write(Command(BroadcastAddress, CmdAddressSetBegin, 7)));
@@ -250,7 +121,7 @@ TEST(OzmetSim, ButtonOnStdinCompletesAnAddressChange)
 
 TEST(OzmetSim, FaultFlagAndStdinCommandsChangeTheLine)
 {
-  TSimProcess sim({"--silent", "--verbose"});
+  TChildProcess sim(OZMET_SIM_PATH, {"--silent", "--verbose"});
   TPtyClient client(sim.FirstLine());
   ASSERT_TRUE(client.IsOpen());
   ASSERT_TRUE(client.Write(Status(0)));
@@ -279,7 +150,7 @@ bool HasTimedLine(const std::string& log, const std::string& text)
 
 TEST(OzmetSim, VerboseLogsFramesAndAnswers)
 {
-  TSimProcess sim({"--verbose", "--address", "0x01"});
+  TChildProcess sim(OZMET_SIM_PATH, {"--verbose", "--address", "0x01"});
   TPtyClient client(sim.FirstLine());
   ASSERT_TRUE(client.IsOpen());
   ASSERT_TRUE(client.Write(Status(1)));
@@ -293,7 +164,7 @@ TEST(OzmetSim, VerboseLogsFramesAndAnswers)
 
 TEST(OzmetSim, HelpNamesEveryFlagAndCommand)
 {
-  TSimProcess sim({"--help"});
+  TChildProcess sim(OZMET_SIM_PATH, {"--help"});
   EXPECT_EQ(sim.WaitForExit(), 0);
   for (const char* item : {"--address", "--link", "--silent", "--silent-to-status", "--corrupt-every", "--drop-byte",
                            "--extra-byte", "--delay", "--hang-up-after", "--verbose", "--no-input", "--help", "button"})
@@ -303,7 +174,7 @@ TEST(OzmetSim, HelpNamesEveryFlagAndCommand)
 // Started in the background by a script, its standard input is /dev/null: it must keep serving.
 TEST(OzmetSim, NoInputKeepsRunningPastTheEndOfInput)
 {
-  TSimProcess sim({"--no-input"});
+  TChildProcess sim(OZMET_SIM_PATH, {"--no-input"});
   TPtyClient client(sim.FirstLine());
   ASSERT_TRUE(client.IsOpen());
   sim.CloseStdin();
@@ -316,7 +187,7 @@ TEST(OzmetSim, NoInputKeepsRunningPastTheEndOfInput)
 TEST(OzmetSim, BadAddressExitsWithTwo)
 {
   for (const char* address : {"255", "300", "text", "0x100"}) {
-    TSimProcess sim({"--address", address});
+    TChildProcess sim(OZMET_SIM_PATH, {"--address", address});
     EXPECT_EQ(sim.WaitForExit(), 2) << address;
     EXPECT_TRUE(sim.WaitForOutput(1, "invalid address")) << address;
   }

@@ -1,0 +1,76 @@
+#include "ChildProcess.h"
+#include "PortSettingsFile.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The real program in a folder of its own, with its Data folder and the simulator linked as COM1.
+class OzmetProgram : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    std::filesystem::copy_file(OZMET_PATH, Folder.Path() + "/ozmet");
+    std::filesystem::create_directory(Data);
+    ASSERT_TRUE(TPortSettingsFile(Data + "/portp.dat").Save(1));
+    Sim = std::make_unique<TChildProcess>(OZMET_SIM_PATH,
+                                          std::vector<std::string>{"--no-input", "--link", Data + "/COM1"});
+    ASSERT_FALSE(Sim->FirstLine().empty()) << Sim->Stderr();
+  }
+
+  std::unique_ptr<TChildProcess> StartProgram()
+  {
+    return std::make_unique<TChildProcess>(Folder.Path() + "/ozmet", std::vector<std::string>{},
+                                           std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"});
+  }
+
+  TTempDir Folder;
+  const std::string Data = Folder.Path() + "/Data";
+  std::unique_ptr<TChildProcess> Sim;
+};
+
+// A termination signal closes the window as its close box does: the port number is written back.
+TEST_F(OzmetProgram, TerminationClosesTheWindowAndSavesThePort)
+{
+  const std::string settings = Data + "/portp.dat";
+  const auto old = std::filesystem::file_time_type::clock::now() - 1h;
+  std::filesystem::last_write_time(settings, old);
+  auto program = StartProgram();
+  EXPECT_FALSE(program->WaitForExit(1s)) << program->Stderr();
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->WaitForExit(10s), 0) << program->Stderr();
+  EXPECT_GT(std::filesystem::last_write_time(settings), old) << "written again on the way out";
+  EXPECT_EQ(TPortSettingsFile(settings).Load().PortNumber, 1);
+}
+
+TEST_F(OzmetProgram, SurvivesItsLineHangingUp)
+{
+  auto program = StartProgram();
+  EXPECT_FALSE(program->WaitForExit(1s)) << program->Stderr();
+  Sim->Signal(SIGKILL); // the device disappears under the open port
+  EXPECT_TRUE(Sim->WaitForExit());
+  EXPECT_FALSE(program->WaitForExit(2s)) << "still running:\n" << program->Stderr();
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->WaitForExit(10s), 0) << program->Stderr();
+}
+
+// The program waits in a message box while its window is being built (the settings file is gone,
+// then the port cannot be opened); a termination still ends it cleanly, after the boxes.
+TEST_F(OzmetProgram, TerminationDuringAMessageBoxEndsCleanly)
+{
+  ASSERT_TRUE(std::filesystem::remove(Data + "/portp.dat"));
+  auto program = StartProgram();
+  EXPECT_FALSE(program->WaitForExit(1s));
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->WaitForExit(10s), 0) << program->Stderr();
+  EXPECT_TRUE(TPortSettingsFile(Data + "/portp.dat").Load().Readable) << "saved on the way out";
+}
+
+} // namespace
