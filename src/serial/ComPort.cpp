@@ -108,7 +108,6 @@ TLineSettings TComPort::LineSettings() const
   s.DataBits = static_cast<std::uint8_t>(5 + (ByteSize & 0x03));
   s.Parity = Parity;
   s.StopBits = StopBits;
-  s.MinBytes = static_cast<std::uint8_t>(WaitFullBuffer ? std::min<std::uint32_t>(BufSize, 255) : 1);
   return s;
 }
 

@@ -24,11 +24,10 @@ void TRWThread::Execute()
     const TFrame& frame = Job.Queue[i];
     const std::string code = TOzmCommands::HexByte(frame[2]);
     Owner.EventPortString.Reset();
-    if (!SendFrame(frame)) {
+    if (!SendFrame(frame, "Comand transfered " + code)) {
       sync.Synchronize([this] { Owner.PortFailure(); });
       return Finish();
     }
-    LogProgress("Comand transfered " + code);
     const TAnswer answer = WaitAnswer();
     if (answer == TAnswer::NoAnswer) {
       sync.Synchronize([this] { Owner.LogNoAnswer(); });
@@ -42,11 +41,10 @@ void TRWThread::Execute()
 
   if (Owner.Datas.StatusPolling) {
     Owner.EventPortString.Reset();
-    if (!SendFrame(Job.StatusRequest)) {
+    if (!SendFrame(Job.StatusRequest, "motor status")) {
       sync.Synchronize([this] { Owner.PortFailure(); });
       return Finish();
     }
-    LogProgress("motor status");
     if (WaitAnswer() == TAnswer::NoAnswer) {
       LogProgress("motor status - no answer ");
       sync.Synchronize([this] { Owner.StatusLost(); });
@@ -56,13 +54,16 @@ void TRWThread::Execute()
   Finish();
 }
 
-bool TRWThread::SendFrame(std::span<const std::uint8_t> bytes)
+bool TRWThread::SendFrame(std::span<const std::uint8_t> bytes, const std::string& progress)
 {
   // Any modem line on, or lines that cannot be read, is a lost connection.
   if (Owner.Port.ModemStatus() != 0)
     return false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(TComPort::WritePauseMs));
+  // Logged as the frame leaves, so that its answer, which may come at once, is logged below it.
+  LogProgress(progress);
   // A frame that did not go out shows as a missing answer.
-  Owner.Port.WriteBlock(bytes);
+  Owner.Port.WriteBytes(bytes.data(), bytes.size());
   return true;
 }
 

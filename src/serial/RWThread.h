@@ -34,8 +34,8 @@ public:
 
 private:
   void Execute();
-  // False when the port has failed: nothing was written.
-  bool SendFrame(std::span<const std::uint8_t> bytes);
+  // The pause, the progress line, the write. False when the port has failed: nothing was written.
+  bool SendFrame(std::span<const std::uint8_t> bytes, const std::string& progress);
   TAnswer WaitAnswer();
   void LogProgress(const std::string& text);
   void Finish();

@@ -6,17 +6,28 @@
 
 #include <algorithm>
 #include <chrono>
+#include <span>
 
 #include <cerrno>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 TReadThread::TReadThread(TComPort& port, TSerialDevice& device)
     : Port(port), Device(device), WakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      BlockSize(port.InBufSize()), WholeBlocksOnly(port.WaitFullBuffer), Buffer(BlockSize),
-      Thread([this] { Execute(); })
+      EpollFd(::epoll_create1(EPOLL_CLOEXEC)), BlockSize(port.InBufSize()), WholeBlocksOnly(port.WaitFullBuffer),
+      Buffer(BlockSize), Thread([this] { Execute(); })
 {
+}
+
+// Edge-triggered on the device: one wake-up per arrival of bytes, none while a partial block sits
+// in the queue waiting for the rest or for the silence that ends it.
+bool TReadThread::Watch()
+{
+  epoll_event wake{EPOLLIN, {.fd = WakeFd}};
+  epoll_event device{EPOLLIN | EPOLLRDHUP | EPOLLET, {.fd = Device.Handle()}};
+  return WakeFd >= 0 && EpollFd >= 0 && ::epoll_ctl(EpollFd, EPOLL_CTL_ADD, WakeFd, &wake) == 0 &&
+         ::epoll_ctl(EpollFd, EPOLL_CTL_ADD, Device.Handle(), &device) == 0;
 }
 
 TReadThread::~TReadThread()
@@ -27,8 +38,9 @@ TReadThread::~TReadThread()
   TSynchronizer& sync = TSynchronizer::Instance();
   sync.WaitUntil(TSynchronizer::TClock::time_point::max(), [this] { return Finished.load(); });
   Thread.join();
-  if (WakeFd >= 0)
-    ::close(WakeFd);
+  for (int fd : {EpollFd, WakeFd})
+    if (fd >= 0)
+      ::close(fd);
 }
 
 void TReadThread::SetReading(bool on)
@@ -58,26 +70,32 @@ std::chrono::milliseconds TReadThread::PartialBlockTimeout() const
 
 void TReadThread::Execute()
 {
-  bool deviceUsable = WakeFd >= 0;
+  bool deviceUsable = Watch();
   int timeoutMs = -1;
   while (!Terminated) {
-    // A hung-up line reports POLLHUP forever: stop watching it instead of spinning.
-    const bool watching = ReadingOn && deviceUsable;
-    pollfd fds[2] = {{WakeFd, POLLIN, 0}, {watching ? Device.Handle() : -1, POLLIN, 0}};
-    if (::poll(fds, 2, watching ? timeoutMs : -1) < 0) {
+    epoll_event events[2];
+    const int count = ::epoll_wait(EpollFd, events, 2, ReadingOn && deviceUsable ? timeoutMs : -1);
+    if (count < 0) {
       if (errno == EINTR)
         continue;
       break;
     }
-    if (fds[0].revents & POLLIN) {
-      std::uint64_t count;
-      while (::read(WakeFd, &count, sizeof count) > 0) {
-      }
+    bool hungUp = false;
+    for (const epoll_event& event : std::span(events, static_cast<std::size_t>(count))) {
+      std::uint64_t wakes;
+      if (event.data.fd == WakeFd)
+        while (::read(WakeFd, &wakes, sizeof wakes) > 0) {
+        }
+      else
+        hungUp = hungUp || (event.events & (EPOLLHUP | EPOLLERR));
     }
-    if (watching)
+    if (ReadingOn && deviceUsable)
       deviceUsable = DeliverQueuedBlocks(timeoutMs);
-    if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))
+    // A hung-up line reports its hang-up for ever: stop watching it instead of spinning.
+    if (hungUp && deviceUsable) {
+      ::epoll_ctl(EpollFd, EPOLL_CTL_DEL, Device.Handle(), nullptr);
       deviceUsable = false;
+    }
   }
   {
     std::lock_guard lock(TSynchronizer::Instance().Mutex);

@@ -30,6 +30,7 @@ public:
   std::chrono::milliseconds PartialBlockTimeout() const;
 
 private:
+  bool Watch();
   void Execute();
   // Delivers every whole block queued, and a partial one that sat through a silence; false once
   // the device has failed. Returns the poll timeout until a partial block is due, or -1.
@@ -41,6 +42,7 @@ private:
   TComPort& Port;
   TSerialDevice& Device;
   const int WakeFd;
+  const int EpollFd;
   // Handed over at construction: the port may not change them while it is open.
   const std::uint32_t BlockSize;
   const bool WholeBlocksOnly;

@@ -111,8 +111,8 @@ bool TSerialDevice::Apply(const TLineSettings& settings)
                 ParityFlags(settings.Parity) | (settings.StopBits != 0 ? CSTOPB : 0);
   tio.c_ispeed = settings.Baud;
   tio.c_ospeed = settings.Baud;
-  // A poll reports input only once MinBytes are queued, so a part of a block costs no wake-ups.
-  tio.c_cc[VMIN] = settings.MinBytes;
+  // Every byte counts as input: the receive thread decides what makes a block.
+  tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;
   if (::ioctl(Fd, TCSETS2, &tio) != 0)
     return false;
@@ -134,7 +134,6 @@ bool TSerialDevice::ReadBack(TLineSettings& settings) const
   settings.DataBits = DataBitsOf(tio.c_cflag);
   settings.Parity = ParityCode(tio.c_cflag);
   settings.StopBits = (tio.c_cflag & CSTOPB) ? 2 : 0;
-  settings.MinBytes = tio.c_cc[VMIN];
   return true;
 }
 

@@ -6,13 +6,12 @@
 #include <string>
 
 // Line settings in plain numbers: baud rate, 5..8 data bits, parity code (0 none, 1 odd, 2 even,
-// 3 mark, 4 space), stop-bit code (0 one, 1 one and a half, 2 two) and the bytes a read waits for.
+// 3 mark, 4 space), stop-bit code (0 one, 1 one and a half, 2 two).
 struct TLineSettings {
   std::uint32_t Baud = 9600;
   std::uint8_t DataBits = 8;
   std::uint8_t Parity = 0;
   std::uint8_t StopBits = 0;
-  std::uint8_t MinBytes = 1;
 
   bool operator==(const TLineSettings&) const = default;
 };

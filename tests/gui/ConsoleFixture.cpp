@@ -10,41 +10,46 @@
 
 #include "MessageBox.h"
 
+void WindowTest::SetUp()
+{
+  SetMessageRecorder([this](const std::string& text) { Messages.push_back(text); });
+}
+
 void ConsoleTest::SetUp()
 {
+  WindowTest::SetUp();
   Sim.Open();
   Data.Link("COM1", Sim.DevicePath());
   ASSERT_TRUE(TPortSettingsFile(Data.Path() + "/portp.dat").Save(1));
-  SetMessageRecorder([this](const std::string& text) { Messages.push_back(text); });
   StartWindow();
 }
 
-void ConsoleTest::StartWindow()
+void WindowTest::StartWindow()
 {
   Form = std::make_unique<TForm1>(Data.Path());
   Form->show();
 }
 
-void ConsoleTest::TearDown()
+void WindowTest::TearDown()
 {
   Form.reset();
   SetMessageRecorder({});
 }
 
-void ConsoleTest::Type(const char* edit, const std::string& text)
+void WindowTest::Type(const char* edit, const std::string& text)
 {
   QLineEdit* field = Find<QLineEdit>(edit);
   field->selectAll();
   QTest::keyClicks(field, QString::fromStdString(text));
 }
 
-void ConsoleTest::Click(const char* button)
+void WindowTest::Click(const char* button)
 {
   QAbstractButton* target = Find<QAbstractButton>(button);
   QTest::mouseClick(target, Qt::LeftButton);
 }
 
-std::string ConsoleTest::Label(const char* name) const
+std::string WindowTest::Label(const char* name) const
 {
   return Find<QLabel>(name)->text().toStdString();
 }
@@ -61,17 +66,17 @@ std::vector<std::string> Lines(const QPlainTextEdit* text)
 }
 } // namespace
 
-std::vector<std::string> ConsoleTest::LogLines() const
+std::vector<std::string> WindowTest::LogLines() const
 {
   return Lines(Find<QPlainTextEdit>("lbBufRead"));
 }
 
-std::vector<std::string> ConsoleTest::MemoLines() const
+std::vector<std::string> WindowTest::MemoLines() const
 {
   return Lines(Find<QPlainTextEdit>("MemoSend"));
 }
 
-bool ConsoleTest::WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds timeout)
+bool WindowTest::WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds timeout)
 {
   return QTest::qWaitFor(ready, static_cast<int>(timeout.count()));
 }
@@ -85,7 +90,7 @@ std::vector<std::vector<std::uint8_t>> ConsoleTest::FramesSeen() const
   return frames;
 }
 
-bool ConsoleTest::PollTimerActive() const
+bool WindowTest::PollTimerActive() const
 {
   return Find<QTimer>("TimerGetMotorState")->isActive();
 }

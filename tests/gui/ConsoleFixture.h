@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-// The operator's story: the real window under the offscreen platform, its port linked as COM1 to a
-// simulated controller at address 0, and every message box recorded instead of shown.
-class ConsoleTest : public ::testing::Test {
+// The real window under the offscreen platform on a data folder of its own, every message box
+// recorded instead of shown, and the operator's hands: type, click, read.
+class WindowTest : public ::testing::Test {
 protected:
   void SetUp() override;
   void TearDown() override;
@@ -38,12 +38,20 @@ protected:
   std::vector<std::string> MemoLines() const;
   // Runs the event loop, timers included, until ready() holds or the time is up.
   bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds timeout = std::chrono::seconds(5));
-  // The frames the simulated controller received, oldest first.
-  std::vector<std::vector<std::uint8_t>> FramesSeen() const;
   bool PollTimerActive() const;
 
-  TSimLine Sim{{0}};
   TTempDir Data;
   std::vector<std::string> Messages;
   std::unique_ptr<TForm1> Form;
+};
+
+// The operator's story against a simulated controller at address 0 in this process, its line
+// linked as COM1 and chosen in the settings file.
+class ConsoleTest : public WindowTest {
+protected:
+  void SetUp() override;
+  // The frames the simulated controller received, oldest first.
+  std::vector<std::vector<std::uint8_t>> FramesSeen() const;
+
+  TSimLine Sim{{0}};
 };
