@@ -7,6 +7,7 @@
 #include "ConsoleFixture.h"
 #include "EncodedStream.h"
 #include "Exchange.h"
+#include "FormAdress.h"
 #include "FormPortName.h"
 #include "OzmCommands.h"
 #include "PortSettingsFile.h"
@@ -367,6 +368,24 @@ TEST_P(FieldMatrix, OddTextIsRefusedWithItsMessageAndNothingIsSent)
 INSTANTIATE_TEST_SUITE_P(Fields, FieldMatrix, ::testing::ValuesIn(FieldCases),
                          [](const auto& info) { return std::string(info.param.Field); });
 
+const char* const AddressDialogSees = "\"Please, set correct value from 0 to 254!\" for each; nothing queued or sent";
+
+TEST_F(FaultFixture, AddressDialogRefusesOddText)
+{
+  Form->MmSetNewAddressClick();
+  auto* edit = Form->FormAdress->findChild<QLineEdit*>("EditAdress");
+  for (const std::string& text : OddTexts) {
+    Messages.clear();
+    Form->ClearMemoAndQueue();
+    edit->setText(QString::fromStdString(text));
+    Form->FormAdress->findChild<QPushButton*>("BtnsetAdress")->click();
+    EXPECT_EQ(Messages, std::vector<std::string>{"Please, set correct value from 0 to 254!"}) << text.substr(0, 30);
+    EXPECT_TRUE(MemoLines().empty());
+  }
+  Form->FormAdress->hide(); // without its close step: no address procedure was begun
+  ExpectNormalRun();
+}
+
 // ---- The document
 
 std::string Row(const std::string& fault, const std::string& sees, const std::string& result)
@@ -409,6 +428,7 @@ std::string ReliabilityDocument()
     doc += Row("`" + std::string(f.Field) + "`", "\"" + f.Message + "\" for each; nothing queued or sent" +
                                                      (std::string(f.Field) == "EditGearRatio" ? " (a huge number is a valid ratio)" : ""),
                "the panel works normally afterwards");
+  doc += Row("`EditAdress` (address dialog)", AddressDialogSees, "the console works normally afterwards");
   return doc;
 }
 
