@@ -79,7 +79,7 @@ const std::vector<TLineFault> LineFaults = {
      "come",
      {NoAnswer},
      {}},
-    {"LateWithinTimeout", "answers 250 ms late, within the timeout", "delay 250", "delay 0",
+    {"LateWithinTimeout", "answers 200 ms late, within the 300 ms timeout", "delay 200", "delay 0",
      "nothing unusual: slower green lines", {}, {}},
     {"HangUpInExchange", "the line hung up during an exchange", "hang-up-after 3", "",
      "red \"Command transferred. There is not answer from the controller!\", then bold red \"Port connection error\" "
