@@ -230,6 +230,37 @@ void TForm1::BuildWindow()
   BuildTimers();
 }
 
+QLineEdit* TForm1::AddField(QGridLayout* grid, QFrame* panel, const TFieldSpec& spec)
+{
+  grid->addWidget(Named<QLabel>(spec.LabelName, panel, spec.Label), spec.Row, spec.Column);
+  auto* edit = Named<QLineEdit>(spec.EditName, panel, spec.Text);
+  edit->setMaximumWidth(60);
+  MarkEditedOnChange(edit, panel);
+  grid->addWidget(edit, spec.Row, spec.Column + 1);
+  return edit;
+}
+
+void TForm1::MarkEditedOnChange(QLineEdit* edit, QFrame* panel)
+{
+  connect(edit, &QLineEdit::textChanged, this, [this, panel] {
+    MarkPanelEdited(panel, panel == PanelMotorData ? BtnMotorCancel : BtnWorkCancel);
+  });
+}
+
+// The panel's Apply and its Cancel, which starts disabled: nothing is edited yet.
+QPushButton* TForm1::AddApplyCancel(QGridLayout* grid, QFrame* panel, const char* prefix, int row,
+                                    void (TForm1::*apply)(), void (TForm1::*cancel)())
+{
+  auto* applyButton = Named<QPushButton>((std::string("Btn") + prefix + "Apply").c_str(), panel, "Apply");
+  connect(applyButton, &QPushButton::clicked, this, apply);
+  auto* cancelButton = Named<QPushButton>((std::string("Btn") + prefix + "Cancel").c_str(), panel, "Cancel");
+  cancelButton->setEnabled(false);
+  connect(cancelButton, &QPushButton::clicked, this, cancel);
+  grid->addWidget(applyButton, row, 2);
+  grid->addWidget(cancelButton, row, 3);
+  return cancelButton;
+}
+
 QWidget* TForm1::BuildMotorPanel()
 {
   PanelMotorData = WhitePanel("PanelMotorData", this);
@@ -237,34 +268,23 @@ QWidget* TForm1::BuildMotorPanel()
   grid->setContentsMargins(6, 4, 6, 4);
   grid->setVerticalSpacing(2);
   grid->addWidget(Heading("LblMotorParam", "Motor parameters", PanelMotorData), 0, 0, 1, 4);
-  const auto row = [&](const char* labelName, const char* label, const char* editName, const char* text, int r, int c) {
-    grid->addWidget(Named<QLabel>(labelName, PanelMotorData, label), r, c);
-    auto* edit = Named<QLineEdit>(editName, PanelMotorData, text);
-    edit->setMaximumWidth(60);
-    connect(edit, &QLineEdit::textChanged, this, [this] { MarkPanelEdited(PanelMotorData, BtnMotorCancel); });
-    grid->addWidget(edit, r, c + 1);
-    return edit;
-  };
-  EditMotorAddress = row("LblAddress", "Address (ID):", "EditMotorAddress", "$00", 1, 0);
+  EditMotorAddress = AddField(grid, PanelMotorData, {"LblAddress", "Address (ID):", "EditMotorAddress", "$00", 1, 0});
   auto* bevel = Named<QFrame>("Bevel1", PanelMotorData);
   bevel->setFrameShape(QFrame::HLine);
   bevel->setFrameShadow(QFrame::Sunken);
   grid->addWidget(bevel, 2, 0, 1, 4);
-  EditMotorEncoder = row("LblEncoder", "Encoder, puls/rev:", "EditMotorEncoder", "2", 3, 0);
-  EditMotorMaxSpeed = row("LblMaxMotorSpeed", "Max.motor speed, rpm:", "EditMotorMaxSpeed", "4000", 3, 2);
-  EditGearRatio = row("LblReducer", "Reduction ratio:", "EditGearRatio", "1", 4, 0);
+  EditMotorEncoder =
+      AddField(grid, PanelMotorData, {"LblEncoder", "Encoder, puls/rev:", "EditMotorEncoder", "2", 3, 0});
+  EditMotorMaxSpeed =
+      AddField(grid, PanelMotorData, {"LblMaxMotorSpeed", "Max.motor speed, rpm:", "EditMotorMaxSpeed", "4000", 3, 2});
+  EditGearRatio = AddField(grid, PanelMotorData, {"LblReducer", "Reduction ratio:", "EditGearRatio", "1", 4, 0});
   LblMaxGearedSpeed = Named<QLabel>("LblMaxGearedSpeed", PanelMotorData, "Max. output speed after gearhead: 4000 rpm");
   grid->addWidget(LblMaxGearedSpeed, 5, 0, 1, 4);
-  auto* apply = Named<QPushButton>("BtnMotorApply", PanelMotorData, "Apply");
-  connect(apply, &QPushButton::clicked, this, &TForm1::BtnMotorApplyClick);
-  BtnMotorCancel = Named<QPushButton>("BtnMotorCancel", PanelMotorData, "Cancel");
-  BtnMotorCancel->setEnabled(false);
-  connect(BtnMotorCancel, &QPushButton::clicked, this, &TForm1::BtnMotorCancelClick);
-  grid->addWidget(apply, 6, 2);
-  grid->addWidget(BtnMotorCancel, 6, 3);
+  BtnMotorCancel =
+      AddApplyCancel(grid, PanelMotorData, "Motor", 6, &TForm1::BtnMotorApplyClick, &TForm1::BtnMotorCancelClick);
 
   auto* maxCurrent = Named<QLineEdit>("EditMotorMaxCurrent", PanelMotorData, "1");
-  connect(maxCurrent, &QLineEdit::textChanged, this, [this] { MarkPanelEdited(PanelMotorData, BtnMotorCancel); });
+  MarkEditedOnChange(maxCurrent, PanelMotorData);
   auto* lang = Named<QPushButton>("LangBtn", PanelMotorData, "LangBtn");
   connect(lang, &QPushButton::clicked, this, &TForm1::LangBtnClick);
   for (QWidget* hidden : std::initializer_list<QWidget*>{
@@ -299,27 +319,14 @@ QWidget* TForm1::BuildWorkPanel()
   });
   grid->addWidget(rgrWorkMove, 1, 2, 1, 2);
 
-  const auto row = [&](const char* labelName, const char* label, const char* editName, const char* text, int r, int c) {
-    grid->addWidget(Named<QLabel>(labelName, PanelWorkData, label), r, c);
-    auto* edit = Named<QLineEdit>(editName, PanelWorkData, text);
-    edit->setMaximumWidth(60);
-    connect(edit, &QLineEdit::textChanged, this, [this] { MarkPanelEdited(PanelWorkData, BtnWorkCancel); });
-    grid->addWidget(edit, r, c + 1);
-    return edit;
-  };
-  EditWorkSpeed = row("LblWorkSpeed", "Set speed, rpm:", "EditWorkSpeed", "1000", 2, 0);
-  EditWorkAccel = row("LblAccel", "Acceleration, V/s:", "EditWorkAccel", "24", 2, 2);
-  EditWorkDecel = row("LblDecel", "Deceleration, V/s:", "EditWorkDecel", "24", 3, 2);
-  auto* apply = Named<QPushButton>("BtnWorkApply", PanelWorkData, "Apply");
-  connect(apply, &QPushButton::clicked, this, &TForm1::BtnWorkApplyClick);
-  BtnWorkCancel = Named<QPushButton>("BtnWorkCancel", PanelWorkData, "Cancel");
-  BtnWorkCancel->setEnabled(false);
-  connect(BtnWorkCancel, &QPushButton::clicked, this, &TForm1::BtnWorkCancelClick);
-  grid->addWidget(apply, 4, 2);
-  grid->addWidget(BtnWorkCancel, 4, 3);
+  EditWorkSpeed = AddField(grid, PanelWorkData, {"LblWorkSpeed", "Set speed, rpm:", "EditWorkSpeed", "1000", 2, 0});
+  EditWorkAccel = AddField(grid, PanelWorkData, {"LblAccel", "Acceleration, V/s:", "EditWorkAccel", "24", 2, 2});
+  EditWorkDecel = AddField(grid, PanelWorkData, {"LblDecel", "Deceleration, V/s:", "EditWorkDecel", "24", 3, 2});
+  BtnWorkCancel =
+      AddApplyCancel(grid, PanelWorkData, "Work", 4, &TForm1::BtnWorkApplyClick, &TForm1::BtnWorkCancelClick);
 
   auto* current = Named<QLineEdit>("EditWorkCurrent", PanelWorkData, "1");
-  connect(current, &QLineEdit::textChanged, this, [this] { MarkPanelEdited(PanelWorkData, BtnWorkCancel); });
+  MarkEditedOnChange(current, PanelWorkData);
   Hide(current);
   Hide(Named<QLabel>("LblWorkcurrent", PanelWorkData, "Set current, Amp:"));
   return PanelWorkData;

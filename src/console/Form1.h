@@ -12,6 +12,7 @@
 
 class QAction;
 class QFrame;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -111,6 +112,19 @@ private:
   void FormCreate(const std::string& dataFolder);
   void FormClose();
   void BuildWindow();
+  // A labelled edit field in a panel's grid; any change marks the panel edited.
+  struct TFieldSpec {
+    const char* LabelName;
+    const char* Label;
+    const char* EditName;
+    const char* Text;
+    int Row;
+    int Column;
+  };
+  QLineEdit* AddField(QGridLayout* grid, QFrame* panel, const TFieldSpec& spec);
+  void MarkEditedOnChange(QLineEdit* edit, QFrame* panel);
+  QPushButton* AddApplyCancel(QGridLayout* grid, QFrame* panel, const char* prefix, int row, void (TForm1::*apply)(),
+                              void (TForm1::*cancel)());
   QWidget* BuildMotorPanel();
   QWidget* BuildWorkPanel();
   QWidget* BuildOperationPanel();
