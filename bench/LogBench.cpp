@@ -2,6 +2,7 @@
 // each followed by the scroll to the newest line, and prints the time per line (append, scroll and
 // drawing) over the first and the last 10,000 lines and the memory per line.
 // Run by hand: build/run/bin/ozmet-log-bench [LINES]
+#include "BenchSupport.h"
 #include "Form1.h"
 #include "MessageBox.h"
 
@@ -10,20 +11,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <unistd.h>
 
 namespace {
-
-long ResidentKiB()
-{
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmRSS:", 0) == 0)
-      return std::strtol(line.c_str() + 6, nullptr, 10);
-  return 0;
-}
 
 // Microseconds per line for `count` lines appended from line `from` on; the event loop runs (the
 // scroll and the drawing) after every `burst` lines.

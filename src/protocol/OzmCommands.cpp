@@ -93,8 +93,10 @@ void TOzmCommands::PortDataReceived(const std::uint8_t* data, std::int32_t count
 {
   const std::span<const std::uint8_t> block(data, data ? static_cast<std::size_t>(std::max(count, 0)) : 0);
   std::string text;
-  for (std::uint8_t b : block)
-    text += "$" + HexByte(b);
+  for (std::uint8_t b : block) {
+    text += '$';
+    text += HexByte(b);
+  }
 
   if (Datas.StatusPolling) {
     // Only a whole five-byte block can be an answer; a shorter or longer one fails like a bad checksum.

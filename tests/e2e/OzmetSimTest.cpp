@@ -110,7 +110,7 @@ TEST(OzmetSim, ButtonOnStdinCompletesAnAddressChange)
   ASSERT_TRUE(client.IsOpen());
   ASSERT_TRUE(client.Write(Command(BroadcastAddress, CmdAddressSetBegin, 7)));
   ASSERT_TRUE(sim.WaitForOutput(1, "rx E6 FF A0 07"));
-  sim.WriteStdin("button\n");
+  ASSERT_TRUE(sim.WriteStdin("button\n"));
   ASSERT_TRUE(sim.WaitForOutput(1, "command button"));
   ASSERT_TRUE(client.Write(Command(BroadcastAddress, CmdAddressSetEnd, 7)));
   ASSERT_TRUE(client.Write(Status(7)));
@@ -126,7 +126,7 @@ TEST(OzmetSim, FaultFlagAndStdinCommandsChangeTheLine)
   ASSERT_TRUE(client.IsOpen());
   ASSERT_TRUE(client.Write(Status(0)));
   ASSERT_TRUE(sim.WaitForOutput(1, "rx E6 00 50 DB"));
-  sim.WriteStdin("bogus\nsilent off\n");
+  ASSERT_TRUE(sim.WriteStdin("bogus\nsilent off\n"));
   EXPECT_TRUE(sim.WaitForOutput(1, "unknown command 'bogus'"));
   ASSERT_TRUE(sim.WaitForOutput(1, "command silent off"));
   ASSERT_TRUE(client.Write(Command(0, CmdSetSpeed, 4)));

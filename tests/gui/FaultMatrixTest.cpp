@@ -113,7 +113,7 @@ protected:
 
   void Command(const std::string& line)
   {
-    Sim->WriteStdin(line + "\n");
+    ASSERT_TRUE(Sim->WriteStdin(line + "\n"));
     ASSERT_TRUE(Sim->WaitForOutput(1, "command " + line)) << Sim->Stderr();
   }
 

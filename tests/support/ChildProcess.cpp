@@ -1,7 +1,5 @@
 #include "ChildProcess.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -77,9 +75,9 @@ bool TChildProcess::WaitForOutput(int stream, const std::string& text, std::chro
   return s.Text.find(text) != std::string::npos;
 }
 
-void TChildProcess::WriteStdin(const std::string& text)
+bool TChildProcess::WriteStdin(const std::string& text)
 {
-  ASSERT_EQ(::write(StdinFd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  return ::write(StdinFd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
 void TChildProcess::CloseStdin()

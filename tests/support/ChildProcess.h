@@ -6,8 +6,8 @@
 #include <sys/types.h>
 #include <vector>
 
-// A program run as a child process with pipes on its standard streams, for tests of the real
-// binaries. It is killed and reaped on the way out whatever happened in the test.
+// A program run as a child process with pipes on its standard streams, for the tests and the
+// benchmarks of the real binaries. It is killed and reaped on the way out whatever happened.
 class TChildProcess {
 public:
   static constexpr std::chrono::milliseconds Deadline{5000};
@@ -23,7 +23,7 @@ public:
   // Collects standard output (0) or error (1) until it holds `text`; false when the time ran out first.
   bool WaitForOutput(int stream, const std::string& text, std::chrono::milliseconds timeout = Deadline);
   const std::string& Stderr() const { return Streams[1].Text; }
-  void WriteStdin(const std::string& text);
+  bool WriteStdin(const std::string& text);
   void CloseStdin();
   void Signal(int signal);
   // The exit code (128 + signal when killed) once the process ended, or nothing while it runs.

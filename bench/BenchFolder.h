@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+// A fresh folder under /tmp laid out as beside the program: Data/portp.dat choosing port 1, so
+// Data/COM1 names the line. Removed with everything in it at the end.
+class TBenchFolder {
+public:
+  TBenchFolder();
+  ~TBenchFolder();
+  TBenchFolder(const TBenchFolder&) = delete;
+  TBenchFolder& operator=(const TBenchFolder&) = delete;
+
+  const std::string& Path() const { return Dir; }
+  std::string DataPath() const { return Dir + "/Data"; }
+  // Where the line's link goes: the console opens it as port 1.
+  std::string PortLink() const { return DataPath() + "/COM1"; }
+  // Points port 1 at a device.
+  void LinkPort(const std::string& device) const;
+
+private:
+  std::string Dir;
+};

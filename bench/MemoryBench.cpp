@@ -1,0 +1,86 @@
+// The console's resident memory: after start-up, after a number of status polls of a running motor
+// (back to back, each waited for, rather than one every 500 ms), and per line of the log they wrote.
+// That last figure is set against the log's own cost per line, measured right after by appending as
+// many lines of the same texts directly: anything a poll keeps beyond its log lines shows as the
+// difference. The simulator runs as a program of its own, so its memory is not counted.
+// Run by hand: build/bench/bin/ozmet-memory-bench [POLLS]
+#include "BenchFolder.h"
+#include "BenchSupport.h"
+#include "ChildProcess.h"
+#include "Form1.h"
+
+#include <QApplication>
+#include <QPlainTextEdit>
+
+#include <cstdio>
+
+namespace {
+
+constexpr double Goal = 1.1;
+
+int LogLines(const TForm1& form)
+{
+  return form.findChild<QPlainTextEdit*>("lbBufRead")->blockCount();
+}
+
+void Poll(TForm1& form)
+{
+  form.TimerGetMotorStateTimer();
+  EndExchange(form);
+}
+
+// What a poll writes to the log, line for line: the step, then the answer's bytes.
+void AppendPollLines(TForm1& form)
+{
+  form.AppendLog("motor status", TLogColour::Green, false);
+  form.AppendLog("$E6$80$11$11$5C", TLogColour::InForce, false);
+  form.ScrollLogToEnd();
+  QCoreApplication::processEvents();
+}
+
+double KiB(long kib)
+{
+  return static_cast<double>(kib) * 1024.0;
+}
+
+} // namespace
+
+static int Body(int argc, char** argv)
+{
+  const long polls = ArgumentOr(argc, argv, 1, 10'000, "[POLLS]");
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+
+  TBenchFolder folder;
+  const std::unique_ptr<TChildProcess> sim = StartSimProcess(folder);
+  const std::unique_ptr<TForm1> form = OpenConsole(folder);
+  RunEventLoopFor(std::chrono::seconds(1)); // the first drawing belongs to start-up
+  const long startup = ResidentKiB();
+
+  form->BtnRunClick(); // the answers of a running motor
+  EndExchange(*form);
+  const int linesBefore = LogLines(*form);
+  const long beforePolls = ResidentKiB();
+  for (long i = 0; i < polls; ++i)
+    Poll(*form);
+  const long afterPolls = ResidentKiB();
+  const int pollLines = LogLines(*form) - linesBefore;
+  for (int i = 0; i < pollLines / 2; ++i)
+    AppendPollLines(*form);
+  const long afterLog = ResidentKiB();
+
+  const double perPollLine = KiB(afterPolls - beforePolls) / pollLines;
+  const double perLogLine = KiB(afterLog - afterPolls) / (pollLines / 2 * 2);
+  std::printf("resident after start-up:         %.1f MiB\n", startup / 1024.0);
+  std::printf("resident after the polls:        %.1f MiB (%ld polls: +%.1f MiB, %d log lines)\n", afterPolls / 1024.0,
+              polls, (afterPolls - beforePolls) / 1024.0, pollLines);
+  std::printf("memory per log line, polling:    %.0f bytes\n", perPollLine);
+  std::printf("memory per log line, log alone:  %.0f bytes -> polling %.2f x the log alone (goal at most %.1f: %s)\n",
+              perLogLine, perPollLine / perLogLine, Goal, Verdict(perPollLine <= Goal * perLogLine));
+  return perPollLine <= Goal * perLogLine ? 0 : 1;
+}
+
+int main(int argc, char** argv)
+{
+  return RunCatching(Body, argc, argv);
+}
