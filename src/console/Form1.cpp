@@ -230,13 +230,13 @@ void TForm1::BuildWindow()
   BuildTimers();
 }
 
-QLineEdit* TForm1::AddField(QGridLayout* grid, QFrame* panel, const TFieldSpec& spec)
+QLineEdit* TForm1::AddField(QGridLayout* grid, QFrame* panel, const TFieldSpec& field)
 {
-  grid->addWidget(Named<QLabel>(spec.LabelName, panel, spec.Label), spec.Row, spec.Column);
-  auto* edit = Named<QLineEdit>(spec.EditName, panel, spec.Text);
+  grid->addWidget(Named<QLabel>(field.LabelName, panel, field.Label), field.Row, field.Column);
+  auto* edit = Named<QLineEdit>(field.EditName, panel, field.Text);
   edit->setMaximumWidth(60);
   MarkEditedOnChange(edit, panel);
-  grid->addWidget(edit, spec.Row, spec.Column + 1);
+  grid->addWidget(edit, field.Row, field.Column + 1);
   return edit;
 }
 

@@ -121,7 +121,7 @@ private:
     int Row;
     int Column;
   };
-  QLineEdit* AddField(QGridLayout* grid, QFrame* panel, const TFieldSpec& spec);
+  QLineEdit* AddField(QGridLayout* grid, QFrame* panel, const TFieldSpec& field);
   void MarkEditedOnChange(QLineEdit* edit, QFrame* panel);
   QPushButton* AddApplyCancel(QGridLayout* grid, QFrame* panel, const char* prefix, int row, void (TForm1::*apply)(),
                               void (TForm1::*cancel)());
