@@ -78,6 +78,16 @@ QFrame* WhitePanel(const char* name, QWidget* parent)
   return panel;
 }
 
+// The grid of a parameter panel, its bold maroon heading across the top.
+QGridLayout* PanelGrid(QFrame* panel, const char* headingName, const char* heading)
+{
+  auto* grid = new QGridLayout(panel);
+  grid->setContentsMargins(6, 4, 6, 4);
+  grid->setVerticalSpacing(2);
+  grid->addWidget(Heading(headingName, heading, panel), 0, 0, 1, 4);
+  return grid;
+}
+
 void Hide(QWidget* widget)
 {
   widget->setVisible(false);
@@ -264,10 +274,7 @@ QPushButton* TForm1::AddApplyCancel(QGridLayout* grid, QFrame* panel, const char
 QWidget* TForm1::BuildMotorPanel()
 {
   PanelMotorData = WhitePanel("PanelMotorData", this);
-  auto* grid = new QGridLayout(PanelMotorData);
-  grid->setContentsMargins(6, 4, 6, 4);
-  grid->setVerticalSpacing(2);
-  grid->addWidget(Heading("LblMotorParam", "Motor parameters", PanelMotorData), 0, 0, 1, 4);
+  QGridLayout* grid = PanelGrid(PanelMotorData, "LblMotorParam", "Motor parameters");
   EditMotorAddress = AddField(grid, PanelMotorData, {"LblAddress", "Address (ID):", "EditMotorAddress", "$00", 1, 0});
   auto* bevel = Named<QFrame>("Bevel1", PanelMotorData);
   bevel->setFrameShape(QFrame::HLine);
@@ -299,10 +306,7 @@ QWidget* TForm1::BuildMotorPanel()
 QWidget* TForm1::BuildWorkPanel()
 {
   PanelWorkData = WhitePanel("PanelWorkData", this);
-  auto* grid = new QGridLayout(PanelWorkData);
-  grid->setContentsMargins(6, 4, 6, 4);
-  grid->setVerticalSpacing(2);
-  grid->addWidget(Heading("LblWorkParam", "Operation parameters", PanelWorkData), 0, 0, 1, 4);
+  QGridLayout* grid = PanelGrid(PanelWorkData, "LblWorkParam", "Operation parameters");
 
   rgrWorkDirection = Named<TRadioGroup>("rgrWorkDirection", PanelWorkData, "Direction:",
                                         QStringList{"Forward", "Backward"}, 2);
