@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TempDir.h"
+
 #include <string>
 
 // A fresh folder under /tmp laid out as beside the program: Data/portp.dat choosing port 1, so
@@ -7,17 +9,14 @@
 class TBenchFolder {
 public:
   TBenchFolder();
-  ~TBenchFolder();
-  TBenchFolder(const TBenchFolder&) = delete;
-  TBenchFolder& operator=(const TBenchFolder&) = delete;
 
-  const std::string& Path() const { return Dir; }
-  std::string DataPath() const { return Dir + "/Data"; }
+  const std::string& Path() const { return Folder.Path(); }
+  std::string DataPath() const { return Path() + "/Data"; }
   // Where the line's link goes: the console opens it as port 1.
   std::string PortLink() const { return DataPath() + "/COM1"; }
   // Points port 1 at a device.
   void LinkPort(const std::string& device) const;
 
 private:
-  std::string Dir;
+  TTempDir Folder;
 };

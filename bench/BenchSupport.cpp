@@ -2,6 +2,7 @@
 
 #include "BenchFolder.h"
 #include "ChildProcess.h"
+#include "ProcStatus.h"
 #include "ComPort.h"
 #include "Exchange.h"
 #include "Form1.h"
@@ -22,16 +23,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-// The number after `key` in a /proc status file, 0 when the file or the key is missing.
-long StatusField(const std::string& path, const std::string& key)
-{
-  std::ifstream status(path);
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind(key, 0) == 0)
-      return std::strtol(line.c_str() + key.size(), nullptr, 10);
-  return 0;
-}
 
 double Seconds(const timeval& t)
 {
@@ -61,11 +52,6 @@ TSummary Summarise(std::vector<double> values)
   const std::size_t n = values.size();
   const double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
   return {median, values.back()};
-}
-
-long ResidentKiB()
-{
-  return StatusField("/proc/self/status", "VmRSS:");
 }
 
 double ProcessCpuSeconds()

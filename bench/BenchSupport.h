@@ -3,6 +3,7 @@
 // What the benchmarks share: the process's own costs from /proc and getrusage, a series of timings
 // summed up, the line's floors, the simulator's traffic, and the console started and waited for.
 
+#include "ProcStatus.h"
 #include "SimLine.h"
 
 #include <chrono>
@@ -28,8 +29,6 @@ struct TSummary {
 // The median and the largest of a non-empty series.
 TSummary Summarise(std::vector<double> values);
 
-// The process's resident size, from /proc/self/status.
-long ResidentKiB();
 // CPU time of the whole process so far, user and system, in seconds.
 double ProcessCpuSeconds();
 // The ids of the process's threads now.

@@ -5,6 +5,7 @@
 #include "BenchSupport.h"
 #include "Form1.h"
 #include "MessageBox.h"
+#include "TempDir.h"
 
 #include <QApplication>
 
@@ -12,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -45,8 +45,8 @@ int main(int argc, char** argv)
     return 2;
   }
   SetMessageRecorder([](const std::string&) {}); // no port and no settings file here
-  char folder[] = "/tmp/ozmet-bench-XXXXXX";
-  TForm1 form(::mkdtemp(folder));
+  TTempDir folder;
+  TForm1 form(folder.Path());
   form.show();
 
   const long before = ResidentKiB();
@@ -61,6 +61,5 @@ int main(int argc, char** argv)
   std::printf("time per line, first 10k:  %.2f us\n", first);
   std::printf("time per line, last 10k:   %.2f us  (%.2f x the first; goal at most 1.5)\n", last, last / first);
   std::printf("memory per line:           %.0f bytes\n", (after - before) * 1024.0 / static_cast<double>(lines));
-  ::rmdir(folder);
   return last / first <= 1.5 ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 #include "MessageBox.h"
 #include "OzmCommands.h"
 #include "PortSettingsFile.h"
+#include "ProcStatus.h"
 #include "SimLine.h"
 #include "TempDir.h"
 
@@ -22,7 +23,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <malloc.h>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -33,15 +33,6 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 namespace {
 
 using namespace std::chrono_literals;
-
-long ResidentKiB()
-{
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmRSS:", 0) == 0)
-      return std::strtol(line.c_str() + 6, nullptr, 10);
-  return 0;
-}
 
 // Bytes the program holds on the heap now; under AddressSanitizer its own count, which leaves out
 // the freed blocks it keeps in quarantine.
