@@ -18,7 +18,9 @@
 
 namespace {
 
-constexpr double Goal = 1.05;
+// Our cost on top of the line's floor: half a percent typical, one percent at worst.
+constexpr double MedianGoal = 1.01;
+constexpr double WorstGoal = 1.02;
 
 struct TExchangeCase {
   const char* Name;
@@ -54,7 +56,8 @@ void PrintAgainstFloor(const char* floorName, double floorMs, const TSummary& ti
   const double worst = times.Worst / floorMs;
   std::printf("  %-34s %7.2f ms -> median %.3f x, worst %.3f x", floorName, floorMs, median, worst);
   if (judged)
-    std::printf("  (goal at most %.2f: median %s, worst %s)\n", Goal, Verdict(median <= Goal), Verdict(worst <= Goal));
+    std::printf("  (goal at most %.2f median: %s; %.2f worst: %s)\n", MedianGoal, Verdict(median <= MedianGoal),
+                WorstGoal, Verdict(worst <= WorstGoal));
   else
     std::printf("  (a real line's floor; not this line's)\n");
 }
@@ -91,7 +94,7 @@ bool Report(const TExchangeCase& exchange, const std::vector<TExchangeTiming>& t
   std::snprintf(wireName, sizeof wireName, "9600-baud floor (+ %.2f ms wire):", wire);
   PrintAgainstFloor(wireName, ptyFloor + wire, summary, false);
   PrintBreakdown(timings, ptyFloor);
-  return summary.Worst / ptyFloor <= Goal;
+  return summary.Median / ptyFloor <= MedianGoal && summary.Worst / ptyFloor <= WorstGoal;
 }
 
 bool Measure(TForm1& form, const TSimLine& sim, const TExchangeCase& exchange, long repeats, unsigned delayMs)

@@ -1,6 +1,7 @@
 #include "Form1.h"
 
 #include "ButtonPictures.h"
+#include "ClassicFont.h"
 #include "ComPort.h"
 #include "CommonDatas.h"
 #include "ConsoleForms.h"
@@ -191,9 +192,7 @@ void TForm1::FormClose()
 
 void TForm1::BuildWindow()
 {
-  QFont face = font();
-  face.setFamilies({"MS Sans Serif", face.family()});
-  setFont(face);
+  setFont(ClassicFont());
 
   auto* central = new QWidget(this);
   auto* columns = new QHBoxLayout;
@@ -450,6 +449,7 @@ void TForm1::BuildTimers()
   TimerGetMotorState = new QTimer(this);
   TimerGetMotorState->setObjectName("TimerGetMotorState");
   TimerGetMotorState->setInterval(500);
+  TimerGetMotorState->setTimerType(Qt::PreciseTimer); // a coarse timer may fire up to 5 % early
   connect(TimerGetMotorState, &QTimer::timeout, this, &TForm1::TimerGetMotorStateTimer);
   TmrStopMotor = new TLongTimer(this);
   TmrStopMotor->setObjectName("TmrStopMotor");
@@ -605,7 +605,7 @@ void TForm1::mmPortParamClick()
 
 void TForm1::MmSetNewAddressClick()
 {
-  BtnClosePort->click();
+  BtnClosePortClick(); // the handler itself: a button's click() does nothing while it is disabled
   if (TimerGetMotorState->isActive()) {
     ShowMessage("New address setting is possible when there is not data transferring.");
     return;

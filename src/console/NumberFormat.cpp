@@ -81,7 +81,15 @@ std::string FormatGeneral(double value)
 
 std::string FormatFixed2(double value)
 {
-  return Format(value, std::chars_format::fixed, 2);
+  constexpr int Significant = 10;
+  if (!std::isfinite(value))
+    return NonFiniteText(value);
+  const std::string digits = Format(value, std::chars_format::scientific, Significant - 1);
+  double rounded = value; // kept where rounding up passes the largest double
+  std::from_chars(digits.data(), digits.data() + digits.size(), rounded);
+  if (std::fabs(rounded) >= 1e10)
+    return Format(rounded, std::chars_format::general, Significant);
+  return Format(rounded, std::chars_format::fixed, 2);
 }
 
 bool ParseReal(const std::string& text, double& value)

@@ -1,5 +1,6 @@
 #include "FormAdress.h"
 
+#include "ClassicFont.h"
 #include "CommonDatas.h"
 #include "Exchange.h"
 #include "Form1.h"
@@ -17,6 +18,7 @@ TFormAdress::TFormAdress(TForm1& main) : QWidget(&main, Qt::Window), Main(main)
   setObjectName("FormAdress");
   setWindowTitle("Set new address (controller ID)");
   resize(303, 99);
+  setFont(ClassicFont(8));
   setAutoFillBackground(true);
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window, Qt::white);

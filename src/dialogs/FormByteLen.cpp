@@ -1,5 +1,6 @@
 #include "FormByteLen.h"
 
+#include "ClassicFont.h"
 #include "ComPort.h"
 #include "Form1.h"
 #include "RadioGroup.h"
@@ -29,11 +30,8 @@ TFormByteLen::TFormByteLen(TForm1& main) : QWidget(&main, Qt::Window), Main(main
   setWindowTitle("Port parameters");
   setAttribute(Qt::WA_DeleteOnClose); // every close frees it
   resize(295, 306);
-  QFont bold = font();
-  bold.setBold(true);
-  setFont(bold);
-  QFont regular = font();
-  regular.setBold(false);
+  setFont(ClassicFont(8, true));
+  const QFont regular = ClassicFont(9);
 
   rgrDataLen = new TRadioGroup("Bits number:", {"5", "6", "7", "8"}, 2, this, 3);
   rgrDataLen->setObjectName("rgrDataLen");

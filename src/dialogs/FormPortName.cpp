@@ -1,5 +1,6 @@
 #include "FormPortName.h"
 
+#include "ClassicFont.h"
 #include "ComPort.h"
 #include "Form1.h"
 #include "Langs.h"
@@ -24,6 +25,7 @@ TFormPortName::TFormPortName(TForm1& main) : QWidget(&main, Qt::Window), Main(ma
   setWindowTitle("Port number");
   setAttribute(Qt::WA_DeleteOnClose); // every close frees it
   resize(282, 166);
+  setFont(ClassicFont(8));
 
   auto* panel = new QFrame(this);
   panel->setObjectName("Panel1");

@@ -11,6 +11,7 @@ TSpinEdit::TSpinEdit(int minimum, int maximum, QWidget* parent)
     : QAbstractSpinBox(parent), Minimum(minimum), Maximum(maximum)
 {
   SetValue(minimum);
+  connect(this, &TSpinEdit::Refused, this, [] { QApplication::beep(); });
 }
 
 bool TSpinEdit::ReadInteger(int& value) const
@@ -43,12 +44,14 @@ void TSpinEdit::SetText(const QString& text)
   lineEdit()->setText(text);
 }
 
+bool TSpinEdit::Allowed(QChar c) const
+{
+  return c.isDigit() || c == '+' || c == '-' || c == locale().decimalPoint().front();
+}
+
 QValidator::State TSpinEdit::validate(QString& input, int&) const
 {
-  const QChar separator = locale().decimalPoint().front();
-  const bool allowed = std::all_of(input.begin(), input.end(), [&](QChar c) {
-    return c.isDigit() || c == '+' || c == '-' || c == separator;
-  });
+  const bool allowed = std::all_of(input.begin(), input.end(), [this](QChar c) { return Allowed(c); });
   return allowed ? QValidator::Acceptable : QValidator::Invalid;
 }
 
@@ -77,8 +80,13 @@ void TSpinEdit::focusOutEvent(QFocusEvent* event)
 
 void TSpinEdit::keyPressEvent(QKeyEvent* event)
 {
-  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-    QApplication::beep(); // Enter is not a key of this field
+  const QString text = event->text();
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  // Control keys (Backspace, Delete, the arrows) carry no printable text and pass.
+  const bool refusedCharacter =
+      std::any_of(text.begin(), text.end(), [this](QChar c) { return c.isPrint() && !Allowed(c); });
+  if (enter || refusedCharacter) {
+    emit Refused();
     return;
   }
   QAbstractSpinBox::keyPressEvent(event);

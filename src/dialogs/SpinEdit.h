@@ -16,6 +16,10 @@ public:
   QString Text() const;
   void SetText(const QString& text);
 
+signals:
+  // A key the field does not take: Enter, or a character other than a digit, a sign or the separator.
+  void Refused();
+
 protected:
   // Digits, signs and the decimal separator only; other characters are refused.
   QValidator::State validate(QString& input, int& pos) const override;
@@ -27,6 +31,7 @@ protected:
 
 private:
   bool ReadInteger(int& value) const;
+  bool Allowed(QChar c) const;
 
   const int Minimum;
   const int Maximum;

@@ -32,8 +32,11 @@ public:
   std::uint8_t MotorAddress = 0;
   TCommandQueue CommandQueue{};
   std::atomic<std::uint8_t> QueueCount{0};
-  TStatusRequest StatusRequest{0xE6, 0x00, 0x50, 0x00};
+  // Rebuilt by the poll tick while a worker may be about to send it: the worker reads it whole.
+  std::atomic<TStatusRequest> StatusRequest{TStatusRequest{0xE6, 0x00, 0x50, 0x00}};
   std::atomic<bool> StatusPolling{false};
+  // Armed by the worker as it sends the status request: only the answer to that request is decoded.
+  std::atomic<bool> StatusAnswerAwaited{false};
 
   // Motor parameters in force
   std::uint8_t EncoderPulses = 2;

@@ -98,7 +98,7 @@ void TOzmCommands::PortDataReceived(const std::uint8_t* data, std::int32_t count
     text += HexByte(b);
   }
 
-  if (Datas.StatusPolling) {
+  if (Datas.StatusPolling && Datas.StatusAnswerAwaited) {
     // Only a whole five-byte block can be an answer; a shorter or longer one fails like a bad checksum.
     if (block.size() == TFrame{}.size()) {
       TFrame answer;
@@ -140,5 +140,6 @@ void TOzmCommands::DecodeAnswer(const TFrame& answer)
   }
   Datas.CurrentSpeedRpm = speed * 60.0 / Datas.GearRatio;
   Datas.StatusPolling = false;
+  Datas.StatusAnswerAwaited = false;
   View.ShowMotorState();
 }

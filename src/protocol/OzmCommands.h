@@ -49,7 +49,8 @@ public:
   // Rebuilds the status request of the record for the current MotorAddress.
   void BuildStatusRequest();
 
-  // The window's receive handler: logs the block, decodes it while a status answer is awaited,
+  // The window's receive handler: logs the block, decodes it while polling and the status request
+  // is out (a command's answer that comes while a tick asks for polling is not a status answer),
   // and tells the exchange worker that an answer came, for every block.
   void PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors);
   void DecodeAnswer(const TFrame& answer);

@@ -4,6 +4,20 @@
 #include <sys/stat.h>
 #include <thread>
 
+namespace {
+// Marks an open or a close as under way for as long as it lasts.
+class TChangeGuard {
+public:
+  explicit TChangeGuard(bool& flag) : Flag(flag) { Flag = true; }
+  TChangeGuard(const TChangeGuard&) = delete;
+  TChangeGuard& operator=(const TChangeGuard&) = delete;
+  ~TChangeGuard() { Flag = false; }
+
+private:
+  bool& Flag;
+};
+} // namespace
+
 TComPort::TComPort() = default;
 
 TComPort::~TComPort()
@@ -25,8 +39,9 @@ std::string TComPort::DeviceName() const
 
 bool TComPort::Open()
 {
-  if (IsOpen())
-    return true;
+  if (IsOpen() || Changing())
+    return IsOpen();
+  const TChangeGuard guard(ChangeUnderWay);
   {
     std::lock_guard lock(DeviceMutex);
     if (!Device.Open(DeviceName()))
@@ -43,8 +58,9 @@ bool TComPort::Open()
 
 void TComPort::Close()
 {
-  if (!IsOpen())
+  if (!IsOpen() || Changing())
     return;
+  const TChangeGuard guard(ChangeUnderWay);
   // The receive thread ends before the device closes, so no thread touches a closed descriptor.
   ReadThread.reset();
   std::lock_guard lock(DeviceMutex);

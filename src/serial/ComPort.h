@@ -33,6 +33,9 @@ public:
   bool Open();
   void Close();
   bool IsOpen() const { return Opened; }
+  // True while an open or a close is under way. A close waits for the receive thread and runs the
+  // window's pending calls meanwhile; a recovery among them must not open or close the port beneath it.
+  bool Changing() const { return ChangeUnderWay; }
   void SetReading(bool on);
 
   void SetPortNumber(std::int32_t n);
@@ -76,5 +79,6 @@ private:
   mutable std::mutex DeviceMutex;
   TSerialDevice Device;
   std::atomic<bool> Opened{false};
+  bool ChangeUnderWay = false; // window's thread only
   std::uint32_t BufSize = 5;
 };

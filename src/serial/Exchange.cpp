@@ -19,28 +19,38 @@ TExchange::~TExchange()
 
 bool TExchange::StartExchange()
 {
+  // Numbered before the wait: the previous worker may end the address procedure while we wait.
+  TExchangeJob job;
+  const std::uint64_t number = ++ExchangesAsked;
+  if (Datas.AddressSetFinished)
+    job.AddressSettingEnd = LastAddressSettingEnd = number;
   WaitForWorker();
   if (!EventRWAllowed.WaitFor(std::chrono::milliseconds(Datas.AnswerTimeout)))
     return false;
   EventRWAllowed.Reset();
-  const TExchangeJob job{Datas.CommandQueue, Datas.QueueCount, Datas.StatusRequest, Datas.AddressSetFinished};
+  job.Queue = Datas.CommandQueue;
+  job.Count = Datas.QueueCount;
+  job.HandedOver = std::chrono::steady_clock::now();
   Datas.QueueCount = 0; // the frames now belong to the worker
-  CurrentWorker = std::make_unique<TRWThread>(*this, job);
+  CurrentWorker.Start(job);
   return true;
 }
 
 void TExchange::WaitForWorker()
 {
-  if (!CurrentWorker)
-    return;
   TSynchronizer::Instance().WaitUntil(TSynchronizer::TClock::time_point::max(),
-                                      [this] { return CurrentWorker->Finished(); });
-  CurrentWorker.reset();
+                                      [this] { return CurrentWorker.Finished(); });
 }
 
 bool TExchange::WorkerRunning() const
 {
-  return CurrentWorker && !CurrentWorker->Finished();
+  return !CurrentWorker.Finished();
+}
+
+void TExchange::AddressSettingExchangeEnded(std::uint64_t exchange)
+{
+  if (exchange == LastAddressSettingEnd) // later silence is a missing answer again
+    Datas.AddressSetFinished = false;
 }
 
 void TExchange::LogProgress(const std::string& text)

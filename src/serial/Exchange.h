@@ -3,7 +3,7 @@
 #include "Event.h"
 #include "RWThread.h"
 
-#include <memory>
+#include <cstdint>
 #include <string>
 
 class TComPort;
@@ -38,6 +38,9 @@ public:
   void LogAddressNotice();
   void StatusLost();
   void PortFailure();
+  // The address procedure is over once its last exchange has ended, unless a later exchange that
+  // also ends it was asked for meanwhile: that one's silence must still read as the procedure's.
+  void AddressSettingExchangeEnded(std::uint64_t exchange);
 
   TEvent EventRWAllowed{true};
   TEvent EventPortString{false};
@@ -49,5 +52,8 @@ private:
 
   TPortButtons& PortButtons;
   TConsoleView& View;
-  std::unique_ptr<TRWThread> CurrentWorker;
+  TRWThread CurrentWorker{*this};
+  // Window's thread: numbers the exchanges asked for, and the last one that ends the address procedure.
+  std::uint64_t ExchangesAsked = 0;
+  std::uint64_t LastAddressSettingEnd = 0;
 };

@@ -10,6 +10,8 @@ TPortButtons::TPortButtons(TComPort& port, TConsoleView& view) : Port(port), Vie
 
 void TPortButtons::BtnOpenPortClick()
 {
+  if (Port.Changing()) // a recovery that runs inside a close's wait leaves the port to that close
+    return;
   Port.Close();
   if (Port.Open()) {
     View.SetPortPanelText(PanelPrefix + PortDescription(Port.PortNumber, Port.ByteSize, Port.StopBits, Port.Parity));
@@ -22,6 +24,8 @@ void TPortButtons::BtnOpenPortClick()
 
 void TPortButtons::BtnClosePortClick()
 {
+  if (Port.Changing())
+    return;
   Port.Close();
   Port.SetReading(false);
   View.SetPortPanelText("");

@@ -2,8 +2,9 @@
 
 #include "CommonDatas.h"
 
-#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -11,37 +12,52 @@
 class TExchange;
 
 // What one exchange sends, copied when it starts: later actions refill the record's queue freely.
+// The status request is not in it: the one in force is read when it is sent.
 struct TExchangeJob {
   TCommandQueue Queue{};
   std::uint8_t Count = 0;
-  TStatusRequest StatusRequest{};
-  // Sends the end of the address procedure, which is over once this exchange has ended.
-  bool EndsAddressSetting = false;
+  std::chrono::steady_clock::time_point HandedOver{};
+  // Set for the exchange that ends the address procedure: its number, so that only it ends it.
+  std::optional<std::uint64_t> AddressSettingEnd;
 };
 
-// The worker of one exchange: sends the queued frames one by one, waits for each answer, ends with
-// the status request while polling, and reports every step on the window's thread.
+// The exchange worker: one thread for the life of the exchange, waiting for jobs. For each it sends
+// the queued frames one by one, waits for each answer, ends with the status request while polling,
+// and reports every step on the window's thread. A thread is not created for every exchange, so
+// the first frame leaves as soon as its pause is over.
 class TRWThread {
 public:
   enum class TAnswer { Answered, AddressSetting, NoAnswer };
 
-  TRWThread(TExchange& owner, const TExchangeJob& job);
+  explicit TRWThread(TExchange& owner);
   TRWThread(const TRWThread&) = delete;
   TRWThread& operator=(const TRWThread&) = delete;
+  // The job must have finished: an idle worker never waits for the window, so the join cannot hang.
   ~TRWThread();
 
+  // Window's thread, only while Finished().
+  void Start(const TExchangeJob& job);
+  // Window's thread: true once the job's last window step has run.
   bool Finished() const { return Done; }
 
 private:
-  void Execute();
+  void Run();
+  void Execute(const TExchangeJob& job);
   // The pause, the progress line, the write. False when the port has failed: nothing was written.
   bool SendFrame(std::span<const std::uint8_t> bytes, const std::string& progress);
+  bool SendStatusRequest();
   TAnswer WaitAnswer();
-  void LogProgress(const std::string& text);
-  void Finish();
+  // Hands the line over without waiting: it runs before any later answer, which waits behind it.
+  void LogProgress(std::string text);
+  void Finish(const TExchangeJob& job);
 
   TExchange& Owner;
-  const TExchangeJob Job;
-  std::atomic<bool> Done{false};
+  // Worker's own: the line has been silent for us since then, and the next frame's pause counts from it.
+  std::chrono::steady_clock::time_point SilentSince{};
+  // Guarded by the synchronizer's mutex.
+  std::optional<TExchangeJob> Pending;
+  bool Stopping = false;
+  // Window's thread only.
+  bool Done = true;
   std::thread Thread;
 };

@@ -39,11 +39,29 @@ void TSynchronizer::Synchronize(const std::function<void()>& fn)
     fn();
     return;
   }
-  TCall call{&fn, false, nullptr};
+  TWaiter waiter;
+  Enqueue({fn, &waiter});
+  std::unique_lock lock(Mutex);
+  Changed.wait(lock, [&] { return waiter.Done; });
+  if (waiter.Error)
+    std::rethrow_exception(waiter.Error);
+}
+
+void TSynchronizer::Post(std::function<void()> fn)
+{
+  if (OnMainThread()) {
+    fn();
+    return;
+  }
+  Enqueue({std::move(fn), nullptr});
+}
+
+void TSynchronizer::Enqueue(TCall call)
+{
   std::function<void()> wake;
   {
     std::lock_guard lock(Mutex);
-    Pending.push_back(&call);
+    Pending.push_back(std::move(call));
     if (!WakePosted && Waker) {
       WakePosted = true;
       wake = Waker;
@@ -52,10 +70,12 @@ void TSynchronizer::Synchronize(const std::function<void()>& fn)
   Changed.notify_all();
   if (wake)
     wake();
-  std::unique_lock lock(Mutex);
-  Changed.wait(lock, [&] { return call.Done; });
-  if (call.Error)
-    std::rethrow_exception(call.Error);
+}
+
+std::size_t TSynchronizer::PendingCount()
+{
+  std::lock_guard lock(Mutex);
+  return Pending.size();
 }
 
 void TSynchronizer::ProcessPending()
@@ -63,18 +83,24 @@ void TSynchronizer::ProcessPending()
   std::unique_lock lock(Mutex);
   WakePosted = false;
   while (!Pending.empty()) {
-    TCall* call = Pending.front();
+    TCall call = std::move(Pending.front());
     Pending.pop_front();
     lock.unlock();
     std::exception_ptr error;
-    try {
-      (*call->Fn)();
-    } catch (...) {
-      error = std::current_exception(); // handed back to the thread that asked
+    if (call.Waiter) {
+      try {
+        call.Fn();
+      } catch (...) {
+        error = std::current_exception(); // handed back to the thread that asked
+      }
+    } else {
+      call.Fn();
     }
     lock.lock();
-    call->Error = error;
-    call->Done = true;
+    if (call.Waiter) {
+      call.Waiter->Error = error;
+      call.Waiter->Done = true;
+    }
     Changed.notify_all();
   }
 }

@@ -26,8 +26,14 @@ public:
 
   // Runs fn on the window's thread and returns when it has run (at once on that thread).
   void Synchronize(const std::function<void()>& fn);
+  // Queues fn for the window's thread and returns at once (runs it at once on that thread). Queued
+  // and synchronised calls run in the order they were asked for. fn must not throw: nobody waits
+  // to be told.
+  void Post(std::function<void()> fn);
   // Runs the pending calls; window's thread only.
   void ProcessPending();
+  // How many calls wait for the window's thread now.
+  std::size_t PendingCount();
 
   // Waits until ready() holds or the deadline passes; on the window's thread it runs the pending
   // calls meanwhile, and nothing else. ready() is called with the mutex held.
@@ -38,17 +44,22 @@ public:
   std::condition_variable Changed;
 
 private:
-  struct TCall {
-    const std::function<void()>* Fn;
+  // The asking thread's side of a synchronised call.
+  struct TWaiter {
     bool Done = false;
     std::exception_ptr Error;
   };
+  struct TCall {
+    std::function<void()> Fn;
+    TWaiter* Waiter; // none for a posted call
+  };
 
   TSynchronizer();
+  void Enqueue(TCall call);
 
   std::thread::id MainThread;
   std::function<void()> Waker;
-  std::deque<TCall*> Pending;
+  std::deque<TCall> Pending;
   bool WakePosted = false;
 };
 

@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
 
@@ -49,6 +50,11 @@ void WindowTest::Click(const char* button)
   QTest::mouseClick(target, Qt::LeftButton);
 }
 
+void WindowTest::ClickChoice(QRadioButton* item)
+{
+  QTest::mouseClick(item, Qt::LeftButton, {}, QPoint(6, item->height() / 2));
+}
+
 std::string WindowTest::Label(const char* name) const
 {
   return Find<QLabel>(name)->text().toStdString();
@@ -69,6 +75,18 @@ std::vector<std::string> Lines(const QPlainTextEdit* text)
 std::vector<std::string> WindowTest::LogLines() const
 {
   return Lines(Find<QPlainTextEdit>("lbBufRead"));
+}
+
+std::vector<WindowTest::TLogLook> WindowTest::LogLooks() const
+{
+  std::vector<TLogLook> looks;
+  const QTextDocument* log = Find<QPlainTextEdit>("lbBufRead")->document();
+  for (QTextBlock block = log->begin(); block.isValid(); block = block.next()) {
+    // An empty line shows nothing: it has no colour and no weight.
+    const QTextCharFormat format = block.begin().atEnd() ? QTextCharFormat() : block.begin().fragment().charFormat();
+    looks.push_back({block.text().toStdString(), format.foreground().color(), format.fontWeight() == QFont::Bold});
+  }
+  return looks;
 }
 
 std::vector<std::string> WindowTest::MemoLines() const

@@ -4,8 +4,10 @@
 #include "SimLine.h"
 #include "TempDir.h"
 
+#include <QColor>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRadioButton>
 
 #include <gtest/gtest.h>
 
@@ -33,8 +35,17 @@ protected:
   }
   void Type(const char* edit, const std::string& text);
   void Click(const char* button);
+  // Clicks a radio item on its circle: a click beside a short caption would miss the button.
+  static void ClickChoice(QRadioButton* item);
   std::string Label(const char* name) const;
   std::vector<std::string> LogLines() const;
+  // Each line of the log as the widget shows it: its text, colour and weight.
+  struct TLogLook {
+    std::string Text;
+    QColor Colour;
+    bool Bold;
+  };
+  std::vector<TLogLook> LogLooks() const;
   std::vector<std::string> MemoLines() const;
   // Runs the event loop, timers included, until ready() holds or the time is up.
   bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds timeout = std::chrono::seconds(5));

@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <algorithm>
@@ -94,7 +95,7 @@ TEST_F(DialogsTest, ChoosingComTwoReopensAndIsShownNextTime)
   Data.Link("COM2", Sim.DevicePath());
   TFormPortName* dialog = OpenPortNumber();
   EXPECT_EQ(Label("PanelPortProp"), "") << "the menu closed the port";
-  QTest::mouseClick(In<TRadioGroup>(dialog, "rgrPortName")->Item(1), Qt::LeftButton);
+  ClickChoice(In<TRadioGroup>(dialog, "rgrPortName")->Item(1));
   In<QPushButton>(dialog, "ButtonOK")->click();
   EXPECT_EQ(Form->ComPort->PortNumber, 2);
   EXPECT_EQ(Label("PanelPortProp"), PanelCom(2));
@@ -109,7 +110,7 @@ TEST_F(DialogsTest, OtherPortTextThatIsNoIntegerReadsAsFive)
   for (const char* text : {"-", "7.5"}) {
     Form->ComPort->SetPortNumber(1);
     TFormPortName* dialog = OpenPortNumber();
-    QTest::mouseClick(In<TRadioGroup>(dialog, "rgrPortName")->Item(4), Qt::LeftButton);
+    ClickChoice(In<TRadioGroup>(dialog, "rgrPortName")->Item(4));
     TSpinEdit* spin = In<TSpinEdit>(dialog, "SpinEditPortName");
     spin->SetText("");
     QTest::keyClicks(spin, text);
@@ -123,11 +124,16 @@ TEST_F(DialogsTest, OtherPortTextThatIsNoIntegerReadsAsFive)
 TEST_F(DialogsTest, OtherPortOutsideTheRangeIsRefusedOrPulledIn)
 {
   TFormPortName* dialog = OpenPortNumber();
-  QTest::mouseClick(In<TRadioGroup>(dialog, "rgrPortName")->Item(4), Qt::LeftButton);
+  ClickChoice(In<TRadioGroup>(dialog, "rgrPortName")->Item(4));
   TSpinEdit* spin = In<TSpinEdit>(dialog, "SpinEditPortName");
   spin->SetText("");
+  QSignalSpy beeps(spin, &TSpinEdit::Refused);
   QTest::keyClicks(spin, "30a0"); // the letter is refused
   EXPECT_EQ(spin->Text().toStdString(), "300");
+  QTest::keyClick(spin, Qt::Key_Return);
+  QTest::keyClick(spin, Qt::Key_Backspace);
+  QTest::keyClick(spin, Qt::Key_0);
+  EXPECT_EQ(beeps.count(), 2) << "the letter and Enter, not Backspace or a digit";
   In<QPushButton>(dialog, "ButtonOK")->click(); // while 300 still stands
   EXPECT_EQ(Messages, std::vector<std::string>{"Please, enter correct port number"});
   EXPECT_EQ(Form->ComPort->PortNumber, 1);
@@ -140,6 +146,32 @@ TEST_F(DialogsTest, OtherPortOutsideTheRangeIsRefusedOrPulledIn)
   EXPECT_EQ(leaving.Value(), 255);
   leaving.SetValue(2);
   EXPECT_EQ(leaving.Value(), 5);
+}
+
+// "MS Sans Serif" where the desktop has it, else the desktop's own face, at each dialog's size.
+TEST_F(DialogsTest, DialogsKeepTheirPointSizes)
+{
+  TFormByteLen* parameters = OpenPortParameters();
+  const struct {
+    QWidget* Widget;
+    int Points;
+    bool Bold;
+  } cases[] = {{OpenPortNumber(), 8, false},
+               {Form->FormAdress, 8, false},
+               {In<QPushButton>(Form->FormPortName, "ButtonOK"), 8, true},
+               {parameters, 8, true},
+               {In<QPushButton>(parameters, "ButtonOK"), 8, true},
+               {In<TRadioGroup>(parameters, "rgrDataLen"), 9, false},
+               {In<TRadioGroup>(parameters, "rgrStopBits"), 9, false},
+               {In<TRadioGroup>(parameters, "rgrParity"), 9, false},
+               {In<QWidget>(parameters, "StaticText4"), 9, false}};
+  for (const auto& c : cases) {
+    const QFont font = c.Widget->font();
+    EXPECT_EQ(font.pointSize(), c.Points) << c.Widget->objectName().toStdString();
+    EXPECT_EQ(font.bold(), c.Bold) << c.Widget->objectName().toStdString();
+    EXPECT_EQ(font.families().value(0), "MS Sans Serif") << c.Widget->objectName().toStdString();
+    EXPECT_GE(font.families().size(), 2) << "a fallback where the face is missing";
+  }
 }
 
 TEST_F(DialogsTest, PortNumberCloseBoxLeavesThePortClosed)
@@ -229,8 +261,23 @@ TEST_F(DialogsTest, SetNewAddressBroadcastsTheBeginFrame)
   const TBytes begin = Broadcast(0xA0, 0x0A);
   EXPECT_EQ(MemoLines(), std::vector<std::string>{"E6FFA00A" + TOzmCommands::HexByte(begin[4])});
   ASSERT_TRUE(WaitFor([&] { return LogHas("To save new address press the button on the controller."); }));
+  const auto noticed = std::chrono::steady_clock::now();
   EXPECT_TRUE(Contains(FramesSeen(), begin));
+  // The notice stands for the silence: it comes once the answer timeout has passed, not before.
+  const std::vector<TSimTraffic> traffic = Sim.Traffic();
+  const auto sent = std::find_if(traffic.begin(), traffic.end(), [&](const TSimTraffic& t) { return t.Bytes == begin; });
+  ASSERT_NE(sent, traffic.end());
+  EXPECT_GE(noticed - sent->Time, 250ms);
   EXPECT_EQ(Form->Datas->NewAddress, 10);
+}
+
+TEST_F(DialogsTest, ClosingWithoutSettingBroadcastsTheEndForAddressZero)
+{
+  Form->MmSetNewAddressClick(); // closes the port
+  Click("BtnOpenPort");
+  Form->FormAdress->close();
+  ASSERT_TRUE(WaitFor([&] { return LogHas("New address setting is completed!"); }));
+  EXPECT_TRUE(Contains(FramesSeen(), Broadcast(0xA1, 0)));
 }
 
 TEST_F(DialogsTest, AddressEntriesAreCheckedBeforeAnythingIsQueued)

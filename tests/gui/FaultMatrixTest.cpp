@@ -289,7 +289,7 @@ TEST_P(SettingsFaultMatrix, StartUpCompletesAndAPortChosenLaterConnects)
 
   Form->MmPortNumberClick();
   TFormPortName* dialog = Form->FormPortName;
-  QTest::mouseClick(dialog->findChild<TRadioGroup*>("rgrPortName")->Item(4), Qt::LeftButton);
+  ClickChoice(dialog->findChild<TRadioGroup*>("rgrPortName")->Item(4));
   dialog->findChild<TSpinEdit*>("SpinEditPortName")->SetValue(Port);
   dialog->findChild<QPushButton*>("ButtonOK")->click();
   EXPECT_EQ(Label("PanelPortProp"), "port opened:   Com200;  8 bit, stop-bit: 1;  parity: none;  ");

@@ -1,4 +1,5 @@
 #include "ConsoleFixture.h"
+#include "FormByteLen.h"
 #include "LongTimer.h"
 #include "MessageBox.h"
 #include "PortSettingsFile.h"
@@ -9,7 +10,12 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
+#include <filesystem>
+
 namespace {
+
+using namespace std::chrono_literals;
 
 TEST_F(ConsoleTest, StartsWithEveryControlAndThePortOpen)
 {
@@ -54,6 +60,7 @@ TEST_F(ConsoleTest, StartsWithEveryControlAndThePortOpen)
   EXPECT_TRUE(Find("BtnClosePort")->isEnabled());
   EXPECT_EQ(Label("PanelPortProp"), "port opened:   Com1;  8 bit, stop-bit: 1;  parity: none;  ");
   EXPECT_FALSE(PollTimerActive());
+  EXPECT_EQ(Find<QTimer>("TimerGetMotorState")->timerType(), Qt::PreciseTimer) << "twice a second, never early";
   EXPECT_FALSE(Find<TLongTimer>("TmrStopMotor")->Enabled());
   EXPECT_TRUE(Messages.empty());
 }
@@ -119,6 +126,93 @@ TEST_F(ConsoleTest, AddressMenuRefusesWhilePolling)
   Form->MmSetNewAddressClick();
   EXPECT_EQ(Messages, std::vector<std::string>{"New address setting is possible when there is not data transferring."});
   EXPECT_EQ(Label("PanelPortProp"), "") << "the port is closed all the same";
+}
+
+// With the port already closed the close button is greyed, so only calling the handler itself
+// clears the panel and greys the data bits.
+TEST_F(ConsoleTest, AddressMenuRunsTheCloseHandlerWithThePortAlreadyClosed)
+{
+  std::filesystem::remove(Data.Path() + "/COM1");
+  Data.Link("COM1", Data.Path() + "/unplugged");
+  Form->BtnOpenPortClick(); // fails: the panel keeps the last good text
+  ASSERT_FALSE(Find("BtnClosePort")->isEnabled());
+  ASSERT_NE(Label("PanelPortProp"), "");
+  Form->mmPortParamClick();
+  Form->MmSetNewAddressClick();
+  EXPECT_EQ(Label("PanelPortProp"), "");
+  EXPECT_FALSE(Form->FormByteLen->findChild<QWidget*>("rgrDataLen")->isEnabled());
+}
+
+// The log as the operator sees it: each kind of line in its colour, the received bytes in the colour
+// in force, bold only on the port failure line and not after it.
+TEST_F(ConsoleTest, LogLinesShowTheirColourAndWeight)
+{
+  const auto logged = [&](const char* line, int times = 1) {
+    return WaitFor(
+        [&] {
+          const std::vector<std::string> log = LogLines();
+          return std::count(log.begin(), log.end(), line) >= times;
+        },
+        10s);
+  };
+  Click("BtnRunRight");
+  ASSERT_TRUE(logged("Comand transfered A7"));
+  TSimFaults silent;
+  silent.Silent = true;
+  Sim.SetFaults(silent);
+  Click("BtnStop");
+  ASSERT_TRUE(logged("Stop")) << "the poll after it went unanswered too";
+  Sim.SetFaults({});
+  Click("BtnClosePort");
+  Click("BtnStop");
+  ASSERT_TRUE(logged("Port connection error"));
+  Click("BtnRunRight");
+  ASSERT_TRUE(logged("Set forward direction", 2));
+
+  const QColor blue(0, 0, 255), green(0, 128, 0), red(255, 0, 0);
+  const struct {
+    const char* Text;
+    QColor Colour;
+  } kinds[] = {{"Set forward direction", blue},
+               {"Motor stop", blue},
+               {"Comand transfered A7", green},
+               {"Command transferred. There is not answer from the controller!", red},
+               {"no answer to command  52", green},
+               {"motor status - no answer ", green},
+               {"Stop", red},
+               {"Port connection error", red}};
+  const std::vector<TLogLook> looks = LogLooks();
+  for (const auto& kind : kinds) {
+    const auto line = std::find_if(looks.begin(), looks.end(), [&](const TLogLook& l) { return l.Text == kind.Text; });
+    ASSERT_NE(line, looks.end()) << kind.Text;
+    EXPECT_EQ(line->Colour, kind.Colour) << kind.Text;
+  }
+  for (std::size_t i = 1; i < looks.size(); ++i) {
+    EXPECT_EQ(looks[i].Bold, looks[i].Text == "Port connection error") << looks[i].Text;
+    if (looks[i].Text.starts_with("$")) { // received bytes take the colour in force
+      EXPECT_EQ(looks[i].Colour, looks[i - 1].Colour) << looks[i].Text;
+    }
+  }
+}
+
+// Status answers given to the real window's receive handler, as the worker's request brings them.
+TEST_F(ConsoleTest, BackwardAndOverflowShowInTheWindow)
+{
+  const auto receive = [&](std::vector<std::uint8_t> answer) {
+    Form->Datas->StatusPolling = true;
+    Form->Datas->StatusAnswerAwaited = true;
+    Form->PortDataReceived(answer.data(), static_cast<std::int32_t>(answer.size()), 0);
+  };
+  receive({0x00, 0x93, 0xE8, 0x00, 0xCF}); // backward, feedback on
+  EXPECT_TRUE(Find("lblDir1")->isVisible());
+  EXPECT_FALSE(Find("lblDir0")->isVisible());
+  EXPECT_EQ(Label("lblMotorRates"), "Motor revolutions counter: -1000 rev");
+  receive({0x00, 0xC0, 0x00, 0x0A, 0x2D}); // forward, the counter overflowed
+  EXPECT_TRUE(Find("lblDir0")->isVisible());
+  QLabel* feedback = Find<QLabel>("lblStabil");
+  EXPECT_EQ(feedback->text().toStdString(), "Feedback: counter overflowed");
+  feedback->ensurePolished();
+  EXPECT_EQ(feedback->palette().color(feedback->foregroundRole()), QColor(255, 0, 0));
 }
 
 TEST_F(ConsoleTest, ClosingSavesThePortNumber)

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -51,6 +52,26 @@ TEST_F(ConsoleTest, RunSendsFiveFramesThenThePollShowsTheMotor)
   ASSERT_TRUE(WaitFor([&] { return !PollTimerActive(); }, 10s)) << "polling ends once the motor stands";
   EXPECT_EQ(Label("lblCurrentSpeed"), "Current speed 0.00 rpm");
   EXPECT_TRUE(Contains(LogLines(), "Motor stop"));
+}
+
+// A controller that answers 250 ms after each frame: the Run outlasts its handler's wait and the
+// next poll tick. Only status answers may count revolutions, so the counter never passes the
+// revolutions the motor made (a command's answer decoded as one adds its code as a count).
+TEST_F(ConsoleTest, SlowControllerRunOutlastsAPollTickAndTheCounterStaysTrue)
+{
+  TSimFaults slow;
+  slow.DelayMs = 250;
+  Sim.SetFaults(slow);
+  Click("BtnRun");
+  ASSERT_TRUE(WaitFor([&] { return Label("lblCurrentSpeed") == "Current speed 1020.00 rpm"; }, 20s));
+  Click("BtnStop");
+  ASSERT_TRUE(WaitFor([&] { return !PollTimerActive(); }, 20s));
+  const std::int32_t counter = Form->Datas->MotorRevCounter;
+  EXPECT_GT(counter, 0);
+  EXPECT_LE(counter, std::ceil(Sim.Controllers().at(0).Position()));
+  EXPECT_TRUE(Find("lblDir0")->isVisible());
+  const std::vector<std::string> log = LogLines();
+  EXPECT_FALSE(Contains(log, "motor status - no answer ")) << "every status request was a valid one";
 }
 
 TEST_F(ConsoleTest, TimedRunStopsByItself)

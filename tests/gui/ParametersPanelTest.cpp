@@ -2,6 +2,7 @@
 #include "LongTimer.h"
 #include "RadioGroup.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include <QFrame>
@@ -141,9 +142,27 @@ TEST_F(ConsoleTest, TypingATimeSelectsTheTimedMotionAndCancelRestoresIt)
   Click("BtnWorkApply");
   EXPECT_FALSE(Silver(Find("PanelWorkData")));
   Type("EditWorkTime", "99");
+  ClickChoice(Find<TRadioGroup>("rgrWorkDirection")->Item(1));
+  ClickChoice(Find<TRadioGroup>("rgrWorkMove")->Item(0));
   Click("BtnWorkCancel");
   EXPECT_EQ(Find<QLineEdit>("EditWorkTime")->text().toStdString(), "10");
+  EXPECT_EQ(Find<TRadioGroup>("rgrWorkDirection")->ItemIndex(), 0);
+  EXPECT_EQ(Find<TRadioGroup>("rgrWorkMove")->ItemIndex(), 1);
   EXPECT_EQ(Find<TLongTimer>("TmrStopMotor")->Interval(), 10000u);
+}
+
+TEST_F(ConsoleTest, OperationPanelButtonsWriteTheirHeadings)
+{
+  const struct {
+    const char* Button;
+    const char* Heading;
+  } cases[] = {{"BtnWorkApply", "Set operation parameters"}, {"BtnRun", "Set operation parameters and run motor"}};
+  for (const auto& c : cases) {
+    Click(c.Button);
+    const std::vector<std::string> log = LogLines();
+    ASSERT_NE(std::find(log.begin(), log.end(), c.Heading), log.end()) << c.Button;
+    EXPECT_EQ(*(std::find(log.begin(), log.end(), c.Heading) - 1), "") << "a blank line above it";
+  }
 }
 
 } // namespace

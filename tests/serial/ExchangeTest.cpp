@@ -6,12 +6,16 @@
 #include "PortButtons.h"
 #include "RecordingView.h"
 #include "SimLine.h"
+#include "Synchronizer.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <optional>
+#include <thread>
 
 namespace {
 
@@ -143,6 +147,72 @@ TEST_F(ExchangeTest, AddressSettingEndsWithItsExchange)
   Commands.QueueFrame(CmdStop, 0);
   RunExchange();
   EXPECT_EQ(WorkerLines().at(1), "Red " + std::string(TExchange::NoAnswerText)) << "silence is a missing answer again";
+}
+
+// A second close of the address dialog asked for while the first one's exchange still runs: the
+// first one's end must not end the procedure under the second, whose silence is still expected.
+TEST_F(ExchangeTest, OnlyTheLastAddressEndEndsTheProcedure)
+{
+  for (int close = 0; close < 2; ++close) {
+    Datas.ClearQueue();
+    Commands.QueueBroadcastFrame(CmdAddressSetEnd, 5);
+    Datas.AddressSetFinished = true;
+    ASSERT_TRUE(Exchange.StartExchange());
+  }
+  ASSERT_TRUE(WaitOnMain([this] { return !Exchange.WorkerRunning(); }));
+  const std::string done = "Blue " + std::string(TExchange::AddressDoneText);
+  EXPECT_EQ(WorkerLines(), (std::vector<std::string>{Green + "Comand transfered A1", done,
+                                                     Green + "Comand transfered A1", done}));
+  EXPECT_FALSE(Datas.AddressSetFinished) << "the last one ended it";
+}
+
+// The status request goes out as it stands when it is sent: a tick that comes while a worker sends
+// its commands rebuilds it, from the start-up default (whose checksum is wrong) or for a new address.
+TEST_F(ExchangeTest, StatusRequestIsTheOneInForceWhenSent)
+{
+  const struct {
+    const char* Name;
+    std::optional<std::uint8_t> AddressBefore; // the request built before the exchange, if any
+  } cases[] = {{"start-up default", std::nullopt}, {"address changed", 9}};
+  for (const auto& c : cases) {
+    if (c.AddressBefore) {
+      Datas.MotorAddress = *c.AddressBefore;
+      Commands.BuildStatusRequest();
+    }
+    Datas.MotorAddress = 0;
+    Commands.QueueFrame(CmdStop, 0);
+    ASSERT_TRUE(Exchange.StartExchange());
+    Datas.StatusPolling = true; // the tick, while the Stop is on its way
+    Commands.BuildStatusRequest();
+    ASSERT_TRUE(WaitOnMain([this] { return !Exchange.WorkerRunning(); }));
+    EXPECT_EQ(FramesSeen().back(), (TBytes{0xE6, 0x00, 0x50, 0xDB})) << c.Name;
+    EXPECT_FALSE(Datas.StatusPolling) << c.Name << ": the answer was decoded";
+  }
+}
+
+// The worker's recovery step waits for the window while the receive thread delivers a block: a
+// close now waits for the receive thread and runs both pending calls meanwhile. The recovery must
+// not reopen the port beneath that close, which would then close the new device and leave a new
+// receive thread behind on it.
+TEST_F(ExchangeTest, RecoveryPendingDuringACloseLeavesThePortToIt)
+{
+  TSynchronizer& sync = TSynchronizer::Instance();
+  std::thread worker([&] { sync.Synchronize([this] { Exchange.StatusLost(); }); });
+  const TStatusRequest request = TOzmCommands::StatusRequestFor(0);
+  ASSERT_TRUE(Port.WriteBytes(request.data(), request.size()));
+  ASSERT_TRUE(PollUntil([&] { return sync.PendingCount() == 2; })) << "the step and the answer wait for the window";
+  Buttons.BtnClosePortClick();
+  worker.join();
+  EXPECT_FALSE(Port.IsOpen());
+  EXPECT_EQ(Port.ReadThread, nullptr) << "no receive thread left behind on a closed device";
+  EXPECT_EQ(View.Calls.back(), "buttons closed");
+
+  Buttons.BtnOpenPortClick();
+  View.Calls.clear();
+  Datas.StatusPolling = true;
+  Commands.BuildStatusRequest();
+  RunExchange();
+  EXPECT_EQ(WorkerLines(), std::vector<std::string>{Green + "motor status"}) << "the reopened port hears the answer";
 }
 
 TEST_F(ExchangeTest, StartWaitsForTheRunningWorker)

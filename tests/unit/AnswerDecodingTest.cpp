@@ -16,6 +16,13 @@ protected:
     Commands.PortDataReceived(block.data(), static_cast<std::int32_t>(block.size()), 0);
   }
 
+  // A poll tick asked for the status and the worker has sent the request.
+  void AwaitStatus()
+  {
+    Datas.StatusPolling = true;
+    Datas.StatusAnswerAwaited = true;
+  }
+
   TCommonDatas Datas;
   TRecordingView View;
   TOzmCommands Commands{Datas, View};
@@ -41,7 +48,7 @@ TEST_P(GoodStatusAnswer, SetsTheDriveStatus)
   const TStatusCase& c = GetParam();
   Datas.GearRatio = c.GearRatio;
   Datas.MotorStopped = c.MotorStopped;
-  Datas.StatusPolling = true;
+  AwaitStatus();
 
   Receive({c.Answer.begin(), c.Answer.end()});
 
@@ -75,17 +82,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(AnswerDecoding, OverflowStaysSetUntilCleared)
 {
-  Datas.StatusPolling = true;
+  AwaitStatus();
   Receive({0x00, 0xC0, 0x00, 0x0A, 0x2D});
   EXPECT_TRUE(Datas.CounterOverflow);
-  Datas.StatusPolling = true;
+  AwaitStatus();
   Receive({0x00, 0x80, 0x05, 0x11, 0x5E});
   EXPECT_TRUE(Datas.CounterOverflow);
 }
 
 TEST_F(AnswerDecoding, BadCrcIsReportedAboveTheBytesAndChangesNothing)
 {
-  Datas.StatusPolling = true;
+  AwaitStatus();
   Datas.MotorRevCounter = 7;
   Receive({0x00, 0x80, 0x05, 0x11, 0x5F});
 
@@ -97,21 +104,27 @@ TEST_F(AnswerDecoding, BadCrcIsReportedAboveTheBytesAndChangesNothing)
   EXPECT_EQ(Datas.CurrentSpeedRpm, 0.0);
 }
 
-TEST_F(AnswerDecoding, BlockWhileNotPollingIsOnlyLogged)
+// Not polling, or polling asked for by a tick while the request has not gone out yet (the block is
+// the answer to one of a Run's commands): the block is only logged.
+TEST_F(AnswerDecoding, BlockWhileNoStatusRequestIsOutIsOnlyLogged)
 {
-  Receive({0x00, 0x80, 0x05, 0x11, 0x5E});
-  EXPECT_EQ(View.Calls, (std::vector<std::string>{"log InForce $00$80$05$11$5E", "scroll", "answer"}));
-  EXPECT_EQ(Datas.MotorRevCounter, 0);
-  EXPECT_FALSE(Datas.FeedbackOn);
+  for (const bool polling : {false, true}) {
+    View.Calls.clear();
+    Datas.StatusPolling = polling;
+    Receive({0x00, 0x80, 0x05, 0x11, 0x5E});
+    EXPECT_EQ(View.Calls, (std::vector<std::string>{"log InForce $00$80$05$11$5E", "scroll", "answer"})) << polling;
+    EXPECT_EQ(Datas.MotorRevCounter, 0) << polling;
+    EXPECT_FALSE(Datas.FeedbackOn) << polling;
+  }
 }
 
 TEST_F(AnswerDecoding, RevolutionCounterWrapsLikeASigned32BitSum)
 {
   Datas.MotorRevCounter = std::numeric_limits<std::int32_t>::max();
-  Datas.StatusPolling = true;
+  AwaitStatus();
   Receive({0x00, 0x80, 0x05, 0x11, 0x5E}); // +5
   EXPECT_EQ(Datas.MotorRevCounter, std::numeric_limits<std::int32_t>::min() + 4);
-  Datas.StatusPolling = true;
+  AwaitStatus();
   Receive({0x00, 0x93, 0xE8, 0x00, 0xCF}); // -1000
   EXPECT_EQ(Datas.MotorRevCounter, std::numeric_limits<std::int32_t>::max() - 995);
 }
@@ -130,7 +143,7 @@ TEST_F(AnswerDecoding, ShortAndLongBlocksAreNotDecoded)
   };
   for (const auto& c : cases) {
     View.Calls.clear();
-    Datas.StatusPolling = true;
+    AwaitStatus();
     Receive({0x00, 0x80, 0x05, 0x11, 0x5F}); // leaves a nearly good answer behind
     View.Calls.clear();
     Receive(c.Block);

@@ -130,7 +130,7 @@ TEST(StatusRequest, IsFourBytesWithTheAddressCrc)
   TOzmCommands commands(datas, view);
   datas.MotorAddress = 1;
   commands.BuildStatusRequest();
-  EXPECT_EQ(datas.StatusRequest, (TStatusRequest{0xE6, 0x01, 0x50, 0x1F}));
+  EXPECT_EQ(datas.StatusRequest.load(), (TStatusRequest{0xE6, 0x01, 0x50, 0x1F}));
   EXPECT_TRUE(view.Calls.empty()) << "the status request is never shown in the memo";
 }
 
@@ -173,7 +173,7 @@ TEST(CommonDatas, StartsWithTheDefaults)
   EXPECT_EQ(d.DirectionSign, +1);
   EXPECT_FALSE(d.StatusPolling);
   EXPECT_EQ(d.QueueCount, 0);
-  EXPECT_EQ(d.StatusRequest, (TStatusRequest{0xE6, 0x00, 0x50, 0x00}));
+  EXPECT_EQ(d.StatusRequest.load(), (TStatusRequest{0xE6, 0x00, 0x50, 0x00}));
   EXPECT_FALSE(d.FeedbackOn);
   EXPECT_FALSE(d.CounterOverflow);
   EXPECT_EQ(d.ActualDirection, 0);

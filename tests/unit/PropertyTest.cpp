@@ -228,6 +228,7 @@ TDriveState ReadState(const TCommonDatas& datas)
 void WriteState(const TDriveState& state, TCommonDatas& datas)
 {
   datas.StatusPolling = state.StatusPolling;
+  datas.StatusAnswerAwaited = state.StatusPolling; // polling here: the status request is out
   datas.MotorStopped = state.MotorStopped;
   datas.FeedbackOn = state.FeedbackOn;
   datas.CounterOverflow = state.CounterOverflow;
@@ -478,7 +479,7 @@ void CheckStatusRequest(std::uint8_t address, TCommonDatas& datas, TOzmCommands&
   const TStatusRequest expected{0xE6, address, 0x50, ReferenceCrc(addressed)};
   mismatches.Equal("StatusRequestFor", expected, TOzmCommands::StatusRequestFor(address));
   commands.BuildStatusRequest();
-  mismatches.Equal("BuildStatusRequest", expected, datas.StatusRequest);
+  mismatches.Equal("BuildStatusRequest", expected, datas.StatusRequest.load());
 }
 
 TEST(FrameBuilderProperty, QueuedFramesAreExactAndTheEighthIsDropped)
