@@ -503,7 +503,9 @@ void TForm1::ShowMotorState()
     ShowDirection(*texts.Backward ? 1 : 0);
   lblCurrentSpeed->setText(QString::fromStdString(texts.Speed));
   lblStabil->setText(QString::fromStdString(texts.Feedback));
-  lblStabil->setStyleSheet(texts.FeedbackRed ? "color: rgb(255, 0, 0);" : "color: black;");
+  const QString colour = texts.FeedbackRed ? "color: rgb(255, 0, 0);" : "color: black;";
+  if (lblStabil->styleSheet() != colour) // a style sheet set anew re-styles the label: costly at 2 Hz
+    lblStabil->setStyleSheet(colour);
   if (texts.MotorRevs)
     lblMotorRates->setText(QString::fromStdString(*texts.MotorRevs));
   if (texts.GearedRevs)

@@ -169,6 +169,16 @@ std::uint32_t TComPort::ModemStatus() const
   return Device.ModemStatus();
 }
 
+std::chrono::steady_clock::time_point TComPort::LastBlockRead() const
+{
+  return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(LastBlockTicks.load()));
+}
+
+void TComPort::NoteBlockRead()
+{
+  LastBlockTicks = std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
 void TComPort::SetInBufSize(std::uint32_t size)
 {
   if (!IsOpen() && size != 0)

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,6 +53,9 @@ public:
   bool WriteBlock(std::span<const std::uint8_t> bytes);
   bool WriteBytes(const std::uint8_t* bytes, std::size_t count);
   std::uint32_t ModemStatus() const;
+  // When the receive thread last took a block from the driver: the line has been silent since.
+  std::chrono::steady_clock::time_point LastBlockRead() const;
+  void NoteBlockRead();
 
   std::uint32_t InBufSize() const { return BufSize; }
   // Taken only while closed and only when not 0: the receive thread sizes its buffer at open.
@@ -80,5 +84,6 @@ private:
   TSerialDevice Device;
   std::atomic<bool> Opened{false};
   bool ChangeUnderWay = false; // window's thread only
+  std::atomic<std::chrono::steady_clock::rep> LastBlockTicks{0};
   std::uint32_t BufSize = 5;
 };

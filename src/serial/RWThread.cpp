@@ -5,6 +5,7 @@
 #include "OzmCommands.h"
 #include "Synchronizer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <sys/prctl.h>
 
@@ -110,13 +111,15 @@ bool TRWThread::SendFrame(std::span<const std::uint8_t> bytes, const std::string
   LogProgress(progress);
   // A frame that did not go out shows as a missing answer.
   Owner.Port.WriteBytes(bytes.data(), bytes.size());
+  SilentSince = std::chrono::steady_clock::now(); // an answer read before this is not ours
   return true;
 }
 
 TRWThread::TAnswer TRWThread::WaitAnswer()
 {
   const bool answered = Owner.EventPortString.WaitFor(std::chrono::milliseconds(TCommonDatas::AnswerTimeout));
-  SilentSince = std::chrono::steady_clock::now();
+  // Answered: the line has been silent since the answer was read, not since we heard of it.
+  SilentSince = answered ? std::max(SilentSince, Owner.Port.LastBlockRead()) : std::chrono::steady_clock::now();
   if (answered)
     return TAnswer::Answered;
   // A controller that is being given a new address stays silent.

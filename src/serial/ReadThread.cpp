@@ -140,6 +140,7 @@ bool TReadThread::ReadAndDeliver(std::size_t count)
   const std::size_t read = Device.Read(Buffer.data(), count);
   if (read == 0)
     return false;
+  Port.NoteBlockRead();
   DeliverBlock(static_cast<std::uint32_t>(read), PendingErrors);
   PendingErrors = 0;
   return true;
