@@ -1,12 +1,14 @@
 // The Ozmet console: one window that drives the motor controllers on a serial line.
 #include "Form1.h"
 #include "MessageBox.h"
+#include "StartOptions.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -59,10 +61,20 @@ void CloseOnTermination(QApplication& app)
 
 int main(int argc, char** argv)
 {
+  // Read before Qt starts, so that --help and --version need no display.
+  const TStartOptions options = TStartOptions::Parse(argc, argv);
+  switch (options.Action) {
+  case TStartOptions::TAction::Help: std::fputs(TStartOptions::Usage(), stdout); return 0;
+  case TStartOptions::TAction::Version: std::puts("ozmet " OZMET_VERSION); return 0;
+  case TStartOptions::TAction::Refuse:
+    std::fprintf(stderr, "ozmet: %s\nTry 'ozmet --help'.\n", options.Error.c_str());
+    return 2;
+  case TStartOptions::TAction::Run: break;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName("Ozmet - v.5.0.e");
   CloseOnTermination(app);
-  TForm1 window((QApplication::applicationDirPath() + "/Data").toStdString());
+  TForm1 window((QApplication::applicationDirPath() + "/Data").toStdString(), nullptr, {options.Port, options.Device});
   Window = &window;
   window.show();
   const int result = QApplication::exec();

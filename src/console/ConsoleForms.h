@@ -1,7 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+// What the command line chose for this run: a port number, a device to link to the port in force.
+struct TStartChoice {
+  std::optional<std::int32_t> Port;
+  std::optional<std::string> Device;
+};
 
 // What the operator typed into the motor panel, and what Apply or Cancel writes back.
 struct TMotorFields {

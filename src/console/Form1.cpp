@@ -11,6 +11,7 @@
 #include "FormPortName.h"
 #include "Langs.h"
 #include "LongTimer.h"
+#include "PortLinks.h"
 #include "MessageBox.h"
 #include "MotorParameters.h"
 #include "OzmCommands.h"
@@ -106,13 +107,13 @@ void SetText(QLineEdit* edit, const std::string& text)
 
 } // namespace
 
-TForm1::TForm1(std::string dataFolder, QWidget* parent) : QMainWindow(parent)
+TForm1::TForm1(std::string dataFolder, QWidget* parent, TStartChoice choice) : QMainWindow(parent)
 {
   setObjectName("Form1");
-  setWindowTitle("Ozmet v.5.1.e");
+  setWindowTitle(Caption);
   BuildWindow();
   resize(613, 488);
-  FormCreate(dataFolder);
+  FormCreate(dataFolder, choice);
   CreateDialogs();
 }
 
@@ -135,7 +136,7 @@ void TForm1::closeEvent(QCloseEvent* event)
   event->accept();
 }
 
-void TForm1::FormCreate(const std::string& dataFolder)
+void TForm1::FormCreate(const std::string& dataFolder, const TStartChoice& choice)
 {
   WidthBeforeCollapse = width();
   IsExpanded = true;
@@ -159,7 +160,22 @@ void TForm1::FormCreate(const std::string& dataFolder)
   Exchange = std::make_unique<TExchange>(*Datas, *ComPort, *PortButtons, *this);
   MotorParameters = std::make_unique<TMotorParameters>(*Datas, *OzmCommands, *this);
   WorkParameters = std::make_unique<TWorkParameters>(*Datas, *OzmCommands, *this);
+  ApplyStartChoice(choice);
   BtnOpenPortClick();
+}
+
+// Before the first open, so that a stored port that is not wanted this time shows no error.
+void TForm1::ApplyStartChoice(const TStartChoice& choice)
+{
+  if (choice.Port) {
+    PortForThisRun = choice.Port;
+    ComPort->SetPortNumber(*choice.Port);
+  }
+  if (!choice.Device)
+    return;
+  const std::string problem = TPortLinks(ComPort->DataFolder).Assign(ComPort->PortNumber, *choice.Device);
+  if (!problem.empty())
+    AppendLog(problem, TLogColour::Red, false);
 }
 
 // Stops everything that could still call in before the objects go: the timers, the worker, the
@@ -173,7 +189,8 @@ void TForm1::FormClose()
   for (QWidget* dialog : std::initializer_list<QWidget*>{FormByteLen, FormPortName, FormAdress})
     if (dialog)
       dialog->hide();
-  PortSettings->SavePortSettings();
+  if (!PortForThisRun || ComPort->PortNumber != *PortForThisRun)
+    PortSettings->SavePortSettings();
   TimerGetMotorState->stop();
   TmrStopMotor->SetEnabled(false);
   Exchange->WaitForWorker();
@@ -535,6 +552,12 @@ void TForm1::ShowMessage(const std::string& text)
 void TForm1::SetPortPanelText(const std::string& text)
 {
   PanelPortProp->setText(QString::fromStdString(text));
+}
+
+void TForm1::ShowPortDevice(const std::string& device, const std::string& toolTip)
+{
+  setWindowTitle(QString(Caption) + (device.empty() ? "" : " - " + QString::fromStdString(device)));
+  PanelPortProp->setToolTip(QString::fromStdString(toolTip));
 }
 
 void TForm1::UpdatePortButtons(bool portOpen)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConsoleForms.h"
 #include "ConsoleView.h"
 
 #include <QMainWindow>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -42,9 +44,11 @@ class TForm1 : public QMainWindow, public TConsoleView {
   Q_OBJECT
 public:
   static constexpr int CollapsedWidth = 406;
+  // The title; while a port is open, the device it leads to follows it.
+  static constexpr const char* Caption = "Ozmet v.5.1.e";
 
   // dataFolder holds the settings file and the COM<N> links, normally Data beside the program.
-  explicit TForm1(std::string dataFolder, QWidget* parent = nullptr);
+  explicit TForm1(std::string dataFolder, QWidget* parent = nullptr, TStartChoice choice = {});
   ~TForm1() override;
 
   // The window as the rest of the system reaches it.
@@ -58,6 +62,7 @@ public:
   void ShowMessage(const std::string& text) override;
   void SetPortPanelText(const std::string& text) override;
   void UpdatePortButtons(bool portOpen) override;
+  void ShowPortDevice(const std::string& device, const std::string& toolTip) override;
 
   void BtnOpenPortClick();
   void BtnClosePortClick();
@@ -109,7 +114,8 @@ protected:
   void closeEvent(QCloseEvent* event) override;
 
 private:
-  void FormCreate(const std::string& dataFolder);
+  void FormCreate(const std::string& dataFolder, const TStartChoice& choice);
+  void ApplyStartChoice(const TStartChoice& choice);
   void FormClose();
   void BuildWindow();
   // A labelled edit field in a panel's grid; any change marks the panel edited.
@@ -148,6 +154,8 @@ private:
 
   bool IsExpanded = true;
   int WidthBeforeCollapse = 0;
+  // The port the command line chose for this run only: the settings file keeps its own.
+  std::optional<std::int32_t> PortForThisRun;
   bool Closed = false;
   TLogColour LogColour = TLogColour::Blue;
   bool LogHasLines = false;

@@ -24,4 +24,7 @@ public:
   virtual void ShowMessage(const std::string& text) = 0;
   virtual void SetPortPanelText(const std::string& text) = 0;
   virtual void UpdatePortButtons(bool portOpen) = 0;
+  // The device the open port leads to ("" while none is open), shown beside the Parts' texts, and
+  // the bottom panel's tooltip: that device, or why the port did not open.
+  virtual void ShowPortDevice(const std::string& device, const std::string& toolTip) = 0;
 };

@@ -56,6 +56,12 @@ bool TComPort::Open()
   return true;
 }
 
+int TComPort::OpenError() const
+{
+  std::lock_guard lock(DeviceMutex);
+  return Device.OpenError();
+}
+
 void TComPort::Close()
 {
   if (!IsOpen() || Changing())

@@ -34,6 +34,8 @@ public:
   bool Open();
   void Close();
   bool IsOpen() const { return Opened; }
+  // The errno of the step that made the last Open fail.
+  int OpenError() const;
   // True while an open or a close is under way. A close waits for the receive thread and runs the
   // window's pending calls meanwhile; a recovery among them must not open or close the port beneath it.
   bool Changing() const { return ChangeUnderWay; }

@@ -2,22 +2,42 @@
 
 #include "ComPort.h"
 #include "ConsoleView.h"
+#include "OpenFailure.h"
 #include "PortDescription.h"
+
+#include <filesystem>
 
 TPortButtons::TPortButtons(TComPort& port, TConsoleView& view) : Port(port), View(view)
 {
 }
+
+namespace {
+// The device itself, where a link leads to it.
+std::string DeviceBehind(const std::string& name)
+{
+  std::error_code error;
+  const std::filesystem::path device = std::filesystem::canonical(name, error);
+  return error ? name : device.string();
+}
+} // namespace
 
 void TPortButtons::BtnOpenPortClick()
 {
   if (Port.Changing()) // a recovery that runs inside a close's wait leaves the port to that close
     return;
   Port.Close();
+  const std::string name = Port.DeviceName();
   if (Port.Open()) {
     View.SetPortPanelText(PanelPrefix + PortDescription(Port.PortNumber, Port.ByteSize, Port.StopBits, Port.Parity));
+    const std::string device = DeviceBehind(name);
+    View.ShowPortDevice(device, device == name ? device : device + " (through " + name + ")");
     Port.SetReading(true);
   } else {
     View.ShowMessage(OpenPortErrorText); // the panel keeps the text of the last good open
+    const std::string reason = TOpenFailure::Explain(name, Port.OpenError());
+    View.AppendLog(reason, TLogColour::Red, false);
+    View.ScrollLogToEnd();
+    View.ShowPortDevice("", reason);
   }
   UpdatePortButtons();
 }
@@ -29,6 +49,7 @@ void TPortButtons::BtnClosePortClick()
   Port.Close();
   Port.SetReading(false);
   View.SetPortPanelText("");
+  View.ShowPortDevice("", "");
   UpdatePortButtons();
 }
 

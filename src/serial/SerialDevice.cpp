@@ -74,17 +74,25 @@ TSerialDevice::~TSerialDevice()
 bool TSerialDevice::Open(const std::string& path)
 {
   Close();
+  LastOpenError = ENOENT;
   if (path.empty())
     return false;
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
-    return false;
-  // TIOCEXCL does not stop root; the lock keeps a second program (or a second open) out.
-  if (::ioctl(fd, TIOCEXCL) != 0 && !NoModemLines(errno)) {
-    ::close(fd);
+  if (fd < 0) {
+    LastOpenError = errno;
     return false;
   }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // A file or /dev/null would take the frames silently: only a terminal device is a line.
+  // TIOCEXCL does not stop root; the lock keeps a second program (or a second open) out.
+  if (!::isatty(fd))
+    LastOpenError = ENOTTY;
+  else if (::ioctl(fd, TIOCEXCL) != 0 && !NoModemLines(errno))
+    LastOpenError = errno;
+  else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    LastOpenError = errno;
+  else
+    LastOpenError = 0;
+  if (LastOpenError != 0) {
     ::close(fd);
     return false;
   }

@@ -47,6 +47,8 @@ public:
   ~TSerialDevice();
 
   bool Open(const std::string& path);
+  // The errno of the step that made the last Open fail (ENOTTY: not a terminal device).
+  int OpenError() const { return LastOpenError; }
   void Close();
   bool IsOpen() const { return Fd >= 0; }
   int Handle() const { return Fd; }
@@ -63,6 +65,7 @@ public:
 
 private:
   int Fd = -1;
+  int LastOpenError = 0;
   std::uint32_t Baud = 9600;
   // The driver's error counters at the last look; a rise is an error of this event.
   std::array<int, 5> ErrorCounts{};

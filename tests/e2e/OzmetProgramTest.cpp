@@ -1,9 +1,12 @@
 #include "ChildProcess.h"
+#include "MainThreadWait.h"
 #include "PortSettingsFile.h"
+#include "SerialDevice.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <memory>
@@ -25,9 +28,9 @@ protected:
     ASSERT_FALSE(Sim->FirstLine().empty()) << Sim->Stderr();
   }
 
-  std::unique_ptr<TChildProcess> StartProgram()
+  std::unique_ptr<TChildProcess> StartProgram(const std::vector<std::string>& arguments = {})
   {
-    return std::make_unique<TChildProcess>(Folder.Path() + "/ozmet", std::vector<std::string>{},
+    return std::make_unique<TChildProcess>(Folder.Path() + "/ozmet", arguments,
                                            std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"});
   }
 
@@ -71,6 +74,46 @@ TEST_F(OzmetProgram, TerminationDuringAMessageBoxEndsCleanly)
   program->Signal(SIGTERM);
   EXPECT_EQ(program->WaitForExit(10s), 0) << program->Stderr();
   EXPECT_TRUE(TPortSettingsFile(Data + "/portp.dat").Load().Readable) << "saved on the way out";
+}
+
+// The command line: what each asks for, what the program prints and how it ends.
+TEST_F(OzmetProgram, CommandLineOptions)
+{
+  const struct {
+    std::vector<std::string> Arguments;
+    int Exit;
+    int Stream; // 0 standard output, 1 standard error
+    std::string Says;
+  } cases[] = {
+      {{"--help"}, 0, 0, "Usage: ozmet [--port N] [--device PATH]"},
+      {{"--version"}, 0, 0, "ozmet 5.1.e"},
+      {{"--speed", "9"}, 2, 1, "ozmet: unknown option --speed"},
+      {{"--port"}, 2, 1, "ozmet: --port needs a value"},
+      {{"--port", "256"}, 2, 1, "ozmet: --port takes a port number from 1 to 255, not \"256\""},
+      {{"--port", "3x"}, 2, 1, "ozmet: --port takes a port number from 1 to 255, not \"3x\""},
+  };
+  for (const auto& c : cases) {
+    auto program = StartProgram(c.Arguments);
+    EXPECT_TRUE(program->WaitForOutput(c.Stream, c.Says)) << c.Arguments.front() << ": " << program->Stderr();
+    EXPECT_EQ(program->WaitForExit(), c.Exit) << c.Arguments.front();
+  }
+}
+
+// --device links the device to the port in force and opens it; --port chooses this run's port and
+// leaves the stored one as it was.
+TEST_F(OzmetProgram, DeviceAndPortForThisRun)
+{
+  const std::string device = std::filesystem::canonical(Data + "/COM1").string();
+  std::filesystem::remove(Data + "/COM1");
+  auto program = StartProgram({"--port", "7", "--device", device});
+  ASSERT_TRUE(PollUntil([&] {
+    TSerialDevice probe;
+    return !probe.Open(device) && probe.OpenError() == EWOULDBLOCK;
+  })) << "the program holds the device: " << program->Stderr();
+  EXPECT_EQ(std::filesystem::read_symlink(Data + "/COM7").string(), device);
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->WaitForExit(10s), 0) << program->Stderr();
+  EXPECT_EQ(TPortSettingsFile(Data + "/portp.dat").Load().PortNumber, 1) << "the stored port stays";
 }
 
 } // namespace

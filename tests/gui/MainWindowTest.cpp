@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 
 TEST_F(ConsoleTest, StartsWithEveryControlAndThePortOpen)
 {
-  EXPECT_EQ(Form->windowTitle().toStdString(), "Ozmet v.5.1.e");
+  EXPECT_EQ(Form->windowTitle().toStdString(), "Ozmet v.5.1.e - " + Sim.DevicePath()) << "the device in use follows";
   EXPECT_EQ(Form->width(), 613);
   const struct {
     const char* Name;
@@ -59,6 +59,7 @@ TEST_F(ConsoleTest, StartsWithEveryControlAndThePortOpen)
   EXPECT_FALSE(Find("BtnOpenPort")->isEnabled());
   EXPECT_TRUE(Find("BtnClosePort")->isEnabled());
   EXPECT_EQ(Label("PanelPortProp"), "port opened:   Com1;  8 bit, stop-bit: 1;  parity: none;  ");
+  EXPECT_EQ(Find("PanelPortProp")->toolTip().toStdString(), Sim.DevicePath() + " (through " + Data.Path() + "/COM1)");
   EXPECT_FALSE(PollTimerActive());
   EXPECT_EQ(Find<QTimer>("TimerGetMotorState")->timerType(), Qt::PreciseTimer) << "twice a second, never early";
   EXPECT_FALSE(Find<TLongTimer>("TmrStopMotor")->Enabled());
@@ -71,12 +72,19 @@ TEST_F(ConsoleTest, MissingPortSaysSoOnceAndTheWindowStaysUsable)
   ASSERT_TRUE(TPortSettingsFile(Data.Path() + "/portp.dat").Save(250)); // no link: /dev/ttyS249
   StartWindow();
   EXPECT_EQ(Messages, std::vector<std::string>{"Open port error"});
+  const std::string why = "No such device: /dev/ttyS249.";
+  EXPECT_EQ(LogLines(), std::vector<std::string>{why});
+  EXPECT_EQ(Find("PanelPortProp")->toolTip().toStdString(), why);
+  EXPECT_EQ(Form->windowTitle().toStdString(), "Ozmet v.5.1.e");
   EXPECT_FALSE(PollTimerActive());
   EXPECT_FALSE(Find<TLongTimer>("TmrStopMotor")->Enabled());
   EXPECT_TRUE(Find("BtnOpenPort")->isEnabled());
 
   Click("BtnStop"); // a command on a closed port ends in the port failure path, not a hang
-  ASSERT_TRUE(WaitFor([&] { return !LogLines().empty() && LogLines().back() == "Port connection error"; }));
+  ASSERT_TRUE(WaitFor([&] {
+    const std::vector<std::string> log = LogLines();
+    return log.size() >= 2 && log[log.size() - 2] == "Port connection error" && log.back() == why;
+  }));
 }
 
 TEST_F(ConsoleTest, CollapseAndExpandReturnToTheWidthAtCollapse)

@@ -295,7 +295,10 @@ TEST_F(ExchangeTest, LineHungUpMidExchangeIsAPortFailure)
   Datas.StatusPolling = true;
   Commands.BuildStatusRequest();
   RunExchange();
-  EXPECT_EQ(WorkerLines(), std::vector<std::string>{"Red bold " + std::string(TExchange::PortErrorText)});
+  // The hung-up pseudo-terminal is gone, as an unplugged adapter is: the reopen says so.
+  const std::string unplugged = "Red " + Data.Path() + "/COM3 links to " + Sim.DevicePath() +
+                                ", which is not there: the adapter is unplugged, or the link points at nothing.";
+  EXPECT_EQ(WorkerLines(), (std::vector<std::string>{"Red bold " + std::string(TExchange::PortErrorText), unplugged}));
   EXPECT_FALSE(Datas.StatusPolling);
   EXPECT_EQ(View.Calls.back(), "buttons closed") << "the dead device cannot be opened again";
   EXPECT_NE(std::find(View.Calls.begin(), View.Calls.end(), "message " + std::string(TPortButtons::OpenPortErrorText)),
@@ -306,7 +309,7 @@ TEST_F(ExchangeTest, LineHungUpMidExchangeIsAPortFailure)
   View.Calls.clear();
   Commands.QueueFrame(CmdStop, 0);
   RunExchange(); // a closed port fails at once, no hang
-  EXPECT_EQ(WorkerLines(), std::vector<std::string>{"Red bold " + std::string(TExchange::PortErrorText)});
+  EXPECT_EQ(WorkerLines(), (std::vector<std::string>{"Red bold " + std::string(TExchange::PortErrorText), unplugged}));
 }
 
 } // namespace

@@ -66,6 +66,11 @@ void TRecordingView::UpdatePortButtons(bool portOpen)
   Calls.push_back(portOpen ? "buttons open" : "buttons closed");
 }
 
+void TRecordingView::ShowPortDevice(const std::string& device, const std::string& toolTip)
+{
+  Calls.push_back("device " + device + " | " + toolTip);
+}
+
 std::vector<std::string> TRecordingView::LogLines() const
 {
   return Matching("log ");

@@ -20,6 +20,7 @@ public:
   void ShowMessage(const std::string& text) override;
   void SetPortPanelText(const std::string& text) override;
   void UpdatePortButtons(bool portOpen) override;
+  void ShowPortDevice(const std::string& device, const std::string& toolTip) override;
 
   // The log lines alone, without the other calls.
   std::vector<std::string> LogLines() const;

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+// Why a serial device would not open, in words an operator can act on: the adapter is unplugged or
+// the link dangles, the user is not in the device's group, another program holds it, or it is no
+// serial device at all. The errno comes from the failed step of the open.
+class TOpenFailure {
+public:
+  static std::string Explain(const std::string& path, int error);
+
+  // The group that owns the device the path leads to ("" when it cannot be told).
+  static std::string GroupOf(const std::string& path);
+  // "name (pid N)" of another process that has the device open ("" when none can be seen).
+  static std::string HolderOf(const std::string& path);
+};
