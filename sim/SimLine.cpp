@@ -54,6 +54,29 @@ void TSimLine::Open()
     MasterFd = Checked(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC), "posix_openpt");
     Checked(::grantpt(MasterFd), "grantpt");
     Checked(::unlockpt(MasterFd), "unlockpt");
+  } catch (...) {
+    CloseDescriptors();
+    throw;
+  }
+  Start();
+}
+
+void TSimLine::Adopt(int masterFd)
+{
+  if (Thread.joinable() || MasterFd >= 0)
+    throw std::logic_error("the line is already open");
+  MasterFd = Checked(::fcntl(masterFd, F_DUPFD_CLOEXEC, 0), "dup");
+  const int flags = ::fcntl(MasterFd, F_GETFL);
+  if (flags < 0 || ::fcntl(MasterFd, F_SETFL, flags | O_NONBLOCK) != 0) {
+    CloseDescriptors();
+    throw std::system_error(errno, std::generic_category(), "fcntl");
+  }
+  Start();
+}
+
+void TSimLine::Start()
+{
+  try {
     char path[64];
     if (const int error = ::ptsname_r(MasterFd, path, sizeof path); error != 0)
       throw std::system_error(error, std::generic_category(), "ptsname_r");

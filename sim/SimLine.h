@@ -38,6 +38,9 @@ public:
 
   // Creates the pseudo-terminal and starts the line's thread; throws std::system_error on failure.
   void Open();
+  // Runs the line on the master side of a pseudo-terminal made elsewhere (a test bed's device
+  // node), through a descriptor of its own.
+  void Adopt(int masterFd);
   // Stops the thread and closes the pseudo-terminal. Never call it from a callback.
   void Close();
   // The slave side, /dev/pts/N, for the console to open.
@@ -98,6 +101,8 @@ private:
 
   // Set by Open() before the thread starts, then owned by the thread until Close() joins it.
   std::string Device;
+  void Start();
+
   int MasterFd = -1;
   int SlaveFd = -1;
   int WakeFd = -1;

@@ -9,6 +9,7 @@
 #include "FormAdress.h"
 #include "FormByteLen.h"
 #include "FormPortName.h"
+#include "FormSerialDevices.h"
 #include "Langs.h"
 #include "LongTimer.h"
 #include "PortLinks.h"
@@ -186,7 +187,7 @@ void TForm1::FormClose()
     return;
   Closed = true;
   // Hidden without their close steps: the address dialog would otherwise start an exchange now.
-  for (QWidget* dialog : std::initializer_list<QWidget*>{FormByteLen, FormPortName, FormAdress})
+  for (QWidget* dialog : std::initializer_list<QWidget*>{FormByteLen, FormPortName, FormAdress, FormSerialDevices})
     if (dialog)
       dialog->hide();
   if (!PortForThisRun || ComPort->PortNumber != *PortForThisRun)
@@ -456,6 +457,9 @@ void TForm1::BuildMenu()
   QAction* parameters = settings->addAction("Port parameters");
   parameters->setObjectName("mmPortParam");
   connect(parameters, &QAction::triggered, this, &TForm1::mmPortParamClick);
+  QAction* devices = settings->addAction("Serial devices...");
+  devices->setObjectName("MmSerialDevices");
+  connect(devices, &QAction::triggered, this, &TForm1::MmSerialDevicesClick);
   QAction* address = bar->addAction("Set new address");
   address->setObjectName("MmSetNewAddress");
   connect(address, &QAction::triggered, this, &TForm1::MmSetNewAddressClick);
@@ -566,6 +570,8 @@ void TForm1::UpdatePortButtons(bool portOpen)
   BtnOpenPort->setEnabled(!portOpen);
   if (FormByteLen)
     FormByteLen->DisableDataBits();
+  if (FormSerialDevices && FormSerialDevices->isVisible())
+    FormSerialDevices->Refresh(); // its "open now" column
 }
 
 // ---- Port, log and window
@@ -626,6 +632,11 @@ void TForm1::MmPortNumberClick()
 void TForm1::mmPortParamClick()
 {
   ShowDialog(FormByteLen);
+}
+
+void TForm1::MmSerialDevicesClick()
+{
+  ShowDialog(FormSerialDevices);
 }
 
 void TForm1::MmSetNewAddressClick()

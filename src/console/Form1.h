@@ -28,6 +28,7 @@ class TExchange;
 class TFormAdress;
 class TFormByteLen;
 class TFormPortName;
+class TFormSerialDevices;
 class TLangs;
 class TLongTimer;
 class TMotorParameters;
@@ -82,6 +83,7 @@ public:
   void Button1Click();
   void MmPortNumberClick();
   void mmPortParamClick();
+  void MmSerialDevicesClick();
   void MmSetNewAddressClick();
   void LangBtnClick();
   void PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors);
@@ -108,6 +110,7 @@ public:
   // menu; the address dialog only hides.
   QPointer<TFormByteLen> FormByteLen;
   QPointer<TFormPortName> FormPortName;
+  QPointer<TFormSerialDevices> FormSerialDevices;
   TFormAdress* FormAdress = nullptr;
 
 protected:

@@ -1,5 +1,7 @@
 #include "OpenFailure.h"
 
+#include "PortLinks.h"
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -26,9 +28,8 @@ std::string Missing(const std::string& path)
 // The path, and the device a link leads it to.
 std::string Through(const std::string& path)
 {
-  std::error_code error;
-  const fs::path target = fs::canonical(path, error);
-  return error || target == path ? path : path + " leads to " + target.string() + ", which";
+  const std::string target = TPortLinks::DeviceBehind(path);
+  return target == path ? path : path + " leads to " + target + ", which";
 }
 
 std::string PermissionDenied(const std::string& path)
@@ -81,9 +82,7 @@ std::string TOpenFailure::GroupOf(const std::string& path)
 std::string TOpenFailure::HolderOf(const std::string& path)
 {
   std::error_code error;
-  const fs::path device = fs::canonical(path, error);
-  if (error)
-    return {};
+  const fs::path device = TPortLinks::DeviceBehind(path);
   const std::string self = std::to_string(::getpid());
   // Only the processes whose descriptors we may read: our own user's, or all of them as root.
   // Processes come and go meanwhile, so every step takes an error code instead of throwing.

@@ -1,5 +1,7 @@
 #include "PortLinks.h"
 
+#include <algorithm>
+#include <charconv>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -27,16 +29,54 @@ std::string TPortLinks::Assign(std::int32_t n, const std::string& device) const
   return {};
 }
 
+std::string TPortLinks::Remove(std::int32_t n) const
+{
+  std::error_code error;
+  const fs::path link = fs::path(DataFolder) / ("COM" + std::to_string(n));
+  if (fs::is_symlink(fs::symlink_status(link, error)) && !fs::remove(link, error))
+    return "Cannot remove " + link.string() + ": " + error.message() + ".";
+  return {};
+}
+
+std::vector<TPortLink> TPortLinks::List() const
+{
+  std::vector<TPortLink> links;
+  std::error_code error;
+  for (fs::directory_iterator entry(DataFolder, error), end; !error && entry != end; entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    std::error_code unreadable;
+    if (name.rfind("COM", 0) != 0 || !entry->is_symlink(unreadable))
+      continue;
+    std::int32_t n = 0;
+    const auto parsed = std::from_chars(name.data() + 3, name.data() + name.size(), n);
+    if (parsed.ec != std::errc{} || parsed.ptr != name.data() + name.size() || n < 1 || n > 255)
+      continue;
+    std::error_code gone;
+    links.push_back({n, fs::read_symlink(entry->path(), unreadable).string(),
+                     fs::exists(DeviceBehind(entry->path().string()), gone)});
+  }
+  std::sort(links.begin(), links.end(), [](const TPortLink& a, const TPortLink& b) { return a.Port < b.Port; });
+  return links;
+}
+
+std::string TPortLinks::DeviceBehind(const std::string& path)
+{
+  fs::path current = path;
+  std::error_code error;
+  for (int hop = 0; hop < 40 && fs::is_symlink(fs::symlink_status(current, error)); ++hop) {
+    const fs::path target = fs::read_symlink(current, error);
+    if (error)
+      break;
+    current = (target.is_absolute() ? target : current.parent_path() / target).lexically_normal();
+  }
+  return current.string();
+}
+
 std::string TPortLinks::StableName(const std::string& device, const std::string& byIdFolder)
 {
   std::error_code error;
-  const fs::path target = fs::canonical(device, error);
-  if (error)
-    return device;
-  for (fs::directory_iterator entry(byIdFolder, error), end; !error && entry != end; entry.increment(error)) {
-    std::error_code dangling;
-    if (fs::canonical(entry->path(), dangling) == target && !dangling)
+  for (fs::directory_iterator entry(byIdFolder, error), end; !error && entry != end; entry.increment(error))
+    if (DeviceBehind(entry->path().string()) == DeviceBehind(device))
       return entry->path().string();
-  }
   return device;
 }

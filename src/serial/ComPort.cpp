@@ -1,5 +1,7 @@
 #include "ComPort.h"
 
+#include "PortLinks.h"
+
 #include <chrono>
 #include <sys/stat.h>
 #include <thread>
@@ -44,7 +46,9 @@ bool TComPort::Open()
   const TChangeGuard guard(ChangeUnderWay);
   {
     std::lock_guard lock(DeviceMutex);
-    if (!Device.Open(DeviceName()))
+    // The links are followed here, hop by hop, rather than by the kernel: the same device, and a
+    // test bed that emulates /dev sees every hop.
+    if (!Device.Open(TPortLinks::DeviceBehind(DeviceName())))
       return false;
     Opened = true;
   }

@@ -4,22 +4,11 @@
 #include "ConsoleView.h"
 #include "OpenFailure.h"
 #include "PortDescription.h"
-
-#include <filesystem>
+#include "PortLinks.h"
 
 TPortButtons::TPortButtons(TComPort& port, TConsoleView& view) : Port(port), View(view)
 {
 }
-
-namespace {
-// The device itself, where a link leads to it.
-std::string DeviceBehind(const std::string& name)
-{
-  std::error_code error;
-  const std::filesystem::path device = std::filesystem::canonical(name, error);
-  return error ? name : device.string();
-}
-} // namespace
 
 void TPortButtons::BtnOpenPortClick()
 {
@@ -29,7 +18,7 @@ void TPortButtons::BtnOpenPortClick()
   const std::string name = Port.DeviceName();
   if (Port.Open()) {
     View.SetPortPanelText(PanelPrefix + PortDescription(Port.PortNumber, Port.ByteSize, Port.StopBits, Port.Parity));
-    const std::string device = DeviceBehind(name);
+    const std::string device = TPortLinks::DeviceBehind(name);
     View.ShowPortDevice(device, device == name ? device : device + " (through " + name + ")");
     Port.SetReading(true);
   } else {

@@ -12,11 +12,25 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
-extern "C" int ioctl(int fd, unsigned long request, ...) noexcept;
-
 namespace {
+
+// Straight to the driver, past any library that wraps ioctl(): umockdev's test bed answers there
+// for the hardware it emulates, not for the pseudo-terminal behind its device node.
+template <class T>
+int Ioctl(int fd, unsigned long request, T argument)
+{
+  return static_cast<int>(::syscall(SYS_ioctl, fd, request, argument));
+}
+
+// A terminal device: its driver takes the terminal calls (a file or /dev/null does not).
+bool IsTerminal(int fd)
+{
+  termios2 settings{};
+  return Ioctl(fd, TCGETS2, &settings) == 0;
+}
 
 tcflag_t DataBitsFlag(std::uint8_t bits)
 {
@@ -84,9 +98,9 @@ bool TSerialDevice::Open(const std::string& path)
   }
   // A file or /dev/null would take the frames silently: only a terminal device is a line.
   // TIOCEXCL does not stop root; the lock keeps a second program (or a second open) out.
-  if (!::isatty(fd))
+  if (!IsTerminal(fd))
     LastOpenError = ENOTTY;
-  else if (::ioctl(fd, TIOCEXCL) != 0 && !NoModemLines(errno))
+  else if (Ioctl(fd, TIOCEXCL, 0) != 0 && !NoModemLines(errno))
     LastOpenError = errno;
   else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
     LastOpenError = errno;
@@ -122,21 +136,21 @@ bool TSerialDevice::Apply(const TLineSettings& settings)
   // Every byte counts as input: the receive thread decides what makes a block.
   tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;
-  if (::ioctl(Fd, TCSETS2, &tio) != 0)
+  if (Ioctl(Fd, TCSETS2, &tio) != 0)
     return false;
   Baud = settings.Baud;
   // RTS on as the controller expects, DTR off; a device without modem lines ignores both.
   const int rts = TIOCM_RTS;
   const int dtr = TIOCM_DTR;
-  ::ioctl(Fd, TIOCMBIS, &rts);
-  ::ioctl(Fd, TIOCMBIC, &dtr);
+  Ioctl(Fd, TIOCMBIS, &rts);
+  Ioctl(Fd, TIOCMBIC, &dtr);
   return true;
 }
 
 bool TSerialDevice::ReadBack(TLineSettings& settings) const
 {
   termios2 tio{};
-  if (Fd < 0 || ::ioctl(Fd, TCGETS2, &tio) != 0)
+  if (Fd < 0 || Ioctl(Fd, TCGETS2, &tio) != 0)
     return false;
   settings.Baud = tio.c_ospeed;
   settings.DataBits = DataBitsOf(tio.c_cflag);
@@ -150,7 +164,7 @@ std::uint32_t TSerialDevice::ModemStatus() const
   int lines = 0;
   if (Fd < 0)
     return ModemUnreadable;
-  if (::ioctl(Fd, TIOCMGET, &lines) != 0)
+  if (Ioctl(Fd, TIOCMGET, &lines) != 0)
     return NoModemLines(errno) ? 0 : ModemUnreadable;
   std::uint32_t status = 0;
   if (lines & TIOCM_CTS)
@@ -168,13 +182,13 @@ TLineStatus TSerialDevice::ClearErrors()
 {
   TLineStatus status;
   int queued = 0;
-  if (Fd >= 0 && ::ioctl(Fd, FIONREAD, &queued) == 0 && queued > 0)
+  if (Fd >= 0 && Ioctl(Fd, FIONREAD, &queued) == 0 && queued > 0)
     status.InQueue = static_cast<std::uint32_t>(queued);
-  if (Fd >= 0 && ::ioctl(Fd, TIOCOUTQ, &queued) == 0 && queued > 0)
+  if (Fd >= 0 && Ioctl(Fd, TIOCOUTQ, &queued) == 0 && queued > 0)
     status.OutQueue = static_cast<std::uint32_t>(queued);
   // Linux counts line errors instead of flagging them; a device without counters (a pty) has none.
   serial_icounter_struct counts{};
-  if (Fd < 0 || ::ioctl(Fd, TIOCGICOUNT, &counts) != 0)
+  if (Fd < 0 || Ioctl(Fd, TIOCGICOUNT, &counts) != 0)
     return status;
   const std::array<int, 5> now = {counts.buf_overrun, counts.overrun, counts.parity, counts.frame, counts.brk};
   const std::uint32_t flags[] = {TLineStatus::InputOverflow, TLineStatus::Overrun, TLineStatus::ParityError,

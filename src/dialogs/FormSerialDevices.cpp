@@ -1,0 +1,159 @@
+#include "FormSerialDevices.h"
+
+#include "ComPort.h"
+#include "DeviceMonitor.h"
+#include "Form1.h"
+#include "PortLinks.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSerialPortInfo>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+QTableWidget* Table(const char* name, const QStringList& headings, QWidget* parent)
+{
+  auto* table = new QTableWidget(0, static_cast<int>(headings.size()), parent);
+  table->setObjectName(name);
+  table->setHorizontalHeaderLabels(headings);
+  table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->setSelectionMode(QAbstractItemView::SingleSelection);
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->verticalHeader()->hide();
+  table->horizontalHeader()->setStretchLastSection(true);
+  return table;
+}
+
+void SetRow(QTableWidget* table, int row, const QStringList& cells)
+{
+  for (int column = 0; column < cells.size(); ++column)
+    table->setItem(row, column, new QTableWidgetItem(cells[column]));
+}
+
+QString UsbId(const QSerialPortInfo& info)
+{
+  if (!info.hasVendorIdentifier())
+    return {};
+  return QString("%1:%2").arg(info.vendorIdentifier(), 4, 16, QChar('0')).arg(info.productIdentifier(), 4, 16, QChar('0'));
+}
+
+} // namespace
+
+TFormSerialDevices::TFormSerialDevices(TForm1& main) : QWidget(&main, Qt::Window), Main(main)
+{
+  setObjectName("FormSerialDevices");
+  setWindowTitle("Serial devices");
+  resize(760, 420);
+  TableDevices = Table("TableDevices",
+                       {"Device", "Description", "Manufacturer", "Serial number", "USB id", "Stable name"}, this);
+  TablePorts = Table("TablePorts", {"Port", "Linked to", "Present", "Open now"}, this);
+  SpinPortNumber = new QSpinBox(this);
+  SpinPortNumber->setObjectName("SpinPortNumber");
+  SpinPortNumber->setRange(1, 255);
+  SpinPortNumber->setValue(std::clamp(Main.ComPort->PortNumber, 1, 255));
+  auto* assign = new QPushButton("Assign to port", this);
+  assign->setObjectName("BtnAssign");
+  connect(assign, &QPushButton::clicked, this, &TFormSerialDevices::BtnAssignClick);
+  auto* remove = new QPushButton("Remove link", this);
+  remove->setObjectName("BtnRemoveLink");
+  connect(remove, &QPushButton::clicked, this, &TFormSerialDevices::BtnRemoveLinkClick);
+  // Choosing a port row picks its number for the buttons.
+  connect(TablePorts, &QTableWidget::itemSelectionChanged, this, [this] {
+    const int row = TablePorts->currentRow();
+    if (row >= 0)
+      SpinPortNumber->setValue(TablePorts->item(row, 0)->text().toInt());
+  });
+
+  auto* actions = new QHBoxLayout;
+  actions->addWidget(new QLabel("Port number:", this));
+  actions->addWidget(SpinPortNumber);
+  actions->addWidget(assign);
+  actions->addWidget(remove);
+  actions->addStretch(1);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel("Serial devices on this machine:", this));
+  layout->addWidget(TableDevices, 3);
+  layout->addLayout(actions);
+  layout->addWidget(new QLabel("Port numbers linked to a device:", this));
+  layout->addWidget(TablePorts, 2);
+
+  Monitor = new TDeviceMonitor(this);
+  connect(Monitor, &TDeviceMonitor::DeviceChanged, this, &TFormSerialDevices::Refresh);
+}
+
+void TFormSerialDevices::showEvent(QShowEvent* event)
+{
+  Refresh(); // links may have changed while it was hidden
+  QWidget::showEvent(event);
+}
+
+void TFormSerialDevices::Refresh()
+{
+  FillDevices();
+  FillPorts();
+}
+
+void TFormSerialDevices::FillDevices()
+{
+  const QList<QSerialPortInfo> devices = QSerialPortInfo::availablePorts();
+  TableDevices->setRowCount(static_cast<int>(devices.size()));
+  int row = 0;
+  for (const QSerialPortInfo& info : devices) {
+    const std::string stable = TPortLinks::StableName(info.systemLocation().toStdString());
+    SetRow(TableDevices, row++,
+           {info.systemLocation(), info.description(), info.manufacturer(), info.serialNumber(), UsbId(info),
+            QString::fromStdString(stable == info.systemLocation().toStdString() ? "" : stable)});
+  }
+  TableDevices->resizeColumnsToContents();
+}
+
+// Pseudo-terminals (the simulator) never show among the devices: their links show them here.
+void TFormSerialDevices::FillPorts()
+{
+  const std::vector<TPortLink> links = TPortLinks(Main.ComPort->DataFolder).List();
+  TablePorts->setRowCount(static_cast<int>(links.size()));
+  int row = 0;
+  for (const TPortLink& link : links) {
+    const bool open = link.Port == Main.ComPort->PortNumber && Main.ComPort->IsOpen();
+    SetRow(TablePorts, row++,
+           {QString::number(link.Port), QString::fromStdString(link.Target), link.Present ? "yes" : "absent",
+            open ? "open" : ""});
+  }
+  TablePorts->resizeColumnsToContents();
+}
+
+void TFormSerialDevices::BtnAssignClick()
+{
+  const int row = TableDevices->currentRow();
+  if (row < 0) {
+    Main.ShowMessage("Choose a device in the list first.");
+    return;
+  }
+  const int port = SpinPortNumber->value();
+  Report(TPortLinks(Main.ComPort->DataFolder).Assign(port, TableDevices->item(row, 0)->text().toStdString()));
+  if (port == Main.ComPort->PortNumber) // as the port number dialog does: the port in force opens anew
+    Main.BtnOpenPortClick();
+  FillPorts();
+}
+
+void TFormSerialDevices::BtnRemoveLinkClick()
+{
+  const int port = SpinPortNumber->value();
+  if (port == Main.ComPort->PortNumber) // the device goes: do not leave the port open on it
+    Main.BtnClosePortClick();
+  Report(TPortLinks(Main.ComPort->DataFolder).Remove(port));
+  FillPorts();
+}
+
+void TFormSerialDevices::Report(const std::string& problem)
+{
+  if (!problem.empty())
+    Main.ShowMessage(problem);
+}

@@ -1,0 +1,190 @@
+// First: glib names a field "signals", which Qt's headers make a keyword.
+#include <umockdev.h>
+
+#include "ComPort.h"
+#include "ConsoleFixture.h"
+#include "FormSerialDevices.h"
+#include "PortSettingsFile.h"
+
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTest>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// An FTDI FT232R adapter on USB as udev describes it, plugged in at USB port 1-<port> as ttyUSB<tty>;
+// its node is a pty whose other end the test bed keeps.
+std::string FtdiAdapter(int port, int tty)
+{
+  std::string record = R"(P: /devices/pci0000:00/0000:00:14.0/usb1/1-1
+E: SUBSYSTEM=usb
+E: DEVTYPE=usb_device
+E: ID_VENDOR_ID=0403
+E: ID_MODEL_ID=6001
+A: idVendor=0403
+A: idProduct=6001
+A: manufacturer=FTDI
+A: product=FT232R USB UART
+A: serial=A10K5XYZ
+
+P: /devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0
+E: SUBSYSTEM=usb
+E: DEVTYPE=usb_interface
+E: DRIVER=ftdi_sio
+
+P: /devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/ttyUSB0/tty/ttyUSB0
+N: ttyUSB0
+E: SUBSYSTEM=tty
+E: DEVNAME=/dev/ttyUSB0
+E: MAJOR=188
+E: MINOR=0
+E: ID_VENDOR_ID=0403
+E: ID_MODEL_ID=6001
+E: ID_VENDOR=FTDI
+E: ID_MODEL=FT232R_USB_UART
+E: ID_SERIAL_SHORT=A10K5XYZ
+A: dev=188:0
+)";
+  for (const auto& [from, to] : {std::pair<std::string, std::string>{"1-1", "1-" + std::to_string(port)},
+                                 {"ttyUSB0", "ttyUSB" + std::to_string(tty)},
+                                 {"188:0", "188:" + std::to_string(tty)},
+                                 {"MINOR=0", "MINOR=" + std::to_string(tty)}})
+    for (std::size_t at = record.find(from); at != std::string::npos; at = record.find(from, at + to.size()))
+      record.replace(at, from.size(), to);
+  return record;
+}
+const std::string ByIdName = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5XYZ-if00-port0";
+const std::string UsbPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-";
+
+// The real window on a test bed that holds one USB adapter with the simulated controller behind it.
+// The settings file names port 5, which no link names yet.
+class UsbAdapterTest : public WindowTest {
+protected:
+  void SetUp() override
+  {
+    WindowTest::SetUp();
+    Bed = umockdev_testbed_new();
+    Plug(1, 0);
+    ASSERT_TRUE(TPortSettingsFile(Data.Path() + "/portp.dat").Save(5));
+    StartWindow();
+  }
+
+  // The adapter comes in at USB port 1-<port> as ttyUSB<tty>, the controller behind it.
+  void Plug(int port, int tty)
+  {
+    GError* error = nullptr;
+    ASSERT_TRUE(umockdev_testbed_add_from_string(Bed, FtdiAdapter(port, tty).c_str(), &error))
+        << (error ? error->message : "");
+    const std::string node = "/dev/ttyUSB" + std::to_string(tty);
+    Sim.Adopt(umockdev_testbed_get_dev_fd(Bed, node.c_str()));
+    // The test bed makes no by-id links; udev would, and moves them as the adapter comes back.
+    const std::filesystem::path root = umockdev_testbed_get_root_dir(Bed);
+    std::filesystem::create_directories(root / "dev/serial/by-id");
+    std::filesystem::remove(root.string() + ByIdName);
+    std::filesystem::create_symlink("../../ttyUSB" + std::to_string(tty), root.string() + ByIdName);
+    umockdev_testbed_uevent(Bed, (UsbPath + std::to_string(port) + "/1-" + std::to_string(port) + ":1.0/" + TtyPath(tty)).c_str(), "add");
+  }
+
+  // The adapter pulled out: the tty goes, then the whole USB device, and the line is dead.
+  void Unplug(int port, int tty)
+  {
+    const std::string usb = UsbPath + std::to_string(port);
+    umockdev_testbed_uevent(Bed, (usb + "/1-" + std::to_string(port) + ":1.0/" + TtyPath(tty)).c_str(), "remove");
+    umockdev_testbed_remove_device(Bed, usb.c_str());
+    Sim.Close();
+    std::filesystem::remove(std::string(umockdev_testbed_get_root_dir(Bed)) + ByIdName);
+  }
+
+  static std::string TtyPath(int tty)
+  {
+    return "ttyUSB" + std::to_string(tty) + "/tty/ttyUSB" + std::to_string(tty);
+  }
+
+  // Opens the window, picks the adapter and assigns it to port 5, the port in force.
+  TFormSerialDevices* AssignAdapter()
+  {
+    Form->MmSerialDevicesClick();
+    TFormSerialDevices* window = Form->FormSerialDevices;
+    window->findChild<QTableWidget*>("TableDevices")->selectRow(0);
+    window->findChild<QSpinBox*>("SpinPortNumber")->setValue(5);
+    QTest::mouseClick(window->findChild<QPushButton*>("BtnAssign"), Qt::LeftButton);
+    return window;
+  }
+
+  void TearDown() override
+  {
+    Form.reset(); // before the line it talks to
+    Sim.Close();
+    g_object_unref(Bed);
+    WindowTest::TearDown();
+  }
+
+  std::vector<std::string> Row(const char* table, int row) const
+  {
+    std::vector<std::string> cells;
+    const auto* widget = Form->FormSerialDevices->findChild<QTableWidget*>(table);
+    for (int column = 0; column < widget->columnCount(); ++column)
+      cells.push_back(widget->item(row, column) ? widget->item(row, column)->text().toStdString() : "");
+    return cells;
+  }
+
+  UMockdevTestbed* Bed = nullptr;
+  TSimLine Sim{{0}};
+};
+
+TEST_F(UsbAdapterTest, ListedAssignedByItsStableNameAndDriven)
+{
+  EXPECT_EQ(Messages, std::vector<std::string>{"Open port error"}) << "port 5 names no device yet";
+  Form->MmSerialDevicesClick();
+  TFormSerialDevices* window = Form->FormSerialDevices;
+  ASSERT_EQ(window->findChild<QTableWidget*>("TableDevices")->rowCount(), 1);
+  EXPECT_EQ(Row("TableDevices", 0), (std::vector<std::string>{"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10K5XYZ",
+                                                              "0403:6001", ByIdName}));
+
+  AssignAdapter();
+  EXPECT_EQ(std::filesystem::read_symlink(Data.Path() + "/COM5").string(), ByIdName);
+  EXPECT_EQ(Label("PanelPortProp"), "port opened:   Com5;  8 bit, stop-bit: 1;  parity: none;  ")
+      << "the port in force opened on the adapter";
+  EXPECT_EQ(Row("TablePorts", 0), (std::vector<std::string>{"5", ByIdName, "yes", "open"}));
+
+  Click("BtnRun");
+  ASSERT_TRUE(WaitFor([&] { return Label("lblCurrentSpeed") == "Current speed 1020.00 rpm"; }, 10s))
+      << ::testing::PrintToString(LogLines()) << Sim.FramesReceived();
+}
+
+// Unplugged while polling: the poll stops on the dead line, the list follows; re-plugged (as the
+// next ttyUSB, at another USB port): nothing restarts by itself, and "Open port" works at once.
+TEST_F(UsbAdapterTest, UnplugWhilePollingThenReplugAndOpen)
+{
+  TFormSerialDevices* window = AssignAdapter();
+  Click("BtnRun");
+  ASSERT_TRUE(WaitFor([&] { return Label("lblCurrentSpeed") == "Current speed 1020.00 rpm"; }, 10s));
+
+  Unplug(1, 0);
+  ASSERT_TRUE(WaitFor([&] { return !PollTimerActive(); }, 10s)) << ::testing::PrintToString(LogLines());
+  const std::vector<std::string> log = LogLines();
+  EXPECT_TRUE(std::find(log.begin(), log.end(), "Port connection error") != log.end() ||
+              std::find(log.begin(), log.end(), "Stop") != log.end());
+  EXPECT_FALSE(Form->ComPort->IsOpen());
+  ASSERT_TRUE(WaitFor([&] { return window->findChild<QTableWidget*>("TableDevices")->rowCount() == 0; }))
+      << "the list follows the adapter out";
+  EXPECT_EQ(Row("TablePorts", 0), (std::vector<std::string>{"5", ByIdName, "absent", ""}));
+
+  Plug(2, 1);
+  ASSERT_TRUE(WaitFor([&] { return window->findChild<QTableWidget*>("TableDevices")->rowCount() == 1; }));
+  EXPECT_EQ(Row("TableDevices", 0).at(0), "/dev/ttyUSB1");
+  EXPECT_FALSE(Form->ComPort->IsOpen()) << "motion never restarts by itself";
+  const std::size_t before = Sim.FramesReceived();
+  Click("BtnOpenPort");
+  EXPECT_TRUE(Form->ComPort->IsOpen());
+  Click("BtnStop");
+  EXPECT_TRUE(Sim.WaitForFrames(before + 1, 5s)) << "the same link finds the adapter again";
+}
+
+} // namespace
