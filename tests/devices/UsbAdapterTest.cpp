@@ -84,7 +84,7 @@ protected:
     const std::string node = "/dev/ttyUSB" + std::to_string(tty);
     Sim.Adopt(umockdev_testbed_get_dev_fd(Bed, node.c_str()));
     // The test bed makes no by-id links; udev would, and moves them as the adapter comes back.
-    const std::filesystem::path root = umockdev_testbed_get_root_dir(Bed);
+    const std::filesystem::path root = RootDir();
     std::filesystem::create_directories(root / "dev/serial/by-id");
     std::filesystem::remove(root.string() + ByIdName);
     std::filesystem::create_symlink("../../ttyUSB" + std::to_string(tty), root.string() + ByIdName);
@@ -98,7 +98,16 @@ protected:
     umockdev_testbed_uevent(Bed, (usb + "/1-" + std::to_string(port) + ":1.0/" + TtyPath(tty)).c_str(), "remove");
     umockdev_testbed_remove_device(Bed, usb.c_str());
     Sim.Close();
-    std::filesystem::remove(std::string(umockdev_testbed_get_root_dir(Bed)) + ByIdName);
+    std::filesystem::remove(RootDir() + ByIdName);
+  }
+
+  // The folder that stands for / in the test bed.
+  std::string RootDir() const
+  {
+    gchar* root = umockdev_testbed_get_root_dir(Bed);
+    const std::string path = root;
+    g_free(root);
+    return path;
   }
 
   static std::string TtyPath(int tty)
@@ -156,6 +165,14 @@ TEST_F(UsbAdapterTest, ListedAssignedByItsStableNameAndDriven)
   Click("BtnRun");
   ASSERT_TRUE(WaitFor([&] { return Label("lblCurrentSpeed") == "Current speed 1020.00 rpm"; }, 10s))
       << ::testing::PrintToString(LogLines()) << Sim.FramesReceived();
+
+  // Removing the assignment of the port in force closes it first and takes the link away.
+  Click("BtnStop");
+  ASSERT_TRUE(WaitFor([&] { return !PollTimerActive(); }, 10s));
+  QTest::mouseClick(window->findChild<QPushButton*>("BtnRemoveLink"), Qt::LeftButton);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Data.Path() + "/COM5")));
+  EXPECT_EQ(Label("PanelPortProp"), "");
+  EXPECT_EQ(window->findChild<QTableWidget*>("TablePorts")->rowCount(), 0);
 }
 
 // Unplugged while polling: the poll stops on the dead line, the list follows; re-plugged (as the
