@@ -16,8 +16,6 @@ public:
   TDeviceMonitor(const TDeviceMonitor&) = delete;
   TDeviceMonitor& operator=(const TDeviceMonitor&) = delete;
 
-  bool Watching() const { return Monitor != nullptr; }
-
 signals:
   // action is "add", "remove", "change" and the like; node the device's /dev path.
   void DeviceChanged(const QString& action, const QString& node);

@@ -9,8 +9,6 @@ struct TPortLink {
   std::int32_t Port = 0;
   std::string Target;   // as the link says
   bool Present = false; // the device it names is there
-
-  bool operator==(const TPortLink&) const = default;
 };
 
 // The port-number links Data/COM<N>: which device a port number names. A link written here points
