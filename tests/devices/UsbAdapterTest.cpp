@@ -13,14 +13,25 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
+#include <tuple>
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// An FTDI FT232R adapter on USB as udev describes it, plugged in at USB port 1-<port> as ttyUSB<tty>;
-// its node is a pty whose other end the test bed keeps.
-std::string FtdiAdapter(int port, int tty)
+// What tells one kind of USB serial adapter from another, as udev sees it.
+struct TAdapter {
+  std::string Vendor, Product, Maker, Model, Serial, Driver, Node, Major;
+};
+const TAdapter Ftdi{"0403", "6001", "FTDI", "FT232R USB UART", "A10K5XYZ", "ftdi_sio", "ttyUSB", "188"};
+const TAdapter Ch340{"1a86", "7523", "QinHeng Electronics", "USB Serial", "", "ch341-uart", "ttyUSB", "188"};
+const TAdapter Acm{"2341", "0043", "Arduino (www.arduino.cc)", "Arduino Uno", "75830333238351F0E1C1", "cdc_acm", "ttyACM",
+                   "166"};
+
+// An adapter on USB as udev describes it, plugged in at USB port 1-<port> as its node number <tty>;
+// the node is a pty whose other end the test bed keeps. Written for the FTDI one, then made the kind asked for.
+std::string AdapterRecord(const TAdapter& adapter, int port, int tty)
 {
   std::string record = R"(P: /devices/pci0000:00/0000:00:14.0/usb1/1-1
 E: SUBSYSTEM=usb
@@ -51,10 +62,20 @@ E: ID_MODEL=FT232R_USB_UART
 E: ID_SERIAL_SHORT=A10K5XYZ
 A: dev=188:0
 )";
+  std::string model = adapter.Model;
+  std::replace(model.begin(), model.end(), ' ', '_');
   for (const auto& [from, to] : {std::pair<std::string, std::string>{"1-1", "1-" + std::to_string(port)},
-                                 {"ttyUSB0", "ttyUSB" + std::to_string(tty)},
-                                 {"188:0", "188:" + std::to_string(tty)},
-                                 {"MINOR=0", "MINOR=" + std::to_string(tty)}})
+                                 {"ttyUSB0", adapter.Node + std::to_string(tty)},
+                                 {"188:0", adapter.Major + ":" + std::to_string(tty)},
+                                 {"MAJOR=188", "MAJOR=" + adapter.Major},
+                                 {"MINOR=0", "MINOR=" + std::to_string(tty)},
+                                 {"0403", adapter.Vendor},
+                                 {"6001", adapter.Product},
+                                 {"FT232R USB UART", adapter.Model},
+                                 {"FT232R_USB_UART", model},
+                                 {"A10K5XYZ", adapter.Serial},
+                                 {"ftdi_sio", adapter.Driver},
+                                 {"FTDI", adapter.Maker}})
     for (std::size_t at = record.find(from); at != std::string::npos; at = record.find(from, at + to.size()))
       record.replace(at, from.size(), to);
   return record;
@@ -79,7 +100,7 @@ protected:
   void Plug(int port, int tty)
   {
     GError* error = nullptr;
-    ASSERT_TRUE(umockdev_testbed_add_from_string(Bed, FtdiAdapter(port, tty).c_str(), &error))
+    ASSERT_TRUE(umockdev_testbed_add_from_string(Bed, AdapterRecord(Ftdi, port, tty).c_str(), &error))
         << (error ? error->message : "");
     const std::string node = "/dev/ttyUSB" + std::to_string(tty);
     Sim.Adopt(umockdev_testbed_get_dev_fd(Bed, node.c_str()));
@@ -173,6 +194,24 @@ TEST_F(UsbAdapterTest, ListedAssignedByItsStableNameAndDriven)
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Data.Path() + "/COM5")));
   EXPECT_EQ(Label("PanelPortProp"), "");
   EXPECT_EQ(window->findChild<QTableWidget*>("TablePorts")->rowCount(), 0);
+}
+
+// Every kind of adapter is listed with what udev knows of it; only the one with a by-id link in the
+// test bed has a stable name there.
+TEST_F(UsbAdapterTest, ListsEveryKindOfAdapter)
+{
+  for (const auto& [adapter, port, tty] : {std::tuple{Ch340, 3, 1}, std::tuple{Acm, 4, 0}}) {
+    GError* error = nullptr;
+    ASSERT_TRUE(umockdev_testbed_add_from_string(Bed, AdapterRecord(adapter, port, tty).c_str(), &error));
+  }
+  Form->MmSerialDevicesClick();
+  std::set<std::vector<std::string>> rows;
+  for (int row = 0; row < Form->FormSerialDevices->findChild<QTableWidget*>("TableDevices")->rowCount(); ++row)
+    rows.insert(Row("TableDevices", row));
+  EXPECT_EQ(rows, (std::set<std::vector<std::string>>{
+                      {"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10K5XYZ", "0403:6001", ByIdName},
+                      {"/dev/ttyUSB1", "USB Serial", "QinHeng Electronics", "", "1a86:7523", ""},
+                      {"/dev/ttyACM0", "Arduino Uno", "Arduino (www.arduino.cc)", "75830333238351F0E1C1", "2341:0043", ""}}));
 }
 
 // Unplugged while polling: the poll stops on the dead line, the list follows; re-plugged (as the
