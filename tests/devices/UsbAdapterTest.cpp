@@ -228,6 +228,13 @@ TEST_F(UsbAdapterTest, UnplugWhilePollingThenReplugAndOpen)
   EXPECT_TRUE(std::find(log.begin(), log.end(), "Port connection error") != log.end() ||
               std::find(log.begin(), log.end(), "Stop") != log.end());
   EXPECT_FALSE(Form->ComPort->IsOpen());
+  EXPECT_EQ(Form->ComPort->ReadThread, nullptr) << "no receive thread left to spin on the dead line";
+  // The reopen found the link dangling, said so, and did not fall back to /dev/ttyS4.
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      Data.Path() + "/COM5 links to " + ByIdName +
+                          ", which is not there: the adapter is unplugged, or the link points at nothing."),
+            log.end())
+      << ::testing::PrintToString(log);
   ASSERT_TRUE(WaitFor([&] { return window->findChild<QTableWidget*>("TableDevices")->rowCount() == 0; }))
       << "the list follows the adapter out";
   EXPECT_EQ(Row("TablePorts", 0), (std::vector<std::string>{"5", ByIdName, "absent", ""}));
