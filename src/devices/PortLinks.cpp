@@ -74,9 +74,10 @@ std::string TPortLinks::DeviceBehind(const std::string& path)
 
 std::string TPortLinks::StableName(const std::string& device, const std::string& byIdFolder)
 {
+  const std::string target = DeviceBehind(device);
   std::error_code error;
   for (fs::directory_iterator entry(byIdFolder, error), end; !error && entry != end; entry.increment(error))
-    if (DeviceBehind(entry->path().string()) == DeviceBehind(device))
+    if (DeviceBehind(entry->path().string()) == target)
       return entry->path().string();
   return device;
 }

@@ -48,8 +48,10 @@ bool TComPort::Open()
     std::lock_guard lock(DeviceMutex);
     // The links are followed here, hop by hop, rather than by the kernel: the same device, and a
     // test bed that emulates /dev sees every hop.
-    if (!Device.Open(TPortLinks::DeviceBehind(DeviceName())))
+    const std::string device = TPortLinks::DeviceBehind(DeviceName());
+    if (!Device.Open(device))
       return false;
+    DeviceOpened = device;
     Opened = true;
   }
   ApplySettings();

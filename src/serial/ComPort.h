@@ -65,6 +65,8 @@ public:
 
   // Port N is the link Data/COM<N> in DataFolder when it exists, else /dev/ttyS<N-1>; 0 is none.
   std::string DeviceName() const;
+  // The device the last successful Open reached at the end of DeviceName's links.
+  const std::string& OpenedDevice() const { return DeviceOpened; }
 
   std::uint8_t BaudIndex = 0;
   std::uint8_t ByteSize = 0;
@@ -85,6 +87,7 @@ private:
   mutable std::mutex DeviceMutex;
   TSerialDevice Device;
   std::atomic<bool> Opened{false};
+  std::string DeviceOpened; // window's thread only
   bool ChangeUnderWay = false; // window's thread only
   std::atomic<std::chrono::steady_clock::rep> LastBlockTicks{0};
   std::uint32_t BufSize = 5;

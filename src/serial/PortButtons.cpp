@@ -4,7 +4,6 @@
 #include "ConsoleView.h"
 #include "OpenFailure.h"
 #include "PortDescription.h"
-#include "PortLinks.h"
 
 TPortButtons::TPortButtons(TComPort& port, TConsoleView& view) : Port(port), View(view)
 {
@@ -18,7 +17,7 @@ void TPortButtons::BtnOpenPortClick()
   const std::string name = Port.DeviceName();
   if (Port.Open()) {
     View.SetPortPanelText(PanelPrefix + PortDescription(Port.PortNumber, Port.ByteSize, Port.StopBits, Port.Parity));
-    const std::string device = TPortLinks::DeviceBehind(name);
+    const std::string& device = Port.OpenedDevice();
     View.ShowPortDevice(device, device == name ? device : device + " (through " + name + ")");
     Port.SetReading(true);
   } else {

@@ -163,6 +163,8 @@ TEST_F(ConsoleTest, LogLinesShowTheirColourAndWeight)
         },
         10s);
   };
+  Click("BtnWorkApply");
+  Click("BtnRun");
   Click("BtnRunRight");
   ASSERT_TRUE(logged("Comand transfered A7"));
   TSimFaults silent;
@@ -181,7 +183,9 @@ TEST_F(ConsoleTest, LogLinesShowTheirColourAndWeight)
   const struct {
     const char* Text;
     QColor Colour;
-  } kinds[] = {{"Set forward direction", blue},
+  } kinds[] = {{"Set operation parameters", blue},
+               {"Set operation parameters and run motor", blue},
+               {"Set forward direction", blue},
                {"Motor stop", blue},
                {"Comand transfered A7", green},
                {"Command transferred. There is not answer from the controller!", red},
@@ -194,6 +198,9 @@ TEST_F(ConsoleTest, LogLinesShowTheirColourAndWeight)
     const auto line = std::find_if(looks.begin(), looks.end(), [&](const TLogLook& l) { return l.Text == kind.Text; });
     ASSERT_NE(line, looks.end()) << kind.Text;
     EXPECT_EQ(line->Colour, kind.Colour) << kind.Text;
+    if (kind.Colour == blue) {
+      EXPECT_EQ((line - 1)->Text, "") << "a blank line above the heading " << kind.Text;
+    }
   }
   for (std::size_t i = 1; i < looks.size(); ++i) {
     EXPECT_EQ(looks[i].Bold, looks[i].Text == "Port connection error") << looks[i].Text;

@@ -2,7 +2,6 @@
 #include "LongTimer.h"
 #include "RadioGroup.h"
 
-#include <algorithm>
 #include <filesystem>
 
 #include <QFrame>
@@ -151,18 +150,5 @@ TEST_F(ConsoleTest, TypingATimeSelectsTheTimedMotionAndCancelRestoresIt)
   EXPECT_EQ(Find<TLongTimer>("TmrStopMotor")->Interval(), 10000u);
 }
 
-TEST_F(ConsoleTest, OperationPanelButtonsWriteTheirHeadings)
-{
-  const struct {
-    const char* Button;
-    const char* Heading;
-  } cases[] = {{"BtnWorkApply", "Set operation parameters"}, {"BtnRun", "Set operation parameters and run motor"}};
-  for (const auto& c : cases) {
-    Click(c.Button);
-    const std::vector<std::string> log = LogLines();
-    ASSERT_NE(std::find(log.begin(), log.end(), c.Heading), log.end()) << c.Button;
-    EXPECT_EQ(*(std::find(log.begin(), log.end(), c.Heading) - 1), "") << "a blank line above it";
-  }
-}
 
 } // namespace
