@@ -8,13 +8,19 @@
 #include "BenchSupport.h"
 #include "ComPort.h"
 #include "Form1.h"
+#include "OzmCommands.h"
 #include "SimLine.h"
 
 #include <QApplication>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
+#include <poll.h>
 #include <stdexcept>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -106,6 +112,47 @@ bool Measure(TForm1& form, const TSimLine& sim, const TExchangeCase& exchange, l
   return Report(exchange, timings, delayMs);
 }
 
+// What no program can beat on this line: one thread sleeps the pause, writes the status request
+// and blocks until the simulator's answer is read, with no window, receive thread or worker between.
+TSummary BareLineTimes(const TSimLine& sim, long repeats)
+{
+  const int fd = ::open(sim.DevicePath().c_str(), O_RDWR | O_NOCTTY);
+  if (fd < 0)
+    throw std::runtime_error("cannot open the simulator's line");
+  termios raw{};
+  ::tcgetattr(fd, &raw);
+  ::cfmakeraw(&raw);
+  ::tcsetattr(fd, TCSANOW, &raw);
+  const TStatusRequest request = TOzmCommands::StatusRequestFor(0);
+  std::vector<double> times;
+  for (long i = 0; i <= repeats; ++i) { // the first one warms up
+    const auto start = TBenchClock::now();
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(TComPort::WritePauseMs));
+    if (::write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
+      throw std::runtime_error("the bare line's write failed");
+    std::uint8_t answer[static_cast<std::size_t>(AnswerBytes)];
+    for (std::size_t got = 0; got < sizeof answer;) {
+      pollfd wait{fd, POLLIN, 0};
+      const ssize_t n = ::poll(&wait, 1, 1000) > 0 ? ::read(fd, answer + got, sizeof answer - got) : -1;
+      if (n <= 0)
+        throw std::runtime_error("the simulator did not answer the bare line");
+      got += static_cast<std::size_t>(n);
+    }
+    if (i > 0)
+      times.push_back(MsBetween(start, TBenchClock::now()));
+  }
+  ::close(fd);
+  return Summarise(times);
+}
+
+void ReportBareLine(const TSummary& bare, unsigned delayMs)
+{
+  const double floor = TComPort::WritePauseMs + delayMs;
+  std::printf("bare line, one thread (sleep, write, read the answer): median %.2f ms, worst %.2f ms -> median %.3f x, "
+              "worst %.3f x of the poll's floor: the least any program gets here\n",
+              bare.Median, bare.Worst, bare.Median / floor, bare.Worst / floor);
+}
+
 } // namespace
 
 static int Body(int argc, char** argv)
@@ -121,6 +168,7 @@ static int Body(int argc, char** argv)
   TSimFaults faults;
   faults.DelayMs = delayMs;
   sim.SetFaults(faults);
+  const TSummary bare = BareLineTimes(sim, repeats);
   TBenchFolder folder;
   folder.LinkPort(sim.DevicePath());
   const std::unique_ptr<TForm1> form = OpenConsole(folder);
@@ -132,6 +180,7 @@ static int Body(int argc, char** argv)
               delayMs, repeats);
   const bool runMet = Measure(*form, sim, run, repeats, delayMs);
   const bool pollMet = Measure(*form, sim, poll, repeats, delayMs);
+  ReportBareLine(bare, delayMs);
   return runMet && pollMet ? 0 : 1;
 }
 
