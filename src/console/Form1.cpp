@@ -11,101 +11,34 @@
 #include "FormPortName.h"
 #include "FormSerialDevices.h"
 #include "Langs.h"
+#include "LogPanel.h"
 #include "LongTimer.h"
 #include "PortLinks.h"
 #include "MessageBox.h"
+#include "MotorPanel.h"
 #include "MotorParameters.h"
+#include "OperationPanel.h"
 #include "OzmCommands.h"
+#include "PanelParts.h"
 #include "PortButtons.h"
 #include "PortSettings.h"
-#include "RadioGroup.h"
+#include "PortStrip.h"
 #include "StatusDisplay.h"
 #include "Synchronizer.h"
+#include "WorkPanel.h"
 #include "WorkParameters.h"
 
+#include <QBoxLayout>
 #include <QCloseEvent>
-#include <QGridLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenuBar>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
 
 #include <chrono>
 
 namespace {
-
 constexpr int LeftColumnWidth = TForm1::CollapsedWidth - 12;
-const QColor Maroon(128, 0, 0);
-const QColor Silver(192, 192, 192);
-
-QColor LogQColor(TLogColour colour)
-{
-  switch (colour) {
-  case TLogColour::Green: return QColor(0, 128, 0);
-  case TLogColour::Red: return QColor(255, 0, 0);
-  default: return QColor(0, 0, 255);
-  }
-}
-
-template <class T, class... Args>
-T* Named(const char* name, QWidget* parent, Args&&... args)
-{
-  auto* widget = new T(std::forward<Args>(args)..., parent);
-  widget->setObjectName(name);
-  return widget;
-}
-
-QLabel* Heading(const char* name, const char* text, QWidget* parent)
-{
-  auto* label = Named<QLabel>(name, parent, text);
-  QFont font = label->font();
-  font.setBold(true);
-  label->setFont(font);
-  label->setStyleSheet("color: rgb(128, 0, 0);");
-  return label;
-}
-
-QFrame* WhitePanel(const char* name, QWidget* parent)
-{
-  auto* panel = Named<QFrame>(name, parent);
-  panel->setFrameShape(QFrame::StyledPanel);
-  panel->setAutoFillBackground(true);
-  QPalette palette = panel->palette();
-  palette.setColor(QPalette::Window, Qt::white);
-  panel->setPalette(palette);
-  return panel;
-}
-
-// The grid of a parameter panel, its bold maroon heading across the top.
-QGridLayout* PanelGrid(QFrame* panel, const char* headingName, const char* heading)
-{
-  auto* grid = new QGridLayout(panel);
-  grid->setContentsMargins(6, 4, 6, 4);
-  grid->setVerticalSpacing(2);
-  grid->addWidget(Heading(headingName, heading, panel), 0, 0, 1, 4);
-  return grid;
-}
-
-void Hide(QWidget* widget)
-{
-  widget->setVisible(false);
-}
-
-std::string Text(const QLineEdit* edit)
-{
-  return edit->text().toStdString();
-}
-
-void SetText(QLineEdit* edit, const std::string& text)
-{
-  edit->setText(QString::fromStdString(text));
-}
-
 } // namespace
 
 TForm1::TForm1(std::string dataFolder, QWidget* parent, TStartChoice choice) : QMainWindow(parent)
@@ -216,19 +149,7 @@ void TForm1::BuildWindow()
   auto* columns = new QHBoxLayout;
   columns->setContentsMargins(0, 0, 0, 0);
   columns->setSpacing(0);
-
-  auto* left = new QWidget(central);
-  left->setFixedWidth(LeftColumnWidth);
-  auto* leftLayout = new QVBoxLayout(left);
-  leftLayout->setContentsMargins(2, 2, 2, 2);
-  leftLayout->setSpacing(2);
-  leftLayout->addWidget(BuildMotorPanel());
-  leftLayout->addWidget(BuildWorkPanel());
-  leftLayout->addWidget(BuildOperationPanel());
-  leftLayout->addWidget(BuildPortStrip());
-  leftLayout->addStretch();
-  columns->addWidget(left);
-
+  columns->addWidget(BuildLeftColumn());
   auto* strip = Named<QToolButton>("SpeedButton1", central);
   strip->setIcon(CollapseStripPicture());
   strip->setIconSize(QSize(12, 50));
@@ -237,7 +158,7 @@ void TForm1::BuildWindow()
   strip->setAutoRaise(true);
   connect(strip, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
   columns->addWidget(strip);
-  LogColumn = BuildLogColumn();
+  LogColumn = new TLogPanel(central);
   columns->addWidget(LogColumn, 1);
 
   auto* outer = new QVBoxLayout(central);
@@ -253,195 +174,45 @@ void TForm1::BuildWindow()
   outer->addWidget(PanelPortProp);
   setCentralWidget(central);
 
+  ConnectPanels();
   BuildMenu();
   BuildTimers();
 }
 
-QLineEdit* TForm1::AddField(QGridLayout* grid, QFrame* panel, const TFieldSpec& field)
+QWidget* TForm1::BuildLeftColumn()
 {
-  grid->addWidget(Named<QLabel>(field.LabelName, panel, field.Label), field.Row, field.Column);
-  auto* edit = Named<QLineEdit>(field.EditName, panel, field.Text);
-  edit->setMaximumWidth(60);
-  MarkEditedOnChange(edit, panel);
-  grid->addWidget(edit, field.Row, field.Column + 1);
-  return edit;
-}
-
-void TForm1::MarkEditedOnChange(QLineEdit* edit, QFrame* panel)
-{
-  connect(edit, &QLineEdit::textChanged, this, [this, panel] {
-    MarkPanelEdited(panel, panel == PanelMotorData ? BtnMotorCancel : BtnWorkCancel);
-  });
-}
-
-// The panel's Apply and its Cancel, which starts disabled: nothing is edited yet.
-QPushButton* TForm1::AddApplyCancel(QGridLayout* grid, QFrame* panel, const char* prefix, int row,
-                                    void (TForm1::*apply)(), void (TForm1::*cancel)())
-{
-  auto* applyButton = Named<QPushButton>((std::string("Btn") + prefix + "Apply").c_str(), panel, "Apply");
-  connect(applyButton, &QPushButton::clicked, this, apply);
-  auto* cancelButton = Named<QPushButton>((std::string("Btn") + prefix + "Cancel").c_str(), panel, "Cancel");
-  cancelButton->setEnabled(false);
-  connect(cancelButton, &QPushButton::clicked, this, cancel);
-  grid->addWidget(applyButton, row, 2);
-  grid->addWidget(cancelButton, row, 3);
-  return cancelButton;
-}
-
-QWidget* TForm1::BuildMotorPanel()
-{
-  PanelMotorData = WhitePanel("PanelMotorData", this);
-  QGridLayout* grid = PanelGrid(PanelMotorData, "LblMotorParam", "Motor parameters");
-  EditMotorAddress = AddField(grid, PanelMotorData, {"LblAddress", "Address (ID):", "EditMotorAddress", "$00", 1, 0});
-  auto* bevel = Named<QFrame>("Bevel1", PanelMotorData);
-  bevel->setFrameShape(QFrame::HLine);
-  bevel->setFrameShadow(QFrame::Sunken);
-  grid->addWidget(bevel, 2, 0, 1, 4);
-  EditMotorEncoder =
-      AddField(grid, PanelMotorData, {"LblEncoder", "Encoder, puls/rev:", "EditMotorEncoder", "2", 3, 0});
-  EditMotorMaxSpeed =
-      AddField(grid, PanelMotorData, {"LblMaxMotorSpeed", "Max.motor speed, rpm:", "EditMotorMaxSpeed", "4000", 3, 2});
-  EditGearRatio = AddField(grid, PanelMotorData, {"LblReducer", "Reduction ratio:", "EditGearRatio", "1", 4, 0});
-  LblMaxGearedSpeed = Named<QLabel>("LblMaxGearedSpeed", PanelMotorData, "Max. output speed after gearhead: 4000 rpm");
-  grid->addWidget(LblMaxGearedSpeed, 5, 0, 1, 4);
-  BtnMotorCancel =
-      AddApplyCancel(grid, PanelMotorData, "Motor", 6, &TForm1::BtnMotorApplyClick, &TForm1::BtnMotorCancelClick);
-
-  auto* maxCurrent = Named<QLineEdit>("EditMotorMaxCurrent", PanelMotorData, "1");
-  MarkEditedOnChange(maxCurrent, PanelMotorData);
-  auto* lang = Named<QPushButton>("LangBtn", PanelMotorData, "LangBtn");
-  connect(lang, &QPushButton::clicked, this, &TForm1::LangBtnClick);
-  for (QWidget* hidden : std::initializer_list<QWidget*>{
-           maxCurrent, lang, Named<QLabel>("LblMotor", PanelMotorData, "Motor:"),
-           Named<QLabel>("LblMaxCurrent", PanelMotorData, "Max. current, Amp:"),
-           Named<QLineEdit>("EditMotorName", PanelMotorData), Named<QPushButton>("btnMotorSave", PanelMotorData),
-           Named<QPushButton>("btnMotorOpen", PanelMotorData)})
-    Hide(hidden);
-  return PanelMotorData;
-}
-
-QWidget* TForm1::BuildWorkPanel()
-{
-  PanelWorkData = WhitePanel("PanelWorkData", this);
-  QGridLayout* grid = PanelGrid(PanelWorkData, "LblWorkParam", "Operation parameters");
-
-  rgrWorkDirection = Named<TRadioGroup>("rgrWorkDirection", PanelWorkData, "Direction:",
-                                        QStringList{"Forward", "Backward"}, 2);
-  grid->addWidget(rgrWorkDirection, 1, 0, 1, 2);
-  rgrWorkMove = Named<TRadioGroup>("rgrWorkMove", PanelWorkData, "Motion type:",
-                                   QStringList{"Continuous", "                         seconds"}, 1);
-  connect(rgrWorkMove, &TRadioGroup::Clicked, this, [this] { MarkPanelEdited(PanelWorkData, BtnWorkCancel); });
-  // The time sits in the blank start of the timed item's caption.
-  EditWorkTime = Named<QLineEdit>("EditWorkTime", rgrWorkMove->Item(1));
-  EditWorkTime->setGeometry(18, 0, 70, rgrWorkMove->Item(1)->sizeHint().height());
-  connect(EditWorkTime, &QLineEdit::textEdited, this, [this] {
-    rgrWorkMove->SetItemIndex(1); // the same as clicking the timed item
-    MarkPanelEdited(PanelWorkData, BtnWorkCancel);
-  });
-  grid->addWidget(rgrWorkMove, 1, 2, 1, 2);
-
-  EditWorkSpeed = AddField(grid, PanelWorkData, {"LblWorkSpeed", "Set speed, rpm:", "EditWorkSpeed", "1000", 2, 0});
-  EditWorkAccel = AddField(grid, PanelWorkData, {"LblAccel", "Acceleration, V/s:", "EditWorkAccel", "24", 2, 2});
-  EditWorkDecel = AddField(grid, PanelWorkData, {"LblDecel", "Deceleration, V/s:", "EditWorkDecel", "24", 3, 2});
-  BtnWorkCancel =
-      AddApplyCancel(grid, PanelWorkData, "Work", 4, &TForm1::BtnWorkApplyClick, &TForm1::BtnWorkCancelClick);
-
-  auto* current = Named<QLineEdit>("EditWorkCurrent", PanelWorkData, "1");
-  MarkEditedOnChange(current, PanelWorkData);
-  Hide(current);
-  Hide(Named<QLabel>("LblWorkcurrent", PanelWorkData, "Set current, Amp:"));
-  return PanelWorkData;
-}
-
-QWidget* TForm1::BuildOperationPanel()
-{
-  auto* panel = WhitePanel("PanelOperation", this);
-  auto* grid = new QGridLayout(panel);
-  grid->setContentsMargins(6, 4, 6, 4);
-  grid->setVerticalSpacing(1);
-
-  auto* buttons = new QHBoxLayout;
-  buttons->setSpacing(2);
-  const auto pictureButton = [&](const char* name, TPictureShape shape, QColor colour, int width, void (TForm1::*handler)()) {
-    auto* button = Named<QToolButton>(name, panel);
-    button->setIcon(ButtonPicture(shape, colour, width, 33));
-    button->setIconSize(QSize(width, 33));
-    connect(button, &QToolButton::clicked, this, handler);
-    buttons->addWidget(button);
-  };
-  const QColor darkRed(128, 0, 0);
-  pictureButton("BtnRunLeft", TPictureShape::TriangleLeft, darkRed, 19, &TForm1::BtnRunLeftClick);
-  pictureButton("BtnStop", TPictureShape::Square, QColor(64, 64, 64), 41, &TForm1::BtnStopClick);
-  pictureButton("BtnRun", TPictureShape::TriangleRight, QColor(0, 160, 0), 41, &TForm1::BtnRunClick);
-  pictureButton("BtnRunRight", TPictureShape::TriangleRight, darkRed, 19, &TForm1::BtnRunRightClick);
-  buttons->addStretch();
-  auto* reset = Named<QPushButton>("BtnReset", panel, "Clear");
-  connect(reset, &QPushButton::clicked, this, &TForm1::BtnResetClick);
-  buttons->addWidget(reset);
-  grid->addLayout(buttons, 0, 0, 1, 3);
-
-  lblCurrentSpeed = Named<QLabel>("lblCurrentSpeed", panel, "Current speed: 0 rpm");
-  lblStabil = Named<QLabel>("lblStabil", panel, "Feedback:");
-  lblMotorRates = Named<QLabel>("lblMotorRates", panel, "Motor revolutions counter: 0 rev");
-  lblGearedRates = Named<QLabel>("lblGearedRates", panel, "Gearmotor revolutions counter: 0 rev");
-  lblDir = Named<QLabel>("lblDir", panel, "Direction:");
-  lblDir0 = Named<QLabel>("lblDir0", panel, "forward");
-  lblDir1 = Named<QLabel>("lblDir1", panel, "backward");
-  Hide(lblDir1);
-  grid->addWidget(lblCurrentSpeed, 1, 0);
-  grid->addWidget(lblStabil, 1, 1, 1, 2);
-  grid->addWidget(lblMotorRates, 2, 0, 1, 3);
-  grid->addWidget(lblGearedRates, 3, 0, 1, 3);
-  auto* direction = new QHBoxLayout;
-  direction->addWidget(lblDir);
-  direction->addWidget(lblDir0); // the two words share one place: one of them is shown
-  direction->addWidget(lblDir1);
-  direction->addStretch();
-  grid->addLayout(direction, 4, 0, 1, 3);
-
-  auto* button1 = Named<QPushButton>("Button1", panel, "Button1");
-  connect(button1, &QPushButton::clicked, this, &TForm1::Button1Click);
-  for (QWidget* hidden : std::initializer_list<QWidget*>{button1, Named<QLabel>("lblOverCount", panel),
-                                                         Named<QPushButton>("BtnRunSave", panel),
-                                                         Named<QPushButton>("BtnRunOpen", panel)})
-    Hide(hidden);
-  return panel;
-}
-
-QWidget* TForm1::BuildPortStrip()
-{
-  auto* strip = new QWidget(this);
-  auto* row = new QHBoxLayout(strip);
-  row->setContentsMargins(0, 0, 0, 0);
-  BtnClosePort = Named<QPushButton>("BtnClosePort", strip, "Close port");
-  BtnOpenPort = Named<QPushButton>("BtnOpenPort", strip, "Open port");
-  auto* clearLog = Named<QPushButton>("BtnClearLog", strip, "Clear operation log");
-  connect(BtnClosePort, &QPushButton::clicked, this, &TForm1::BtnClosePortClick);
-  connect(BtnOpenPort, &QPushButton::clicked, this, &TForm1::BtnOpenPortClick);
-  connect(clearLog, &QPushButton::clicked, this, &TForm1::BtnClearLogClick);
-  row->addWidget(BtnClosePort);
-  row->addWidget(BtnOpenPort);
-  row->addWidget(clearLog);
-  return strip;
-}
-
-QWidget* TForm1::BuildLogColumn()
-{
-  auto* column = new QWidget(this);
-  auto* layout = new QVBoxLayout(column);
+  auto* left = new QWidget(this);
+  left->setFixedWidth(LeftColumnWidth);
+  auto* layout = new QVBoxLayout(left);
   layout->setContentsMargins(2, 2, 2, 2);
-  lbBufRead = Named<QPlainTextEdit>("lbBufRead", column);
-  lbBufRead->setReadOnly(true);
-  lbBufRead->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  lbBufRead->setLineWrapMode(QPlainTextEdit::NoWrap);
-  MemoSend = Named<QPlainTextEdit>("MemoSend", column);
-  MemoSend->setReadOnly(true);
-  MemoSend->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  MemoSend->setMaximumHeight(90);
-  layout->addWidget(lbBufRead, 1);
-  layout->addWidget(MemoSend);
-  Hide(Named<QPlainTextEdit>("TempMemo", column));
-  return column;
+  layout->setSpacing(2);
+  PanelMotorData = new TMotorPanel(left);
+  PanelWorkData = new TWorkPanel(left);
+  PanelOperation = new TOperationPanel(left);
+  PortStrip = new TPortStrip(left);
+  for (QWidget* panel : std::initializer_list<QWidget*>{PanelMotorData, PanelWorkData, PanelOperation, PortStrip})
+    layout->addWidget(panel);
+  layout->addStretch();
+  return left;
+}
+
+// Each panel's buttons reach the handler of the same name.
+void TForm1::ConnectPanels()
+{
+  connect(PanelMotorData, &TMotorPanel::ApplyClicked, this, &TForm1::BtnMotorApplyClick);
+  connect(PanelMotorData, &TMotorPanel::CancelClicked, this, &TForm1::BtnMotorCancelClick);
+  connect(PanelMotorData, &TMotorPanel::LangClicked, this, &TForm1::LangBtnClick);
+  connect(PanelWorkData, &TWorkPanel::ApplyClicked, this, &TForm1::BtnWorkApplyClick);
+  connect(PanelWorkData, &TWorkPanel::CancelClicked, this, &TForm1::BtnWorkCancelClick);
+  connect(PanelOperation, &TOperationPanel::RunLeftClicked, this, &TForm1::BtnRunLeftClick);
+  connect(PanelOperation, &TOperationPanel::StopClicked, this, &TForm1::BtnStopClick);
+  connect(PanelOperation, &TOperationPanel::RunClicked, this, &TForm1::BtnRunClick);
+  connect(PanelOperation, &TOperationPanel::RunRightClicked, this, &TForm1::BtnRunRightClick);
+  connect(PanelOperation, &TOperationPanel::ResetClicked, this, &TForm1::BtnResetClick);
+  connect(PanelOperation, &TOperationPanel::Button1Clicked, this, &TForm1::Button1Click);
+  connect(PortStrip, &TPortStrip::CloseClicked, this, &TForm1::BtnClosePortClick);
+  connect(PortStrip, &TPortStrip::OpenClicked, this, &TForm1::BtnOpenPortClick);
+  connect(PortStrip, &TPortStrip::ClearLogClicked, this, &TForm1::BtnClearLogClick);
 }
 
 void TForm1::BuildMenu()
@@ -481,56 +252,23 @@ void TForm1::BuildTimers()
 
 void TForm1::AppendLog(const std::string& text, TLogColour colour, bool bold)
 {
-  if (colour != TLogColour::InForce)
-    LogColour = colour;
-  QTextCharFormat format;
-  format.setForeground(LogQColor(LogColour));
-  format.setFontWeight(bold ? QFont::Bold : QFont::Normal);
-  QTextCursor cursor(lbBufRead->document());
-  cursor.movePosition(QTextCursor::End);
-  if (LogHasLines)
-    cursor.insertBlock();
-  cursor.insertText(QString::fromStdString(text), format);
-  LogHasLines = true;
+  LogColumn->AppendLog(text, colour, bold);
 }
 
-// Asks for one move to the newest line when the window next draws: a burst of lines costs one
-// move, and a line costs the same at any length of the log.
 bool TForm1::ScrollLogToEnd()
 {
-  if (!ScrollPending) {
-    ScrollPending = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          ScrollPending = false;
-          QScrollBar* bar = lbBufRead->verticalScrollBar();
-          bar->setValue(bar->maximum());
-        },
-        Qt::QueuedConnection);
-  }
+  LogColumn->ScrollToEnd();
   return true;
 }
 
 void TForm1::AppendMemo(const std::string& line)
 {
-  MemoSend->appendPlainText(QString::fromStdString(line));
+  LogColumn->AppendMemo(line);
 }
 
 void TForm1::ShowMotorState()
 {
-  const TStatusTexts texts = StatusTexts(*Datas);
-  if (texts.Backward)
-    ShowDirection(*texts.Backward ? 1 : 0);
-  lblCurrentSpeed->setText(QString::fromStdString(texts.Speed));
-  lblStabil->setText(QString::fromStdString(texts.Feedback));
-  const QString colour = texts.FeedbackRed ? "color: rgb(255, 0, 0);" : "color: black;";
-  if (lblStabil->styleSheet() != colour) // a style sheet set anew re-styles the label: costly at 2 Hz
-    lblStabil->setStyleSheet(colour);
-  if (texts.MotorRevs)
-    lblMotorRates->setText(QString::fromStdString(*texts.MotorRevs));
-  if (texts.GearedRevs)
-    lblGearedRates->setText(QString::fromStdString(*texts.GearedRevs));
+  PanelOperation->ShowState(StatusTexts(*Datas));
 }
 
 void TForm1::DisablePollTimer()
@@ -566,8 +304,7 @@ void TForm1::ShowPortDevice(const std::string& device, const std::string& toolTi
 
 void TForm1::UpdatePortButtons(bool portOpen)
 {
-  BtnClosePort->setEnabled(portOpen);
-  BtnOpenPort->setEnabled(!portOpen);
+  PortStrip->ShowPortOpen(portOpen);
   if (FormByteLen)
     FormByteLen->DisableDataBits();
   if (FormSerialDevices && FormSerialDevices->isVisible())
@@ -588,8 +325,7 @@ void TForm1::BtnClosePortClick()
 
 void TForm1::BtnClearLogClick()
 {
-  lbBufRead->clear();
-  LogHasLines = false;
+  LogColumn->ClearLog();
 }
 
 void TForm1::SpeedButton1Click()
@@ -671,7 +407,7 @@ void TForm1::WriteHeading(const char* heading)
 
 void TForm1::ClearMemoAndQueue()
 {
-  MemoSend->clear();
+  LogColumn->ClearMemo();
   Datas->ClearQueue();
 }
 
@@ -694,40 +430,33 @@ void TForm1::BtnMotorApplyClick()
 {
   SendSequence("Set motor parameters", [this] {
     ClearMemoAndQueue();
-    TMotorFields fields{Text(EditMotorAddress), Text(EditMotorEncoder), Text(EditMotorMaxSpeed), Text(EditGearRatio)};
+    TMotorFields fields = PanelMotorData->Fields();
     if (!MotorParameters->ApplyMotorParameters(fields))
       return false;
-    SetText(EditMotorMaxSpeed, fields.MaxSpeed);
-    LblMaxGearedSpeed->setText(QString::fromStdString(MotorParameters->MaxGearedSpeedText()));
-    MarkPanelClean(PanelMotorData, BtnMotorCancel);
+    PanelMotorData->SetMaxSpeedText(fields.MaxSpeed);
+    PanelMotorData->SetMaxGearedSpeedText(MotorParameters->MaxGearedSpeedText());
+    PanelMotorData->MarkClean();
     return true;
   });
 }
 
 void TForm1::BtnMotorCancelClick()
 {
-  const TMotorFields fields = MotorParameters->StoredFields();
-  SetText(EditMotorAddress, fields.Address);
-  SetText(EditMotorEncoder, fields.Encoder);
-  SetText(EditMotorMaxSpeed, fields.MaxSpeed);
-  SetText(EditGearRatio, fields.GearRatio);
-  LblMaxGearedSpeed->setText(QString::fromStdString(MotorParameters->MaxGearedSpeedText()));
-  MarkPanelClean(PanelMotorData, BtnMotorCancel);
+  PanelMotorData->SetFields(MotorParameters->StoredFields());
+  PanelMotorData->SetMaxGearedSpeedText(MotorParameters->MaxGearedSpeedText());
+  PanelMotorData->MarkClean();
 }
 
 bool TForm1::ApplyWorkPanel()
 {
   ClearMemoAndQueue();
-  TWorkFields fields{Text(EditWorkSpeed), Text(EditWorkAccel), Text(EditWorkDecel), Text(EditWorkTime),
-                     rgrWorkDirection->ItemIndex(), rgrWorkMove->ItemIndex()};
+  TWorkFields fields = PanelWorkData->Fields();
   if (!WorkParameters->ApplyOperationParameters(fields))
     return false;
   if (Datas->MotionType == 1)
     TmrStopMotor->SetInterval(Datas->MotionTimeMs);
-  SetText(EditWorkAccel, fields.Accel);
-  SetText(EditWorkDecel, fields.Decel);
-  SetText(EditWorkSpeed, fields.Speed);
-  MarkPanelClean(PanelWorkData, BtnWorkCancel);
+  PanelWorkData->SetAppliedTexts(fields);
+  PanelWorkData->MarkClean();
   return true;
 }
 
@@ -738,14 +467,8 @@ void TForm1::BtnWorkApplyClick()
 
 void TForm1::BtnWorkCancelClick()
 {
-  const TWorkFields fields = WorkParameters->StoredFields();
-  rgrWorkDirection->SetItemIndex(fields.Direction);
-  rgrWorkMove->SetItemIndex(fields.MotionType);
-  SetText(EditWorkSpeed, fields.Speed);
-  SetText(EditWorkAccel, fields.Accel);
-  SetText(EditWorkDecel, fields.Decel);
-  SetText(EditWorkTime, fields.Time);
-  MarkPanelClean(PanelWorkData, BtnWorkCancel);
+  PanelWorkData->SetFields(WorkParameters->StoredFields());
+  PanelWorkData->MarkClean();
 }
 
 void TForm1::BtnRunClick()
@@ -762,7 +485,7 @@ void TForm1::BtnRunClick()
         if (!ok)
           return;
         Datas->MotorStopped = false;
-        if (rgrWorkMove->ItemIndex() == 1)
+        if (PanelWorkData->Timed())
           TmrStopMotor->SetEnabled(true);
       });
 }
@@ -785,7 +508,7 @@ void TForm1::BtnStopClick()
 
 void TForm1::SetDirection(std::uint8_t direction)
 {
-  rgrWorkDirection->SetItemIndex(direction);
+  PanelWorkData->SetDirection(direction);
   Datas->WorkDirection = direction;
   ClearMemoAndQueue();
   OzmCommands->QueueFrame(CmdSetDirection, direction);
@@ -824,18 +547,13 @@ void TForm1::TimerGetMotorStateTimer()
 
 void TForm1::ShowDirection(std::uint8_t direction)
 {
-  lblDir->setText("Direction: ");
-  if (direction > 1)
-    return;
-  lblDir0->setVisible(direction == 0);
-  lblDir1->setVisible(direction == 1);
+  PanelOperation->ShowDirection(direction);
 }
 
 void TForm1::ResetRevCounters()
 {
   Datas->SetMotorRevCounter(0);
-  lblMotorRates->setText(QString(MotorRevsResetText));
-  lblGearedRates->setText(QString(GearedRevsResetText));
+  PanelOperation->ShowCountersReset();
   Datas->CounterOverflow = false;
 }
 
@@ -843,22 +561,4 @@ void TForm1::BtnResetClick()
 {
   ResetRevCounters();
   ShowMotorState();
-}
-
-// ---- Panels
-
-void TForm1::MarkPanelEdited(QFrame* panel, QPushButton* cancel)
-{
-  QPalette palette = panel->palette();
-  palette.setColor(QPalette::Window, Silver);
-  panel->setPalette(palette);
-  cancel->setEnabled(true);
-}
-
-void TForm1::MarkPanelClean(QFrame* panel, QPushButton* cancel)
-{
-  cancel->setEnabled(false);
-  QPalette palette = panel->palette();
-  palette.setColor(QPalette::Window, Qt::white);
-  panel->setPalette(palette);
 }

@@ -13,15 +13,8 @@
 #include <string>
 
 class QAction;
-class QFrame;
-class QGridLayout;
 class QLabel;
-class QLineEdit;
-class QMenu;
-class QPlainTextEdit;
-class QPushButton;
 class QTimer;
-class QToolButton;
 class TComPort;
 class TCommonDatas;
 class TExchange;
@@ -30,12 +23,16 @@ class TFormByteLen;
 class TFormPortName;
 class TFormSerialDevices;
 class TLangs;
+class TLogPanel;
 class TLongTimer;
+class TMotorPanel;
 class TMotorParameters;
+class TOperationPanel;
 class TOzmCommands;
 class TPortButtons;
 class TPortSettings;
-class TRadioGroup;
+class TPortStrip;
+class TWorkPanel;
 class TWorkParameters;
 
 // The operator's window: three panels on the left (motor parameters, operation parameters, motion
@@ -116,29 +113,18 @@ public:
 protected:
   void closeEvent(QCloseEvent* event) override;
 
+  // The panels, for the operator's extras that fill or read them.
+  TMotorPanel& MotorPanel() const { return *PanelMotorData; }
+  TWorkPanel& WorkPanel() const { return *PanelWorkData; }
+  TLogPanel& LogPanel() const { return *LogColumn; }
+
 private:
   void FormCreate(const std::string& dataFolder, const TStartChoice& choice);
   void ApplyStartChoice(const TStartChoice& choice);
   void FormClose();
   void BuildWindow();
-  // A labelled edit field in a panel's grid; any change marks the panel edited.
-  struct TFieldSpec {
-    const char* LabelName;
-    const char* Label;
-    const char* EditName;
-    const char* Text;
-    int Row;
-    int Column;
-  };
-  QLineEdit* AddField(QGridLayout* grid, QFrame* panel, const TFieldSpec& field);
-  void MarkEditedOnChange(QLineEdit* edit, QFrame* panel);
-  QPushButton* AddApplyCancel(QGridLayout* grid, QFrame* panel, const char* prefix, int row, void (TForm1::*apply)(),
-                              void (TForm1::*cancel)());
-  QWidget* BuildMotorPanel();
-  QWidget* BuildWorkPanel();
-  QWidget* BuildOperationPanel();
-  QWidget* BuildPortStrip();
-  QWidget* BuildLogColumn();
+  QWidget* BuildLeftColumn();
+  void ConnectPanels();
   void BuildMenu();
   void BuildTimers();
   void CreateDialogs();
@@ -152,50 +138,19 @@ private:
                     const std::function<void(bool)>& closing = {});
   bool ApplyWorkPanel();
   void SetDirection(std::uint8_t direction);
-  void MarkPanelEdited(QFrame* panel, QPushButton* cancel);
-  void MarkPanelClean(QFrame* panel, QPushButton* cancel);
 
   bool IsExpanded = true;
   int WidthBeforeCollapse = 0;
   // The port the command line chose for this run only: the settings file keeps its own.
   std::optional<std::int32_t> PortForThisRun;
   bool Closed = false;
-  TLogColour LogColour = TLogColour::Blue;
-  bool LogHasLines = false;
-  bool ScrollPending = false;
 
-  QFrame* PanelMotorData = nullptr;
-  QLineEdit* EditMotorAddress = nullptr;
-  QLineEdit* EditMotorEncoder = nullptr;
-  QLineEdit* EditMotorMaxSpeed = nullptr;
-  QLineEdit* EditGearRatio = nullptr;
-  QLabel* LblMaxGearedSpeed = nullptr;
-  QPushButton* BtnMotorCancel = nullptr;
-
-  QFrame* PanelWorkData = nullptr;
-  TRadioGroup* rgrWorkDirection = nullptr;
-  TRadioGroup* rgrWorkMove = nullptr;
-  QLineEdit* EditWorkTime = nullptr;
-  QLineEdit* EditWorkSpeed = nullptr;
-  QLineEdit* EditWorkAccel = nullptr;
-  QLineEdit* EditWorkDecel = nullptr;
-  QPushButton* BtnWorkCancel = nullptr;
-
-  QLabel* lblStabil = nullptr;
-  QLabel* lblMotorRates = nullptr;
-  QLabel* lblGearedRates = nullptr;
-  QLabel* lblCurrentSpeed = nullptr;
-  QLabel* lblDir = nullptr;
-  QLabel* lblDir0 = nullptr;
-  QLabel* lblDir1 = nullptr;
-
-  QPushButton* BtnClosePort = nullptr;
-  QPushButton* BtnOpenPort = nullptr;
+  TMotorPanel* PanelMotorData = nullptr;
+  TWorkPanel* PanelWorkData = nullptr;
+  TOperationPanel* PanelOperation = nullptr;
+  TPortStrip* PortStrip = nullptr;
+  TLogPanel* LogColumn = nullptr;
   QLabel* PanelPortProp = nullptr;
-
-  QWidget* LogColumn = nullptr;
-  QPlainTextEdit* lbBufRead = nullptr;
-  QPlainTextEdit* MemoSend = nullptr;
 
   QTimer* TimerGetMotorState = nullptr;
   TLongTimer* TmrStopMotor = nullptr;
