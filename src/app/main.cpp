@@ -76,6 +76,7 @@ int main(int argc, char** argv)
   CloseOnTermination(app);
   TForm1 window((QApplication::applicationDirPath() + "/Data").toStdString(), nullptr, {options.Port, options.Device});
   Window = &window;
+  window.RestoreSettings();
   window.show();
   const int result = QApplication::exec();
   Window = nullptr;

@@ -28,3 +28,14 @@ struct TWorkFields {
   int Direction = 0;
   int MotionType = 0;
 };
+
+// The fields of both panels, in the order a parameter file lists them.
+enum class TField { Address, Encoder, MaxSpeed, GearRatio, Speed, Accel, Decel, Direction, MotionType, Time };
+
+// Why a panel refuses a field. Message is what the window shows, empty where a field is refused
+// silently (a whole number outside its range); Reason says it plainly, for a file reader.
+struct TFieldFault {
+  TField Field;
+  std::string Message;
+  std::string Reason;
+};

@@ -1,6 +1,5 @@
 #include "Form1.h"
 
-#include "ButtonPictures.h"
 #include "ClassicFont.h"
 #include "ComPort.h"
 #include "CommonDatas.h"
@@ -10,16 +9,19 @@
 #include "FormByteLen.h"
 #include "FormPortName.h"
 #include "FormSerialDevices.h"
+#include "FormSpeedChart.h"
 #include "Langs.h"
+#include "LinkCountersView.h"
 #include "LogPanel.h"
 #include "LongTimer.h"
+#include "MainLayout.h"
 #include "PortLinks.h"
 #include "MessageBox.h"
 #include "MotorPanel.h"
 #include "MotorParameters.h"
 #include "OperationPanel.h"
+#include "OperatorExtras.h"
 #include "OzmCommands.h"
-#include "PanelParts.h"
 #include "PortButtons.h"
 #include "PortSettings.h"
 #include "PortStrip.h"
@@ -31,15 +33,10 @@
 #include <QBoxLayout>
 #include <QCloseEvent>
 #include <QLabel>
-#include <QMenuBar>
 #include <QTimer>
-#include <QToolButton>
 
 #include <chrono>
 
-namespace {
-constexpr int LeftColumnWidth = TForm1::CollapsedWidth - 12;
-} // namespace
 
 TForm1::TForm1(std::string dataFolder, QWidget* parent, TStartChoice choice) : QMainWindow(parent)
 {
@@ -49,6 +46,20 @@ TForm1::TForm1(std::string dataFolder, QWidget* parent, TStartChoice choice) : Q
   resize(613, 488);
   FormCreate(dataFolder, choice);
   CreateDialogs();
+  CreateExtras();
+}
+
+// Beside the Parts' controls: they need the shared record, so they come after it.
+void TForm1::CreateExtras()
+{
+  LinkCounters = new TLinkCountersView(Datas->Counters, centralWidget());
+  BottomLine->addWidget(LinkCounters);
+  Extras = new TOperatorExtras(*this, *LinkCounters);
+}
+
+void TForm1::RestoreSettings()
+{
+  Extras->RestoreSettings();
 }
 
 // As the program starts: the dialogs after the window, hidden, each seeing the settings just loaded.
@@ -120,11 +131,15 @@ void TForm1::FormClose()
     return;
   Closed = true;
   // Hidden without their close steps: the address dialog would otherwise start an exchange now.
-  for (QWidget* dialog : std::initializer_list<QWidget*>{FormByteLen, FormPortName, FormAdress, FormSerialDevices})
+  for (QWidget* dialog : std::initializer_list<QWidget*>{FormByteLen, FormPortName, FormAdress, FormSerialDevices,
+                                                                 &Extras->SpeedChart()})
     if (dialog)
       dialog->hide();
   if (!PortForThisRun || ComPort->PortNumber != *PortForThisRun)
     PortSettings->SavePortSettings();
+  Extras->SaveSettings();
+  delete LinkCounters; // its refresh reads the record, which goes below
+  LinkCounters = nullptr;
   TimerGetMotorState->stop();
   TmrStopMotor->SetEnabled(false);
   Exchange->WaitForWorker();
@@ -144,96 +159,17 @@ void TForm1::FormClose()
 void TForm1::BuildWindow()
 {
   setFont(ClassicFont());
-
-  auto* central = new QWidget(this);
-  auto* columns = new QHBoxLayout;
-  columns->setContentsMargins(0, 0, 0, 0);
-  columns->setSpacing(0);
-  columns->addWidget(BuildLeftColumn());
-  auto* strip = Named<QToolButton>("SpeedButton1", central);
-  strip->setIcon(CollapseStripPicture());
-  strip->setIconSize(QSize(12, 50));
-  strip->setFixedWidth(12);
-  strip->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-  strip->setAutoRaise(true);
-  connect(strip, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
-  columns->addWidget(strip);
-  LogColumn = new TLogPanel(central);
-  columns->addWidget(LogColumn, 1);
-
-  auto* outer = new QVBoxLayout(central);
-  outer->setContentsMargins(0, 0, 0, 0);
-  outer->setSpacing(0);
-  outer->addLayout(columns, 1);
-  PanelPortProp = Named<QLabel>("PanelPortProp", central);
-  PanelPortProp->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  PanelPortProp->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  PanelPortProp->setMinimumHeight(19);
-  // A long description is cut at the window's edge rather than widening the window.
-  PanelPortProp->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-  outer->addWidget(PanelPortProp);
-  setCentralWidget(central);
-
-  ConnectPanels();
-  BuildMenu();
+  const TMainLayout layout(*this);
+  PanelMotorData = layout.Motor;
+  PanelWorkData = layout.Work;
+  PanelOperation = layout.Operation;
+  PortStrip = layout.Strip;
+  LogColumn = layout.Log;
+  PanelPortProp = layout.PortProp;
+  BottomLine = layout.BottomLine;
+  layout.Connect(*this);
+  layout.BuildMenu(*this);
   BuildTimers();
-}
-
-QWidget* TForm1::BuildLeftColumn()
-{
-  auto* left = new QWidget(this);
-  left->setFixedWidth(LeftColumnWidth);
-  auto* layout = new QVBoxLayout(left);
-  layout->setContentsMargins(2, 2, 2, 2);
-  layout->setSpacing(2);
-  PanelMotorData = new TMotorPanel(left);
-  PanelWorkData = new TWorkPanel(left);
-  PanelOperation = new TOperationPanel(left);
-  PortStrip = new TPortStrip(left);
-  for (QWidget* panel : std::initializer_list<QWidget*>{PanelMotorData, PanelWorkData, PanelOperation, PortStrip})
-    layout->addWidget(panel);
-  layout->addStretch();
-  return left;
-}
-
-// Each panel's buttons reach the handler of the same name.
-void TForm1::ConnectPanels()
-{
-  connect(PanelMotorData, &TMotorPanel::ApplyClicked, this, &TForm1::BtnMotorApplyClick);
-  connect(PanelMotorData, &TMotorPanel::CancelClicked, this, &TForm1::BtnMotorCancelClick);
-  connect(PanelMotorData, &TMotorPanel::LangClicked, this, &TForm1::LangBtnClick);
-  connect(PanelWorkData, &TWorkPanel::ApplyClicked, this, &TForm1::BtnWorkApplyClick);
-  connect(PanelWorkData, &TWorkPanel::CancelClicked, this, &TForm1::BtnWorkCancelClick);
-  connect(PanelOperation, &TOperationPanel::RunLeftClicked, this, &TForm1::BtnRunLeftClick);
-  connect(PanelOperation, &TOperationPanel::StopClicked, this, &TForm1::BtnStopClick);
-  connect(PanelOperation, &TOperationPanel::RunClicked, this, &TForm1::BtnRunClick);
-  connect(PanelOperation, &TOperationPanel::RunRightClicked, this, &TForm1::BtnRunRightClick);
-  connect(PanelOperation, &TOperationPanel::ResetClicked, this, &TForm1::BtnResetClick);
-  connect(PanelOperation, &TOperationPanel::Button1Clicked, this, &TForm1::Button1Click);
-  connect(PortStrip, &TPortStrip::CloseClicked, this, &TForm1::BtnClosePortClick);
-  connect(PortStrip, &TPortStrip::OpenClicked, this, &TForm1::BtnOpenPortClick);
-  connect(PortStrip, &TPortStrip::ClearLogClicked, this, &TForm1::BtnClearLogClick);
-}
-
-void TForm1::BuildMenu()
-{
-  QMenuBar* bar = menuBar();
-  bar->setObjectName("MainMenu1");
-  QMenu* settings = bar->addMenu("Port settings");
-  settings->setObjectName("MmPortSettings");
-  settings->menuAction()->setObjectName("MmPortSettings"); // the menu item, as the text table finds it
-  QAction* number = settings->addAction("Port number");
-  number->setObjectName("MmPortNumber");
-  connect(number, &QAction::triggered, this, &TForm1::MmPortNumberClick);
-  QAction* parameters = settings->addAction("Port parameters");
-  parameters->setObjectName("mmPortParam");
-  connect(parameters, &QAction::triggered, this, &TForm1::mmPortParamClick);
-  QAction* devices = settings->addAction("Serial devices...");
-  devices->setObjectName("MmSerialDevices");
-  connect(devices, &QAction::triggered, this, &TForm1::MmSerialDevicesClick);
-  QAction* address = bar->addAction("Set new address");
-  address->setObjectName("MmSetNewAddress");
-  connect(address, &QAction::triggered, this, &TForm1::MmSetNewAddressClick);
 }
 
 void TForm1::BuildTimers()
@@ -269,6 +205,11 @@ void TForm1::AppendMemo(const std::string& line)
 void TForm1::ShowMotorState()
 {
   PanelOperation->ShowState(StatusTexts(*Datas));
+}
+
+void TForm1::StatusDecoded()
+{
+  Extras->StatusDecoded();
 }
 
 void TForm1::DisablePollTimer()

@@ -2,6 +2,7 @@
 
 #include "ConsoleForms.h"
 #include "ConsoleView.h"
+#include "MainLayout.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -13,6 +14,7 @@
 #include <string>
 
 class QAction;
+class QHBoxLayout;
 class QLabel;
 class QTimer;
 class TComPort;
@@ -23,11 +25,13 @@ class TFormByteLen;
 class TFormPortName;
 class TFormSerialDevices;
 class TLangs;
+class TLinkCountersView;
 class TLogPanel;
 class TLongTimer;
 class TMotorPanel;
 class TMotorParameters;
 class TOperationPanel;
+class TOperatorExtras;
 class TOzmCommands;
 class TPortButtons;
 class TPortSettings;
@@ -41,7 +45,7 @@ class TWorkParameters;
 class TForm1 : public QMainWindow, public TConsoleView {
   Q_OBJECT
 public:
-  static constexpr int CollapsedWidth = 406;
+  static constexpr int CollapsedWidth = TMainLayout::CollapsedWidth;
   // The title; while a port is open, the device it leads to follows it.
   static constexpr const char* Caption = "Ozmet v.5.1.e";
 
@@ -54,6 +58,7 @@ public:
   bool ScrollLogToEnd() override;
   void AppendMemo(const std::string& line) override;
   void ShowMotorState() override;
+  void StatusDecoded() override;
   void DisablePollTimer() override;
   void DisableStopMotorTimer() override;
   void AnswerReceived() override;
@@ -89,6 +94,9 @@ public:
   // Every command starts from an empty send memo and command queue.
   void ClearMemoAndQueue();
 
+  // The window's place, state and the operator's choices as the previous run left them.
+  void RestoreSettings();
+
   bool Expanded() const { return IsExpanded; }
   int SavedWidth() const { return WidthBeforeCollapse; }
 
@@ -110,22 +118,21 @@ public:
   QPointer<TFormSerialDevices> FormSerialDevices;
   TFormAdress* FormAdress = nullptr;
 
-protected:
-  void closeEvent(QCloseEvent* event) override;
-
   // The panels, for the operator's extras that fill or read them.
   TMotorPanel& MotorPanel() const { return *PanelMotorData; }
   TWorkPanel& WorkPanel() const { return *PanelWorkData; }
   TLogPanel& LogPanel() const { return *LogColumn; }
+  TOperatorExtras& OperatorExtras() const { return *Extras; }
+
+protected:
+  void closeEvent(QCloseEvent* event) override;
 
 private:
   void FormCreate(const std::string& dataFolder, const TStartChoice& choice);
   void ApplyStartChoice(const TStartChoice& choice);
   void FormClose();
   void BuildWindow();
-  QWidget* BuildLeftColumn();
-  void ConnectPanels();
-  void BuildMenu();
+  void CreateExtras();
   void BuildTimers();
   void CreateDialogs();
   template <class TDialog>
@@ -151,6 +158,9 @@ private:
   TPortStrip* PortStrip = nullptr;
   TLogPanel* LogColumn = nullptr;
   QLabel* PanelPortProp = nullptr;
+  QHBoxLayout* BottomLine = nullptr;
+  TLinkCountersView* LinkCounters = nullptr;
+  TOperatorExtras* Extras = nullptr;
 
   QTimer* TimerGetMotorState = nullptr;
   TLongTimer* TmrStopMotor = nullptr;

@@ -5,12 +5,14 @@
 
 std::string TLogExport::IsoTime(std::int64_t msSinceEpoch)
 {
-  const std::time_t seconds = static_cast<std::time_t>(msSinceEpoch / 1000);
+  // Floored, so that a time before 1970 keeps its milliseconds positive.
+  const std::int64_t ms = ((msSinceEpoch % 1000) + 1000) % 1000;
+  const std::time_t seconds = static_cast<std::time_t>((msSinceEpoch - ms) / 1000);
   std::tm local{};
   ::localtime_r(&seconds, &local);
   char text[80];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(msSinceEpoch % 1000));
+                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms));
   return text;
 }
 

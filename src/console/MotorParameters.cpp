@@ -12,6 +12,15 @@ namespace {
 constexpr std::int32_t MaxAddress = 254; // 255 is the broadcast address
 constexpr std::int32_t MaxMotorRpm = 15000;
 constexpr std::int32_t MaxEncoderPulses = 255;
+
+// ParseReal gives only finite numbers; the speeds are divided by the ratio.
+std::optional<double> GearRatio(const std::string& text)
+{
+  double ratio = 0;
+  if (ParseReal(text, ratio) && ratio > 0)
+    return ratio;
+  return std::nullopt;
+}
 } // namespace
 
 TMotorParameters::TMotorParameters(TCommonDatas& datas, TOzmCommands& commands, TConsoleView& view)
@@ -19,16 +28,28 @@ TMotorParameters::TMotorParameters(TCommonDatas& datas, TOzmCommands& commands, 
 {
 }
 
+std::optional<TFieldFault> TMotorParameters::FirstFault(const TMotorFields& fields)
+{
+  if (auto fault = ValueFault(TField::Address, fields.Address, 0, MaxAddress))
+    return fault;
+  if (auto fault = ValueFault(TField::MaxSpeed, fields.MaxSpeed, 0, MaxMotorRpm))
+    return fault;
+  if (!GearRatio(fields.GearRatio))
+    return TFieldFault{TField::GearRatio, RatioMessage, "not a number above 0"};
+  return ValueFault(TField::Encoder, fields.Encoder, 0, MaxEncoderPulses);
+}
+
 bool TMotorParameters::ApplyMotorParameters(TMotorFields& fields)
 {
-  double address = 0;
-  double maximum = 0;
-  double ratio = 0;
-  double pulses = 0;
-  if (!ReadValueInRange(fields.Address, 0, MaxAddress, address, View) ||
-      !ReadValueInRange(fields.MaxSpeed, 0, MaxMotorRpm, maximum, View) || !ReadGearRatio(fields.GearRatio, ratio) ||
-      !ReadValueInRange(fields.Encoder, 0, MaxEncoderPulses, pulses, View))
+  if (const std::optional<TFieldFault> fault = FirstFault(fields)) {
+    if (!fault->Message.empty())
+      View.ShowMessage(fault->Message);
     return false;
+  }
+  const std::int32_t address = *ParseValue(fields.Address);
+  const std::int32_t maximum = *ParseValue(fields.MaxSpeed);
+  const double ratio = *GearRatio(fields.GearRatio);
+  const std::int32_t pulses = *ParseValue(fields.Encoder);
 
   // The address first: both frames go to the motor just set.
   Datas.MotorAddress = static_cast<std::uint8_t>(address);
@@ -50,13 +71,4 @@ TMotorFields TMotorParameters::StoredFields() const
 std::string TMotorParameters::MaxGearedSpeedText() const
 {
   return "Max. output speed after gearhead: " + FormatGeneral(Datas.MaxSpeedRps * 60 / Datas.GearRatio) + " rpm";
-}
-
-bool TMotorParameters::ReadGearRatio(const std::string& text, double& ratio) const
-{
-  // ParseReal gives only finite numbers; the speeds are divided by the ratio.
-  if (ParseReal(text, ratio) && ratio > 0)
-    return true;
-  View.ShowMessage(RatioMessage);
-  return false;
 }

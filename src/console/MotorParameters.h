@@ -2,6 +2,7 @@
 
 #include "ConsoleForms.h"
 
+#include <optional>
 #include <string>
 
 class TCommonDatas;
@@ -16,6 +17,10 @@ public:
 
   TMotorParameters(TCommonDatas& datas, TOzmCommands& commands, TConsoleView& view);
 
+  // The first field that Apply refuses, in the order Apply checks them: address, maximum speed,
+  // ratio, encoder. Nothing when all four would be taken.
+  static std::optional<TFieldFault> FirstFault(const TMotorFields& fields);
+
   // Every field is checked before anything is stored; on a fault nothing is stored or queued.
   // On success queues the encoder and maximum speed frames to the new address and rewrites
   // fields.MaxSpeed with the speed in whole revolutions per second that the controller gets.
@@ -25,8 +30,6 @@ public:
   std::string MaxGearedSpeedText() const;
 
 private:
-  bool ReadGearRatio(const std::string& text, double& ratio) const;
-
   TCommonDatas& Datas;
   TOzmCommands& Commands;
   TConsoleView& View;

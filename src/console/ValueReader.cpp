@@ -51,7 +51,14 @@ std::optional<std::int64_t> Magnitude(std::string_view digits, int base)
   return magnitude;
 }
 
-std::optional<std::int32_t> ParseInt32(std::string_view text)
+std::string RangeMessage(std::int32_t low, std::int32_t high)
+{
+  return "Please, set correct value from " + std::to_string(low) + " to " + std::to_string(high) + "!";
+}
+
+} // namespace
+
+std::optional<std::int32_t> ParseValue(std::string_view text)
 {
   text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
   const bool negative = !text.empty() && text[0] == '-';
@@ -67,13 +74,21 @@ std::optional<std::int32_t> ParseInt32(std::string_view text)
   return static_cast<std::int32_t>(signedValue);
 }
 
-} // namespace
+std::optional<TFieldFault> ValueFault(TField field, std::string_view text, std::int32_t low, std::int32_t high)
+{
+  const std::optional<std::int32_t> parsed = ParseValue(text);
+  if (!parsed)
+    return TFieldFault{field, RangeMessage(low, high), text.empty() ? "empty" : "not a whole number"};
+  if (*parsed < low || high < *parsed)
+    return TFieldFault{field, "", "outside " + std::to_string(low) + ".." + std::to_string(high)};
+  return std::nullopt;
+}
 
 bool ReadValueInRange(const std::string& text, std::int32_t low, std::int32_t high, double& value, TConsoleView& view)
 {
-  const std::optional<std::int32_t> parsed = ParseInt32(text);
+  const std::optional<std::int32_t> parsed = ParseValue(text);
   if (!parsed) {
-    view.ShowMessage("Please, set correct value from " + std::to_string(low) + " to " + std::to_string(high) + "!");
+    view.ShowMessage(RangeMessage(low, high));
     return false;
   }
   value = *parsed;

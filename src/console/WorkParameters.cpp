@@ -33,18 +33,36 @@ TWorkParameters::TWorkParameters(TCommonDatas& datas, TOzmCommands& commands, TC
 {
 }
 
+std::optional<TFieldFault> TWorkParameters::FirstFault(const TWorkFields& fields, double gearRatio)
+{
+  if (auto fault = ValueFault(TField::Speed, fields.Speed, 0, MaxOutputRpm))
+    return fault;
+  const double motorRpm = *ParseValue(fields.Speed) * gearRatio;
+  if (!(0 <= motorRpm && motorRpm <= MaxMotorRpm))
+    return TFieldFault{TField::Speed, SpeedMessage,
+                       "motor speed " + FormatGeneral(motorRpm) + " rpm outside 0.." + FormatGeneral(MaxMotorRpm) +
+                           " at ratio " + FormatGeneral(gearRatio)};
+  if (auto fault = ValueFault(TField::Accel, fields.Accel, MinRamp, MaxRamp))
+    return fault;
+  if (auto fault = ValueFault(TField::Decel, fields.Decel, MinRamp, MaxRamp))
+    return fault;
+  if (fields.MotionType == 1)
+    return ValueFault(TField::Time, fields.Time, 1, MaxMotionSeconds);
+  return std::nullopt;
+}
+
 bool TWorkParameters::ApplyOperationParameters(TWorkFields& fields)
 {
-  const bool timed = fields.MotionType == 1;
-  double speed = 0;
-  double accel = 0;
-  double decel = 0;
-  double seconds = 0;
-  if (!ReadValueInRange(fields.Speed, 0, MaxOutputRpm, speed, View) || !CheckMotorSpeed(speed * Datas.GearRatio) ||
-      !ReadValueInRange(fields.Accel, MinRamp, MaxRamp, accel, View) ||
-      !ReadValueInRange(fields.Decel, MinRamp, MaxRamp, decel, View) ||
-      (timed && !ReadValueInRange(fields.Time, 1, MaxMotionSeconds, seconds, View)))
+  if (const std::optional<TFieldFault> fault = FirstFault(fields, Datas.GearRatio)) {
+    if (!fault->Message.empty())
+      View.ShowMessage(fault->Message);
     return false;
+  }
+  const bool timed = fields.MotionType == 1;
+  const double speed = *ParseValue(fields.Speed);
+  const double accel = *ParseValue(fields.Accel);
+  const double decel = *ParseValue(fields.Decel);
+  const double seconds = timed ? *ParseValue(fields.Time) : 0;
 
   Datas.MotionType = timed;
   if (timed)
@@ -69,14 +87,6 @@ TWorkFields TWorkParameters::StoredFields() const
   fields.Direction = Datas.WorkDirection;
   fields.MotionType = Datas.MotionType;
   return fields;
-}
-
-bool TWorkParameters::CheckMotorSpeed(double motorRpm) const
-{
-  if (0 <= motorRpm && motorRpm <= MaxMotorRpm)
-    return true;
-  View.ShowMessage(SpeedMessage);
-  return false;
 }
 
 void TWorkParameters::SetRamp(std::uint8_t& ramp, std::uint8_t command, double value, std::string& field)

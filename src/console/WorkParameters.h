@@ -3,6 +3,7 @@
 #include "ConsoleForms.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class TCommonDatas;
@@ -18,6 +19,11 @@ public:
 
   TWorkParameters(TCommonDatas& datas, TOzmCommands& commands, TConsoleView& view);
 
+  // The first field that Apply refuses, in the order Apply checks them: speed (also against the
+  // fastest motor at gearRatio), acceleration, deceleration, then the time of a timed motion.
+  // Nothing when Apply would take them all.
+  static std::optional<TFieldFault> FirstFault(const TWorkFields& fields, double gearRatio);
+
   // Every field is checked before anything is stored; on a fault nothing is stored or queued.
   // The time is read only for a timed motion. Direction 1 is backward and MotionType 1 is timed;
   // any other item (none selected is -1) counts as forward and continuous, the defaults.
@@ -28,7 +34,6 @@ public:
   TWorkFields StoredFields() const;
 
 private:
-  bool CheckMotorSpeed(double motorRpm) const;
   void SetRamp(std::uint8_t& ramp, std::uint8_t command, double value, std::string& field);
   std::string OutputSpeedText() const;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LinkCounters.h"
+
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -37,6 +39,7 @@ public:
   std::atomic<bool> StatusPolling{false};
   // Armed by the worker as it sends the status request: only the answer to that request is decoded.
   std::atomic<bool> StatusAnswerAwaited{false};
+  TLinkCounters Counters;
 
   // Motor parameters in force
   std::uint8_t EncoderPulses = 2;

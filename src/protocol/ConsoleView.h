@@ -15,6 +15,8 @@ public:
   virtual bool ScrollLogToEnd() = 0;
   virtual void AppendMemo(const std::string& line) = 0;
   virtual void ShowMotorState() = 0;
+  // A status answer was decoded into the record (after ShowMotorState): for the speed chart.
+  virtual void StatusDecoded() {}
   virtual void DisablePollTimer() = 0;
   virtual void DisableStopMotorTimer() = 0;
   // Sets EventPortString: the exchange worker may go on.

@@ -98,6 +98,7 @@ void TOzmCommands::PortDataReceived(const std::uint8_t* data, std::int32_t count
     text += HexByte(b);
   }
 
+  Datas.Counters.BlockReceived(block.size());
   if (Datas.StatusPolling && Datas.StatusAnswerAwaited) {
     // Only a whole five-byte block can be an answer; a shorter or longer one fails like a bad checksum.
     if (block.size() == TFrame{}.size()) {
@@ -105,6 +106,7 @@ void TOzmCommands::PortDataReceived(const std::uint8_t* data, std::int32_t count
       std::copy(block.begin(), block.end(), answer.begin());
       DecodeAnswer(answer);
     } else {
+      ++Datas.Counters.ChecksumFailures;
       View.AppendLog(CrcErrorText, TLogColour::Red, false);
     }
   }
@@ -116,6 +118,7 @@ void TOzmCommands::PortDataReceived(const std::uint8_t* data, std::int32_t count
 void TOzmCommands::DecodeAnswer(const TFrame& answer)
 {
   if (Crc8(std::span(answer).first(4)) != answer[4]) {
+    ++Datas.Counters.ChecksumFailures;
     View.AppendLog(CrcErrorText, TLogColour::Red, false);
     return;
   }
@@ -142,4 +145,5 @@ void TOzmCommands::DecodeAnswer(const TFrame& answer)
   Datas.StatusPolling = false;
   Datas.StatusAnswerAwaited = false;
   View.ShowMotorState();
+  View.StatusDecoded();
 }

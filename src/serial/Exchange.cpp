@@ -83,6 +83,7 @@ void TExchange::StatusLost()
 
 void TExchange::PortFailure()
 {
+  ++Datas.Counters.PortFailures;
   View.AppendLog(PortErrorText, TLogColour::Red, true);
   View.ScrollLogToEnd();
   Datas.StatusPolling = false;

@@ -111,6 +111,7 @@ bool TRWThread::SendFrame(std::span<const std::uint8_t> bytes, const std::string
   LogProgress(progress);
   // A frame that did not go out shows as a missing answer.
   Owner.Port.WriteBytes(bytes.data(), bytes.size());
+  ++Owner.Datas.Counters.FramesSent;
   SilentSince = std::chrono::steady_clock::now(); // an answer read before this is not ours
   return true;
 }
@@ -125,6 +126,7 @@ TRWThread::TAnswer TRWThread::WaitAnswer()
   // A controller that is being given a new address stays silent.
   if (Owner.Datas.AddressSetStarted || Owner.Datas.AddressSetFinished)
     return TAnswer::AddressSetting;
+  ++Owner.Datas.Counters.AnswersMissing;
   return TAnswer::NoAnswer;
 }
 

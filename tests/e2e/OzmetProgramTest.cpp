@@ -1,4 +1,5 @@
 #include "ChildProcess.h"
+#include "SettingsAside.h"
 #include "MainThreadWait.h"
 #include "PortSettingsFile.h"
 #include "SerialDevice.h"
@@ -12,6 +13,8 @@
 #include <memory>
 
 namespace {
+
+[[maybe_unused]] const bool SettingsAside = (KeepSettingsAside(), true);
 
 using namespace std::chrono_literals;
 

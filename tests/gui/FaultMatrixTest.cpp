@@ -4,6 +4,7 @@
 // a row is checked here, so the document stays true.
 #include "ChildProcess.h"
 #include "ComPort.h"
+#include "CommonDatas.h"
 #include "ConsoleFixture.h"
 #include "EncodedStream.h"
 #include "Exchange.h"
@@ -22,6 +23,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -47,6 +49,7 @@ struct TLineFault {
   const char* Sees;
   std::vector<std::string> Claims;   // log lines that must appear while the fault lasts
   std::vector<std::string> Messages; // message boxes that must appear
+  std::set<std::string> CountersUp;  // the link counters that climb; the others stay at 0
 };
 
 const std::vector<TLineFault> LineFaults = {
@@ -54,43 +57,51 @@ const std::vector<TLineFault> LineFaults = {
      "red \"Command transferred. There is not answer from the controller!\"; \"motor status - no answer \" and red "
      "\"Stop\": polling off, the port closed and opened again",
      {NoAnswer, StatusNoAnswer, "Stop"},
-     {}},
+     {}, {"missing"}},
+
     {"SilentToStatus", "silent only to status requests", "silent-to-status on", "silent-to-status off",
      "commands answered; \"motor status - no answer \" and red \"Stop\": polling off, the port opened again",
      {StatusNoAnswer, "Stop"},
-     {}},
+     {}, {"missing"}},
+
     {"CorruptCrc", "a corrupted CRC in one answer of three", "corrupt-every 3", "corrupt-every 0",
      "red \"CRC error - data transferring failure. ...\" above the bytes of a bad status answer; the labels keep "
      "their last good values until the next good answer",
      {CrcError},
-     {}},
+     {}, {"checksum"}},
+
     {"ByteLost", "one byte lost from a status answer", "drop-byte 9", "drop-byte 0",
      "the four bytes that came, after a moment of silence, with the red CRC error line; the next answer is whole "
      "again",
      {CrcError},
-     {}},
+     {}, {"checksum", "short"}},
+
     {"ByteAdded", "one byte added to a status answer", "extra-byte 9", "extra-byte 0",
      "the answer decoded as usual, then the stray byte alone on a line of its own ($55); the next answer is whole "
      "again",
      {"$55"},
-     {}},
+     {}, {"short"}},
+
     {"LateBeyondTimeout", "answers 450 ms late, beyond the 300 ms timeout", "delay 450", "delay 0",
      "red \"Command transferred. There is not answer from the controller!\"; the late bytes are logged when they "
      "come",
      {NoAnswer},
-     {}},
+     {}, {"missing"}},
+
     {"LateWithinTimeout", "answers 200 ms late, within the 300 ms timeout", "delay 200", "delay 0",
-     "nothing unusual: slower green lines", {}, {}},
+     "nothing unusual: slower green lines", {}, {}, {}},
+
     {"HangUpInExchange", "the line hung up during an exchange", "hang-up-after 3", "",
      "red \"Command transferred. There is not answer from the controller!\", then bold red \"Port connection error\" "
      "and the message \"Open port error\": polling off, the port closed",
      {NoAnswer, PortError},
-     {OpenPortError}},
+     {OpenPortError}, {"missing", "port"}},
+
     {"HangUpInPolling", "the line hung up during polling", "hang-up-after 9", "",
      "\"motor status - no answer \" and red \"Stop\", then the message \"Open port error\": polling off, the port "
      "closed",
      {StatusNoAnswer, "Stop"},
-     {OpenPortError}},
+     {OpenPortError}, {"missing", "port"}},
 };
 
 class FaultFixture : public WindowTest {
@@ -199,6 +210,15 @@ TEST_P(LineFaultMatrix, OperatorSeesItAndTheConsoleRecovers)
   if (fault.Claims.empty()) {
     EXPECT_EQ(TroubleSeen(), std::vector<std::string>{});
   }
+  // A noisy line and a dead one are told apart by which counters climb.
+  const TLinkCounters& counters = Form->Datas->Counters;
+  const std::map<std::string, std::uint64_t> counted{{"missing", counters.AnswersMissing},
+                                                     {"checksum", counters.ChecksumFailures},
+                                                     {"short", counters.ShortBlocks},
+                                                     {"port", counters.PortFailures}};
+  for (const auto& [name, value] : counted)
+    EXPECT_EQ(value > 0, fault.CountersUp.count(name) > 0) << name << " = " << value;
+  EXPECT_GT(counters.FramesSent, 0u);
 
   if (*fault.Off) {
     Command(fault.Off);

@@ -1,8 +1,7 @@
 // The window tests run the real widgets without a display.
+#include "../support/SettingsAside.h"
+
 #ifdef OZMET_IN_TESTBED
-#include <cstdlib>
-#include <string>
-#include <unistd.h>
 #include <vector>
 #endif
 
@@ -46,6 +45,7 @@ int main(int argc, char** argv)
 #ifdef OZMET_IN_TESTBED
   EnterTestbed(argv);
 #endif
+  KeepSettingsAside();
   qputenv("QT_QPA_PLATFORM", "offscreen");
   qInstallMessageHandler(QuietOffscreen);
   QApplication app(argc, argv);

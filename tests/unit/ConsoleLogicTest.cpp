@@ -1,17 +1,30 @@
 #include "CommonDatas.h"
+#include "DailyLogFile.h"
+#include "LinkCounters.h"
+#include "LogExport.h"
 #include "MotorParameters.h"
 #include "NumberFormat.h"
 #include "OzmCommands.h"
+#include "ParameterFile.h"
 #include "RecordingView.h"
+#include "SpeedHistory.h"
 #include "StatusDisplay.h"
+#include "TempDir.h"
 #include "ValueReader.h"
 #include "WorkParameters.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <span>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -259,8 +272,8 @@ TEST_F(ConsoleLogicTest, TimedMotionStoresMillisecondsAndOnlyItemOneCounts)
   EXPECT_EQ(Datas.MotionTimeMs, 3600000000u);
 }
 
-// Message empty: refused silently.
-struct TMotorRefusal { const char* Name; TMotorFields Fields; std::string Message; };
+// Message empty: refused silently. Field and Reason: the fault FirstFault names, as a file reader shows it.
+struct TMotorRefusal { const char* Name; TMotorFields Fields; std::string Message; TField Field; std::string Reason; };
 
 using MotorRefusal = ConsoleLogicCase<TMotorRefusal>;
 
@@ -273,26 +286,41 @@ TEST_P(MotorRefusal, StoresAndQueuesNothing)
   EXPECT_EQ(Datas.QueueCount, 0);
   EXPECT_EQ(Stored(), before);
   EXPECT_EQ(Texts(fields), Texts(GetParam().Fields));
+  const std::optional<TFieldFault> fault = TMotorParameters::FirstFault(fields);
+  ASSERT_TRUE(fault);
+  EXPECT_EQ(fault->Field, GetParam().Field);
+  EXPECT_EQ(fault->Message, GetParam().Message);
+  EXPECT_EQ(fault->Reason, GetParam().Reason);
 }
 
 const std::string RatioMessage = "Enter correct reduction ration";
+const std::string RatioReason = "not a number above 0";
+const std::string NotWhole = "not a whole number";
 
 INSTANTIATE_TEST_SUITE_P(
     Fields, MotorRefusal,
-    ::testing::Values(TMotorRefusal{"AddressIsBroadcast", {"$FF", "9", "4000", "2"}, ""},
-                      TMotorRefusal{"AddressMalformed", {"1G", "9", "4000", "abc"},
-                                    "Please, set correct value from 0 to 254!"},
-                      TMotorRefusal{"MaximumTooHigh", {"1", "9", "15001", "2"}, ""},
-                      TMotorRefusal{"MaximumMalformed", {"1", "9", "x", "2"}, RangeMessage(0, 15000)},
-                      TMotorRefusal{"RatioZero", {"1", "9", "4000", "0"}, RatioMessage},
-                      TMotorRefusal{"RatioNegative", {"1", "9", "4000", "-1"}, RatioMessage},
-                      TMotorRefusal{"RatioEmpty", {"1", "9", "4000", ""}, RatioMessage},
-                      TMotorRefusal{"RatioBeforeEncoder", {"1", "abc", "4000", "abc"}, RatioMessage},
-                      TMotorRefusal{"EncoderTooHigh", {"1", "256", "4000", "2"}, ""},
-                      TMotorRefusal{"EncoderMalformed", {"1", "abc", "4000", "2"}, RangeMessage(0, 255)}),
+    ::testing::Values(
+        TMotorRefusal{"AddressIsBroadcast", {"$FF", "9", "4000", "2"}, "", TField::Address, "outside 0..254"},
+        TMotorRefusal{"AddressMalformed", {"1G", "9", "4000", "abc"}, "Please, set correct value from 0 to 254!",
+                      TField::Address, NotWhole},
+        TMotorRefusal{"MaximumTooHigh", {"1", "9", "15001", "2"}, "", TField::MaxSpeed, "outside 0..15000"},
+        TMotorRefusal{"MaximumMalformed", {"1", "9", "x", "2"}, RangeMessage(0, 15000), TField::MaxSpeed, NotWhole},
+        TMotorRefusal{"RatioZero", {"1", "9", "4000", "0"}, RatioMessage, TField::GearRatio, RatioReason},
+        TMotorRefusal{"RatioNegative", {"1", "9", "4000", "-1"}, RatioMessage, TField::GearRatio, RatioReason},
+        TMotorRefusal{"RatioEmpty", {"1", "9", "4000", ""}, RatioMessage, TField::GearRatio, RatioReason},
+        TMotorRefusal{"RatioBeforeEncoder", {"1", "abc", "4000", "abc"}, RatioMessage, TField::GearRatio, RatioReason},
+        TMotorRefusal{"EncoderTooHigh", {"1", "256", "4000", "2"}, "", TField::Encoder, "outside 0..255"},
+        TMotorRefusal{"EncoderMalformed", {"1", "abc", "4000", "2"}, RangeMessage(0, 255), TField::Encoder, NotWhole}),
     [](const auto& info) { return info.param.Name; });
 
-struct TWorkRefusal { const char* Name; double Ratio; TWorkFields Fields; std::string Message; };
+struct TWorkRefusal {
+  const char* Name;
+  double Ratio;
+  TWorkFields Fields;
+  std::string Message;
+  TField Field;
+  std::string Reason;
+};
 
 using WorkRefusal = ConsoleLogicCase<TWorkRefusal>;
 
@@ -306,22 +334,115 @@ TEST_P(WorkRefusal, StoresAndQueuesNothing)
   EXPECT_EQ(Datas.QueueCount, 0);
   EXPECT_EQ(Stored(), before);
   EXPECT_EQ(Texts(fields), Texts(GetParam().Fields));
+  const std::optional<TFieldFault> fault = TWorkParameters::FirstFault(fields, GetParam().Ratio);
+  ASSERT_TRUE(fault);
+  EXPECT_EQ(fault->Field, GetParam().Field);
+  EXPECT_EQ(fault->Message, GetParam().Message);
+  EXPECT_EQ(fault->Reason, GetParam().Reason);
 }
 
 const std::string SpeedMessage = TWorkParameters::SpeedMessage;
 
 INSTANTIATE_TEST_SUITE_P(
     Fields, WorkRefusal,
-    ::testing::Values(TWorkRefusal{"SpeedMalformed", 1, {"fast", "9", "9", "", 0, 0}, RangeMessage(0, 1500000)},
-                      TWorkRefusal{"SpeedNegative", 1, {"-1", "9", "9", "", 0, 0}, ""},
-                      TWorkRefusal{"MotorTooFast", 2, {"7600", "abc", "9", "", 0, 0}, SpeedMessage},
-                      TWorkRefusal{"MotorJustTooFast", 1, {"15001", "9", "9", "", 0, 0}, SpeedMessage},
-                      TWorkRefusal{"AccelZero", 1, {"1000", "0", "9", "", 0, 0}, ""},
-                      TWorkRefusal{"AccelTooHigh", 1, {"1000", "25", "9", "", 0, 0}, ""},
-                      TWorkRefusal{"AccelMalformed", 1, {"1000", "abc", "9", "", 0, 1}, RangeMessage(1, 24)},
-                      TWorkRefusal{"DecelMalformed", 1, {"1000", "9", "abc", "", 0, 0}, RangeMessage(1, 24)},
-                      TWorkRefusal{"TimeEmpty", 1, {"1000", "9", "9", "", 0, 1}, RangeMessage(1, 3600000)},
-                      TWorkRefusal{"TimeZero", 1, {"1000", "9", "9", "0", 0, 1}, ""}),
+    ::testing::Values(TWorkRefusal{"SpeedMalformed", 1, {"fast", "9", "9", "", 0, 0}, RangeMessage(0, 1500000),
+                                   TField::Speed, NotWhole},
+                      TWorkRefusal{"SpeedNegative", 1, {"-1", "9", "9", "", 0, 0}, "", TField::Speed,
+                                   "outside 0..1500000"},
+                      TWorkRefusal{"MotorTooFast", 2, {"7600", "abc", "9", "", 0, 0}, SpeedMessage, TField::Speed,
+                                   "motor speed 15200 rpm outside 0..15000 at ratio 2"},
+                      TWorkRefusal{"MotorJustTooFast", 1, {"15001", "9", "9", "", 0, 0}, SpeedMessage, TField::Speed,
+                                   "motor speed 15001 rpm outside 0..15000 at ratio 1"},
+                      TWorkRefusal{"AccelZero", 1, {"1000", "0", "9", "", 0, 0}, "", TField::Accel, "outside 1..24"},
+                      TWorkRefusal{"AccelTooHigh", 1, {"1000", "25", "9", "", 0, 0}, "", TField::Accel,
+                                   "outside 1..24"},
+                      TWorkRefusal{"AccelMalformed", 1, {"1000", "abc", "9", "", 0, 1}, RangeMessage(1, 24),
+                                   TField::Accel, NotWhole},
+                      TWorkRefusal{"DecelMalformed", 1, {"1000", "9", "abc", "", 0, 0}, RangeMessage(1, 24),
+                                   TField::Decel, NotWhole},
+                      TWorkRefusal{"TimeEmpty", 1, {"1000", "9", "9", "", 0, 1}, RangeMessage(1, 3600000),
+                                   TField::Time, "empty"},
+                      TWorkRefusal{"TimeZero", 1, {"1000", "9", "9", "0", 0, 1}, "", TField::Time,
+                                   "outside 1..3600000"}),
+    [](const auto& info) { return info.param.Name; });
+
+// The parameter file: the sample as an operator would save it.
+const TMotorFields FileMotor{"$05", "2", "4000", "1"};
+const TWorkFields FileWork{"1000", "24", "24", "", 0, 0};
+const std::string FileText = "# Ozmet console parameters\n[motor]\naddress=$05\nencoder=2\nmax_speed=4000\nratio=1\n"
+                             "[operation]\nspeed=1000\nacceleration=24\ndeceleration=24\ndirection=forward\n"
+                             "motion=continuous\ntime=\n";
+
+TEST(ParameterFile, WritesTheSampleAndReadsBackWhatItWrote)
+{
+  EXPECT_EQ(TParameterFile::Write(FileMotor, FileWork), FileText);
+  // A continuous motion keeps whatever time was typed, unchecked, as the panel does.
+  const std::pair<TMotorFields, TWorkFields> sets[] = {
+      {FileMotor, FileWork},
+      {{"26", "255", "15000", "12,5"}, {"600", "1", "$18", "3600000", 1, 1}},
+      {{"-0", "0", "0", "1e-3"}, {"0", "1", "1", "not a time", 1, 0}}};
+  for (const auto& [motor, work] : sets) {
+    const TParameterFile::TReadResult read = TParameterFile::Read(TParameterFile::Write(motor, work));
+    ASSERT_TRUE(read.Contents) << read.Error;
+    EXPECT_EQ(Texts(read.Contents->Motor), Texts(motor));
+    EXPECT_EQ(Texts(read.Contents->Work), Texts(work));
+  }
+}
+
+TEST(ParameterFile, SavesAndLoadsOrNamesThePathAndTheReason)
+{
+  TTempDir temp;
+  const std::string path = temp.Path() + "/motor.ini";
+  EXPECT_EQ(TParameterFile::Save(path, FileMotor, FileWork), std::nullopt);
+  const TParameterFile::TReadResult loaded = TParameterFile::Load(path);
+  ASSERT_TRUE(loaded.Contents) << loaded.Error;
+  EXPECT_EQ(Texts(loaded.Contents->Work), Texts(FileWork));
+  EXPECT_EQ(TParameterFile::Save(temp.Path() + "/no/p.ini", FileMotor, FileWork),
+            "Cannot write " + temp.Path() + "/no/p.ini: No such file or directory");
+  EXPECT_EQ(TParameterFile::Load(temp.Path() + "/none.ini").Error,
+            "Cannot open " + temp.Path() + "/none.ini: No such file or directory");
+  EXPECT_EQ(TParameterFile::Load(temp.Path()).Error, "Cannot read " + temp.Path() + ": Is a directory");
+}
+
+// The sample with every From replaced by To. Error empty: it still reads as the sample.
+struct TFileCase { const char* Name; std::string From, To, Error; };
+
+class ParameterFileText : public ::testing::TestWithParam<TFileCase> {};
+
+TEST_P(ParameterFileText, ReadsOrNamesTheFault)
+{
+  const TFileCase& c = GetParam();
+  std::string text = FileText;
+  for (std::size_t at = text.find(c.From); at != std::string::npos; at = text.find(c.From, at + c.To.size()))
+    text.replace(at, c.From.size(), c.To);
+  ASSERT_NE(text, FileText);
+  const TParameterFile::TReadResult read = TParameterFile::Read(text);
+  EXPECT_EQ(read.Error, c.Error);
+  ASSERT_EQ(read.Contents.has_value(), c.Error.empty());
+  if (read.Contents) {
+    EXPECT_EQ(Texts(read.Contents->Motor), Texts(FileMotor));
+    EXPECT_EQ(Texts(read.Contents->Work), Texts(FileWork));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ParameterFileText,
+    ::testing::Values(
+        TFileCase{"CommentsAndBlankLines", "[operation]\n", "\n; speeds in rpm\n  # ramps 1..24\n[operation]\n", ""},
+        TFileCase{"CrLf", "\n", "\r\n", ""},
+        TFileCase{"AnyOrderAndBlanks", "address=$05\nencoder=2", "encoder = 2 \n\taddress= $05", ""},
+        TFileCase{"BadValue", "acceleration=24", "acceleration=fast", "line 9: acceleration: not a whole number"},
+        TFileCase{"OutOfRange", "address=$05", "address=$FF", "line 3: address: outside 0..254"},
+        TFileCase{"UnknownKey", "encoder=2\n", "encoder=2\nfoo=1\n", "line 5: unknown key \"foo\""},
+        TFileCase{"KeyOfTheOtherSection", "ratio=1\n", "ratio=1\nspeed=5\n", "line 7: unknown key \"speed\""},
+        TFileCase{"Duplicate", "time=\n", "time=\nspeed=5\n", "line 14: duplicate key \"speed\" (first on line 8)"},
+        TFileCase{"Missing", "ratio=1\n", "", "missing key ratio"},
+        TFileCase{"BadDirection", "=forward", "=left", "line 11: direction: not forward or backward"},
+        TFileCase{"SpeedBeyondTheFilesRatio", "ratio=1", "ratio=20",
+                  "line 8: speed: motor speed 20000 rpm outside 0..15000 at ratio 20"},
+        TFileCase{"TimedWithoutTime", "=continuous", "=timed", "line 13: time: empty"},
+        TFileCase{"UnknownSection", "[operation]", "[run]", "line 7: unknown section \"[run]\""},
+        TFileCase{"NotKeyValue", "ratio=1", "ratio 1", "line 6: not a key=value line"}),
     [](const auto& info) { return info.param.Name; });
 
 // An empty optional: the label keeps its text.
@@ -401,6 +522,146 @@ TEST_F(StatusFromAnswers, OverflowStaysRedAndFeedbackOffFreezesTheCounters)
     EXPECT_TRUE(texts.FeedbackRed);
     EXPECT_EQ(texts.MotorRevs, std::nullopt);
   }
+}
+
+
+// Points a second apart from 0 s, each turning at its second's rpm.
+struct THistoryCase {
+  const char* Name;
+  std::size_t Capacity;
+  int Added;
+  std::optional<std::int64_t> SpanMs;
+  std::vector<std::int64_t> Seconds; // of the points kept in the span
+};
+
+class SpeedHistorySpan : public ::testing::TestWithParam<THistoryCase> {};
+
+TEST_P(SpeedHistorySpan, KeepsTheNewestWithinCapacityAndSpan)
+{
+  const THistoryCase& c = GetParam();
+  TSpeedHistory history(c.Capacity);
+  for (int s = 0; s < c.Added; ++s)
+    history.Add({s * 1000, double(s), s});
+  EXPECT_EQ(history.Size(), std::min<std::size_t>(c.Added, c.Capacity));
+  std::vector<std::int64_t> seconds;
+  for (const TSpeedPoint& point : history.Points(c.SpanMs, 1000))
+    seconds.push_back(point.TimeMs / 1000);
+  EXPECT_EQ(seconds, c.Seconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rings, SpeedHistorySpan,
+    ::testing::Values(THistoryCase{"Empty", 5, 0, std::nullopt, {}},
+                      THistoryCase{"FullDropsOldest", 5, 8, std::nullopt, {3, 4, 5, 6, 7}},
+                      THistoryCase{"SpanEndsAtNewest", 100, 20, 5000, {14, 15, 16, 17, 18, 19}},
+                      THistoryCase{"SpanLongerThanHistory", 100, 3, 60000, {0, 1, 2}},
+                      THistoryCase{"SpanAfterWrap", 5, 8, 2000, {5, 6, 7}}),
+    [](const auto& info) { return info.param.Name; });
+
+TEST(SpeedHistory, ThinningKeepsEndsOrderAndExtremes)
+{
+  TSpeedHistory history;
+  for (int s = 0; s < 5000; ++s)
+    history.Add({s * 1000, s == 1234 ? 9000.0 : s == 3210 ? -50.0 : 100.0, s});
+  for (std::size_t most : {2u, 3u, 7u, 100u, 2000u}) {
+    const std::vector<TSpeedPoint> points = history.Points(std::nullopt, most);
+    ASSERT_LE(points.size(), most);
+    EXPECT_EQ(points.front().TimeMs, 0);
+    EXPECT_EQ(points.back().TimeMs, 4999000);
+    EXPECT_TRUE(std::ranges::is_sorted(points, std::less_equal{}, &TSpeedPoint::TimeMs)) << most;
+    const auto rpm = [&](double value) { return std::ranges::count(points, value, &TSpeedPoint::OutputRpm); };
+    EXPECT_EQ(rpm(9000) + rpm(-50), most >= 4 ? 2 : 0) << most; // a peak and a dip survive thinning to 4 or more
+  }
+}
+
+TEST(SpeedHistory, CsvRowsInLocalTimeWithMilliseconds)
+{
+  const char* zone = std::getenv("TZ");
+  const std::string saved = zone ? zone : "";
+  ::setenv("TZ", "EST5", 1); // five hours behind UTC, never summer time
+  ::tzset();
+  TSpeedHistory history;
+  for (const TSpeedPoint& point : {TSpeedPoint{-1, 0, 0}, TSpeedPoint{1700000000123, 1020.5, 7},
+                                   TSpeedPoint{1700000001005, 4020 / 7.0, -2}})
+    history.Add(point);
+  std::ostringstream csv;
+  history.WriteCsv(csv);
+  if (zone)
+    ::setenv("TZ", saved.c_str(), 1);
+  else
+    ::unsetenv("TZ");
+  ::tzset();
+  EXPECT_EQ(csv.str(), "time,output_rpm,revolutions\n"
+                       "1969-12-31T18:59:59.999,0,0\n"
+                       "2023-11-14T17:13:20.123,1020.5,7\n"
+                       "2023-11-14T17:13:21.005,574.2857142857143,-2\n");
+}
+
+// The saved log: the local time with milliseconds, and CSV fields that survive commas and quotes.
+struct TLogLineCase {
+  TLogLine Line;
+  std::string Text, Csv;
+};
+
+class LogExportLines : public ::testing::TestWithParam<TLogLineCase> {};
+
+TEST_P(LogExportLines, TextAndCsvCarryTheTimeAndTheKind)
+{
+  const std::string zone = std::getenv("TZ") ? std::getenv("TZ") : "";
+  ::setenv("TZ", "EST5", 1);
+  ::tzset();
+  const std::string text = TLogExport::TextLine(GetParam().Line);
+  const std::string csv = TLogExport::CsvLine(GetParam().Line);
+  zone.empty() ? ::unsetenv("TZ") : ::setenv("TZ", zone.c_str(), 1);
+  ::tzset();
+  EXPECT_EQ(text, GetParam().Text);
+  EXPECT_EQ(csv, GetParam().Csv);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, LogExportLines,
+    ::testing::Values(
+        TLogLineCase{{1700000000123, TLogColour::Blue, false, "Motor stop"},
+                     "2023-11-14T17:13:20.123 Motor stop", "2023-11-14T17:13:20.123,step,blue,\"Motor stop\""},
+        TLogLineCase{{1700000001005, TLogColour::Green, false, "Comand transfered 52"},
+                     "2023-11-14T17:13:21.005 Comand transfered 52",
+                     "2023-11-14T17:13:21.005,progress,green,\"Comand transfered 52\""},
+        TLogLineCase{{-1, TLogColour::Red, true, "a \"quoted\", text"}, "1969-12-31T18:59:59.999 a \"quoted\", text",
+                     "1969-12-31T18:59:59.999,port failure,red,\"a \"\"quoted\"\", text\""}));
+
+TEST(DailyLogFile, AppendsEachDayToItsOwnFileAndSaysWhyItCannot)
+{
+  TTempDir folder;
+  TDailyLogFile daily(folder.Path() + "/logs");
+  const TLogLine monday{1700000000123, TLogColour::Blue, false, "one"};
+  const TLogLine tuesday{1700000000123 + 86400000, TLogColour::Red, false, "two"};
+  ASSERT_TRUE(daily.Append(monday));
+  ASSERT_TRUE(daily.Append(monday));
+  ASSERT_TRUE(daily.Append(tuesday));
+  std::ifstream first(daily.PathFor(monday));
+  const std::string written((std::istreambuf_iterator<char>(first)), {});
+  EXPECT_EQ(written, TLogExport::TextLine(monday) + "\n" + TLogExport::TextLine(monday) + "\n");
+  EXPECT_NE(daily.PathFor(monday), daily.PathFor(tuesday));
+
+  TDailyLogFile blocked("/proc/ozmet-logs");
+  EXPECT_FALSE(blocked.Append(monday));
+  EXPECT_NE(blocked.Problem().find("/proc/ozmet-logs/ozmet-"), std::string::npos) << blocked.Problem();
+}
+
+TEST(LinkCounters, ShortBlocksAndAnswersAreToldApartAndResetClearsAll)
+{
+  TLinkCounters counters;
+  EXPECT_FALSE(counters.SinceLastAnswer());
+  for (std::size_t size : {5u, 4u, 1u, 5u})
+    counters.BlockReceived(size);
+  counters.FramesSent = 3;
+  EXPECT_EQ(counters.Summary(), "frames sent 3, answers received 2, answers missing 0, checksum failures 0, short "
+                                "blocks 2, port failures 0");
+  EXPECT_TRUE(counters.SinceLastAnswer());
+  counters.Reset();
+  EXPECT_EQ(counters.Summary(), "frames sent 0, answers received 0, answers missing 0, checksum failures 0, short "
+                                "blocks 0, port failures 0");
+  EXPECT_FALSE(counters.SinceLastAnswer());
 }
 
 } // namespace

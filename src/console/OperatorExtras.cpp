@@ -1,0 +1,239 @@
+#include "OperatorExtras.h"
+
+#include "CommonDatas.h"
+#include "Form1.h"
+#include "FormSpeedChart.h"
+#include "LinkCountersView.h"
+#include "LogPanel.h"
+#include "MotorPanel.h"
+#include "ParameterFile.h"
+#include "WorkPanel.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QSettings>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+// Kept apart from Data/portp.dat, whose format other tools rely on: ~/.config/ozmet/ozmet.conf.
+QSettings OperatorSettings()
+{
+  return QSettings("ozmet", "ozmet");
+}
+
+QAction* AddItem(QMenu* menu, const char* name, const QString& text, const QKeySequence& key = {})
+{
+  QAction* action = menu->addAction(text);
+  action->setObjectName(name);
+  action->setShortcut(key); // shown beside the item's text
+  return action;
+}
+
+QMenu* AddMenu(QMenuBar* bar, const char* name, const char* text)
+{
+  QMenu* menu = bar->addMenu(text);
+  menu->setObjectName(name);
+  return menu;
+}
+
+} // namespace
+
+TOperatorExtras::TOperatorExtras(TForm1& form, TLinkCountersView& counters) : QObject(&form), Form(form)
+{
+  Chart = new TFormSpeedChart(&Form);
+  Chart->setWindowFlag(Qt::Window);
+  BuildMenus(Form.menuBar(), counters);
+  BuildStopKey();
+}
+
+TOperatorExtras::~TOperatorExtras() = default;
+
+// After the Parts' own items, so that the menu bar they describe stays as it is.
+void TOperatorExtras::BuildMenus(QMenuBar* bar, TLinkCountersView& counters)
+{
+  QMenu* file = AddMenu(bar, "MmFile", "File");
+  connect(AddItem(file, "MmOpenParameters", "Open parameters...", QKeySequence::Open), &QAction::triggered, this,
+          &TOperatorExtras::MmOpenParametersClick);
+  connect(AddItem(file, "MmSaveParameters", "Save parameters as...", QKeySequence::SaveAs), &QAction::triggered,
+          this, &TOperatorExtras::MmSaveParametersClick);
+  file->addSeparator();
+  connect(AddItem(file, "MmQuit", "Quit", QKeySequence(Qt::CTRL | Qt::Key_Q)), &QAction::triggered, &Form,
+          &QWidget::close);
+
+  QMenu* log = AddMenu(bar, "MmLog", "Log");
+  connect(AddItem(log, "MmSaveLog", "Save log as...", QKeySequence(Qt::CTRL | Qt::Key_L)), &QAction::triggered, this,
+          &TOperatorExtras::MmSaveLogClick);
+  DailyLog = AddItem(log, "MmDailyLog", "Write the log to a file a day");
+  DailyLog->setCheckable(true);
+  connect(DailyLog, &QAction::toggled, this, &TOperatorExtras::SetDailyLogFile);
+  connect(AddItem(log, "MmResetCounters", "Reset link counters"), &QAction::triggered, &counters,
+          &TLinkCountersView::Reset);
+
+  QMenu* view = AddMenu(bar, "MmView", "View");
+  connect(AddItem(view, "MmSpeedChart", "Speed chart", QKeySequence(Qt::CTRL | Qt::Key_G)), &QAction::triggered,
+          this, &TOperatorExtras::MmSpeedChartClick);
+
+  QMenu* help = AddMenu(bar, "MmHelp", "Help");
+  connect(AddItem(help, "MmAbout", "About", QKeySequence::HelpContents), &QAction::triggered, this,
+          &TOperatorExtras::MmAboutClick);
+}
+
+// Esc stops the motor wherever the focus is in the window, a field being edited included: watched
+// before any widget can take the key. A message box or a dialog is a window of its own, so Esc there
+// stays theirs.
+void TOperatorExtras::BuildStopKey()
+{
+  qApp->installEventFilter(this);
+  if (QWidget* button = Form.findChild<QWidget*>("BtnStop"))
+    button->setToolTip("Stop the motor (Esc)");
+}
+
+bool TOperatorExtras::eventFilter(QObject* watched, QEvent* event)
+{
+  if (event->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape ||
+      !watched->isWidgetType() || static_cast<QWidget*>(watched)->window() != &Form)
+    return false;
+  Form.BtnStopClick();
+  return true;
+}
+
+void TOperatorExtras::RestoreSettings()
+{
+  const QSettings settings = OperatorSettings();
+  if (settings.contains("window/rect"))
+    Form.setGeometry(settings.value("window/rect").toRect());
+  if (settings.value("window/collapsed", false).toBool() && Form.Expanded())
+    Form.SpeedButton1Click();
+  Chart->SetSpan(settings.value("chart/span", Chart->Span()).toInt());
+  LastLogFolder = settings.value("log/folder").toString();
+  LastParameterFolder = settings.value("parameters/folder").toString();
+  DailyLog->setChecked(settings.value("log/daily", false).toBool());
+}
+
+void TOperatorExtras::SaveSettings() const
+{
+  QSettings settings = OperatorSettings();
+  QRect rect = Form.geometry();
+  if (!Form.Expanded())
+    rect.setWidth(Form.SavedWidth()); // the width to come back to
+  settings.setValue("window/rect", rect);
+  settings.setValue("window/collapsed", !Form.Expanded());
+  settings.setValue("chart/span", Chart->Span());
+  settings.setValue("log/folder", LastLogFolder);
+  settings.setValue("parameters/folder", LastParameterFolder);
+  settings.setValue("log/daily", DailyLog->isChecked());
+}
+
+void TOperatorExtras::StatusDecoded()
+{
+  const TCommonDatas& datas = *Form.Datas;
+  Chart->AddPoint(QDateTime::currentMSecsSinceEpoch(), datas.CurrentSpeedRpm, datas.MotorRevCounter);
+}
+
+QString TOperatorExtras::ChooseFile(bool saving, const QString& title, const QString& folder, const QString& filters,
+                                    QString* chosenFilter)
+{
+  return saving ? QFileDialog::getSaveFileName(&Form, title, folder, filters, chosenFilter)
+                : QFileDialog::getOpenFileName(&Form, title, folder, filters, chosenFilter);
+}
+
+void TOperatorExtras::MmSaveLogClick()
+{
+  QString filter;
+  const QString path = ChooseFile(true, "Save log as", LastLogFolder, "Text (*.txt *.log);;CSV (*.csv)", &filter);
+  if (path.isEmpty())
+    return;
+  const bool csv = filter.startsWith("CSV") || path.endsWith(".csv", Qt::CaseInsensitive);
+  SaveLog(path, csv ? TLogExport::TFormat::Csv : TLogExport::TFormat::Text);
+}
+
+bool TOperatorExtras::SaveLog(const QString& path, TLogExport::TFormat format)
+{
+  std::ofstream out(path.toStdString(), std::ios::trunc);
+  if (out) {
+    const std::vector<std::string> header{
+        "Ozmet console log, saved " + TLogExport::IsoTime(QDateTime::currentMSecsSinceEpoch()),
+        "link: " + Form.Datas->Counters.Summary()};
+    TLogExport::Write(out, format, header, Form.LogPanel().Lines());
+    out.close();
+  }
+  if (!out) {
+    Form.ShowMessage("Log not saved: " + path.toStdString() + ": " + std::strerror(errno));
+    return false;
+  }
+  LastLogFolder = QFileInfo(path).absolutePath();
+  return true;
+}
+
+void TOperatorExtras::SetDailyLogFile(bool on)
+{
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/ozmet/logs";
+  Form.LogPanel().SetDailyFolder(on ? std::optional(folder.toStdString()) : std::nullopt);
+  if (DailyLog->isChecked() != on)
+    DailyLog->setChecked(on);
+}
+
+void TOperatorExtras::MmSaveParametersClick()
+{
+  const QString path = ChooseFile(true, "Save parameters as", LastParameterFolder, "Parameters (*.ini);;All files (*)");
+  if (!path.isEmpty())
+    SaveParameters(path);
+}
+
+bool TOperatorExtras::SaveParameters(const QString& path)
+{
+  const auto problem = TParameterFile::Save(path.toStdString(), Form.MotorPanel().Fields(), Form.WorkPanel().Fields());
+  if (problem) {
+    Form.ShowMessage("Parameters not saved: " + *problem);
+    return false;
+  }
+  LastParameterFolder = QFileInfo(path).absolutePath();
+  return true;
+}
+
+void TOperatorExtras::MmOpenParametersClick()
+{
+  const QString path = ChooseFile(false, "Open parameters", LastParameterFolder, "Parameters (*.ini);;All files (*)");
+  if (!path.isEmpty())
+    OpenParameters(path);
+}
+
+// The panels are filled as typing would: both turn edited, and nothing is sent before Apply or Run.
+bool TOperatorExtras::OpenParameters(const QString& path)
+{
+  const TParameterFile::TReadResult file = TParameterFile::Load(path.toStdString());
+  if (!file.Contents) {
+    Form.ShowMessage("Parameters not opened from " + path.toStdString() + ": " + file.Error);
+    return false;
+  }
+  Form.MotorPanel().SetFields(file.Contents->Motor);
+  Form.MotorPanel().MarkEdited();
+  Form.WorkPanel().SetFields(file.Contents->Work);
+  Form.WorkPanel().MarkEdited();
+  LastParameterFolder = QFileInfo(path).absolutePath();
+  return true;
+}
+
+void TOperatorExtras::MmSpeedChartClick()
+{
+  Chart->show();
+  Chart->raise();
+  Chart->activateWindow();
+}
+
+void TOperatorExtras::MmAboutClick()
+{
+  Form.ShowMessage("Ozmet console " OZMET_VERSION "\n\nDrives Ozmet DC and brushless motor speed controllers over a "
+                   "serial line.\n\nEsc stops the motor. Ctrl+G shows the speed chart, Ctrl+L saves the log, "
+                   "Ctrl+O and Ctrl+Shift+S open and save parameter files, Ctrl+Q quits.");
+}

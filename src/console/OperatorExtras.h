@@ -1,0 +1,59 @@
+#pragma once
+
+#include "LogExport.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QAction;
+class QMenuBar;
+class TForm1;
+class TFormSpeedChart;
+class TLinkCountersView;
+
+// What the operator gets beside the controls of the window: a stop key and other shortcuts, the
+// speed chart, the log saved or written to a daily file, the link counters reset, parameter files,
+// an About box, and the window's place, state and choices remembered between runs.
+class TOperatorExtras : public QObject {
+  Q_OBJECT
+public:
+  TOperatorExtras(TForm1& form, TLinkCountersView& counters);
+  ~TOperatorExtras() override;
+
+  // The previous run's window place and state and the operator's choices.
+  void RestoreSettings();
+  void SaveSettings() const;
+  // Each decoded status answer.
+  void StatusDecoded();
+
+  // What the menu items do once a file is chosen; false when nothing was written or taken, after
+  // a message that says why.
+  bool SaveLog(const QString& path, TLogExport::TFormat format);
+  bool SaveParameters(const QString& path);
+  bool OpenParameters(const QString& path);
+  void SetDailyLogFile(bool on);
+
+  TFormSpeedChart& SpeedChart() const { return *Chart; }
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+  void MmSaveLogClick();
+  void MmSaveParametersClick();
+  void MmOpenParametersClick();
+  void MmSpeedChartClick();
+  void MmAboutClick();
+
+private:
+  void BuildMenus(QMenuBar* bar, TLinkCountersView& counters);
+  void BuildStopKey();
+  QString ChooseFile(bool saving, const QString& title, const QString& folder, const QString& filters,
+                     QString* chosenFilter = nullptr);
+
+  TForm1& Form;
+  QPointer<TFormSpeedChart> Chart;
+  QAction* DailyLog = nullptr;
+  QString LastLogFolder;
+  QString LastParameterFolder;
+};

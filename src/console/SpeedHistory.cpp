@@ -1,0 +1,108 @@
+#include "SpeedHistory.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <ctime>
+#include <iomanip>
+#include <ostream>
+#include <ranges>
+
+namespace {
+
+void WriteLocalTime(std::ostream& out, std::int64_t ms)
+{
+  const std::int64_t seconds = ms / 1000 - (ms % 1000 < 0); // floor, for times before 1970
+  const std::time_t time = static_cast<std::time_t>(seconds);
+  std::tm local{};
+  localtime_r(&time, &local);
+  const char fill = out.fill('0');
+  out << std::put_time(&local, "%Y-%m-%dT%H:%M:%S") << '.' << std::setw(3) << ms - seconds * 1000;
+  out.fill(fill);
+}
+
+// The shortest text that reads back as the same double, whatever the locale.
+void WriteNumber(std::ostream& out, double value)
+{
+  std::array<char, 32> text;
+  const auto result = std::to_chars(text.data(), text.data() + text.size(), value);
+  out.write(text.data(), result.ptr - text.data());
+}
+
+} // namespace
+
+TSpeedHistory::TSpeedHistory(std::size_t capacity) : Capacity(std::max<std::size_t>(capacity, 1)) {}
+
+void TSpeedHistory::Add(const TSpeedPoint& point)
+{
+  if (Ring.size() < Capacity) {
+    Ring.push_back(point);
+    return;
+  }
+  Ring[Oldest] = point;
+  Oldest = (Oldest + 1) % Capacity;
+}
+
+void TSpeedHistory::Clear()
+{
+  Ring.clear();
+  Oldest = 0;
+}
+
+// Answers come in time order; should the wall clock step back, the search still ends inside the ring.
+std::size_t TSpeedHistory::FirstInSpan(std::int64_t spanMs) const
+{
+  const std::int64_t from = At(Size() - 1).TimeMs - spanMs;
+  const auto indices = std::views::iota(std::size_t{0}, Size());
+  return *std::ranges::partition_point(indices, [&](std::size_t i) { return At(i).TimeMs < from; });
+}
+
+std::vector<TSpeedPoint> TSpeedHistory::Points(std::optional<std::int64_t> spanMs, std::size_t maxPoints) const
+{
+  std::vector<TSpeedPoint> points;
+  if (Size() == 0)
+    return points;
+  const std::size_t first = spanMs ? FirstInSpan(*spanMs) : 0;
+  const std::size_t last = Size() - 1;
+  if (last - first + 1 <= std::max<std::size_t>(maxPoints, 2)) {
+    for (std::size_t i = first; i <= last; ++i)
+      points.push_back(At(i));
+    return points;
+  }
+  // Each bucket gives its slowest and its fastest point: a short dip or peak of speed stays on the
+  // chart, where taking every k-th point would often skip it.
+  const std::size_t buckets = (maxPoints - 2) / 2;
+  const std::size_t inner = last - first - 1; // more than 2 x buckets, so no bucket is empty
+  points.reserve(2 * buckets + 2);
+  points.push_back(At(first));
+  for (std::size_t b = 0; b < buckets; ++b)
+    AddExtremes(first + 1 + b * inner / buckets, first + 1 + (b + 1) * inner / buckets, points);
+  points.push_back(At(last));
+  return points;
+}
+
+void TSpeedHistory::AddExtremes(std::size_t begin, std::size_t end, std::vector<TSpeedPoint>& points) const
+{
+  std::size_t slowest = begin, fastest = begin;
+  for (std::size_t i = begin + 1; i < end; ++i) {
+    if (At(i).OutputRpm < At(slowest).OutputRpm)
+      slowest = i;
+    if (At(i).OutputRpm > At(fastest).OutputRpm)
+      fastest = i;
+  }
+  points.push_back(At(std::min(slowest, fastest)));
+  if (slowest != fastest)
+    points.push_back(At(std::max(slowest, fastest)));
+}
+
+void TSpeedHistory::WriteCsv(std::ostream& out) const
+{
+  out << "time,output_rpm,revolutions\n";
+  for (std::size_t i = 0; i < Size(); ++i) {
+    const TSpeedPoint& point = At(i);
+    WriteLocalTime(out, point.TimeMs);
+    out << ',';
+    WriteNumber(out, point.OutputRpm);
+    out << ',' << point.Revolutions << '\n';
+  }
+}

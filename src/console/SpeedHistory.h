@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <vector>
+
+// One decoded status answer: when it came (wall clock, ms since the Unix epoch), the output-shaft
+// speed and the revolution counter shown.
+struct TSpeedPoint {
+  std::int64_t TimeMs = 0;
+  double OutputRpm = 0;
+  std::int64_t Revolutions = 0;
+};
+
+// The status answers of the last day, oldest dropped first, for the speed chart and its CSV export.
+class TSpeedHistory {
+public:
+  static constexpr std::size_t DayAt2Hz = 24 * 3600 * 2;
+
+  explicit TSpeedHistory(std::size_t capacity = DayAt2Hz);
+
+  void Add(const TSpeedPoint& point);
+  std::size_t Size() const { return Ring.size(); }
+  void Clear();
+  // Index 0 is the oldest point kept.
+  const TSpeedPoint& At(std::size_t index) const { return Ring[(Oldest + index) % Ring.size()]; }
+  // The points of the last spanMs before the newest (all of them without a span), in time order,
+  // thinned to at most maxPoints (at least 2) for drawing; the first and the last always stay.
+  std::vector<TSpeedPoint> Points(std::optional<std::int64_t> spanMs, std::size_t maxPoints) const;
+  // "time,output_rpm,revolutions", then a row a point with the time in ISO 8601 local time.
+  void WriteCsv(std::ostream& out) const;
+
+private:
+  std::size_t FirstInSpan(std::int64_t spanMs) const;
+  void AddExtremes(std::size_t begin, std::size_t end, std::vector<TSpeedPoint>& points) const;
+
+  std::size_t Capacity;
+  std::vector<TSpeedPoint> Ring; // grows to Capacity, then wraps
+  std::size_t Oldest = 0;
+};
