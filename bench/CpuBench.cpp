@@ -1,5 +1,6 @@
 // The console's CPU cost: (a) the port open and nothing polled, (b) the same with the serial devices
-// window open, its udev monitor watching, (c) a running motor polled at 2 Hz.
+// window open, its udev monitor watching, (c) a running motor polled at 2 Hz, (d) the same with the
+// speed chart open, drawn anew with every status answer.
 // The process's CPU time (getrusage, every thread) over the wall time, and how often the port's
 // receive thread woke (its voluntary context switches in /proc). The simulator runs as a program of
 // its own, so its CPU is not counted.
@@ -8,6 +9,7 @@
 #include "BenchSupport.h"
 #include "ChildProcess.h"
 #include "Form1.h"
+#include "OperatorExtras.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -65,11 +67,11 @@ bool ReportIdle(const char* what, const TCpuSample& idle)
   return idle.Percent() < Goal && idle.Wakeups == 0;
 }
 
-bool ReportPolling(const TCpuSample& polling, long polls)
+bool ReportPolling(const char* what, const TCpuSample& polling, long polls)
 {
   constexpr double Goal = 1.0;
   const double perPoll = polls ? 1000.0 * polling.CpuSeconds / static_cast<double>(polls) : 0;
-  std::printf("running motor polled at 2 Hz, %.0f s, %ld polls:\n", polling.WallSeconds, polls);
+  std::printf("running motor polled at 2 Hz%s, %.0f s, %ld polls:\n", what, polling.WallSeconds, polls);
   std::printf("  CPU %.3f %% of one core (%.2f ms a poll)  (goal under %.0f %%: %s)\n", polling.Percent(), perPoll,
               Goal, Verdict(polling.Percent() < Goal));
   std::printf("  receive thread wake-ups: %ld (%.1f a poll)\n", polling.Wakeups,
@@ -99,11 +101,16 @@ static int Body(int argc, char** argv)
   QObject::connect(form->findChild<QTimer*>("TimerGetMotorState"), &QTimer::timeout, [&] { ++polls; });
   form->BtnRunClick(); // from here the poll timer asks for the status every 500 ms
   const TCpuSample polling = Measure(seconds, receiveThread);
+  const long pollsWithoutChart = polls;
+  polls = 0;
+  form->OperatorExtras().MmSpeedChartClick(); // drawn anew with every status answer from here
+  const TCpuSample charting = Measure(seconds, receiveThread);
   const bool idleMet = ReportIdle("", idle);
   const bool watchingMet = ReportIdle(", the serial devices window open", watching);
-  const bool pollingMet = ReportPolling(polling, polls);
+  const bool pollingMet = ReportPolling("", polling, pollsWithoutChart);
+  const bool chartingMet = ReportPolling(", the speed chart open", charting, polls);
   form->BtnStopClick();
-  return idleMet && watchingMet && pollingMet ? 0 : 1;
+  return idleMet && watchingMet && pollingMet && chartingMet ? 0 : 1;
 }
 
 int main(int argc, char** argv)

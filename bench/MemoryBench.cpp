@@ -2,12 +2,15 @@
 // (back to back, each waited for, rather than one every 500 ms), and per line of the log they wrote.
 // That last figure is set against the log's own cost per line, measured right after by appending as
 // many lines of the same texts directly: anything a poll keeps beyond its log lines shows as the
-// difference. The simulator runs as a program of its own, so its memory is not counted.
+// difference. Then the speed chart's cost: the window opened, and a day of points (its bound) kept.
+// The simulator runs as a program of its own, so its memory is not counted.
 // Run by hand: build/bench/bin/ozmet-memory-bench [POLLS]
 #include "BenchFolder.h"
 #include "BenchSupport.h"
 #include "ChildProcess.h"
 #include "Form1.h"
+#include "OperatorExtras.h"
+#include "SpeedHistory.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -77,6 +80,17 @@ static int Body(int argc, char** argv)
   std::printf("memory per log line, polling:    %.0f bytes\n", perPollLine);
   std::printf("memory per log line, log alone:  %.0f bytes -> polling %.2f x the log alone (goal at most %.1f: %s)\n",
               perLogLine, perPollLine / perLogLine, Goal, Verdict(perPollLine <= Goal * perLogLine));
+
+  form->OperatorExtras().MmSpeedChartClick();
+  RunEventLoopFor(std::chrono::seconds(1)); // drawn with the points it has
+  const long chartOpen = ResidentKiB();
+  TSpeedHistory day;
+  for (std::size_t i = 0; i < TSpeedHistory::DayAt2Hz; ++i)
+    day.Add({static_cast<std::int64_t>(i) * 500, 1020, static_cast<std::int64_t>(i)});
+  const long dayKept = ResidentKiB();
+  std::printf("speed chart opened:              +%.1f MiB\n", (chartOpen - afterLog) / 1024.0);
+  std::printf("a full day of chart points kept: +%.1f MiB (%zu points, the history's bound)\n",
+              (dayKept - chartOpen) / 1024.0, day.Size());
   return perPollLine <= Goal * perLogLine ? 0 : 1;
 }
 

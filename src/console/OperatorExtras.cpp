@@ -51,7 +51,6 @@ QMenu* AddMenu(QMenuBar* bar, const char* name, const char* text)
 TOperatorExtras::TOperatorExtras(TForm1& form, TLinkCountersView& counters) : QObject(&form), Form(form)
 {
   Chart = new TFormSpeedChart(&Form);
-  Chart->setWindowFlag(Qt::Window);
   BuildMenus(Form.menuBar(), counters);
   BuildStopKey();
 }

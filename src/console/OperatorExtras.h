@@ -3,7 +3,6 @@
 #include "LogExport.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 class QAction;
@@ -36,14 +35,14 @@ public:
 
   TFormSpeedChart& SpeedChart() const { return *Chart; }
 
-protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
   void MmSaveLogClick();
   void MmSaveParametersClick();
   void MmOpenParametersClick();
   void MmSpeedChartClick();
   void MmAboutClick();
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   void BuildMenus(QMenuBar* bar, TLinkCountersView& counters);
@@ -52,7 +51,7 @@ private:
                      QString* chosenFilter = nullptr);
 
   TForm1& Form;
-  QPointer<TFormSpeedChart> Chart;
+  TFormSpeedChart* Chart = nullptr; // a window of the form's own, which owns it
   QAction* DailyLog = nullptr;
   QString LastLogFolder;
   QString LastParameterFolder;

@@ -1,25 +1,14 @@
 #include "SpeedHistory.h"
 
+#include "LogExport.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <ctime>
-#include <iomanip>
 #include <ostream>
 #include <ranges>
 
 namespace {
-
-void WriteLocalTime(std::ostream& out, std::int64_t ms)
-{
-  const std::int64_t seconds = ms / 1000 - (ms % 1000 < 0); // floor, for times before 1970
-  const std::time_t time = static_cast<std::time_t>(seconds);
-  std::tm local{};
-  localtime_r(&time, &local);
-  const char fill = out.fill('0');
-  out << std::put_time(&local, "%Y-%m-%dT%H:%M:%S") << '.' << std::setw(3) << ms - seconds * 1000;
-  out.fill(fill);
-}
 
 // The shortest text that reads back as the same double, whatever the locale.
 void WriteNumber(std::ostream& out, double value)
@@ -100,7 +89,7 @@ void TSpeedHistory::WriteCsv(std::ostream& out) const
   out << "time,output_rpm,revolutions\n";
   for (std::size_t i = 0; i < Size(); ++i) {
     const TSpeedPoint& point = At(i);
-    WriteLocalTime(out, point.TimeMs);
+    out << TLogExport::IsoTime(point.TimeMs);
     out << ',';
     WriteNumber(out, point.OutputRpm);
     out << ',' << point.Revolutions << '\n';
