@@ -8,6 +8,7 @@
 #include "OperatorExtras.h"
 #include "ParameterFile.h"
 
+#include <QMessageBox>
 #include <QTest>
 
 #include <fstream>
@@ -42,7 +43,12 @@ protected:
 
 TEST_F(ExtrasTest, EscStopsTheMotorFromAFieldBeingEditedButNotFromADialog)
 {
-  // A dialog of its own has the keyboard: Esc there is its business.
+  // A dialog or a message box has the keyboard: Esc there is its business.
+  QMessageBox box(QMessageBox::Warning, "Ozmet", "a question", QMessageBox::Ok, Form.get());
+  box.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
+  QTest::keyClick(&box, Qt::Key_Escape);
+  EXPECT_FALSE(box.isVisible()) << "the box took its Esc";
   Form->MmSetNewAddressClick();
   ASSERT_TRUE(QTest::qWaitForWindowActive(Form->FormAdress));
   QTest::keyClick(Form->FormAdress, Qt::Key_Escape);
