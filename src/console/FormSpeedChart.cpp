@@ -12,6 +12,7 @@
 #include <QLineSeries>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QValueAxis>
 
@@ -150,7 +151,13 @@ void TFormSpeedChart::AddPoint(std::int64_t msSinceEpoch, double outputRpm, std:
   RpmDrawn.append({double(msSinceEpoch), outputRpm});
   RevolutionsDrawn.append({double(msSinceEpoch), double(revolutions)});
   DropBeforeSpan();
-  Redraw();
+  if (!RedrawPending) {
+    RedrawPending = true;
+    QTimer::singleShot(RedrawPeriodMs, this, [this] {
+      RedrawPending = false;
+      Redraw();
+    });
+  }
 }
 
 int TFormSpeedChart::Span() const

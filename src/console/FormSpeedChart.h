@@ -24,7 +24,7 @@ public:
   explicit TFormSpeedChart(QWidget* parent = nullptr);
 
   // One decoded status answer. While the chart shows, the lines gain it and lose the points that left
-  // the span; hidden or paused, it is only stored.
+  // the span, and are drawn within a second; hidden or paused, it is only stored.
   void AddPoint(std::int64_t msSinceEpoch, double outputRpm, std::int64_t revolutions);
   const TSpeedHistory& History() const { return SpeedHistory; }
   // The span's item: 0 "10 s", 1 "1 min", 2 "10 min", 3 "All". Other indexes are ignored.
@@ -54,6 +54,9 @@ private:
   void DropBeforeSpan();
   void Redraw();
 
+  // Drawing the chart costs as much as the rest of a poll: once a second is enough for the eye.
+  static constexpr int RedrawPeriodMs = 1000;
+  bool RedrawPending = false;
   TSpeedHistory SpeedHistory;
   QPushButton* BtnChartPause = nullptr;
   QComboBox* CmbChartSpan = nullptr;
