@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 // What the simulated line does wrong on purpose, so the console's error handling can be exercised.
 // Counts start when the faults are set; the one-shot faults switch themselves off once they fired.
 struct TSimFaults {
@@ -10,6 +13,7 @@ struct TSimFaults {
   unsigned ExtraByteAt = 0;    // the Nth answer gets one byte more, once; 0 = off
   unsigned DelayMs = 0;        // every answer is sent this late
   unsigned HangUpAfter = 0;    // the line hangs up on the Nth frame received; 0 = off
+  std::optional<std::uint8_t> CorruptAddress{}; // every answer of the controller there gets a wrong CRC
 
   bool operator==(const TSimFaults&) const = default;
 };

@@ -250,7 +250,7 @@ void TSimLine::Dispatch(const std::vector<std::uint8_t>& frame, TTime now)
 {
   for (TSimController& device : Devices) {
     if (const auto answer = device.HandleFrame(frame, now); answer && ShouldAnswer(frame[2]))
-      QueueAnswer(*answer, now);
+      QueueAnswer(*answer, now, ActiveFaults.CorruptAddress == device.Address());
   }
 }
 
@@ -259,11 +259,11 @@ bool TSimLine::ShouldAnswer(std::uint8_t command) const
   return !ActiveFaults.Silent && !(ActiveFaults.SilentToStatus && command == CmdGetStatus);
 }
 
-void TSimLine::QueueAnswer(const TFrame& answer, TTime now)
+void TSimLine::QueueAnswer(const TFrame& answer, TTime now, bool corrupt)
 {
   std::vector<std::uint8_t> bytes(answer.begin(), answer.end());
   const unsigned number = ++AnswersSinceFaults;
-  if (ActiveFaults.CorruptEvery != 0 && number % ActiveFaults.CorruptEvery == 0)
+  if (corrupt || (ActiveFaults.CorruptEvery != 0 && number % ActiveFaults.CorruptEvery == 0))
     bytes.back() ^= 0xFF;
   if (ActiveFaults.DropByteAt == number) {
     bytes.pop_back();

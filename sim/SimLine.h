@@ -79,7 +79,7 @@ private:
   void HandleFrame(const std::vector<std::uint8_t>& frame, TTime now);
   void Dispatch(const std::vector<std::uint8_t>& frame, TTime now);
   bool ShouldAnswer(std::uint8_t command) const;
-  void QueueAnswer(const TFrame& answer, TTime now);
+  void QueueAnswer(const TFrame& answer, TTime now, bool corrupt);
   void SendDueAnswers();
   bool WriteAll(std::vector<std::uint8_t>& bytes);
   void Remember(const TSimTraffic& traffic);

@@ -91,6 +91,11 @@ constexpr TOption Options[] = {
      [](TSimSettings& s, std::string_view a) { return SetSwitch(s.Faults.SilentToStatus, a); }},
     {"corrupt-every", TArgument::Value, "N", TScope::Both, "give every Nth answer a wrong CRC (0 = off)",
      [](TSimSettings& s, std::string_view a) { return SetCount(s.Faults.CorruptEvery, a); }},
+    {"corrupt-address", TArgument::Value, "ADDRESS", TScope::Flag,
+     "give every answer of the controller at ADDRESS a wrong CRC, the others stay sound",
+     [](TSimSettings& s, std::string_view a) {
+       return WithAddress(a, [&](std::uint8_t address) { s.Faults.CorruptAddress = address; });
+     }},
     {"drop-byte", TArgument::Value, "N", TScope::Both, "cut the last byte off the Nth answer from now, once (0 = off)",
      [](TSimSettings& s, std::string_view a) { return SetCount(s.Faults.DropByteAt, a); }},
     {"extra-byte", TArgument::Value, "N", TScope::Both, "add one byte to the Nth answer from now, once (0 = off)",

@@ -29,14 +29,18 @@ TComPort::~TComPort()
 
 std::string TComPort::DeviceName() const
 {
-  if (PortNumber <= 0)
+  return DeviceNameFor(DataFolder, PortNumber);
+}
+
+std::string TComPort::DeviceNameFor(const std::string& dataFolder, std::int32_t portNumber)
+{
+  if (portNumber <= 0)
     return {};
-  const std::string number = std::to_string(PortNumber);
-  const std::string link = DataFolder + "/COM" + number;
+  const std::string link = dataFolder + "/COM" + std::to_string(portNumber);
   struct stat info {};
-  if (!DataFolder.empty() && ::lstat(link.c_str(), &info) == 0)
+  if (!dataFolder.empty() && ::lstat(link.c_str(), &info) == 0)
     return link;
-  return "/dev/ttyS" + std::to_string(PortNumber - 1);
+  return "/dev/ttyS" + std::to_string(portNumber - 1);
 }
 
 bool TComPort::Open()

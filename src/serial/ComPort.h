@@ -65,6 +65,7 @@ public:
 
   // Port N is the link Data/COM<N> in DataFolder when it exists, else /dev/ttyS<N-1>; 0 is none.
   std::string DeviceName() const;
+  static std::string DeviceNameFor(const std::string& dataFolder, std::int32_t portNumber);
   // The device the last successful Open reached at the end of DeviceName's links.
   const std::string& OpenedDevice() const { return DeviceOpened; }
 

@@ -166,7 +166,7 @@ TEST(OzmetSim, HelpNamesEveryFlagAndCommand)
 {
   TChildProcess sim(OZMET_SIM_PATH, {"--help"});
   EXPECT_EQ(sim.WaitForExit(), 0);
-  for (const char* item : {"--address", "--link", "--silent", "--silent-to-status", "--corrupt-every", "--drop-byte",
+  for (const char* item : {"--address", "--link", "--silent", "--silent-to-status", "--corrupt-every", "--corrupt-address", "--drop-byte",
                            "--extra-byte", "--delay", "--hang-up-after", "--verbose", "--no-input", "--help", "button"})
     EXPECT_TRUE(sim.WaitForOutput(0, item)) << item;
 }

@@ -223,6 +223,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(TFaultCase{"Silent", {.Silent = true}, {{0}, {0}}},
                     TFaultCase{"SilentToStatus", {.SilentToStatus = true}, {{0}}},
                     TFaultCase{"CorruptEveryThird", {.CorruptEvery = 3}, {{5}, {5}, {5, false}, {5}, {5}, {5, false}}},
+                    TFaultCase{"CorruptThisAddress", {.CorruptAddress = 0}, {{5, false}, {5, false}}},
+                    TFaultCase{"CorruptAnotherAddress", {.CorruptAddress = 7}, {{5}, {5}}},
                     TFaultCase{"DropByteOfSecond", {.DropByteAt = 2}, {{5}, {4}, {5}, {5}}},
                     TFaultCase{"ExtraByteOnFirst", {.ExtraByteAt = 1}, {{6}, {5}, {5}}}),
     [](const testing::TestParamInfo<TFaultCase>& info) { return info.param.Name; });

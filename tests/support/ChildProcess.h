@@ -22,6 +22,7 @@ public:
   std::string FirstLine();
   // Collects standard output (0) or error (1) until it holds `text`; false when the time ran out first.
   bool WaitForOutput(int stream, const std::string& text, std::chrono::milliseconds timeout = Deadline);
+  const std::string& Stdout() const { return Streams[0].Text; }
   const std::string& Stderr() const { return Streams[1].Text; }
   bool WriteStdin(const std::string& text);
   void CloseStdin();

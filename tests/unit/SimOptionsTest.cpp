@@ -13,18 +13,19 @@ TEST(SimOptions, ReadsFlagsAndDefaultsToOneControllerAtZero)
 {
   EXPECT_EQ(Parse({}).Settings.Addresses, std::vector<std::uint8_t>{0});
   const auto parsed = Parse({"--address", "3", "--address", "0x1f", "--link", "/tmp/x", "--silent", "--corrupt-every",
-                             "3", "--drop-byte", "2", "--extra-byte", "4", "--delay", "150", "--hang-up-after", "7"});
+                             "3", "--drop-byte", "2", "--extra-byte", "4", "--delay", "150", "--hang-up-after", "7",
+                             "--corrupt-address", "0x09"});
   ASSERT_EQ(parsed.Error, "");
   EXPECT_EQ(parsed.Settings.Addresses, (std::vector<std::uint8_t>{3, 0x1F}));
   EXPECT_EQ(parsed.Settings.LinkPath, "/tmp/x");
-  EXPECT_EQ(parsed.Settings.Faults, (TSimFaults{true, false, 3, 2, 4, 150, 7}));
+  EXPECT_EQ(parsed.Settings.Faults, (TSimFaults{true, false, 3, 2, 4, 150, 7, 9}));
 }
 
 TEST(SimOptions, RefusesBadArgumentsAndCommands)
 {
   for (const auto& arguments : std::vector<std::vector<std::string_view>>{
            {"--address", "-1"}, {"--address", "0x"}, {"--address", "1x"}, {"--address"}, {"--delay", "60001"},
-           {"--silent", "on"}, {"--button"}, {"address", "1"}})
+           {"--silent", "on"}, {"--button"}, {"address", "1"}, {"--corrupt-address", "255"}})
     EXPECT_NE(Parse(arguments).Error, "") << arguments[0] << " " << (arguments.size() > 1 ? arguments[1] : "");
   for (const char* line : {"bogus", "silent", "silent maybe", "delay soon", "button 255", "button 1 2", "verbose"}) {
     TSimSettings settings;

@@ -1,0 +1,83 @@
+#include "CtlDrive.h"
+
+#include "CtlError.h"
+
+#include <array>
+
+namespace {
+
+// The option that carries each field, in TField's order.
+constexpr std::array<const char*, 10> FieldOptions{"--address", "--encoder",   "--max-speed", "--ratio",
+                                                    "--speed",   "--accel",     "--decel",     "--direction",
+                                                    "motion",    "--for"};
+
+void Refuse(const std::optional<TFieldFault>& fault)
+{
+  if (fault)
+    throw TCtlError(TCtlError::Usage,
+                    std::string(FieldOptions[static_cast<std::size_t>(fault->Field)]) + ": " + fault->Reason);
+}
+
+} // namespace
+
+TCtlDrive::TCtlDrive() : Commands(Datas, View), Motor(Datas, Commands, View), Work(Datas, Commands, View)
+{
+}
+
+void TCtlDrive::ApplyMotor(const TMotorFields& fields)
+{
+  Refuse(TMotorParameters::FirstFault(fields));
+  TMotorFields taken = fields;
+  Motor.ApplyMotorParameters(taken);
+}
+
+void TCtlDrive::ApplyWork(const TWorkFields& fields)
+{
+  Refuse(TWorkParameters::FirstFault(fields, Datas.GearRatio));
+  TWorkFields taken = fields;
+  Work.ApplyOperationParameters(taken);
+}
+
+TMotorFields TCtlDrive::MotorInForce() const
+{
+  return Motor.StoredFields();
+}
+
+TWorkFields TCtlDrive::WorkInForce() const
+{
+  return Work.StoredFields();
+}
+
+void TCtlDrive::Queue(std::uint8_t command, std::uint8_t value)
+{
+  Commands.QueueFrame(command, value);
+}
+
+void TCtlDrive::QueueBroadcast(std::uint8_t command, std::uint8_t value)
+{
+  Commands.QueueBroadcastFrame(command, value);
+}
+
+std::span<const TFrame> TCtlDrive::Queued() const
+{
+  return std::span(Datas.CommandQueue).first(Datas.QueueCount);
+}
+
+void TCtlDrive::ClearQueue()
+{
+  Datas.ClearQueue();
+}
+
+TStatusRequest TCtlDrive::StatusRequest() const
+{
+  return TOzmCommands::StatusRequestFor(Datas.MotorAddress);
+}
+
+std::int32_t TCtlDrive::Decode(const TFrame& answer)
+{
+  const std::int32_t before = Datas.MotorRevCounter;
+  Commands.DecodeAnswer(answer);
+  // The counter wraps like the controller's, so the difference is taken the same way.
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(Datas.MotorRevCounter) -
+                                   static_cast<std::uint32_t>(before));
+}

@@ -1,0 +1,65 @@
+#include "CtlLine.h"
+
+#include "ComPort.h"
+#include "CtlError.h"
+#include "OpenFailure.h"
+#include "OzmCommands.h"
+#include "PortLinks.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <thread>
+
+void TCtlLine::Open(const std::string& name, const TLineSettings& settings)
+{
+  // As the window opens it: the links followed hop by hop, and the reason told about the name.
+  if (!Device.Open(TPortLinks::DeviceBehind(name)))
+    throw TCtlError(TCtlError::PortClosed, TOpenFailure::Explain(name, Device.OpenError()));
+  if (!Device.Apply(settings))
+    throw TCtlError(TCtlError::PortClosed, name + " refuses the line settings.");
+}
+
+TCtlLine::TReply TCtlLine::Exchange(std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout,
+                                    TFrame& answer)
+{
+  std::this_thread::sleep_for(std::chrono::milliseconds(TComPort::WritePauseMs));
+  DiscardInput(); // a late answer or a stray byte must not pass for this frame's answer
+  if (!Device.Write(frame.data(), frame.size()))
+    throw TCtlError(TCtlError::NoAnswer, "the line failed: the frame could not be written");
+  const std::size_t count = ReadAnswer(answer, std::chrono::steady_clock::now() + timeout);
+  if (count == 0)
+    return TReply::NoAnswer;
+  if (count < answer.size() || TOzmCommands::Crc8(std::span(answer).first(4)) != answer[4])
+    return TReply::BadChecksum;
+  return TReply::Answered;
+}
+
+void TCtlLine::DiscardInput()
+{
+  std::uint8_t stale[64];
+  while (Device.Read(stale, sizeof stale) > 0) {
+  }
+}
+
+std::size_t TCtlLine::ReadAnswer(TFrame& answer, std::chrono::steady_clock::time_point deadline)
+{
+  using namespace std::chrono;
+  std::size_t count = 0;
+  while (count < answer.size()) {
+    const auto left = duration_cast<nanoseconds>(deadline - steady_clock::now()).count();
+    if (left <= 0)
+      break;
+    const timespec wait{static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
+    pollfd pfd{Device.Handle(), POLLIN, 0};
+    const int ready = ::ppoll(&pfd, 1, &wait, nullptr);
+    if (ready < 0 && errno == EINTR)
+      continue; // Ctrl+C is looked at between frames, never inside one
+    if (ready <= 0)
+      break;
+    const std::size_t got = (pfd.revents & POLLIN) ? Device.Read(answer.data() + count, answer.size() - count) : 0;
+    if (got == 0) // readable without bytes, or a hang-up: the device is gone
+      throw TCtlError(TCtlError::NoAnswer, "the line failed: the device hung up");
+    count += got;
+  }
+  return count;
+}

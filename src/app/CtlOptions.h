@@ -1,0 +1,41 @@
+#pragma once
+
+#include "SerialDevice.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+
+// The command line of ozmetctl: one command, its operand, and options before or after it. Commands
+// and options come from one table each, so --help lists exactly what is understood, and an option
+// that a command does not use is refused rather than silently ignored.
+class TCtlOptions {
+public:
+  enum class TAction { Run, Help, Version };
+
+  // Throws a usage TCtlError when the line is refused.
+  static TCtlOptions Parse(int argc, const char* const* argv);
+  static std::string Usage();
+  // The index of text among words; throws a usage error naming `what` otherwise.
+  static std::size_t ChoiceOf(std::string_view what, std::string_view text, std::span<const std::string_view> words);
+
+  bool Has(std::string_view option) const;
+  std::string Text(std::string_view option, const std::string& fallback = "") const;
+  // A whole number, decimal or $hex as the window reads it, within low..high.
+  std::int32_t Whole(std::string_view option, std::int32_t low, std::int32_t high, std::int32_t fallback) const;
+  std::size_t Choice(std::string_view option, std::span<const std::string_view> words, std::size_t fallback) const;
+  // The window's 9600 baud, 8 data bits, no parity and 1 stop bit, unless the options say otherwise.
+  TLineSettings LineSettings() const;
+
+  TAction Action = TAction::Run;
+  std::string Command;
+  std::string Operand;
+
+private:
+  void TakeWord(std::string_view word);
+
+  std::map<std::string, std::string, std::less<>> Values;
+};

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "ConsoleView.h"
+
+// The window's side of the protocol, where there is no window: ozmetctl reports results itself, so
+// the log lines, the memo and the status display the shared code asks for are left out.
+class TCtlView : public TConsoleView {
+public:
+  void AppendLog(const std::string&, TLogColour, bool) override {}
+  bool ScrollLogToEnd() override { return false; }
+  void AppendMemo(const std::string&) override {}
+  void ShowMotorState() override {}
+  void DisablePollTimer() override {}
+  void DisableStopMotorTimer() override {}
+  void AnswerReceived() override {}
+  void ShowMessage(const std::string&) override {}
+  void SetPortPanelText(const std::string&) override {}
+  void UpdatePortButtons(bool) override {}
+  void ShowPortDevice(const std::string&, const std::string&) override {}
+};
