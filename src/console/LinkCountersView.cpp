@@ -9,11 +9,10 @@
 
 namespace {
 
-// A count, coloured once it is above zero.
-QString Count(const char* name, std::uint64_t value, const char* colour)
+// A fault count only once it is above zero, in its colour: a healthy line shows just its traffic.
+QString Fault(const char* name, std::uint64_t value, const char* colour)
 {
-  const QString number = QString::number(value);
-  return QString("%1 %2").arg(name, value == 0 ? number : QString("<b style=\"color:%1\">%2</b>").arg(colour, number));
+  return value == 0 ? QString() : QString("<b style=\"color:%1\">%2 %3</b>").arg(colour, name).arg(value);
 }
 
 QString SinceLastAnswer(const TLinkCounters& counters)
@@ -32,10 +31,11 @@ TLinkCountersView::TLinkCountersView(TLinkCounters& counters, QWidget* parent) :
   setObjectName("LblLinkCounters");
   setFrameStyle(QFrame::Panel | QFrame::Sunken);
   setTextFormat(Qt::RichText);
-  setToolTip("Frames sent (Tx), whole answers received (Rx), answers missing after the timeout, checksum failures,\n"
-             "short blocks resynchronised, port failures, and the time since the last answer.\n"
-             "Missing answers in red: a dead line. Checksum failures and short blocks in orange: a noisy one.\n"
-             "Click to reset.");
+  // Only as wide as its text: the port description keeps the rest of the line.
+  setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+  setToolTip("Frames sent (Tx), whole answers received (Rx), and, once they happen, answers missing after the\n"
+             "timeout (red: a dead line), checksum failures and short blocks resynchronised (orange: a noisy\n"
+             "line) and port failures (red); then the time since the last answer. Click to reset.");
   RefreshTimer = new QTimer(this);
   RefreshTimer->setInterval(1000);
   connect(RefreshTimer, &QTimer::timeout, this, &TLinkCountersView::Refresh);
@@ -53,11 +53,12 @@ void TLinkCountersView::Refresh()
 {
   const char* red = "#ff0000";
   const char* orange = "#d06000";
-  setText(QStringList{Count("Tx", Counters.FramesSent, "black"), Count("Rx", Counters.AnswersReceived, "black"),
-                      Count("no answer", Counters.AnswersMissing, red), Count("CRC", Counters.ChecksumFailures, orange),
-                      Count("short", Counters.ShortBlocks, orange), Count("port", Counters.PortFailures, red),
-                      SinceLastAnswer(Counters)}
-              .join("&nbsp;&nbsp;"));
+  QStringList parts{QString("Tx %1").arg(Counters.FramesSent), QString("Rx %1").arg(Counters.AnswersReceived),
+                    Fault("no answer", Counters.AnswersMissing, red), Fault("CRC", Counters.ChecksumFailures, orange),
+                    Fault("short", Counters.ShortBlocks, orange), Fault("port", Counters.PortFailures, red),
+                    SinceLastAnswer(Counters)};
+  parts.removeAll(QString());
+  setText(parts.join("&nbsp;&nbsp;"));
 }
 
 void TLinkCountersView::mousePressEvent(QMouseEvent* event)
