@@ -1,6 +1,7 @@
 #include "CtlCommands.h"
 
 #include "BusScan.h"
+#include "CtlScanReport.h"
 #include "ComPort.h"
 #include "CtlError.h"
 #include "CtlInterrupt.h"
@@ -163,8 +164,10 @@ void TCtlCommands::Scan()
     throw Refused("--from " + std::to_string(from) + " is above --to " + std::to_string(to));
   ApplyMotor(std::nullopt); // checks the ratio before the line opens
   const TMotorFields motor = MotorFields(std::nullopt);
-  const int found = TBusScan(Line(), Output).Run(static_cast<std::uint8_t>(from), static_cast<std::uint8_t>(to),
-                                                 timeout, motor);
+  TCtlScanReport report(Output, motor);
+  const unsigned found =
+      TBusScan(Line(), report).Run(static_cast<std::uint8_t>(from), static_cast<std::uint8_t>(to), timeout);
+  Output.EndProgress();
   const std::string range = TCtlOutput::Address(static_cast<std::uint8_t>(from)) + ".." +
                             TCtlOutput::Address(static_cast<std::uint8_t>(to));
   if (found == 0)
@@ -224,7 +227,7 @@ std::string TCtlCommands::PortName() const
   return TComPort::DeviceNameFor(data, Options.Whole("port", 1, 255, stored));
 }
 
-TCtlLine& TCtlCommands::Line()
+TFrameLine& TCtlCommands::Line()
 {
   if (!OpenLine) {
     const TLineSettings settings = Options.LineSettings();
@@ -245,12 +248,12 @@ void TCtlCommands::SendQueued()
 TFrame TCtlCommands::Ask(std::span<const std::uint8_t> frame)
 {
   TFrame answer{};
-  const TCtlLine::TReply reply = Line().Exchange(frame, AnswerTimeout, answer);
+  const TFrameLine::TReply reply = Line().Exchange(frame, AnswerTimeout, answer);
   const std::string what =
       frame[2] == CmdGetStatus ? "the status request" : "command " + TOzmCommands::HexByte(frame[2]);
-  if (reply == TCtlLine::TReply::NoAnswer)
+  if (reply == TFrameLine::TReply::NoAnswer)
     throw TCtlError(TCtlError::NoAnswer, Addressed("no answer to " + what));
-  if (reply == TCtlLine::TReply::BadChecksum)
+  if (reply == TFrameLine::TReply::BadChecksum)
     throw TCtlError(TCtlError::NoAnswer, Addressed("bad checksum in the answer to " + what));
   return answer;
 }

@@ -2,7 +2,7 @@
 
 #include "ConsoleForms.h"
 #include "CtlDrive.h"
-#include "CtlLine.h"
+#include "FrameLine.h"
 #include "CtlOutput.h"
 #include "ParameterFile.h"
 
@@ -37,7 +37,7 @@ private:
   TMotorFields MotorFields(const std::optional<TParameterFile::TContents>& file) const;
   TWorkFields WorkFields(const std::optional<TParameterFile::TContents>& file) const;
   std::string PortName() const;
-  TCtlLine& Line();
+  TFrameLine& Line();
 
   void SendQueued();
   TFrame Ask(std::span<const std::uint8_t> frame);
@@ -52,5 +52,5 @@ private:
   const TCtlOptions& Options;
   TCtlOutput& Output;
   TCtlDrive Drive;
-  std::optional<TCtlLine> OpenLine;
+  std::optional<TFrameLine> OpenLine;
 };

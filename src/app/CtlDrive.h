@@ -2,7 +2,7 @@
 
 #include "CommonDatas.h"
 #include "ConsoleForms.h"
-#include "CtlView.h"
+#include "SilentView.h"
 #include "MotorParameters.h"
 #include "OzmCommands.h"
 #include "WorkParameters.h"
@@ -37,7 +37,7 @@ public:
   TCommonDatas Datas;
 
 private:
-  TCtlView View;
+  TSilentView View;
   TOzmCommands Commands;
   TMotorParameters Motor;
   TWorkParameters Work;

@@ -4,6 +4,7 @@
 #include "CtlInterrupt.h"
 #include "CtlOptions.h"
 #include "CtlOutput.h"
+#include "LineError.h"
 
 #include <cstdio>
 #include <sys/prctl.h>
@@ -46,5 +47,9 @@ int main(int argc, char** argv)
       return Refused(error);
     output.Failure(error.what(), error.ExitStatus);
     return error.ExitStatus;
+  } catch (const TLineError& error) {
+    const int status = error.Kind == TLineError::TKind::OpenFailed ? TCtlError::PortClosed : TCtlError::NoAnswer;
+    output.Failure(error.what(), status);
+    return status;
   }
 }

@@ -131,13 +131,12 @@ void TForm1::FormClose()
     return;
   Closed = true;
   // Hidden without their close steps: the address dialog would otherwise start an exchange now.
-  for (QWidget* dialog : std::initializer_list<QWidget*>{FormByteLen, FormPortName, FormAdress, FormSerialDevices,
-                                                                 &Extras->SpeedChart()})
+  for (QWidget* dialog : std::initializer_list<QWidget*>{FormByteLen, FormPortName, FormAdress, FormSerialDevices})
     if (dialog)
       dialog->hide();
   if (!PortForThisRun || ComPort->PortNumber != *PortForThisRun)
     PortSettings->SavePortSettings();
-  Extras->SaveSettings();
+  Extras->FormClosing();
   delete LinkCounters; // its refresh reads the record, which goes below
   LinkCounters = nullptr;
   TimerGetMotorState->stop();
@@ -477,6 +476,11 @@ void TForm1::TmrStopMotorTimer()
 }
 
 // ---- Status polling and display
+
+bool TForm1::DataTransferring() const
+{
+  return TimerGetMotorState->isActive() || Exchange->WorkerRunning();
+}
 
 void TForm1::TimerGetMotorStateTimer()
 {

@@ -97,6 +97,9 @@ public:
   // The window's place, state and the operator's choices as the previous run left them.
   void RestoreSettings();
 
+  // Polling or an exchange is using the line.
+  bool DataTransferring() const;
+
   bool Expanded() const { return IsExpanded; }
   int SavedWidth() const { return WidthBeforeCollapse; }
 

@@ -2,6 +2,7 @@
 
 #include "CommonDatas.h"
 #include "Form1.h"
+#include "FormBusScan.h"
 #include "FormSpeedChart.h"
 #include "LinkCountersView.h"
 #include "LogPanel.h"
@@ -60,6 +61,11 @@ TOperatorExtras::~TOperatorExtras() = default;
 // After the Parts' own items, so that the menu bar they describe stays as it is.
 void TOperatorExtras::BuildMenus(QMenuBar* bar, TLinkCountersView& counters)
 {
+  // Beside "Serial devices...": both are about what is on the line.
+  if (auto* settings = bar->findChild<QMenu*>("MmPortSettings"))
+    connect(AddItem(settings, "MmScanBus", "Scan the bus..."), &QAction::triggered, this,
+            &TOperatorExtras::MmScanBusClick);
+
   QMenu* file = AddMenu(bar, "MmFile", "File");
   connect(AddItem(file, "MmOpenParameters", "Open parameters...", QKeySequence::Open), &QAction::triggered, this,
           &TOperatorExtras::MmOpenParametersClick);
@@ -117,6 +123,14 @@ void TOperatorExtras::RestoreSettings()
   LastLogFolder = settings.value("log/folder").toString();
   LastParameterFolder = settings.value("parameters/folder").toString();
   DailyLog->setChecked(settings.value("log/daily", false).toBool());
+}
+
+void TOperatorExtras::FormClosing()
+{
+  SaveSettings();
+  Chart->hide();
+  delete BusScan; // stops its scan and waits for it: the port it would open again is going
+  BusScan = nullptr;
 }
 
 void TOperatorExtras::SaveSettings() const
@@ -228,6 +242,15 @@ void TOperatorExtras::MmSpeedChartClick()
   Chart->show();
   Chart->raise();
   Chart->activateWindow();
+}
+
+void TOperatorExtras::MmScanBusClick()
+{
+  if (!BusScan)
+    BusScan = new TFormBusScan(Form);
+  BusScan->show();
+  BusScan->raise();
+  BusScan->activateWindow();
 }
 
 void TOperatorExtras::MmAboutClick()

@@ -8,6 +8,7 @@
 class QAction;
 class QMenuBar;
 class TForm1;
+class TFormBusScan;
 class TFormSpeedChart;
 class TLinkCountersView;
 
@@ -23,6 +24,8 @@ public:
   // The previous run's window place and state and the operator's choices.
   void RestoreSettings();
   void SaveSettings() const;
+  // The window is closing: the settings saved, the extra windows hidden, a bus scan stopped.
+  void FormClosing();
   // Each decoded status answer.
   void StatusDecoded();
 
@@ -34,11 +37,14 @@ public:
   void SetDailyLogFile(bool on);
 
   TFormSpeedChart& SpeedChart() const { return *Chart; }
+  // The scan window, once the menu built it.
+  TFormBusScan* BusScanWindow() const { return BusScan; }
 
   void MmSaveLogClick();
   void MmSaveParametersClick();
   void MmOpenParametersClick();
   void MmSpeedChartClick();
+  void MmScanBusClick();
   void MmAboutClick();
 
 protected:
@@ -51,7 +57,8 @@ private:
                      QString* chosenFilter = nullptr);
 
   TForm1& Form;
-  TFormSpeedChart* Chart = nullptr; // a window of the form's own, which owns it
+  TFormSpeedChart* Chart = nullptr;
+  TFormBusScan* BusScan = nullptr; // built when first asked for; the form owns it // a window of the form's own, which owns it
   QAction* DailyLog = nullptr;
   QString LastLogFolder;
   QString LastParameterFolder;

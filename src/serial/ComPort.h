@@ -80,8 +80,10 @@ public:
   // The folder of the program's settings and COM<N> links; the owner sets it.
   std::string DataFolder;
 
-private:
+  // The rate, data bits, parity and stop bits in force, as the device takes them.
   TLineSettings LineSettings() const;
+
+private:
   template <class T>
   void SetSetting(T& field, T value);
 

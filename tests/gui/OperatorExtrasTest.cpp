@@ -3,12 +3,16 @@
 #include "ConsoleFixture.h"
 #include "Exchange.h"
 #include "FormAdress.h"
+#include "FormBusScan.h"
 #include "FormSpeedChart.h"
 #include "LogExport.h"
 #include "OperatorExtras.h"
 #include "ParameterFile.h"
 
+#include <QListWidget>
 #include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
 
 #include <fstream>
@@ -156,6 +160,34 @@ TEST_F(ExtrasTest, WindowPlaceCollapseAndChartSpanComeBackNextRun)
   EXPECT_EQ(Form->SavedWidth(), 700);
   EXPECT_EQ(Form->height(), 520);
   EXPECT_EQ(Extras().SpeedChart().Span(), 2);
+}
+
+TEST_F(ExtrasTest, BusScanListsTheControllerStopsWithinAnAddressAndGivesItsAddressToThePanel)
+{
+  Extras().MmScanBusClick();
+  TFormBusScan& scan = *Extras().BusScanWindow();
+  Click("BtnRun");
+  ASSERT_TRUE(WaitFor([&] { return PollTimerActive(); }));
+  scan.BtnScanStartClick();
+  EXPECT_EQ(Messages, std::vector<std::string>{TFormBusScan::RefusedText});
+  EXPECT_FALSE(scan.Scanning());
+  Click("BtnStop");
+  ASSERT_TRUE(WaitFor([&] { return Idle() && !PollTimerActive(); }, 15s));
+
+  QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanStart"), Qt::LeftButton);
+  auto* found = scan.findChild<QListWidget*>("ListScanFound");
+  ASSERT_TRUE(WaitFor([&] { return found->count() == 1 && scan.findChild<QProgressBar*>("ScanProgress")->value() >= 4; }));
+  const std::size_t framesAtCancel = Sim.FramesReceived();
+  QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanCancel"), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return !scan.Scanning() && Find("BtnClosePort")->isEnabled(); }));
+  EXPECT_LE(Sim.FramesReceived(), framesAtCancel + 1) << "at most the request already under way";
+  EXPECT_TRUE(found->item(0)->text().startsWith("$00   Current speed 0.00 rpm")) << found->item(0)->text().toStdString();
+
+  Type("EditMotorAddress", "$05");
+  Click("BtnMotorCancel");
+  QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanUse"), Qt::LeftButton);
+  EXPECT_EQ(Find<QLineEdit>("EditMotorAddress")->text(), "$00");
+  EXPECT_TRUE(Find("BtnMotorCancel")->isEnabled()) << "as typing would: the panel is edited";
 }
 
 } // namespace

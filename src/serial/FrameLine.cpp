@@ -1,7 +1,7 @@
-#include "CtlLine.h"
+#include "FrameLine.h"
 
 #include "ComPort.h"
-#include "CtlError.h"
+#include "LineError.h"
 #include "OpenFailure.h"
 #include "OzmCommands.h"
 #include "PortLinks.h"
@@ -10,22 +10,22 @@
 #include <poll.h>
 #include <thread>
 
-void TCtlLine::Open(const std::string& name, const TLineSettings& settings)
+void TFrameLine::Open(const std::string& name, const TLineSettings& settings)
 {
   // As the window opens it: the links followed hop by hop, and the reason told about the name.
   if (!Device.Open(TPortLinks::DeviceBehind(name)))
-    throw TCtlError(TCtlError::PortClosed, TOpenFailure::Explain(name, Device.OpenError()));
+    throw TLineError(TLineError::TKind::OpenFailed, TOpenFailure::Explain(name, Device.OpenError()));
   if (!Device.Apply(settings))
-    throw TCtlError(TCtlError::PortClosed, name + " refuses the line settings.");
+    throw TLineError(TLineError::TKind::OpenFailed, name + " refuses the line settings.");
 }
 
-TCtlLine::TReply TCtlLine::Exchange(std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout,
+TFrameLine::TReply TFrameLine::Exchange(std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout,
                                     TFrame& answer)
 {
   std::this_thread::sleep_for(std::chrono::milliseconds(TComPort::WritePauseMs));
   DiscardInput(); // a late answer or a stray byte must not pass for this frame's answer
   if (!Device.Write(frame.data(), frame.size()))
-    throw TCtlError(TCtlError::NoAnswer, "the line failed: the frame could not be written");
+    throw TLineError(TLineError::TKind::LineFailed, "the line failed: the frame could not be written");
   const std::size_t count = ReadAnswer(answer, std::chrono::steady_clock::now() + timeout);
   if (count == 0)
     return TReply::NoAnswer;
@@ -34,14 +34,14 @@ TCtlLine::TReply TCtlLine::Exchange(std::span<const std::uint8_t> frame, std::ch
   return TReply::Answered;
 }
 
-void TCtlLine::DiscardInput()
+void TFrameLine::DiscardInput()
 {
   std::uint8_t stale[64];
   while (Device.Read(stale, sizeof stale) > 0) {
   }
 }
 
-std::size_t TCtlLine::ReadAnswer(TFrame& answer, std::chrono::steady_clock::time_point deadline)
+std::size_t TFrameLine::ReadAnswer(TFrame& answer, std::chrono::steady_clock::time_point deadline)
 {
   using namespace std::chrono;
   std::size_t count = 0;
@@ -58,7 +58,7 @@ std::size_t TCtlLine::ReadAnswer(TFrame& answer, std::chrono::steady_clock::time
       break;
     const std::size_t got = (pfd.revents & POLLIN) ? Device.Read(answer.data() + count, answer.size() - count) : 0;
     if (got == 0) // readable without bytes, or a hang-up: the device is gone
-      throw TCtlError(TCtlError::NoAnswer, "the line failed: the device hung up");
+      throw TLineError(TLineError::TKind::LineFailed, "the line failed: the device hung up");
     count += got;
   }
   return count;

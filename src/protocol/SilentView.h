@@ -2,9 +2,10 @@
 
 #include "ConsoleView.h"
 
-// The window's side of the protocol, where there is no window: ozmetctl reports results itself, so
-// the log lines, the memo and the status display the shared code asks for are left out.
-class TCtlView : public TConsoleView {
+// The window's side of the protocol where there is no window (ozmetctl, the bus scan's decoding):
+// the caller reports results itself, so the log lines, the memo and the status display that the
+// shared code asks for are left out.
+class TSilentView : public TConsoleView {
 public:
   void AppendLog(const std::string&, TLogColour, bool) override {}
   bool ScrollLogToEnd() override { return false; }

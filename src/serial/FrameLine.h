@@ -7,16 +7,17 @@
 #include <span>
 #include <string>
 
-// The serial line as ozmetctl uses it: one frame at a time, from this thread, with no receive thread
-// or event loop. Each frame waits the window's pause of silence, then up to a timeout for its answer.
-class TCtlLine {
+// A serial line driven one frame at a time from the calling thread, with no receive thread or event
+// loop: ozmetctl's line, and the bus scan's. Each frame waits the worker's pause of silence, then up
+// to a timeout for its answer.
+class TFrameLine {
 public:
   enum class TReply { Answered, NoAnswer, BadChecksum };
 
-  // Opens the device a port name leads to; throws TCtlError (port) with the window's reason.
+  // Opens the device a port name leads to; throws TLineError (OpenFailed) with the window's reason.
   void Open(const std::string& name, const TLineSettings& settings);
   // Sends the frame and reads its five-byte answer. A short answer is a bad checksum, as in the
-  // window. Throws TCtlError (no answer) when the line itself fails.
+  // window. Throws TLineError (LineFailed) when the line itself fails.
   TReply Exchange(std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout, TFrame& answer);
 
 private:
