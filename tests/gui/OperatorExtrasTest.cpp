@@ -15,6 +15,9 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -146,6 +149,28 @@ TEST_F(ExtrasTest, SavedLogHasEveryLineInOrderWithIncreasingTimesAndTheCounters)
       EXPECT_EQ(lines[i].substr(lines[i].size() - text.size()), text) << lines[i];
     }
   }
+}
+
+TEST_F(ExtrasTest, DailyFileKeepsEveryLineThroughAClearOfTheView)
+{
+  Extras().SetDailyLogFile(true);
+  Form->AppendLog("before the clear", TLogColour::Blue, false);
+  Click("BtnClearLog");
+  Form->AppendLog("after the clear", TLogColour::Red, false);
+  Extras().SetDailyLogFile(false);
+  Form->AppendLog("not written", TLogColour::Blue, false);
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"after the clear", "not written"}));
+
+  const std::filesystem::path folder = std::string(std::getenv("XDG_DATA_HOME")) + "/ozmet/logs";
+  std::vector<std::filesystem::path> days(std::filesystem::directory_iterator(folder), {});
+  std::sort(days.begin(), days.end()); // a file a day, named by its date
+  std::vector<std::string> written;
+  for (const auto& day : days)
+    for (const std::string& line : FileLines(day))
+      written.push_back(line.substr(24)); // after the time and its blank
+  ASSERT_GE(written.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(written.end() - 2, written.end()),
+            (std::vector<std::string>{"before the clear", "after the clear"}));
 }
 
 TEST_F(ExtrasTest, WindowPlaceCollapseAndChartSpanComeBackNextRun)
