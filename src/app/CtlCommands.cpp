@@ -7,12 +7,14 @@
 #include "CtlInterrupt.h"
 #include "CtlOptions.h"
 #include "CtlOutput.h"
+#include "DataFolder.h"
 #include "NumberFormat.h"
 #include "PortSettingsFile.h"
 #include "ValueReader.h"
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <filesystem>
 
 namespace {
@@ -30,11 +32,15 @@ TCtlError Refused(const std::string& message)
   return TCtlError(TCtlError::Usage, message);
 }
 
-// Data beside the programs, as the window finds it.
+// The window's Data folder, found by the window's rule from this program's own folder.
 std::string DataFolder()
 {
   std::error_code error;
-  return (std::filesystem::read_symlink("/proc/self/exe", error).parent_path() / "Data").string();
+  const TDataFolder data =
+      TDataFolder::Find(std::filesystem::read_symlink("/proc/self/exe", error).parent_path().string());
+  if (!data.Problem.empty())
+    std::fprintf(stderr, "ozmetctl: %s\n", data.Problem.c_str());
+  return data.Path;
 }
 
 } // namespace

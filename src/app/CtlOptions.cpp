@@ -41,8 +41,8 @@ struct TOption {
 };
 
 constexpr TOption Options[] = {
-    {"port", "N", Every, "port number 1..255: Data/COM<N> beside the program, else /dev/ttyS<N-1> (default: the "
-                         "window's port, from Data/portp.dat)"},
+    {"port", "N", Every, "port number 1..255: the link COM<N> in the window's Data folder, else /dev/ttyS<N-1> "
+                         "(default: the window's port, from Data/portp.dat)"},
     {"device", "PATH", Every, "the serial device itself, instead of a port number"},
     {"baud", "R", Every, "110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600 or 115200 (9600)"},
     {"data-bits", "5..8", Every, "data bits (8)"},

@@ -1,4 +1,5 @@
 // The Ozmet console: one window that drives the motor controllers on a serial line.
+#include "DataFolder.h"
 #include "Form1.h"
 #include "MessageBox.h"
 #include "StartOptions.h"
@@ -73,8 +74,13 @@ int main(int argc, char** argv)
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName("Ozmet - v.5.0.e");
+  // Ties the window to the installed ozmet.desktop: the desktop shows its name and icon for it.
+  QApplication::setDesktopFileName("ozmet");
   CloseOnTermination(app);
-  TForm1 window((QApplication::applicationDirPath() + "/Data").toStdString(), nullptr, {options.Port, options.Device});
+  const TDataFolder data = TDataFolder::Find(QApplication::applicationDirPath().toStdString());
+  if (!data.Problem.empty())
+    std::fprintf(stderr, "ozmet: %s\n", data.Problem.c_str());
+  TForm1 window(data.Path, nullptr, {options.Port, options.Device});
   Window = &window;
   window.RestoreSettings();
   window.show();

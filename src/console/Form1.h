@@ -49,7 +49,7 @@ public:
   // The title; while a port is open, the device it leads to follows it.
   static constexpr const char* Caption = "Ozmet v.5.1.e";
 
-  // dataFolder holds the settings file and the COM<N> links, normally Data beside the program.
+  // dataFolder holds the settings file and the COM<N> links, as TDataFolder finds it.
   explicit TForm1(std::string dataFolder, QWidget* parent = nullptr, TStartChoice choice = {});
   ~TForm1() override;
 

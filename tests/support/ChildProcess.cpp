@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <string_view>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <system_error>
@@ -31,11 +32,18 @@ TChildProcess::TChildProcess(const std::string& program, const std::vector<std::
     argv.push_back(word.data());
   argv.push_back(nullptr);
   std::vector<std::string> variables = environment;
+  const auto replaced = [&](std::string_view variable) {
+    const std::string_view name = variable.substr(0, variable.find('='));
+    return std::any_of(environment.begin(), environment.end(),
+                       [&](const std::string& e) { return std::string_view(e).substr(0, e.find('=')) == name; });
+  };
   for (char** v = environ; *v; ++v)
-    variables.emplace_back(*v);
+    if (!replaced(*v))
+      variables.emplace_back(*v);
   std::vector<char*> envp;
   for (std::string& variable : variables)
-    envp.push_back(variable.data());
+    if (variable.find('=') != std::string::npos)
+      envp.push_back(variable.data());
   envp.push_back(nullptr);
   const int error = ::posix_spawn(&Pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);

@@ -12,6 +12,8 @@ class TChildProcess {
 public:
   static constexpr std::chrono::milliseconds Deadline{5000};
 
+  // environment: NAME=VALUE entries set a variable for the child, a bare NAME removes it; the rest
+  // of this process's environment is passed on.
   TChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                 const std::vector<std::string>& environment = {});
   ~TChildProcess();

@@ -1,3 +1,4 @@
+#include "DataFolder.h"
 #include "EncodedStream.h"
 #include "PortDescription.h"
 #include "PortSettingsFile.h"
@@ -298,6 +299,57 @@ TEST_F(SettingsFile, SaveIntoAReadOnlyDataFolderFails)
     GTEST_SKIP() << "this user may write into a read-only folder (root), so the case cannot be staged";
   EXPECT_FALSE(TPortSettingsFile(SettingsPath()).Save(12));
   EXPECT_FALSE(fs::exists(SettingsPath()));
+}
+
+// TDataFolder: where the window and ozmetctl keep the file. Paths starting with '/' are under the
+// case's own folder, in which prog/ is the program's folder and blocked is a plain file.
+TEST_F(SettingsFile, DataFolderRule)
+{
+  const struct {
+    const char* Name;
+    bool DataBeside;
+    const char* ConfigHome; // nullptr: unset
+    const char* Home;
+    const char* Found;
+    bool Problem;
+  } cases[] = {
+      {"DataBesideTheProgramWins", true, "/config", "/home", "/prog/Data", false},
+      {"ElseInXdgConfigHome", false, "/config", "/home", "/config/ozmet/Data", false},
+      {"XdgUnsetMeansHomeConfig", false, nullptr, "/home", "/home/.config/ozmet/Data", false},
+      {"XdgEmptyCountsAsUnset", false, "", "/home", "/home/.config/ozmet/Data", false},
+      {"XdgRelativeCountsAsUnset", false, "config", "/home", "/home/.config/ozmet/Data", false},
+      {"CannotBeMade", false, "/blocked/config", "/home", "/blocked/config/ozmet/Data", true},
+      {"NowhereToMakeIt", false, nullptr, nullptr, "/prog/Data", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const fs::path base = Root / c.Name;
+    fs::create_directories(base / "prog");
+    WriteRaw(base / "blocked", {});
+    if (c.DataBeside)
+      fs::create_directory(base / "prog" / "Data");
+    const auto under = [&](const char* path) -> std::optional<std::string> {
+      if (!path)
+        return std::nullopt;
+      return path[0] == '/' ? base.string() + path : std::string(path);
+    };
+    const std::optional<std::string> configHome = under(c.ConfigHome), home = under(c.Home);
+    const auto find = [&] {
+      return TDataFolder::Find((base / "prog").string(), configHome ? configHome->c_str() : nullptr,
+                               home ? home->c_str() : nullptr);
+    };
+    const TDataFolder found = find();
+    EXPECT_EQ(found.Path, base.string() + c.Found);
+    EXPECT_EQ(found.Problem.empty(), !c.Problem) << found.Problem;
+    EXPECT_EQ(fs::exists(base / "config"), std::string(c.Found).starts_with("/config")) << "made only when used";
+    if (c.Problem || c.DataBeside)
+      continue;
+    // Made with port 1, as the build's own; found again later without being written over.
+    EXPECT_EQ(TPortSettingsFile(found.Path + "/portp.dat").Load().PortNumber, 1);
+    ASSERT_TRUE(TPortSettingsFile(found.Path + "/portp.dat").Save(7));
+    EXPECT_EQ(find().Path, found.Path);
+    EXPECT_EQ(TPortSettingsFile(found.Path + "/portp.dat").Load().PortNumber, 7);
+  }
 }
 
 // PortDescription
