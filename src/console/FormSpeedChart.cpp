@@ -1,6 +1,7 @@
 #include "FormSpeedChart.h"
 
 #include "MessageBox.h"
+#include "PanelParts.h"
 
 #include <QChartView>
 #include <QComboBox>
@@ -34,13 +35,6 @@ constexpr int DefaultSpan = 1;
 // About a point per pixel of the chart's width: Qt Charts lays a whole line out again on every
 // change, so each point drawn costs time on every answer.
 constexpr qsizetype MaxDrawn = 700;
-
-QPushButton* Button(const char* name, const char* text, QWidget* parent)
-{
-  auto* button = new QPushButton(text, parent);
-  button->setObjectName(name);
-  return button;
-}
 
 // A value axis moves only when its line leaves it or fills less than a quarter of it: every move
 // lays its labels out anew.
@@ -84,7 +78,7 @@ TFormSpeedChart::TFormSpeedChart(QWidget* parent) : QWidget(parent, Qt::Tool)
 QWidget* TFormSpeedChart::BuildControls()
 {
   auto* controls = new QWidget(this);
-  BtnChartPause = Button("BtnChartPause", "Pause", controls);
+  BtnChartPause = Named<QPushButton>("BtnChartPause", controls, "Pause");
   BtnChartPause->setCheckable(true);
   connect(BtnChartPause, &QPushButton::toggled, this, &TFormSpeedChart::BtnChartPauseClick);
   CmbChartSpan = new QComboBox(controls);
@@ -96,9 +90,9 @@ QWidget* TFormSpeedChart::BuildControls()
     if (isVisible())
       Refill();
   });
-  auto* saveCsv = Button("BtnChartSaveCsv", "Save CSV...", controls);
+  auto* saveCsv = Named<QPushButton>("BtnChartSaveCsv", controls, "Save CSV...");
   connect(saveCsv, &QPushButton::clicked, this, &TFormSpeedChart::BtnChartSaveCsvClick);
-  auto* savePng = Button("BtnChartSavePng", "Save PNG...", controls);
+  auto* savePng = Named<QPushButton>("BtnChartSavePng", controls, "Save PNG...");
   connect(savePng, &QPushButton::clicked, this, &TFormSpeedChart::BtnChartSavePngClick);
 
   auto* row = new QHBoxLayout(controls);

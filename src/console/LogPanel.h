@@ -32,7 +32,6 @@ public:
   std::vector<TLogLine> Lines() const;
   // Every line from now on also goes to a file a day in that folder; none stops it.
   void SetDailyFolder(const std::optional<std::string>& folder);
-  bool WritesDailyFile() const { return DailyFile != nullptr; }
 
 private:
   struct TStamp {

@@ -6,15 +6,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-namespace {
-
-std::string Text(const QLineEdit* edit)
-{
-  return edit->text().toStdString();
-}
-
-} // namespace
-
 TMotorPanel::TMotorPanel(QWidget* parent) : TParameterPanel("PanelMotorData", "LblMotorParam", "Motor parameters", parent)
 {
   EditMotorAddress = AddField({"LblAddress", "Address (ID):", "EditMotorAddress", "$00", 1, 0});
@@ -46,15 +37,15 @@ TMotorFields TMotorPanel::Fields() const
 
 void TMotorPanel::SetFields(const TMotorFields& fields)
 {
-  EditMotorAddress->setText(QString::fromStdString(fields.Address));
-  EditMotorEncoder->setText(QString::fromStdString(fields.Encoder));
+  SetText(EditMotorAddress, fields.Address);
+  SetText(EditMotorEncoder, fields.Encoder);
   SetMaxSpeedText(fields.MaxSpeed);
-  EditGearRatio->setText(QString::fromStdString(fields.GearRatio));
+  SetText(EditGearRatio, fields.GearRatio);
 }
 
 void TMotorPanel::SetMaxSpeedText(const std::string& text)
 {
-  EditMotorMaxSpeed->setText(QString::fromStdString(text));
+  SetText(EditMotorMaxSpeed, text);
 }
 
 void TMotorPanel::SetMaxGearedSpeedText(const std::string& text)

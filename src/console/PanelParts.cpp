@@ -29,3 +29,13 @@ void Hide(QWidget* widget)
 {
   widget->setVisible(false);
 }
+
+std::string Text(const QLineEdit* edit)
+{
+  return edit->text().toStdString();
+}
+
+void SetText(QLineEdit* edit, const std::string& text)
+{
+  edit->setText(QString::fromStdString(text));
+}

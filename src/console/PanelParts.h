@@ -2,7 +2,9 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 
+#include <string>
 #include <utility>
 
 // The pieces every panel of the main window is built from. Each control carries its object name, by
@@ -21,3 +23,5 @@ QLabel* Heading(const char* name, const char* text, QWidget* parent);
 void SetPanelColour(QFrame* panel, const QColor& colour);
 void MakeWhitePanel(QFrame* panel, const char* name);
 void Hide(QWidget* widget);
+std::string Text(const QLineEdit* edit);
+void SetText(QLineEdit* edit, const std::string& text);

@@ -68,7 +68,3 @@ void TParameterPanel::MarkClean()
   SetPanelColour(this, Qt::white);
 }
 
-bool TParameterPanel::Edited() const
-{
-  return Cancel->isEnabled();
-}

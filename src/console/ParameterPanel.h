@@ -15,7 +15,6 @@ public:
 
   void MarkEdited();
   void MarkClean();
-  bool Edited() const;
 
 signals:
   void ApplyClicked();

@@ -6,20 +6,6 @@
 #include <QGridLayout>
 #include <QLineEdit>
 
-namespace {
-
-std::string Text(const QLineEdit* edit)
-{
-  return edit->text().toStdString();
-}
-
-void SetText(QLineEdit* edit, const std::string& text)
-{
-  edit->setText(QString::fromStdString(text));
-}
-
-} // namespace
-
 TWorkPanel::TWorkPanel(QWidget* parent)
     : TParameterPanel("PanelWorkData", "LblWorkParam", "Operation parameters", parent)
 {

@@ -8,6 +8,7 @@
 #include "LineError.h"
 #include "MotorPanel.h"
 #include "OzmCommands.h"
+#include "PanelParts.h"
 #include "SilentView.h"
 #include "StatusDisplay.h"
 #include "Synchronizer.h"
@@ -19,13 +20,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QPushButton* Button(const char* name, const char* text, QWidget* parent)
-{
-  auto* button = new QPushButton(text, parent);
-  button->setObjectName(name);
-  return button;
-}
 
 // What the window would show for this answer: speed at the ratio in force, feedback, direction.
 QString StateText(std::uint8_t address, const TFrame& answer, double gearRatio)
@@ -52,10 +46,10 @@ TFormBusScan::TFormBusScan(TForm1& main) : QWidget(&main, Qt::Window), Main(main
   ScanProgress->setValue(0);
   ListScanFound = new QListWidget(this);
   ListScanFound->setObjectName("ListScanFound");
-  BtnScanStart = Button("BtnScanStart", "Scan", this);
-  BtnScanCancel = Button("BtnScanCancel", "Cancel", this);
+  BtnScanStart = Named<QPushButton>("BtnScanStart", this, "Scan");
+  BtnScanCancel = Named<QPushButton>("BtnScanCancel", this, "Cancel");
   BtnScanCancel->setEnabled(false);
-  auto* use = Button("BtnScanUse", "Use this address", this);
+  auto* use = Named<QPushButton>("BtnScanUse", this, "Use this address");
   connect(BtnScanStart, &QPushButton::clicked, this, &TFormBusScan::BtnScanStartClick);
   connect(BtnScanCancel, &QPushButton::clicked, this, &TFormBusScan::BtnScanCancelClick);
   connect(use, &QPushButton::clicked, this, &TFormBusScan::BtnScanUseClick);

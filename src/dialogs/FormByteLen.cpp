@@ -3,6 +3,7 @@
 #include "ClassicFont.h"
 #include "ComPort.h"
 #include "Form1.h"
+#include "PanelParts.h"
 #include "RadioGroup.h"
 
 #include <QComboBox>
@@ -14,13 +15,6 @@ namespace {
 
 constexpr int FiveDataBits = 0;
 constexpr int TwoStopBitsItem = 1;
-
-QLabel* StaticText(const char* name, const char* text, QWidget* parent)
-{
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(name);
-  return label;
-}
 
 } // namespace
 
@@ -39,7 +33,7 @@ TFormByteLen::TFormByteLen(TForm1& main) : QWidget(&main, Qt::Window), Main(main
   rgrStopBits->setObjectName("rgrStopBits");
   rgrParity = new TRadioGroup("Parity:", {"None", "Odd", "Even", "Const 1", "Const 0"}, 1, this, 0);
   rgrParity->setObjectName("rgrParity");
-  auto* baudLabel = StaticText("StaticText4", "Baud rate:", this);
+  auto* baudLabel = Named<QLabel>("StaticText4", this, "Baud rate:");
   for (QWidget* w : std::initializer_list<QWidget*>{rgrDataLen, rgrStopBits, rgrParity, baudLabel})
     w->setFont(regular);
   cbPortSpeed = new QComboBox(this);
@@ -50,11 +44,9 @@ TFormByteLen::TFormByteLen(TForm1& main) : QWidget(&main, Qt::Window), Main(main
     cbPortSpeed->addItem(QString::number(rate));
   cbPortSpeed->setCurrentIndex(6);
 
-  auto* ok = new QPushButton("OK", this);
-  ok->setObjectName("ButtonOK");
+  auto* ok = Named<QPushButton>("ButtonOK", this, "OK");
   connect(ok, &QPushButton::clicked, this, &TFormByteLen::ButtonOKClick);
-  auto* cancel = new QPushButton("Cancel", this);
-  cancel->setObjectName("Button1");
+  auto* cancel = Named<QPushButton>("Button1", this, "Cancel");
   connect(cancel, &QPushButton::clicked, this, &TFormByteLen::Button1Click);
 
   auto* grid = new QGridLayout(this);
@@ -65,9 +57,9 @@ TFormByteLen::TFormByteLen(TForm1& main) : QWidget(&main, Qt::Window), Main(main
   grid->addWidget(cbPortSpeed, 2, 1);
   auto* note = new QVBoxLayout; // three lines read together as one note
   note->setSpacing(0);
-  note->addWidget(StaticText("StaticText1", "Default port parameters ", this));
-  note->addWidget(StaticText("StaticText2", "are set according to  ", this));
-  note->addWidget(StaticText("StaticText3", "communication data protocol", this));
+  note->addWidget(Named<QLabel>("StaticText1", this, "Default port parameters "));
+  note->addWidget(Named<QLabel>("StaticText2", this, "are set according to  "));
+  note->addWidget(Named<QLabel>("StaticText3", this, "communication data protocol"));
   grid->addLayout(note, 3, 0, 2, 1);
   grid->addWidget(ok, 3, 1);
   grid->addWidget(cancel, 4, 1);

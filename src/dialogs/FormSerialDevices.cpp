@@ -3,6 +3,7 @@
 #include "ComPort.h"
 #include "DeviceMonitor.h"
 #include "Form1.h"
+#include "PanelParts.h"
 #include "PortLinks.h"
 
 #include <QHBoxLayout>
@@ -54,15 +55,12 @@ TFormSerialDevices::TFormSerialDevices(TForm1& main) : QWidget(&main, Qt::Window
   TableDevices = Table("TableDevices",
                        {"Device", "Description", "Manufacturer", "Serial number", "USB id", "Stable name"}, this);
   TablePorts = Table("TablePorts", {"Port", "Linked to", "Present", "Open now"}, this);
-  SpinPortNumber = new QSpinBox(this);
-  SpinPortNumber->setObjectName("SpinPortNumber");
+  SpinPortNumber = Named<QSpinBox>("SpinPortNumber", this);
   SpinPortNumber->setRange(1, 255);
   SpinPortNumber->setValue(std::clamp(Main.ComPort->PortNumber, 1, 255));
-  auto* assign = new QPushButton("Assign to port", this);
-  assign->setObjectName("BtnAssign");
+  auto* assign = Named<QPushButton>("BtnAssign", this, "Assign to port");
   connect(assign, &QPushButton::clicked, this, &TFormSerialDevices::BtnAssignClick);
-  auto* remove = new QPushButton("Remove link", this);
-  remove->setObjectName("BtnRemoveLink");
+  auto* remove = Named<QPushButton>("BtnRemoveLink", this, "Remove link");
   connect(remove, &QPushButton::clicked, this, &TFormSerialDevices::BtnRemoveLinkClick);
   // Choosing a port row picks its number for the buttons.
   connect(TablePorts, &QTableWidget::itemSelectionChanged, this, [this] {
