@@ -334,7 +334,7 @@ void TForm1::LangBtnClick()
 
 void TForm1::PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors)
 {
-  OzmCommands->PortDataReceived(data, count, errors);
+  OzmCommands->PortDataReceived(data, count, errors, ComPort->BlockEpoch());
 }
 
 // ---- Commands
@@ -435,6 +435,7 @@ void TForm1::BtnStopClick()
   SendSequence(
       "Motor stop",
       [this] {
+        Exchange->Overtake();
         TmrStopMotor->SetEnabled(false);
         ClearMemoAndQueue();
         OzmCommands->QueueFrame(CmdStop, 0);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AnswerGate.h"
 #include "LinkCounters.h"
 
 #include <array>
@@ -37,8 +38,8 @@ public:
   // Rebuilt by the poll tick while a worker may be about to send it: the worker reads it whole.
   std::atomic<TStatusRequest> StatusRequest{TStatusRequest{0xE6, 0x00, 0x50, 0x00}};
   std::atomic<bool> StatusPolling{false};
-  // Armed by the worker as it sends the status request: only the answer to that request is decoded.
-  std::atomic<bool> StatusAnswerAwaited{false};
+  // Which block answers which frame: only the answer to the status request is decoded.
+  TAnswerGate Answers;
   TLinkCounters Counters;
 
   // Motor parameters in force

@@ -5,7 +5,7 @@
 void TLinkCounters::Reset()
 {
   for (std::atomic<std::uint64_t>* counter :
-       {&FramesSent, &AnswersReceived, &AnswersMissing, &ChecksumFailures, &ShortBlocks, &PortFailures})
+       {&FramesSent, &AnswersReceived, &AnswersMissing, &ChecksumFailures, &ShortBlocks, &PortFailures, &Stale})
     *counter = 0;
   LastAnswerTicks = 0;
 }
@@ -33,5 +33,5 @@ std::string TLinkCounters::Summary() const
   return "frames sent " + std::to_string(FramesSent) + ", answers received " + std::to_string(AnswersReceived) +
          ", answers missing " + std::to_string(AnswersMissing) + ", checksum failures " +
          std::to_string(ChecksumFailures) + ", short blocks " + std::to_string(ShortBlocks) + ", port failures " +
-         std::to_string(PortFailures);
+         std::to_string(PortFailures) + ", stale " + std::to_string(Stale);
 }

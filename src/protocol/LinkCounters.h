@@ -18,6 +18,8 @@ public:
   std::atomic<std::uint64_t> ChecksumFailures{0};
   std::atomic<std::uint64_t> ShortBlocks{0};
   std::atomic<std::uint64_t> PortFailures{0};
+  // Bytes read when no frame awaited them (a late answer, a stray byte): dropped, one count a chunk.
+  std::atomic<std::uint64_t> Stale{0};
 
   void Reset();
   // A whole answer or a short block came in now.

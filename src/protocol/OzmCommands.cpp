@@ -89,17 +89,34 @@ void TOzmCommands::BuildStatusRequest()
   Datas.StatusRequest = StatusRequestFor(Datas.MotorAddress);
 }
 
-void TOzmCommands::PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t /*errors*/)
+std::string TOzmCommands::LogBytes(std::span<const std::uint8_t> bytes)
 {
-  const std::span<const std::uint8_t> block(data, data ? static_cast<std::size_t>(std::max(count, 0)) : 0);
   std::string text;
-  for (std::uint8_t b : block) {
+  for (std::uint8_t b : bytes) {
     text += '$';
     text += HexByte(b);
   }
+  return text;
+}
 
+void TOzmCommands::ReportStale(TCommonDatas& datas, TConsoleView& view, std::span<const std::uint8_t> bytes)
+{
+  ++datas.Counters.Stale;
+  view.AppendLog(StaleText + LogBytes(bytes), TLogColour::Red, false);
+  view.ScrollLogToEnd();
+}
+
+void TOzmCommands::PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t /*errors*/,
+                                    std::uint64_t epoch)
+{
+  const std::span<const std::uint8_t> block(data, data ? static_cast<std::size_t>(std::max(count, 0)) : 0);
+  const TAnswerGate::TBlock kind = Datas.Answers.Take(epoch);
+  if (kind == TAnswerGate::TBlock::Stale) {
+    ReportStale(Datas, View, block);
+    return;
+  }
   Datas.Counters.BlockReceived(block.size());
-  if (Datas.StatusPolling && Datas.StatusAnswerAwaited) {
+  if (kind == TAnswerGate::TBlock::StatusAnswer) {
     // Only a whole five-byte block can be an answer; a shorter or longer one fails like a bad checksum.
     if (block.size() == TFrame{}.size()) {
       TFrame answer;
@@ -110,7 +127,7 @@ void TOzmCommands::PortDataReceived(const std::uint8_t* data, std::int32_t count
       View.AppendLog(CrcErrorText, TLogColour::Red, false);
     }
   }
-  View.AppendLog(text, TLogColour::InForce, false);
+  View.AppendLog(LogBytes(block), TLogColour::InForce, false);
   View.ScrollLogToEnd();
   View.AnswerReceived();
 }
@@ -143,7 +160,6 @@ void TOzmCommands::DecodeAnswer(const TFrame& answer)
   }
   Datas.CurrentSpeedRpm = speed * 60.0 / Datas.GearRatio;
   Datas.StatusPolling = false;
-  Datas.StatusAnswerAwaited = false;
   View.ShowMotorState();
   View.StatusDecoded();
 }

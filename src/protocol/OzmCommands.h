@@ -23,6 +23,7 @@ inline constexpr std::uint8_t CmdSetAccel = 0xA5;
 inline constexpr std::uint8_t CmdSetDecel = 0xA6;
 inline constexpr std::uint8_t CmdSetDirection = 0xA7;
 
+inline constexpr const char* StaleText = "Stale bytes dropped, not an answer: ";
 inline constexpr const char* CrcErrorText =
     "CRC error - data transferring failure. Speed and shaft position information can be incorrect.";
 
@@ -40,6 +41,10 @@ public:
 
   // Two upper-case hexadecimal digits, the form every byte and command code is shown in.
   static std::string HexByte(std::uint8_t value);
+  // Received bytes as the log shows them: "$0A$FF".
+  static std::string LogBytes(std::span<const std::uint8_t> bytes);
+  // Bytes that answer no frame: said in a line of their own, counted, never decoded.
+  static void ReportStale(TCommonDatas& datas, TConsoleView& view, std::span<const std::uint8_t> bytes);
   // Motor rpm to whole revolutions per second, rounded half up; kept within a byte.
   static std::uint8_t RpmToRps(double rpm);
   static TStatusRequest StatusRequestFor(std::uint8_t address);
@@ -49,10 +54,10 @@ public:
   // Rebuilds the status request of the record for the current MotorAddress.
   void BuildStatusRequest();
 
-  // The window's receive handler: logs the block, decodes it while polling and the status request
-  // is out (a command's answer that comes while a tick asks for polling is not a status answer),
-  // and tells the exchange worker that an answer came, for every block.
-  void PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors);
+  // The window's receive handler for a block read in the port's read epoch `epoch`: the awaited
+  // frame's answer is logged, decoded when it answers the status request, and told to the
+  // exchange worker; any other block is stale.
+  void PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors, std::uint64_t epoch);
   void DecodeAnswer(const TFrame& answer);
 
 private:

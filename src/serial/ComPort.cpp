@@ -161,10 +161,30 @@ bool TComPort::ReadBackSettings(TLineSettings& settings) const
   return Device.ReadBack(settings);
 }
 
-TLineStatus TComPort::ClearErrors()
+TLineStatus TComPort::ClearErrors(std::uint64_t* epoch)
 {
   std::lock_guard lock(DeviceMutex);
+  if (epoch)
+    *epoch = ReadEpoch;
   return Device.ClearErrors();
+}
+
+// One lock from the drop to the write: nothing read in between can slip into the frame's epoch,
+// and the dropped bytes are told before the answer can be.
+bool TComPort::WriteFrame(std::span<const std::uint8_t> bytes,
+                          const std::function<void(std::vector<std::uint8_t>)>& dropped)
+{
+  std::lock_guard lock(DeviceMutex);
+  if (std::vector<std::uint8_t> stale = Device.DropInput(); !stale.empty())
+    dropped(std::move(stale));
+  ++ReadEpoch;
+  return Device.Write(bytes.data(), bytes.size());
+}
+
+std::size_t TComPort::ReadQueued(std::uint8_t* bytes, std::size_t count, std::uint64_t epoch)
+{
+  std::lock_guard lock(DeviceMutex);
+  return epoch == ReadEpoch ? Device.Read(bytes, count) : 0;
 }
 
 bool TComPort::WriteBlock(std::span<const std::uint8_t> bytes)
@@ -190,8 +210,9 @@ std::chrono::steady_clock::time_point TComPort::LastBlockRead() const
   return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(LastBlockTicks.load()));
 }
 
-void TComPort::NoteBlockRead()
+void TComPort::NoteBlockRead(std::uint64_t epoch)
 {
+  DeliveredEpoch = epoch;
   LastBlockTicks = std::chrono::steady_clock::now().time_since_epoch().count();
 }
 

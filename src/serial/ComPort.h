@@ -12,6 +12,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <vector>
 
 // The serial port: device N chosen by number, its line settings, the receive thread that hands
 // incoming blocks to OnReceive, and the writes and modem status the exchange worker needs.
@@ -50,14 +51,28 @@ public:
   // The line settings as the driver holds them; false while closed.
   bool ReadBackSettings(TLineSettings& settings) const;
 
-  // Line errors since the last call and the queue sizes; the receive thread's.
-  TLineStatus ClearErrors();
+  // Line errors since the last call and the queue sizes; the receive thread's. `epoch` gets the read
+  // epoch in force at that look.
+  TLineStatus ClearErrors(std::uint64_t* epoch = nullptr);
   bool WriteBlock(std::span<const std::uint8_t> bytes);
   bool WriteBytes(const std::uint8_t* bytes, std::size_t count);
   std::uint32_t ModemStatus() const;
+
+  // Read epochs tell which write a block follows: each frame's write begins a new one, and the
+  // receive thread reads every block within one, so a block read before the write is never taken
+  // for the frame's answer.
+  std::uint64_t Epoch() const { return ReadEpoch; }
+  // The worker: drops what the driver has queued (none of it can be this frame's answer), hands it
+  // to `dropped` when there is any, then writes the frame in a new epoch.
+  bool WriteFrame(std::span<const std::uint8_t> bytes, const std::function<void(std::vector<std::uint8_t>)>& dropped);
+  // The receive thread: reads queued bytes while the epoch is still `epoch`; 0 once it has changed.
+  std::size_t ReadQueued(std::uint8_t* bytes, std::size_t count, std::uint64_t epoch);
+
   // When the receive thread last took a block from the driver: the line has been silent since.
   std::chrono::steady_clock::time_point LastBlockRead() const;
-  void NoteBlockRead();
+  // The epoch the block being delivered was read in, for the receive handler.
+  std::uint64_t BlockEpoch() const { return DeliveredEpoch; }
+  void NoteBlockRead(std::uint64_t epoch);
 
   std::uint32_t InBufSize() const { return BufSize; }
   // Taken only while closed and only when not 0: the receive thread sizes its buffer at open.
@@ -93,5 +108,7 @@ private:
   std::string DeviceOpened; // window's thread only
   bool ChangeUnderWay = false; // window's thread only
   std::atomic<std::chrono::steady_clock::rep> LastBlockTicks{0};
+  std::atomic<std::uint64_t> ReadEpoch{1}; // changed only under DeviceMutex
+  std::atomic<std::uint64_t> DeliveredEpoch{0};
   std::uint32_t BufSize = 5;
 };

@@ -2,6 +2,7 @@
 
 #include "CommonDatas.h"
 #include "ConsoleView.h"
+#include "OzmCommands.h"
 #include "PortButtons.h"
 #include "Synchronizer.h"
 
@@ -63,6 +64,11 @@ void TExchange::LogNoAnswer()
 {
   View.AppendLog(NoAnswerText, TLogColour::Red, false);
   View.ScrollLogToEnd();
+}
+
+void TExchange::LogStale(const std::vector<std::uint8_t>& bytes)
+{
+  TOzmCommands::ReportStale(Datas, View, bytes);
 }
 
 void TExchange::LogAddressNotice()

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class TComPort;
 class TConsoleView;
@@ -31,10 +32,13 @@ public:
   // Waits until the current worker has ended, running its window steps meanwhile.
   void WaitForWorker();
   bool WorkerRunning() const;
+  // A Stop is coming: the exchange under way ends after the frame on the wire.
+  void Overtake() { CurrentWorker.Overtake(); }
 
   // Window's thread steps of the worker.
   void LogProgress(const std::string& text);
   void LogNoAnswer();
+  void LogStale(const std::vector<std::uint8_t>& bytes);
   void LogAddressNotice();
   void StatusLost();
   void PortFailure();

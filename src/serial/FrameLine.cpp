@@ -23,7 +23,7 @@ TFrameLine::TReply TFrameLine::Exchange(std::span<const std::uint8_t> frame, std
                                     TFrame& answer)
 {
   std::this_thread::sleep_for(std::chrono::milliseconds(TComPort::WritePauseMs));
-  DiscardInput(); // a late answer or a stray byte must not pass for this frame's answer
+  Stale = Device.DropInput(); // a late answer or a stray byte must not pass for this frame's answer
   if (!Device.Write(frame.data(), frame.size()))
     throw TLineError(TLineError::TKind::LineFailed, "the line failed: the frame could not be written");
   const std::size_t count = ReadAnswer(answer, std::chrono::steady_clock::now() + timeout);
@@ -32,13 +32,6 @@ TFrameLine::TReply TFrameLine::Exchange(std::span<const std::uint8_t> frame, std
   if (count < answer.size() || TOzmCommands::Crc8(std::span(answer).first(4)) != answer[4])
     return TReply::BadChecksum;
   return TReply::Answered;
-}
-
-void TFrameLine::DiscardInput()
-{
-  std::uint8_t stale[64];
-  while (Device.Read(stale, sizeof stale) > 0) {
-  }
 }
 
 std::size_t TFrameLine::ReadAnswer(TFrame& answer, std::chrono::steady_clock::time_point deadline)

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <span>
 #include <string>
+#include <vector>
 
 // A serial line driven one frame at a time from the calling thread, with no receive thread or event
 // loop: ozmetctl's line, and the bus scan's. Each frame waits the worker's pause of silence, then up
@@ -19,11 +20,13 @@ public:
   // Sends the frame and reads its five-byte answer. A short answer is a bad checksum, as in the
   // window. Throws TLineError (LineFailed) when the line itself fails.
   TReply Exchange(std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout, TFrame& answer);
+  // What the last Exchange dropped before its write: bytes that answered no frame of ours.
+  const std::vector<std::uint8_t>& StaleBytes() const { return Stale; }
 
 private:
-  void DiscardInput();
   // The bytes of the answer that came by the deadline, at most five.
   std::size_t ReadAnswer(TFrame& answer, std::chrono::steady_clock::time_point deadline);
 
   TSerialDevice Device;
+  std::vector<std::uint8_t> Stale;
 };

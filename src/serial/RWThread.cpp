@@ -31,6 +31,7 @@ void TRWThread::Start(const TExchangeJob& job)
   {
     std::lock_guard lock(sync.Mutex);
     Pending = job;
+    Overtaken = false; // a Stop asked for before this job is this job
   }
   sync.Changed.notify_all();
 }
@@ -54,15 +55,35 @@ void TRWThread::Run()
   }
 }
 
+void TRWThread::Overtake()
+{
+  TSynchronizer& sync = TSynchronizer::Instance();
+  {
+    std::lock_guard lock(sync.Mutex);
+    Overtaken = true;
+  }
+  sync.Changed.notify_all();
+}
+
+bool TRWThread::Pause()
+{
+  TSynchronizer& sync = TSynchronizer::Instance();
+  std::unique_lock lock(sync.Mutex);
+  // The pause counts from the hand-over or the answer, so waking up and the modem lines fall within it.
+  return !sync.Changed.wait_until(lock, SilentSince + std::chrono::milliseconds(TComPort::WritePauseMs),
+                                  [this] { return Overtaken.load(); });
+}
+
 void TRWThread::Execute(const TExchangeJob& job)
 {
   TSynchronizer& sync = TSynchronizer::Instance();
-  for (std::uint8_t i = 0; i < job.Count && i < QueueSlots; ++i) {
+  const std::uint8_t count = std::min<std::uint8_t>(job.Count, QueueSlots);
+  for (std::uint8_t i = 0; i < count; ++i) {
     const TFrame& frame = job.Queue[i];
     const std::string code = TOzmCommands::HexByte(frame[2]);
-    Owner.EventPortString.Reset();
-    Owner.Datas.StatusAnswerAwaited = false; // a command's answer is never a status answer
-    if (!SendFrame(frame, "Comand transfered " + code)) {
+    if (!Pause())
+      return LogOvertaken(job, i);
+    if (!SendFrame(frame, "Comand transfered " + code, false)) {
       sync.Synchronize([this] { Owner.PortFailure(); });
       return;
     }
@@ -78,20 +99,33 @@ void TRWThread::Execute(const TExchangeJob& job)
   }
 
   // Read now, not when the exchange started: a poll tick may have come while the commands went out.
-  if (Owner.Datas.StatusPolling && !SendStatusRequest()) {
-    sync.Synchronize([this] { Owner.PortFailure(); });
-    return;
+  if (Owner.Datas.StatusPolling) {
+    if (!Pause())
+      return LogOvertaken(job, count);
+    if (!SendStatusRequest()) {
+      sync.Synchronize([this] { Owner.PortFailure(); });
+      return;
+    }
   }
+  Owner.EventRWAllowed.Set();
+}
+
+void TRWThread::LogOvertaken(const TExchangeJob& job, std::uint8_t next)
+{
+  std::string codes;
+  for (std::uint8_t i = next; i < std::min<std::uint8_t>(job.Count, QueueSlots); ++i)
+    codes += " " + TOzmCommands::HexByte(job.Queue[i][2]);
+  if (Owner.Datas.StatusPolling)
+    codes += " " + TOzmCommands::HexByte(CmdGetStatus);
+  LogProgress("Stop goes first, not sent:" + codes);
   Owner.EventRWAllowed.Set();
 }
 
 bool TRWThread::SendStatusRequest()
 {
-  Owner.EventPortString.Reset();
   // The request in force as it leaves: the address may have changed since the exchange started.
   const TStatusRequest request = Owner.Datas.StatusRequest.load();
-  Owner.Datas.StatusAnswerAwaited = true;
-  if (!SendFrame(request, "motor status"))
+  if (!SendFrame(request, "motor status", true))
     return false;
   if (WaitAnswer() == TAnswer::NoAnswer) {
     LogProgress("motor status - no answer ");
@@ -100,17 +134,20 @@ bool TRWThread::SendStatusRequest()
   return true;
 }
 
-bool TRWThread::SendFrame(std::span<const std::uint8_t> bytes, const std::string& progress)
+bool TRWThread::SendFrame(std::span<const std::uint8_t> bytes, const std::string& progress, bool statusRequest)
 {
   // Any modem line on, or lines that cannot be read, is a lost connection.
   if (Owner.Port.ModemStatus() != 0)
     return false;
-  // The pause counts from the hand-over or the answer, so waking up and the modem lines fall within it.
-  std::this_thread::sleep_until(SilentSince + std::chrono::milliseconds(TComPort::WritePauseMs));
   // Logged as the frame leaves, so that its answer, which may come at once, is logged below it.
   LogProgress(progress);
+  // Armed right before the write, never before the pause: nothing read until the write is its answer.
+  Owner.EventPortString.Reset();
+  Owner.Datas.Answers.Open(Owner.Port.Epoch() + 1, statusRequest);
   // A frame that did not go out shows as a missing answer.
-  Owner.Port.WriteBytes(bytes.data(), bytes.size());
+  Owner.Port.WriteFrame(bytes, [this](std::vector<std::uint8_t> stale) {
+    TSynchronizer::Instance().Post([this, stale = std::move(stale)] { Owner.LogStale(stale); });
+  });
   ++Owner.Datas.Counters.FramesSent;
   SilentSince = std::chrono::steady_clock::now(); // an answer read before this is not ours
   return true;
@@ -118,7 +155,9 @@ bool TRWThread::SendFrame(std::span<const std::uint8_t> bytes, const std::string
 
 TRWThread::TAnswer TRWThread::WaitAnswer()
 {
-  const bool answered = Owner.EventPortString.WaitFor(std::chrono::milliseconds(TCommonDatas::AnswerTimeout));
+  Owner.EventPortString.WaitFor(std::chrono::milliseconds(TCommonDatas::AnswerTimeout));
+  // The gate, not the event, decides: an answer taken just as the time ran out still counts.
+  const bool answered = Owner.Datas.Answers.Close();
   // Answered: the line has been silent since the answer was read, not since we heard of it.
   SilentSince = answered ? std::max(SilentSince, Owner.Port.LastBlockRead()) : std::chrono::steady_clock::now();
   if (answered)

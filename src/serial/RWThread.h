@@ -2,6 +2,7 @@
 
 #include "CommonDatas.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -37,6 +38,9 @@ public:
 
   // Window's thread, only while Finished().
   void Start(const TExchangeJob& job);
+  // Window's thread: a Stop is coming. The frame on the wire still gets its answer or its timeout
+  // (the line is half duplex); the frames not yet sent are dropped, so that the Stop goes next.
+  void Overtake();
   // Window's thread: true once the job's last window step has run.
   bool Finished() const { return Done; }
 
@@ -44,8 +48,13 @@ private:
   void Run();
   void Execute(const TExchangeJob& job);
   // The pause, the progress line, the write. False when the port has failed: nothing was written.
-  bool SendFrame(std::span<const std::uint8_t> bytes, const std::string& progress);
+  bool SendFrame(std::span<const std::uint8_t> bytes, const std::string& progress, bool statusRequest);
   bool SendStatusRequest();
+  // Sleeps out the pause before a frame; false when a Stop overtakes meanwhile.
+  bool Pause();
+  // Says which frames a Stop overtook (the queue's from `next` on, and the status request) and
+  // releases the exchange.
+  void LogOvertaken(const TExchangeJob& job, std::uint8_t next);
   TAnswer WaitAnswer();
   // Hands the line over without waiting: it runs before any later answer, which waits behind it.
   void LogProgress(std::string text);
@@ -57,6 +66,8 @@ private:
   // Guarded by the synchronizer's mutex.
   std::optional<TExchangeJob> Pending;
   bool Stopping = false;
+  // Set under the synchronizer's mutex, so that a pause wakes at once; read by the worker anywhere.
+  std::atomic<bool> Overtaken{false};
   // Window's thread only.
   bool Done = true;
   std::thread Thread;

@@ -113,7 +113,11 @@ bool TReadThread::DeliverQueuedBlocks(int& timeoutMs)
   for (;;) {
     if (Terminated || !ReadingOn)
       return true;
-    const TLineStatus status = Port.ClearErrors();
+    std::uint64_t epoch = 0;
+    const TLineStatus status = Port.ClearErrors(&epoch);
+    if (epoch != LookEpoch) // a frame was written meanwhile and the queue dropped: what is there now is new
+      PartialBytes = 0;
+    LookEpoch = epoch;
     PendingErrors |= status.Errors;
     const std::size_t queued = status.InQueue;
     if (queued == 0 || (WholeBlocksOnly && queued < BlockSize && queued != PartialBytes)) {
@@ -137,10 +141,10 @@ bool TReadThread::DeliverQueuedBlocks(int& timeoutMs)
 bool TReadThread::ReadAndDeliver(std::size_t count)
 {
   std::fill(Buffer.begin(), Buffer.end(), 0);
-  const std::size_t read = Device.Read(Buffer.data(), count);
-  if (read == 0)
-    return false;
-  Port.NoteBlockRead();
+  const std::size_t read = Port.ReadQueued(Buffer.data(), count, LookEpoch);
+  if (read == 0) // a frame's write came between the look and the read, or the device failed
+    return Port.Epoch() != LookEpoch;
+  Port.NoteBlockRead(LookEpoch);
   DeliverBlock(static_cast<std::uint32_t>(read), PendingErrors);
   PendingErrors = 0;
   return true;

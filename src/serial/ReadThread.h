@@ -50,6 +50,8 @@ private:
   std::atomic<std::uint32_t> LineRate{9600};
   std::uint32_t PendingErrors = 0;
   std::size_t PartialBytes = 0;
+  // The port's read epoch at the last look: a frame written since then dropped what was queued.
+  std::uint64_t LookEpoch = 0;
   std::chrono::steady_clock::time_point PartialDue;
   std::atomic<bool> ReadingOn{false};
   std::atomic<bool> Terminated{false};

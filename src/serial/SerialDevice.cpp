@@ -234,3 +234,12 @@ std::size_t TSerialDevice::Read(std::uint8_t* bytes, std::size_t count)
   while (n < 0 && errno == EINTR);
   return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
+
+std::vector<std::uint8_t> TSerialDevice::DropInput()
+{
+  std::vector<std::uint8_t> dropped;
+  std::uint8_t chunk[64];
+  for (std::size_t got; (got = Read(chunk, sizeof chunk)) > 0;)
+    dropped.insert(dropped.end(), chunk, chunk + got);
+  return dropped;
+}

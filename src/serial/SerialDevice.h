@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Line settings in plain numbers: baud rate, 5..8 data bits, parity code (0 none, 1 odd, 2 even,
 // 3 mark, 4 space), stop-bit code (0 one, 1 one and a half, 2 two).
@@ -62,6 +63,8 @@ public:
   bool Write(const std::uint8_t* bytes, std::size_t count);
   // Reads bytes already queued; returns the count read, 0 when none or on failure.
   std::size_t Read(std::uint8_t* bytes, std::size_t count);
+  // Takes everything queued now, right before a frame is written: none of it can be that frame's answer.
+  std::vector<std::uint8_t> DropInput();
 
 private:
   int Fd = -1;

@@ -36,6 +36,7 @@ const std::string CrcError = CrcErrorText;
 const std::string PortError = TExchange::PortErrorText;
 const std::string StatusNoAnswer = "motor status - no answer ";
 const std::string OpenPortError = "Open port error";
+const std::string Stale = StaleText;
 const std::string Recovers = "normal exchanges, speed and counters again once the fault ends";
 
 // The lines an operator reads as trouble.
@@ -77,16 +78,16 @@ const std::vector<TLineFault> LineFaults = {
      {}, {"checksum", "short"}},
 
     {"ByteAdded", "one byte added to a status answer", "extra-byte 9", "extra-byte 0",
-     "the answer decoded as usual, then the stray byte alone on a line of its own ($55); the next answer is whole "
-     "again",
-     {"$55"},
-     {}, {"short"}},
+     "the answer decoded as usual, then the stray byte alone on a line of its own (red \"Stale bytes dropped, not an "
+     "answer: $55\"); the next answer is whole again",
+     {Stale + "$55"},
+     {}, {"stale"}},
 
     {"LateBeyondTimeout", "answers 450 ms late, beyond the 300 ms timeout", "delay 450", "delay 0",
-     "red \"Command transferred. There is not answer from the controller!\"; the late bytes are logged when they "
-     "come",
+     "red \"Command transferred. There is not answer from the controller!\"; the late bytes are logged as stale when "
+     "they come, and never taken for the next frame's answer",
      {NoAnswer},
-     {}, {"missing"}},
+     {}, {"missing", "stale"}},
 
     {"LateWithinTimeout", "answers 200 ms late, within the 300 ms timeout", "delay 200", "delay 0",
      "nothing unusual: slower green lines", {}, {}, {}},
@@ -215,7 +216,8 @@ TEST_P(LineFaultMatrix, OperatorSeesItAndTheConsoleRecovers)
   const std::map<std::string, std::uint64_t> counted{{"missing", counters.AnswersMissing},
                                                      {"checksum", counters.ChecksumFailures},
                                                      {"short", counters.ShortBlocks},
-                                                     {"port", counters.PortFailures}};
+                                                     {"port", counters.PortFailures},
+                                                     {"stale", counters.Stale}};
   for (const auto& [name, value] : counted)
     EXPECT_EQ(value > 0, fault.CountersUp.count(name) > 0) << name << " = " << value;
   EXPECT_GT(counters.FramesSent, 0u);

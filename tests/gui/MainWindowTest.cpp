@@ -1,3 +1,4 @@
+#include "ComPort.h"
 #include "ConsoleFixture.h"
 #include "FormByteLen.h"
 #include "LongTimer.h"
@@ -215,7 +216,7 @@ TEST_F(ConsoleTest, BackwardAndOverflowShowInTheWindow)
 {
   const auto receive = [&](std::vector<std::uint8_t> answer) {
     Form->Datas->StatusPolling = true;
-    Form->Datas->StatusAnswerAwaited = true;
+    Form->Datas->Answers.Open(Form->ComPort->BlockEpoch(), true);
     Form->PortDataReceived(answer.data(), static_cast<std::int32_t>(answer.size()), 0);
   };
   receive({0x00, 0x93, 0xE8, 0x00, 0xCF}); // backward, feedback on

@@ -36,7 +36,7 @@ protected:
     Port.SetByteSize(3);
     Port.SetBaudIndex(6);
     Port.OnReceive = [this](const std::uint8_t* data, std::int32_t count, std::uint32_t errors) {
-      Commands.PortDataReceived(data, count, errors);
+      Commands.PortDataReceived(data, count, errors, Port.BlockEpoch());
     };
     View.OnAnswerReceived = [this] { Exchange.EventPortString.Set(); };
     Buttons.BtnOpenPortClick();

@@ -5,23 +5,28 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace {
+
+using TBytes = std::vector<std::uint8_t>;
 
 class AnswerDecoding : public ::testing::Test {
 protected:
   void Receive(const std::vector<std::uint8_t>& block)
   {
-    Commands.PortDataReceived(block.data(), static_cast<std::int32_t>(block.size()), 0);
+    Commands.PortDataReceived(block.data(), static_cast<std::int32_t>(block.size()), 0, Epoch);
   }
 
   // A poll tick asked for the status and the worker has sent the request.
   void AwaitStatus()
   {
     Datas.StatusPolling = true;
-    Datas.StatusAnswerAwaited = true;
+    Datas.Answers.Open(Epoch, true);
   }
+
+  static constexpr std::uint64_t Epoch = 7;
 
   TCommonDatas Datas;
   TRecordingView View;
@@ -98,10 +103,59 @@ TEST_F(AnswerDecoding, BadCrcIsReportedAboveTheBytesAndChangesNothing)
 
   EXPECT_EQ(View.Calls, (std::vector<std::string>{"log Red " + std::string(CrcErrorText),
                                                   "log InForce $00$80$05$11$5F", "scroll", "answer"}));
-  EXPECT_TRUE(Datas.StatusPolling) << "the next block is decoded in its place";
+  EXPECT_TRUE(Datas.StatusPolling) << "polling goes on";
   EXPECT_EQ(Datas.MotorRevCounter, 7);
   EXPECT_FALSE(Datas.FeedbackOn);
   EXPECT_EQ(Datas.CurrentSpeedRpm, 0.0);
+
+  // The bad answer was the request's answer: the next block (a Stop's echo) is not decoded in its place.
+  View.Calls.clear();
+  Receive({0x00, 0x93, 0xE8, 0x00, 0xCF});
+  EXPECT_EQ(View.Calls, (std::vector<std::string>{"log Red " + std::string(StaleText) + "$00$93$E8$00$CF", "scroll"}));
+  EXPECT_EQ(Datas.MotorRevCounter, 7);
+  EXPECT_EQ(Datas.Counters.Stale, 1u);
+}
+
+// Which block answers which frame: only the first block read after the awaited write, and only
+// the status request's answer is decoded. Anything else is stale: said, counted, never an answer.
+TEST_F(AnswerDecoding, OnlyTheFirstBlockAfterTheAwaitedWriteIsItsAnswer)
+{
+  const TBytes good = {0x00, 0x80, 0x05, 0x11, 0x5E}; // +5 revolutions
+  const std::string goodLine = "$00$80$05$11$5E";
+  const std::string stale = "log Red " + std::string(StaleText) + goodLine;
+  const struct {
+    const char* Name;
+    std::optional<bool> Awaiting; // the gate opened for a status request (true) or a command (false)
+    std::uint64_t ReadIn;         // the epoch the block was read in
+    bool Twice;                   // the same block comes again
+    std::vector<std::string> Calls;
+    std::int32_t Counter;
+    unsigned Stale;
+  } cases[] = {
+      {"StatusAnswer", true, Epoch, false, {"show", "log InForce " + goodLine, "scroll", "answer"}, 5, 0},
+      {"CommandAnswer", false, Epoch, false, {"log InForce " + goodLine, "scroll", "answer"}, 0, 0},
+      {"NothingAwaited", std::nullopt, Epoch, false, {stale, "scroll"}, 0, 1},
+      {"ReadBeforeTheWrite", true, Epoch - 1, false, {stale, "scroll"}, 0, 1},
+      {"ReadAfterALaterWrite", false, Epoch + 1, false, {stale, "scroll"}, 0, 1},
+      {"SecondBlock", true, Epoch, true, {"show", "log InForce " + goodLine, "scroll", "answer", stale, "scroll"}, 5,
+       1},
+  };
+  for (const auto& c : cases) {
+    TCommonDatas datas;
+    TRecordingView view;
+    TOzmCommands commands(datas, view);
+    if (c.Awaiting)
+      datas.Answers.Open(Epoch, *c.Awaiting);
+    for (int i = 0; i < (c.Twice ? 2 : 1); ++i)
+      commands.PortDataReceived(good.data(), 5, 0, c.ReadIn);
+    EXPECT_EQ(view.Calls, c.Calls) << c.Name;
+    EXPECT_EQ(datas.MotorRevCounter, c.Counter) << c.Name;
+    EXPECT_EQ(datas.Counters.Stale, c.Stale) << c.Name;
+    EXPECT_EQ(datas.Counters.AnswersReceived, c.Calls.back() == "answer" || c.Twice) << c.Name;
+    if (c.Awaiting) {
+      EXPECT_EQ(datas.Answers.Close(), c.Calls.size() > 2) << c.Name << ": the worker learns whether it was answered";
+    }
+  }
 }
 
 // Not polling, or polling asked for by a tick while the request has not gone out yet (the block is
@@ -111,6 +165,7 @@ TEST_F(AnswerDecoding, BlockWhileNoStatusRequestIsOutIsOnlyLogged)
   for (const bool polling : {false, true}) {
     View.Calls.clear();
     Datas.StatusPolling = polling;
+    Datas.Answers.Open(Epoch, false);
     Receive({0x00, 0x80, 0x05, 0x11, 0x5E});
     EXPECT_EQ(View.Calls, (std::vector<std::string>{"log InForce $00$80$05$11$5E", "scroll", "answer"})) << polling;
     EXPECT_EQ(Datas.MotorRevCounter, 0) << polling;
@@ -146,6 +201,7 @@ TEST_F(AnswerDecoding, ShortAndLongBlocksAreNotDecoded)
     AwaitStatus();
     Receive({0x00, 0x80, 0x05, 0x11, 0x5F}); // leaves a nearly good answer behind
     View.Calls.clear();
+    AwaitStatus();
     Receive(c.Block);
     EXPECT_EQ(View.Calls, (std::vector<std::string>{"log Red " + std::string(CrcErrorText),
                                                     "log InForce " + std::string(c.Line), "scroll", "answer"}))
@@ -157,7 +213,8 @@ TEST_F(AnswerDecoding, ShortAndLongBlocksAreNotDecoded)
 
 TEST_F(AnswerDecoding, NoDataPointerLogsAnEmptyLineAndStillSignals)
 {
-  Commands.PortDataReceived(nullptr, 5, 0);
+  Datas.Answers.Open(Epoch, false);
+  Commands.PortDataReceived(nullptr, 5, 0, Epoch);
   EXPECT_EQ(View.Calls, (std::vector<std::string>{"log InForce ", "scroll", "answer"}));
 }
 

@@ -655,12 +655,13 @@ TEST(LinkCounters, ShortBlocksAndAnswersAreToldApartAndResetClearsAll)
   for (std::size_t size : {5u, 4u, 1u, 5u})
     counters.BlockReceived(size);
   counters.FramesSent = 3;
+  counters.Stale = 1;
   EXPECT_EQ(counters.Summary(), "frames sent 3, answers received 2, answers missing 0, checksum failures 0, short "
-                                "blocks 2, port failures 0");
+                                "blocks 2, port failures 0, stale 1");
   EXPECT_TRUE(counters.SinceLastAnswer());
   counters.Reset();
   EXPECT_EQ(counters.Summary(), "frames sent 0, answers received 0, answers missing 0, checksum failures 0, short "
-                                "blocks 0, port failures 0");
+                                "blocks 0, port failures 0, stale 0");
   EXPECT_FALSE(counters.SinceLastAnswer());
 }
 

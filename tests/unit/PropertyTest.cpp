@@ -228,7 +228,7 @@ TDriveState ReadState(const TCommonDatas& datas)
 void WriteState(const TDriveState& state, TCommonDatas& datas)
 {
   datas.StatusPolling = state.StatusPolling;
-  datas.StatusAnswerAwaited = state.StatusPolling; // polling here: the status request is out
+  datas.Answers.Open(1, state.StatusPolling); // polling here: the status request is out
   datas.MotorStopped = state.MotorStopped;
   datas.FeedbackOn = state.FeedbackOn;
   datas.CounterOverflow = state.CounterOverflow;
@@ -370,7 +370,7 @@ TEST(AnswerDecoderProperty, EveryBlockIsLoggedAndOnlyAGoodAnswerDecodes)
     const TReceivedBlock block = RandomBlock(random);
     WriteState(block.Before, datas);
     view.Calls.clear();
-    commands.PortDataReceived(block.Bytes.data(), block.Length, block.Errors);
+    commands.PortDataReceived(block.Bytes.data(), block.Length, block.Errors, 1);
 
     const bool isAnswer = IsStatusAnswer(block);
     ExpectedAnswerCalls(block, isAnswer, expectedCalls);
