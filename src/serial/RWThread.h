@@ -52,8 +52,7 @@ private:
   bool SendStatusRequest();
   // Sleeps out the pause before a frame; false when a Stop overtakes meanwhile.
   bool Pause();
-  // Says which frames a Stop overtook (the queue's from `next` on, and the status request) and
-  // releases the exchange.
+  // Says which of the queue's frames a Stop overtook (from `next` on) and releases the exchange.
   void LogOvertaken(const TExchangeJob& job, std::uint8_t next);
   TAnswer WaitAnswer();
   // Hands the line over without waiting: it runs before any later answer, which waits behind it.
