@@ -30,11 +30,11 @@ double Seconds(const timeval& t)
 }
 
 std::vector<TBenchClock::time_point> RecordedSince(const TSimLine& sim, TSimTraffic::TDirection direction,
-                                                  TBenchClock::time_point from)
+                                                  TBenchClock::time_point from, std::optional<std::uint8_t> command)
 {
   std::vector<TBenchClock::time_point> times;
   for (const TSimTraffic& t : sim.Traffic())
-    if (t.Direction == direction && t.Time >= from)
+    if (t.Direction == direction && t.Time >= from && (!command || (t.Bytes.size() > 2 && t.Bytes[2] == *command)))
       times.push_back(t.Time);
   return times;
 }
@@ -98,11 +98,12 @@ double WireMs(double bytes, double baud)
 }
 
 std::vector<TBenchClock::time_point> TrafficSince(const TSimLine& sim, TSimTraffic::TDirection direction,
-                                                 TBenchClock::time_point from, std::size_t count)
+                                                 TBenchClock::time_point from, std::size_t count,
+                                                 std::optional<std::uint8_t> command)
 {
   const auto deadline = TBenchClock::now() + std::chrono::seconds(1);
   for (;;) {
-    std::vector<TBenchClock::time_point> times = RecordedSince(sim, direction, from);
+    std::vector<TBenchClock::time_point> times = RecordedSince(sim, direction, from, command);
     if (times.size() >= count)
       return times;
     if (TBenchClock::now() > deadline)
@@ -130,6 +131,13 @@ std::unique_ptr<TForm1> OpenConsole(const TBenchFolder& folder)
   return form;
 }
 
+std::unique_ptr<TForm1> OpenConsoleOn(TSimLine& sim, const TBenchFolder& folder)
+{
+  sim.Open();
+  folder.LinkPort(sim.DevicePath());
+  return OpenConsole(folder);
+}
+
 bool WaitForExchangeEnd(TForm1& form)
 {
   const auto deadline = TSynchronizer::TClock::now() + std::chrono::seconds(5);
@@ -147,7 +155,8 @@ void EndExchange(TForm1& form)
 void RunEventLoopFor(std::chrono::milliseconds span)
 {
   QEventLoop loop;
-  QTimer::singleShot(span, &loop, &QEventLoop::quit);
+  // Precise: Qt makes a single shot of 2 s or more coarse, and a coarse one may end 5 % early.
+  QTimer::singleShot(span, Qt::PreciseTimer, &loop, &QEventLoop::quit);
   loop.exec();
 }
 

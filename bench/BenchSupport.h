@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -52,15 +53,19 @@ inline constexpr double AnswerBytes = 5;
 
 // The times of the simulator's frames received or answers sent at or after `from`, once at least
 // `count` of them are recorded: it notes an answer just after writing it, so the console may be done
-// with it first. Throws when they do not come within a second.
+// with it first. With `command`, only those with that command code. Throws when they do not come
+// within a second.
 std::vector<TBenchClock::time_point> TrafficSince(const TSimLine& sim, TSimTraffic::TDirection direction,
-                                                 TBenchClock::time_point from, std::size_t count);
+                                                 TBenchClock::time_point from, std::size_t count,
+                                                 std::optional<std::uint8_t> command = std::nullopt);
 
 // ozmet-sim as a program of its own, its line linked as the folder's port 1; returns once it is ready.
 std::unique_ptr<TChildProcess> StartSimProcess(const TBenchFolder& folder);
 // The window on the folder's Data, shown, its port open; message boxes go to standard error.
 // Throws std::runtime_error when the port did not open.
 std::unique_ptr<TForm1> OpenConsole(const TBenchFolder& folder);
+// The simulator opened on a pseudo-terminal of its own, linked as the folder's port 1, and the window on it.
+std::unique_ptr<TForm1> OpenConsoleOn(TSimLine& sim, const TBenchFolder& folder);
 
 // Waits, running the worker's window steps, until the exchange's worker has finished; false after 5 s.
 bool WaitForExchangeEnd(TForm1& form);

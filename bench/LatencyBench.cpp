@@ -60,10 +60,8 @@ static int Body(int argc, char** argv)
   QApplication app(argc, argv);
 
   TSimLine sim{{0}};
-  sim.Open();
   TBenchFolder folder;
-  folder.LinkPort(sim.DevicePath());
-  const std::unique_ptr<TForm1> form = OpenConsole(folder);
+  const std::unique_ptr<TForm1> form = OpenConsoleOn(sim, folder);
   auto* speed = form->findChild<QLabel*>("lblCurrentSpeed");
   auto* stop = form->findChild<QAbstractButton*>("BtnStop");
   if (!speed || !stop)

@@ -62,6 +62,7 @@ TSimApp::~TSimApp()
 int TSimApp::Run()
 {
   InstallSignals();
+  Line.SetLineSettings(Settings.Line);
   Line.SetFaults(Settings.Faults);
   if (Settings.Verbose)
     Line.SetTrafficCallback(&TSimApp::LogTraffic);
@@ -152,9 +153,11 @@ void TSimApp::RunCommand(std::string_view line)
 
 void TSimApp::LogTraffic(const TSimTraffic& traffic)
 {
-  std::string text = traffic.Direction == TSimTraffic::TDirection::Received ? "rx" : "tx";
+  std::string text = traffic.Direction == TSimTraffic::TDirection::Sent ? "tx" : "rx";
   for (std::uint8_t byte : traffic.Bytes)
     text += " " + TOzmCommands::HexByte(byte);
+  if (!traffic.Note.empty())
+    text += " (" + traffic.Note + ")";
   Log(text);
 }
 

@@ -14,6 +14,10 @@ struct TSimFaults {
   unsigned DelayMs = 0;        // every answer is sent this late
   unsigned HangUpAfter = 0;    // the line hangs up on the Nth frame received; 0 = off
   std::optional<std::uint8_t> CorruptAddress{}; // every answer of the controller there gets a wrong CRC
+  unsigned JitterMs = 0;                         // every answer a random 0..JitterMs ms later still
+  std::optional<std::uint8_t> LateOnceCommand{}; // the next answer to this command code comes late, once
+  unsigned LateOnceMs = 0;                       // by this much
+  unsigned StrayByteAfter = 0;                   // one byte alone shortly after the Nth answer, once; 0 = off
 
   bool operator==(const TSimFaults&) const = default;
 };

@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/eventfd.h>
 #include <system_error>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -18,6 +18,8 @@ namespace {
 constexpr std::size_t HistoryLimit = 4096;
 constexpr std::size_t ReadChunk = 256;
 constexpr std::uint8_t ExtraByte = 0x55;
+constexpr std::uint8_t StrayByte = 0x55;
+constexpr auto StrayByteGap = std::chrono::milliseconds(20);
 
 int Checked(int result, const char* what)
 {
@@ -83,17 +85,21 @@ void TSimLine::Start()
     Device = path;
     // The line keeps the slave open itself, so the master never reports a hang-up while the console
     // has the port closed; raw mode keeps answers from echoing back or 0x0A from becoming 0D 0A.
+    // Every descriptor of the slave shares its settings: this one also reads what the console set.
     SlaveFd = Checked(::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC), "open slave");
-    termios raw{};
-    Checked(::tcgetattr(SlaveFd, &raw), "tcgetattr");
-    ::cfmakeraw(&raw);
-    Checked(::tcsetattr(SlaveFd, TCSANOW, &raw), "tcsetattr");
+    if (!TSimLineSettings::ApplyRaw(SlaveFd, LineSettings()))
+      throw std::system_error(errno, std::generic_category(), "tcsetattr");
     WakeFd = Checked(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK), "eventfd");
   } catch (...) {
     CloseDescriptors();
     CloseFd(WakeFd);
     throw;
   }
+  Parser = {};
+  Heard.clear();
+  Pending.clear();
+  Sending.reset();
+  InWireFree = OutWireFree = {};
   Thread = std::jthread([this](std::stop_token stop) { Run(stop); });
 }
 
@@ -118,6 +124,18 @@ bool TSimLine::HungUp() const
 {
   std::lock_guard lock(Mutex);
   return LineHungUp;
+}
+
+void TSimLine::SetLineSettings(const TSimLineSettings& settings)
+{
+  std::lock_guard lock(Mutex);
+  OwnLine = settings;
+}
+
+TSimLineSettings TSimLine::LineSettings() const
+{
+  std::lock_guard lock(Mutex);
+  return OwnLine;
 }
 
 void TSimLine::SetFaults(const TSimFaults& faults)
@@ -193,39 +211,89 @@ void TSimLine::Run(std::stop_token stop)
 {
   while (!stop.stop_requested() && MasterFd >= 0) {
     pollfd fds[] = {{MasterFd, POLLIN, 0}, {WakeFd, POLLIN, 0}};
-    if (::poll(fds, 2, PollTimeoutMs()) < 0) {
+    // Sleeps until the next byte is through the wire either way, or for ever when the line is quiet.
+    timespec wait{};
+    const auto next = NextEvent();
+    if (next) {
+      const auto left = std::max(*next - std::chrono::steady_clock::now(), std::chrono::steady_clock::duration::zero());
+      const auto seconds = std::chrono::floor<std::chrono::seconds>(left);
+      wait.tv_sec = static_cast<std::time_t>(seconds.count());
+      wait.tv_nsec = static_cast<long>(std::chrono::nanoseconds(left - seconds).count());
+    }
+    if (::ppoll(fds, 2, next ? &wait : nullptr, nullptr) < 0) {
       if (errno == EINTR)
         continue;
       EndLine();
       break;
     }
     if (fds[0].revents & POLLIN)
-      ReadFrames();
+      ReadBytes();
     else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
       EndLine();
-    SendDueAnswers();
+    const auto now = std::chrono::steady_clock::now();
+    HandleHeard(now);
+    SendDue(now);
   }
 }
 
-// Sleeps until the next delayed answer is due, or for ever when none is waiting.
-int TSimLine::PollTimeoutMs() const
+std::optional<TSimLine::TTime> TSimLine::NextEvent() const
 {
-  if (Pending.empty())
-    return -1;
-  const auto wait = Pending.front().Due - std::chrono::steady_clock::now();
-  return static_cast<int>(std::max<std::int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(wait).count()));
+  std::optional<TTime> next;
+  const auto consider = [&](TTime time) {
+    if (!next || time < *next)
+      next = time;
+  };
+  if (!Heard.empty())
+    consider(Heard.front().Due);
+  if (Sending)
+    consider(Sending->NextByteDue());
+  else if (!Pending.empty())
+    consider(Pending.front().Due);
+  return next;
 }
 
-void TSimLine::ReadFrames()
+// The pty hands over at once what a UART would take its time for: each byte is heard once its wire
+// time at the console's settings is over, after the bytes before it. Settings other than the
+// controllers' own make garbage of everything, the unfinished frame included.
+void TSimLine::ReadBytes()
 {
   std::uint8_t buffer[ReadChunk];
   const ssize_t count = ::read(MasterFd, buffer, sizeof buffer);
-  if (count > 0) {
-    const auto now = std::chrono::steady_clock::now();
-    for (const auto& frame : Parser.Feed(std::span(buffer, static_cast<std::size_t>(count))))
-      HandleFrame(frame, now);
-  } else if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
-    EndLine();
+  if (count <= 0) {
+    if (count == 0 || (errno != EAGAIN && errno != EINTR))
+      EndLine();
+    return;
+  }
+  const std::span<const std::uint8_t> bytes(buffer, static_cast<std::size_t>(count));
+  const TSimLineSettings own = LineSettings();
+  // Settings that cannot be read are taken to match: a test bed that keeps none still talks.
+  const TSimLineSettings console = TSimLineSettings::Read(SlaveFd).value_or(own);
+  const auto byteTime = console.WireTime(1);
+  TTime through = std::max(std::chrono::steady_clock::now(), InWireFree);
+  if (console != own) {
+    Parser = {};
+    through += byteTime * static_cast<std::int64_t>(bytes.size());
+    Heard.push_back({through, {bytes.begin(), bytes.end()},
+                     "line at " + console.Text() + " but the controller listens at " + own.Text() + ": heard garbage"});
+  } else {
+    for (const std::uint8_t& byte : bytes) {
+      through += byteTime;
+      for (auto& frame : Parser.Feed(std::span(&byte, 1)))
+        Heard.push_back({through, std::move(frame), {}});
+    }
+  }
+  InWireFree = through;
+}
+
+void TSimLine::HandleHeard(TTime now)
+{
+  while (MasterFd >= 0 && !Heard.empty() && Heard.front().Due <= now) {
+    THeard heard = std::move(Heard.front());
+    Heard.pop_front();
+    if (heard.Garbled.empty())
+      HandleFrame(heard.Bytes, heard.Due);
+    else
+      Record({TSimTraffic::TDirection::Garbled, heard.Due, std::move(heard.Bytes), std::move(heard.Garbled)});
   }
 }
 
@@ -250,7 +318,7 @@ void TSimLine::Dispatch(const std::vector<std::uint8_t>& frame, TTime now)
 {
   for (TSimController& device : Devices) {
     if (const auto answer = device.HandleFrame(frame, now); answer && ShouldAnswer(frame[2]))
-      QueueAnswer(*answer, now, ActiveFaults.CorruptAddress == device.Address());
+      QueueAnswer(*answer, now, ActiveFaults.CorruptAddress == device.Address(), frame[2]);
   }
 }
 
@@ -259,9 +327,10 @@ bool TSimLine::ShouldAnswer(std::uint8_t command) const
   return !ActiveFaults.Silent && !(ActiveFaults.SilentToStatus && command == CmdGetStatus);
 }
 
-void TSimLine::QueueAnswer(const TFrame& answer, TTime now, bool corrupt)
+void TSimLine::QueueAnswer(const TFrame& answer, TTime now, bool corrupt, std::uint8_t command)
 {
-  std::vector<std::uint8_t> bytes(answer.begin(), answer.end());
+  TTransmission transmission{now + std::chrono::milliseconds(ActiveFaults.DelayMs), {answer.begin(), answer.end()}};
+  std::vector<std::uint8_t>& bytes = transmission.Bytes;
   const unsigned number = ++AnswersSinceFaults;
   if (corrupt || (ActiveFaults.CorruptEvery != 0 && number % ActiveFaults.CorruptEvery == 0))
     bytes.back() ^= 0xFF;
@@ -273,44 +342,91 @@ void TSimLine::QueueAnswer(const TFrame& answer, TTime now, bool corrupt)
     bytes.push_back(ExtraByte);
     ActiveFaults.ExtraByteAt = 0;
   }
-  Pending.push_back({now + std::chrono::milliseconds(ActiveFaults.DelayMs), std::move(bytes)});
+  if (ActiveFaults.StrayByteAfter == number) {
+    transmission.StrayAfter = true;
+    ActiveFaults.StrayByteAfter = 0;
+  }
+  if (ActiveFaults.JitterMs != 0) {
+    std::uniform_int_distribution<std::int64_t> jitter(0, std::int64_t{ActiveFaults.JitterMs} * 1000);
+    transmission.Due += std::chrono::microseconds(jitter(Random));
+  }
+  if (ActiveFaults.LateOnceCommand == command) {
+    transmission.Due += std::chrono::milliseconds(ActiveFaults.LateOnceMs);
+    ActiveFaults.LateOnceCommand.reset();
+    ActiveFaults.LateOnceMs = 0;
+  }
+  Schedule(std::move(transmission));
 }
 
-void TSimLine::SendDueAnswers()
+// In order of due time: an answer made late lets the ones due before it go first.
+void TSimLine::Schedule(TTransmission transmission)
 {
-  while (MasterFd >= 0 && !Pending.empty() && Pending.front().Due <= std::chrono::steady_clock::now()) {
-    std::vector<std::uint8_t> bytes = std::move(Pending.front().Bytes);
-    Pending.pop_front();
-    const bool lineUp = WriteAll(bytes);
-    const TSimTraffic sent{TSimTraffic::TDirection::Sent, std::chrono::steady_clock::now(), std::move(bytes)};
-    {
-      std::lock_guard lock(Mutex);
-      Remember(sent);
+  const auto place = std::upper_bound(Pending.begin(), Pending.end(), transmission.Due,
+                                      [](TTime due, const TTransmission& queued) { return due < queued.Due; });
+  Pending.insert(place, std::move(transmission));
+}
+
+// One transmission at a time: each byte is written once its wire time at the controllers' own
+// settings is over, as a UART delivers it; bytes due while the thread was late go out at once.
+void TSimLine::SendDue(TTime now)
+{
+  while (MasterFd >= 0) {
+    if (!Sending) {
+      if (Pending.empty() || Pending.front().Due > now)
+        return;
+      const TTime start = std::max(Pending.front().Due, OutWireFree);
+      Sending = TOnWire{std::move(Pending.front()), start, LineSettings().WireTime(1)};
+      Pending.pop_front();
     }
-    Notify(sent);
-    if (!lineUp)
-      EndLine();
+    const TTime due = Sending->NextByteDue();
+    if (Sending->Next < Sending->What.Bytes.size()) {
+      if (due > now)
+        return;
+      const std::uint8_t byte = Sending->What.Bytes[Sending->Next++];
+      const TWrite written = WriteByte(byte);
+      if (written == TWrite::Written)
+        Sending->Written.push_back(byte);
+      if (written == TWrite::LineGone) {
+        Record({TSimTraffic::TDirection::Sent, std::chrono::steady_clock::now(), std::move(Sending->Written)});
+        EndLine();
+        return;
+      }
+    }
+    if (Sending->Next == Sending->What.Bytes.size())
+      FinishTransmission(due);
   }
 }
 
-// Writes the answer, trimmed to what went out: bytes the console's full input buffer cannot take are
-// lost, as on a real line. False once the pseudo-terminal is gone.
-bool TSimLine::WriteAll(std::vector<std::uint8_t>& bytes)
+void TSimLine::FinishTransmission(TTime lastByteDue)
 {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t count = ::write(MasterFd, bytes.data() + done, bytes.size() - done);
-    if (count > 0) {
-      done += static_cast<std::size_t>(count);
-      continue;
-    }
+  OutWireFree = lastByteDue;
+  const bool strayAfter = Sending->What.StrayAfter;
+  Record({TSimTraffic::TDirection::Sent, std::chrono::steady_clock::now(), std::move(Sending->Written)});
+  Sending.reset();
+  if (strayAfter)
+    Schedule({lastByteDue + StrayByteGap, {StrayByte}});
+}
+
+// A byte the console's full input buffer cannot take is lost, as on a real line.
+TSimLine::TWrite TSimLine::WriteByte(std::uint8_t byte)
+{
+  for (;;) {
+    const ssize_t count = ::write(MasterFd, &byte, 1);
+    if (count == 1)
+      return TWrite::Written;
     if (count < 0 && errno == EINTR)
       continue;
-    const bool overrun = count < 0 && errno == EAGAIN;
-    bytes.resize(done);
-    return overrun;
+    return count < 0 && errno == EAGAIN ? TWrite::Lost : TWrite::LineGone;
   }
-  return true;
+}
+
+void TSimLine::Record(const TSimTraffic& traffic)
+{
+  {
+    std::lock_guard lock(Mutex);
+    Remember(traffic);
+  }
+  Notify(traffic);
 }
 
 void TSimLine::Remember(const TSimTraffic& traffic)
@@ -346,7 +462,9 @@ void TSimLine::EndLine()
     callback = OnEnd;
   }
   CloseDescriptors();
+  Heard.clear();
   Pending.clear();
+  Sending.reset();
   if (callback)
     callback();
 }

@@ -3,6 +3,7 @@
 #include "SimController.h"
 #include "SimFaults.h"
 #include "SimFrameParser.h"
+#include "SimLineSettings.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -11,21 +12,28 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-// One frame received or one answer sent, as it went over the line.
+// One frame received or one answer sent, as it went over the line, or bytes the controllers could not
+// make out because the console's line settings differ from theirs.
 struct TSimTraffic {
-  enum class TDirection { Received, Sent };
+  enum class TDirection { Received, Sent, Garbled };
   TDirection Direction;
+  // Received: when the frame's last byte was through the wire; Sent: when the last byte left.
   std::chrono::steady_clock::time_point Time;
   std::vector<std::uint8_t> Bytes;
+  std::string Note{}; // why bytes were garbled
 };
 
 // A serial line with its controllers, on a pseudo-terminal whose slave side the console opens.
 // A thread of its own waits on the line, hands the frames to the controllers and writes their answers,
 // with the faults applied. Every public call may come from any thread.
+// Bytes take their wire time both ways, as over a UART: a frame counts as received once its last byte
+// would be through at the console's rate, and an answer leaves byte by byte at the controllers' own rate.
+// The controllers hear nothing but garbage while the console's settings on the pty differ from theirs.
 class TSimLine {
 public:
   using TTrafficCallback = std::function<void(const TSimTraffic&)>;
@@ -48,6 +56,11 @@ public:
   // True once the line hung up by a fault or lost its pseudo-terminal.
   bool HungUp() const;
 
+  // The controllers' own line (default 9600 8N1). Open() and Adopt() also start the pty at it, so a
+  // console that sets nothing is heard.
+  void SetLineSettings(const TSimLineSettings& settings);
+  TSimLineSettings LineSettings() const;
+
   void SetFaults(const TSimFaults& faults);
   TSimFaults Faults() const;
   // Presses the button of the controller at that address, or without one of the first one waiting for
@@ -68,20 +81,42 @@ public:
 
 private:
   using TTime = std::chrono::steady_clock::time_point;
-  struct TPendingAnswer {
+  // A frame, or garbage, still on its way in: it is heard once its last byte is through.
+  struct THeard {
     TTime Due;
     std::vector<std::uint8_t> Bytes;
+    std::string Garbled; // why the controllers could not make these bytes out; empty for a frame
   };
+  // Bytes to send once due, after whatever is on the wire before them.
+  struct TTransmission {
+    TTime Due;
+    std::vector<std::uint8_t> Bytes;
+    bool StrayAfter = false; // a stray byte follows this answer
+  };
+  // The transmission under way: its bytes leave one by one, each once its wire time is over.
+  struct TOnWire {
+    TTransmission What;
+    TTime Start;
+    std::chrono::nanoseconds ByteTime;
+    std::size_t Next = 0;
+    std::vector<std::uint8_t> Written{};
+    TTime NextByteDue() const { return Start + ByteTime * static_cast<std::int64_t>(Next + 1); }
+  };
+  enum class TWrite { Written, Lost, LineGone };
 
   void Run(std::stop_token stop);
-  int PollTimeoutMs() const;
-  void ReadFrames();
+  std::optional<TTime> NextEvent() const;
+  void ReadBytes();
+  void HandleHeard(TTime now);
   void HandleFrame(const std::vector<std::uint8_t>& frame, TTime now);
   void Dispatch(const std::vector<std::uint8_t>& frame, TTime now);
   bool ShouldAnswer(std::uint8_t command) const;
-  void QueueAnswer(const TFrame& answer, TTime now, bool corrupt);
-  void SendDueAnswers();
-  bool WriteAll(std::vector<std::uint8_t>& bytes);
+  void QueueAnswer(const TFrame& answer, TTime now, bool corrupt, std::uint8_t command);
+  void Schedule(TTransmission transmission);
+  void SendDue(TTime now);
+  void FinishTransmission(TTime lastByteDue);
+  TWrite WriteByte(std::uint8_t byte);
+  void Record(const TSimTraffic& traffic);
   void Remember(const TSimTraffic& traffic);
   void Notify(const TSimTraffic& traffic);
   void EndLine();
@@ -90,6 +125,7 @@ private:
   mutable std::mutex Mutex;
   mutable std::condition_variable FrameArrived;
   std::vector<TSimController> Devices;
+  TSimLineSettings OwnLine;
   TSimFaults ActiveFaults;
   unsigned FramesSinceFaults = 0;
   unsigned AnswersSinceFaults = 0;
@@ -107,6 +143,11 @@ private:
   int SlaveFd = -1;
   int WakeFd = -1;
   TSimFrameParser Parser;
-  std::deque<TPendingAnswer> Pending;
+  std::deque<THeard> Heard;
+  TTime InWireFree{}; // when the console's latest byte is through the wire
+  std::deque<TTransmission> Pending; // by due time
+  std::optional<TOnWire> Sending;
+  TTime OutWireFree{}; // when the controllers' latest byte left
+  std::mt19937 Random{std::random_device{}()};
   std::jthread Thread;
 };

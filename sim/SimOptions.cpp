@@ -22,6 +22,9 @@ struct TOption {
 constexpr unsigned MaxAddress = 254;
 constexpr unsigned MaxCount = 1'000'000;
 constexpr unsigned MaxDelayMs = 60'000;
+constexpr unsigned MaxCode = 0xFF;
+constexpr unsigned MinBaud = 50;
+constexpr unsigned MaxBaud = 4'000'000;
 
 // Decimal, or hexadecimal after 0x; nothing else may follow the digits.
 std::optional<unsigned> ParseNumber(std::string_view text, unsigned max)
@@ -66,6 +69,48 @@ std::optional<std::string> WithAddress(std::string_view text, auto store)
   return WithNumber(text, MaxAddress, "address", [&](unsigned value) { store(static_cast<std::uint8_t>(value)); });
 }
 
+std::optional<std::string> SetBaud(TSimLineSettings& line, std::string_view text)
+{
+  const auto value = ParseNumber(text, MaxBaud);
+  if (!value || *value < MinBaud)
+    return "invalid rate '" + std::string(text) + "': expected " + std::to_string(MinBaud) + ".." +
+           std::to_string(MaxBaud);
+  line.Baud = *value;
+  return std::nullopt;
+}
+
+// One of the listed digits, e.g. data bits 5..8 or stop bits 1|2.
+std::optional<std::string> SetDigit(std::uint8_t& field, std::string_view text, std::string_view allowed)
+{
+  if (text.size() != 1 || allowed.find(text[0]) == std::string_view::npos)
+    return "invalid value '" + std::string(text) + "': expected one of " + std::string(allowed);
+  field = static_cast<std::uint8_t>(text[0] - '0');
+  return std::nullopt;
+}
+
+// Command codes are written as the log shows them, in hex (51, A5 or 0xA5); three digits, which no
+// byte has in hex, are decimal (165).
+std::optional<unsigned> ParseCode(std::string_view text)
+{
+  if (text.size() <= 2 && !text.empty())
+    return ParseNumber("0x" + std::string(text), MaxCode);
+  return ParseNumber(text, MaxCode);
+}
+
+// CODE:MS, the next answer to command CODE that much late.
+std::optional<std::string> SetLateOnce(TSimFaults& faults, std::string_view text)
+{
+  const std::size_t colon = text.find(':');
+  const auto code = colon == std::string_view::npos ? std::nullopt : ParseCode(text.substr(0, colon));
+  const auto delay = colon == std::string_view::npos ? std::nullopt : ParseNumber(text.substr(colon + 1), MaxDelayMs);
+  if (!code || !delay)
+    return "invalid late answer '" + std::string(text) +
+           "': expected CODE:MS, CODE 00..FF (51, A5, 0xA5 or 165), MS 0.." + std::to_string(MaxDelayMs);
+  faults.LateOnceCommand = static_cast<std::uint8_t>(*code);
+  faults.LateOnceMs = *delay;
+  return std::nullopt;
+}
+
 std::optional<std::string> SetSwitch(bool& field, std::string_view text)
 {
   if (text != "on" && text != "off")
@@ -85,6 +130,23 @@ constexpr TOption Options[] = {
        s.LinkPath = a;
        return std::nullopt;
      }},
+    {"baud", TArgument::Value, "RATE", TScope::Flag,
+     "the controllers' own rate (default 9600); bytes take their wire time at it",
+     [](TSimSettings& s, std::string_view a) { return SetBaud(s.Line, a); }},
+    {"data-bits", TArgument::Value, "5..8", TScope::Flag, "the controllers' data bits (default 8)",
+     [](TSimSettings& s, std::string_view a) { return SetDigit(s.Line.DataBits, a, "5678"); }},
+    {"parity", TArgument::Value, "PARITY", TScope::Flag,
+     "the controllers' parity: none (default), odd, even, mark or space; a pseudo-terminal carries only "
+     "8 data bits without parity",
+     [](TSimSettings& s, std::string_view a) -> std::optional<std::string> {
+       const auto parity = TSimLineSettings::ParityNamed(a);
+       if (!parity)
+         return "invalid parity '" + std::string(a) + "': expected none, odd, even, mark or space";
+       s.Line.Parity = *parity;
+       return std::nullopt;
+     }},
+    {"stop-bits", TArgument::Value, "1|2", TScope::Flag, "the controllers' stop bits (default 1)",
+     [](TSimSettings& s, std::string_view a) { return SetDigit(s.Line.StopBits, a, "12"); }},
     {"silent", TArgument::Switch, "", TScope::Both, "answer nothing at all",
      [](TSimSettings& s, std::string_view a) { return SetSwitch(s.Faults.Silent, a); }},
     {"silent-to-status", TArgument::Switch, "", TScope::Both, "answer everything but the status request",
@@ -105,13 +167,22 @@ constexpr TOption Options[] = {
     {"hang-up-after", TArgument::Value, "N", TScope::Both,
      "hang the line up on the Nth frame received from now, unanswered (0 = off)",
      [](TSimSettings& s, std::string_view a) { return SetCount(s.Faults.HangUpAfter, a); }},
+    {"jitter", TArgument::Value, "MS", TScope::Both, "send every answer a random 0..MS milliseconds later still",
+     [](TSimSettings& s, std::string_view a) { return SetCount(s.Faults.JitterMs, a, MaxDelayMs); }},
+    {"late-once", TArgument::Value, "CODE:MS", TScope::Both,
+     "send the next answer to command CODE (hex as logged: 51, A5 or 0xA5; 165 in decimal) MS milliseconds late, once",
+     [](TSimSettings& s, std::string_view a) { return SetLateOnce(s.Faults, a); }},
+    {"stray-byte", TArgument::Value, "N", TScope::Both,
+     "send one byte alone 20 ms after the Nth answer from now, once (0 = off)",
+     [](TSimSettings& s, std::string_view a) { return SetCount(s.Faults.StrayByteAfter, a); }},
     {"button", TArgument::OptionalValue, "ADDRESS", TScope::Command,
      "press the button of the controller at ADDRESS, or of the first one waiting for it",
      [](TSimSettings& s, std::string_view a) {
        s.ButtonPressed = true;
        return a.empty() ? std::nullopt : WithAddress(a, [&](std::uint8_t address) { s.ButtonAddress = address; });
      }},
-    {"verbose", TArgument::None, "", TScope::Flag, "log every frame received and answer sent on standard error",
+    {"verbose", TArgument::None, "", TScope::Flag,
+     "log every frame received, answer sent and garbage heard on standard error",
      [](TSimSettings& s, std::string_view) -> std::optional<std::string> {
        s.Verbose = true;
        return std::nullopt;
@@ -218,8 +289,10 @@ std::optional<std::string> TSimOptions::ApplyCommand(std::string_view line, TSim
 std::string TSimOptions::HelpText()
 {
   std::ostringstream out;
-  out << "Usage: ozmet-sim [--address N ...] [--link PATH] [fault flags] [--verbose] [--help]\n"
+  out << "Usage: ozmet-sim [--address N ...] [--link PATH] [line flags] [fault flags] [--verbose] [--help]\n"
          "Simulates Ozmet motor controllers on a pseudo-terminal and prints its device path first.\n"
+         "Bytes take their wire time; a console whose line settings differ from the controllers' own\n"
+         "(--baud, --data-bits, --parity, --stop-bits; default 9600 8N1) is heard as garbage.\n"
          "Runs until SIGINT, SIGTERM, the end of standard input or the line hanging up.\n\nFlags:\n";
   ListOptions(out, TScope::Flag, "--");
   out << "\nCommands on standard input, one a line:\n";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SimFaults.h"
+#include "SimLineSettings.h"
 
 #include <cstdint>
 #include <optional>
@@ -14,6 +15,7 @@ struct TSimSettings {
   std::vector<std::uint8_t> Addresses{};
   std::string LinkPath{};
   TSimFaults Faults;
+  TSimLineSettings Line{};
   bool Verbose = false;
   bool NoInput = false;
   bool Help = false;

@@ -257,6 +257,9 @@ TFrame TCtlCommands::Ask(std::span<const std::uint8_t> frame)
   const TFrameLine::TReply reply = Line().Exchange(frame, AnswerTimeout, answer);
   const std::string what =
       frame[2] == CmdGetStatus ? "the status request" : "command " + TOzmCommands::HexByte(frame[2]);
+  // Dropped, never taken for this answer; said, as the window says it.
+  if (!Line().StaleBytes().empty())
+    Output.Note(StaleText + TOzmCommands::LogBytes(Line().StaleBytes()) + " (before " + what + ")");
   if (reply == TFrameLine::TReply::NoAnswer)
     throw TCtlError(TCtlError::NoAnswer, Addressed("no answer to " + what));
   if (reply == TFrameLine::TReply::BadChecksum)

@@ -255,6 +255,8 @@ void TForm1::UpdatePortButtons(bool portOpen)
 
 void TForm1::BtnOpenPortClick()
 {
+  if (Extras && Extras->RefuseWhileScanning()) // no extras yet at the first open
+    return;
   PortButtons->BtnOpenPortClick();
 }
 
@@ -317,6 +319,8 @@ void TForm1::MmSerialDevicesClick()
 
 void TForm1::MmSetNewAddressClick()
 {
+  if (Extras->RefuseWhileScanning())
+    return;
   BtnClosePortClick(); // the handler itself: a button's click() does nothing while it is disabled
   if (TimerGetMotorState->isActive()) {
     ShowMessage("New address setting is possible when there is not data transferring.");
@@ -368,6 +372,8 @@ void TForm1::SendSequence(const char* heading, const std::function<bool()>& prep
 
 void TForm1::BtnMotorApplyClick()
 {
+  if (Extras->RefuseWhileScanning())
+    return;
   SendSequence("Set motor parameters", [this] {
     ClearMemoAndQueue();
     TMotorFields fields = PanelMotorData->Fields();
@@ -402,6 +408,8 @@ bool TForm1::ApplyWorkPanel()
 
 void TForm1::BtnWorkApplyClick()
 {
+  if (Extras->RefuseWhileScanning())
+    return;
   SendSequence("Set operation parameters", [this] { return ApplyWorkPanel(); });
 }
 
@@ -413,6 +421,8 @@ void TForm1::BtnWorkCancelClick()
 
 void TForm1::BtnRunClick()
 {
+  if (Extras->RefuseWhileScanning())
+    return;
   SendSequence(
       "Set operation parameters and run motor",
       [this] {
@@ -432,6 +442,7 @@ void TForm1::BtnRunClick()
 
 void TForm1::BtnStopClick()
 {
+  Extras->CancelScan(); // the scan has the line: it ends first, then the Stop goes out
   SendSequence(
       "Motor stop",
       [this] {
@@ -457,6 +468,8 @@ void TForm1::SetDirection(std::uint8_t direction)
 
 void TForm1::BtnRunRightClick()
 {
+  if (Extras->RefuseWhileScanning())
+    return;
   SendSequence("Set forward direction", [this] {
     SetDirection(0);
     return true;
@@ -465,6 +478,8 @@ void TForm1::BtnRunRightClick()
 
 void TForm1::BtnRunLeftClick()
 {
+  if (Extras->RefuseWhileScanning())
+    return;
   SendSequence("Set backward Direction", [this] {
     SetDirection(1);
     return true;
@@ -487,6 +502,10 @@ void TForm1::TimerGetMotorStateTimer()
 {
   Datas->StatusPolling = true;
   OzmCommands->BuildStatusRequest();
+  // An exchange still under way sends the request as its last frame: waiting here for it would hold
+  // the window, and an Esc with it, for as long as a slow controller takes.
+  if (Exchange->WorkerRunning())
+    return;
   ClearMemoAndQueue();
   Exchange->StartExchange();
 }

@@ -34,8 +34,9 @@ TLinkCountersView::TLinkCountersView(TLinkCounters& counters, QWidget* parent) :
   // Only as wide as its text: the port description keeps the rest of the line.
   setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
   setToolTip("Frames sent (Tx), whole answers received (Rx), and, once they happen, answers missing after the\n"
-             "timeout (red: a dead line), checksum failures and short blocks resynchronised (orange: a noisy\n"
-             "line) and port failures (red); then the time since the last answer. Click to reset.");
+             "timeout (red: a dead line), checksum failures, short blocks resynchronised and stale bytes that\n"
+             "answered no frame (orange: a noisy or late line) and port failures (red); then the time since\n"
+             "the last answer. Click to reset.");
   RefreshTimer = new QTimer(this);
   RefreshTimer->setInterval(1000);
   connect(RefreshTimer, &QTimer::timeout, this, &TLinkCountersView::Refresh);
@@ -55,7 +56,8 @@ void TLinkCountersView::Refresh()
   const char* orange = "#d06000";
   QStringList parts{QString("Tx %1").arg(Counters.FramesSent), QString("Rx %1").arg(Counters.AnswersReceived),
                     Fault("no answer", Counters.AnswersMissing, red), Fault("CRC", Counters.ChecksumFailures, orange),
-                    Fault("short", Counters.ShortBlocks, orange), Fault("port", Counters.PortFailures, red),
+                    Fault("short", Counters.ShortBlocks, orange), Fault("stale", Counters.Stale, orange),
+                    Fault("port", Counters.PortFailures, red),
                     SinceLastAnswer(Counters)};
   parts.removeAll(QString());
   setText(parts.join("&nbsp;&nbsp;"));

@@ -237,6 +237,20 @@ bool TOperatorExtras::OpenParameters(const QString& path)
   return true;
 }
 
+bool TOperatorExtras::RefuseWhileScanning()
+{
+  if (!BusScan || !BusScan->Scanning())
+    return false;
+  Form.ShowMessage(TFormBusScan::RunningText);
+  return true;
+}
+
+void TOperatorExtras::CancelScan()
+{
+  if (BusScan)
+    BusScan->Cancel();
+}
+
 void TOperatorExtras::MmSpeedChartClick()
 {
   Chart->show();

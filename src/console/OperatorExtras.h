@@ -28,6 +28,11 @@ public:
   void FormClosing();
   // Each decoded status answer.
   void StatusDecoded();
+  // True, after a message that says why, while a bus scan has the line: what would send or open
+  // is not done then.
+  bool RefuseWhileScanning();
+  // Ends a bus scan under way and waits for it, so that a Stop can go out at once.
+  void CancelScan();
 
   // What the menu items do once a file is chosen; false when nothing was written or taken, after
   // a message that says why.
@@ -58,7 +63,7 @@ private:
 
   TForm1& Form;
   TFormSpeedChart* Chart = nullptr;
-  TFormBusScan* BusScan = nullptr; // built when first asked for; the form owns it // a window of the form's own, which owns it
+  TFormBusScan* BusScan = nullptr; // built when first asked for; a window of the form's own, which owns it
   QAction* DailyLog = nullptr;
   QString LastLogFolder;
   QString LastParameterFolder;

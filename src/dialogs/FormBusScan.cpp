@@ -1,5 +1,6 @@
 #include "FormBusScan.h"
 
+#include "BusScanTimeout.h"
 #include "ComPort.h"
 #include "CommonDatas.h"
 #include "Exchange.h"
@@ -14,9 +15,11 @@
 #include "Synchronizer.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace {
@@ -50,11 +53,22 @@ TFormBusScan::TFormBusScan(TForm1& main) : QWidget(&main, Qt::Window), Main(main
   BtnScanCancel = Named<QPushButton>("BtnScanCancel", this, "Cancel");
   BtnScanCancel->setEnabled(false);
   auto* use = Named<QPushButton>("BtnScanUse", this, "Use this address");
+  SpinScanTimeout = Named<QSpinBox>("SpinScanTimeout", this);
+  SpinScanTimeout->setRange(1, 60'000);
+  SpinScanTimeout->setSuffix(" ms");
+  SpinScanTimeout->setToolTip("How long each address has to answer; computed from the port's line settings");
+  // A value the operator sets holds for the settings in force; other settings get theirs computed again.
+  connect(SpinScanTimeout, &QSpinBox::valueChanged, this,
+          [this] { TimeoutSettings = Main.ComPort->LineSettings(); });
   connect(BtnScanStart, &QPushButton::clicked, this, &TFormBusScan::BtnScanStartClick);
   connect(BtnScanCancel, &QPushButton::clicked, this, &TFormBusScan::BtnScanCancelClick);
   connect(use, &QPushButton::clicked, this, &TFormBusScan::BtnScanUseClick);
   connect(ListScanFound, &QListWidget::itemDoubleClicked, this, &TFormBusScan::BtnScanUseClick);
 
+  auto* timeout = new QHBoxLayout;
+  timeout->addWidget(new QLabel("Time per address:", this));
+  timeout->addWidget(SpinScanTimeout);
+  timeout->addStretch(1);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(BtnScanStart);
   buttons->addWidget(BtnScanCancel);
@@ -63,6 +77,7 @@ TFormBusScan::TFormBusScan(TForm1& main) : QWidget(&main, Qt::Window), Main(main
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(ScanProgress);
   layout->addWidget(ListScanFound, 1);
+  layout->addLayout(timeout);
   layout->addLayout(buttons);
 }
 
@@ -83,19 +98,47 @@ void TFormBusScan::BtnScanStartClick()
     Main.ShowMessage(RefusedText);
     return;
   }
+  const TLineSettings settings = Main.ComPort->LineSettings();
+  if (TimeoutSettings != settings)
+    ShowComputedTimeout(); // the port's settings changed since the value was shown
+  PortWasOpen = Main.ComPort->IsOpen();
   Main.BtnClosePortClick();
   ListScanFound->clear();
   ScanProgress->setValue(0);
   BtnScanStart->setEnabled(false);
   BtnScanCancel->setEnabled(true);
+  SpinScanTimeout->setEnabled(false);
   StopAsked = false;
-  Worker = std::thread(&TFormBusScan::Scan, this, Main.ComPort->DeviceName(), Main.ComPort->LineSettings(),
-                       Main.Datas->GearRatio);
+  ++Run;
+  GearRatio = Main.Datas->GearRatio;
+  Worker = std::thread(&TFormBusScan::Scan, this, Main.ComPort->DeviceName(), settings,
+                       std::chrono::milliseconds(SpinScanTimeout->value()));
 }
 
 void TFormBusScan::BtnScanCancelClick()
 {
   StopAsked = true;
+}
+
+void TFormBusScan::Cancel()
+{
+  StopAsked = true;
+  Finished(Run);
+}
+
+void TFormBusScan::showEvent(QShowEvent* event)
+{
+  if (!Scanning())
+    ShowComputedTimeout();
+  QWidget::showEvent(event);
+}
+
+void TFormBusScan::ShowComputedTimeout()
+{
+  const TLineSettings line = Main.ComPort->LineSettings();
+  SpinScanTimeout->setValue(static_cast<int>(
+      BusScanTimeout(line.Baud, line.DataBits, line.Parity != 0, line.StopBits != 0).count()));
+  TimeoutSettings = line;
 }
 
 void TFormBusScan::BtnScanUseClick()
@@ -109,19 +152,18 @@ void TFormBusScan::BtnScanUseClick()
   Main.MotorPanel().MarkEdited();
 }
 
-void TFormBusScan::Scan(const std::string& device, const TLineSettings& settings, double gearRatio)
+void TFormBusScan::Scan(const std::string& device, const TLineSettings& settings, std::chrono::milliseconds timeout)
 {
-  GearRatio = gearRatio;
-  std::string problem;
-  unsigned found = 0;
+  FoundCount = 0;
+  Problem.clear();
   try {
     TFrameLine line;
     line.Open(device, settings);
-    found = TBusScan(line, *this).Run(0, LastAddress, std::chrono::milliseconds(AnswerTimeoutMs));
+    FoundCount = TBusScan(line, *this).Run(0, LastAddress, timeout);
   } catch (const TLineError& error) {
-    problem = error.what();
+    Problem = error.what();
   }
-  OnWindowThread([this, problem, found] { Finished(problem, found); });
+  OnWindowThread([this, run = Run] { Finished(run); });
 }
 
 void TFormBusScan::Scanning(std::uint8_t address, unsigned done, unsigned, unsigned)
@@ -156,25 +198,31 @@ bool TFormBusScan::StopRequested()
   return StopAsked;
 }
 
+// Run is read on the scan's thread too: it changes only while no scan runs.
 void TFormBusScan::OnWindowThread(std::function<void()> fn)
 {
-  TSynchronizer::Instance().Post([alive = Alive, fn = std::move(fn)] {
-    if (*alive)
+  TSynchronizer::Instance().Post([this, alive = Alive, run = Run, fn = std::move(fn)] {
+    if (*alive && run == Run)
       fn();
   });
 }
 
-// The thread has ended once this runs; the port the scan took is opened again.
-void TFormBusScan::Finished(const std::string& problem, unsigned found)
+// Posted by the scan's thread as it ends, or called by Cancel before that; whichever comes second
+// finds the thread joined and does nothing.
+void TFormBusScan::Finished(unsigned run)
 {
+  if (run != Run || !Worker.joinable())
+    return;
   Worker.join();
   BtnScanStart->setEnabled(true);
   BtnScanCancel->setEnabled(false);
+  SpinScanTimeout->setEnabled(true);
   ScanProgress->setFormat("%p%");
-  Main.AppendLog("Bus scan: " + std::to_string(found) + (found == 1 ? " controller" : " controllers") + " found" +
-                     (StopAsked ? ", cancelled" : ""),
+  Main.AppendLog("Bus scan: " + std::to_string(FoundCount) + (FoundCount == 1 ? " controller" : " controllers") +
+                     " found" + (StopAsked ? ", cancelled" : ""),
                  TLogColour::Blue, false);
-  if (!problem.empty())
-    Main.AppendLog(problem, TLogColour::Red, false);
-  Main.BtnOpenPortClick();
+  if (!Problem.empty())
+    Main.AppendLog(Problem, TLogColour::Red, false);
+  if (PortWasOpen)
+    Main.BtnOpenPortClick();
 }

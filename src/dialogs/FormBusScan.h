@@ -1,30 +1,33 @@
 #pragma once
 
 #include "BusScan.h"
+#include "SerialDevice.h"
 
 #include <QWidget>
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 class QListWidget;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class TForm1;
-struct TLineSettings;
 
 // "Scan the bus": a status request to every address of the port in force, the controllers that
 // answer listed with their state, and the chosen address put into the motor panel as typing would.
-// The port is closed for the scan, which runs on a thread of its own, and opened again after it.
-// Not modal; refused while the window polls or an exchange is under way.
+// The port is closed for the scan, which runs on a thread of its own, and left after it as it was
+// before. Not modal; refused while the window polls or an exchange is under way.
 class TFormBusScan : public QWidget, private TBusScanReport {
   Q_OBJECT
 public:
   static constexpr const char* RefusedText = "Bus scan is possible when there is not data transferring.";
+  // What the window's commands and the port buttons say while the scan has the line.
+  static constexpr const char* RunningText = "A bus scan is running: cancel it first.";
   static constexpr std::uint8_t LastAddress = 254; // 255 is the broadcast address
-  static constexpr int AnswerTimeoutMs = 30;       // an answer takes about 11 ms at 9600 baud
 
   explicit TFormBusScan(TForm1& main);
   // Stops a scan under way and waits for its thread: at most one address.
@@ -34,6 +37,12 @@ public:
   void BtnScanCancelClick();
   void BtnScanUseClick();
   bool Scanning() const { return Worker.joinable(); }
+  // Ends a scan under way at once, on the window's thread: waits for its thread (at most one
+  // address) and leaves the port as it was before the scan.
+  void Cancel();
+
+protected:
+  void showEvent(QShowEvent* event) override;
 
 private:
   // The scan's thread: these run there, and hand what they tell to the window's thread.
@@ -41,19 +50,30 @@ private:
   void Found(std::uint8_t address, const TFrame& answer) override;
   void BadChecksum(std::uint8_t address) override;
   bool StopRequested() override;
-  void Scan(const std::string& device, const TLineSettings& settings, double gearRatio);
+  void Scan(const std::string& device, const TLineSettings& settings, std::chrono::milliseconds timeout);
   // Runs fn on the window's thread, unless this window has gone by then.
   void OnWindowThread(std::function<void()> fn);
-  void Finished(const std::string& problem, unsigned found);
+  void Finished(unsigned run);
+  // The time per address for the line settings in force, shown for the operator to change.
+  void ShowComputedTimeout();
 
   TForm1& Main;
   QProgressBar* ScanProgress = nullptr;
   QListWidget* ListScanFound = nullptr;
   QPushButton* BtnScanStart = nullptr;
   QPushButton* BtnScanCancel = nullptr;
+  QSpinBox* SpinScanTimeout = nullptr;
+  // The settings the timeout shown belongs to: computed for them, or typed while they were in force.
+  std::optional<TLineSettings> TimeoutSettings;
   std::thread Worker;
   std::atomic<bool> StopAsked{false};
-  double GearRatio = 1; // the scan's thread's, set before it starts
+  bool PortWasOpen = false;
+  // Counts the scans, so that the end a finished scan posted is not taken for a later one's.
+  unsigned Run = 0;
+  // The scan's thread's, set before it starts and read after it has been joined.
+  double GearRatio = 1;
+  unsigned FoundCount = 0;
+  std::string Problem;
   // Cleared when the window goes; what the scan's thread handed over then is dropped.
   std::shared_ptr<bool> Alive = std::make_shared<bool>(true);
 };

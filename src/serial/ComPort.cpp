@@ -1,6 +1,7 @@
 #include "ComPort.h"
 
 #include "PortLinks.h"
+#include "WireTime.h"
 
 #include <chrono>
 #include <sys/stat.h>
@@ -145,6 +146,8 @@ TLineSettings TComPort::LineSettings() const
 
 void TComPort::ApplySettings()
 {
+  const TLineSettings line = LineSettings();
+  ByteOnWireNs = WireTime(1, line.Baud, BitsPerByte(line.DataBits, line.Parity != 0, line.StopBits != 0)).count();
   if (!IsOpen())
     return;
   {
@@ -153,6 +156,11 @@ void TComPort::ApplySettings()
   }
   if (ReadThread)
     ReadThread->SetLineRate(LineSettings().Baud);
+}
+
+std::chrono::nanoseconds TComPort::TimeOnWire(std::size_t bytes) const
+{
+  return std::chrono::nanoseconds(ByteOnWireNs.load() * static_cast<std::chrono::nanoseconds::rep>(bytes));
 }
 
 bool TComPort::ReadBackSettings(TLineSettings& settings) const

@@ -97,6 +97,8 @@ public:
 
   // The rate, data bits, parity and stop bits in force, as the device takes them.
   TLineSettings LineSettings() const;
+  // How long `bytes` bytes take on the line at the settings in force; any thread.
+  std::chrono::nanoseconds TimeOnWire(std::size_t bytes) const;
 
 private:
   template <class T>
@@ -110,5 +112,6 @@ private:
   std::atomic<std::chrono::steady_clock::rep> LastBlockTicks{0};
   std::atomic<std::uint64_t> ReadEpoch{1}; // changed only under DeviceMutex
   std::atomic<std::uint64_t> DeliveredEpoch{0};
+  std::atomic<std::chrono::nanoseconds::rep> ByteOnWireNs{0};
   std::uint32_t BufSize = 5;
 };

@@ -1,9 +1,11 @@
 #include "Exchange.h"
 
+#include "ComPort.h"
 #include "CommonDatas.h"
 #include "ConsoleView.h"
 #include "OzmCommands.h"
 #include "PortButtons.h"
+#include "PortDescription.h"
 #include "Synchronizer.h"
 
 #include <chrono>
@@ -69,6 +71,15 @@ void TExchange::LogNoAnswer()
 void TExchange::LogStale(const std::vector<std::uint8_t>& bytes)
 {
   TOzmCommands::ReportStale(Datas, View, bytes);
+}
+
+void TExchange::LogSilence(std::uint8_t address)
+{
+  View.AppendLog("No answer from address $" + TOzmCommands::HexByte(address) + " at " +
+                     ShortLineSettings(Port.LineSettings()) +
+                     ": the controller must have this address and these line settings.",
+                 TLogColour::Red, false);
+  View.ScrollLogToEnd();
 }
 
 void TExchange::LogAddressNotice()

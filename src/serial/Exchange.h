@@ -39,6 +39,9 @@ public:
   void LogProgress(const std::string& text);
   void LogNoAnswer();
   void LogStale(const std::vector<std::uint8_t>& bytes);
+  // After a missing answer: silence has many causes, and the line settings and the address in force
+  // are the ones the operator can check (a controller at another rate hears only garbage).
+  void LogSilence(std::uint8_t address);
   void LogAddressNotice();
   void StatusLost();
   void PortFailure();

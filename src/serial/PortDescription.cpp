@@ -1,5 +1,7 @@
 #include "PortDescription.h"
 
+#include "SerialDevice.h"
+
 #include <array>
 #include <span>
 #include <string_view>
@@ -27,4 +29,12 @@ std::string PortDescription(std::int32_t portNumber, std::uint8_t byteSize, std:
   text += TextFor(StopBitsTexts, stopBits);
   text += TextFor(ParityTexts, parity);
   return text;
+}
+
+std::string ShortLineSettings(const TLineSettings& settings)
+{
+  static constexpr std::string_view ParityLetters = "NOEMS";
+  const char parity = settings.Parity < ParityLetters.size() ? ParityLetters[settings.Parity] : '?';
+  return std::to_string(settings.Baud) + " " + std::to_string(settings.DataBits) + parity +
+         (settings.StopBits == 0 ? "1" : settings.StopBits == 1 ? "1.5" : "2");
 }

@@ -87,10 +87,11 @@ void TRWThread::Execute(const TExchangeJob& job)
       sync.Synchronize([this] { Owner.PortFailure(); });
       return;
     }
-    const TAnswer answer = WaitAnswer();
+    const TAnswer answer = WaitAnswer(frame.size());
     if (answer == TAnswer::NoAnswer) {
       sync.Synchronize([this] { Owner.LogNoAnswer(); });
       LogProgress("no answer to command  " + code);
+      sync.Synchronize([this, &frame] { Owner.LogSilence(frame[1]); });
       Owner.EventRWAllowed.Set();
       break; // the frames behind it are not sent
     }
@@ -126,9 +127,12 @@ bool TRWThread::SendStatusRequest()
   const TStatusRequest request = Owner.Datas.StatusRequest.load();
   if (!SendFrame(request, "motor status", true))
     return false;
-  if (WaitAnswer() == TAnswer::NoAnswer) {
+  if (WaitAnswer(request.size()) == TAnswer::NoAnswer) {
     LogProgress("motor status - no answer ");
-    TSynchronizer::Instance().Synchronize([this] { Owner.StatusLost(); });
+    TSynchronizer::Instance().Synchronize([this, &request] {
+      Owner.StatusLost();
+      Owner.LogSilence(request[1]);
+    });
   }
   return true;
 }
@@ -152,9 +156,11 @@ bool TRWThread::SendFrame(std::span<const std::uint8_t> bytes, const std::string
   return true;
 }
 
-TRWThread::TAnswer TRWThread::WaitAnswer()
+TRWThread::TAnswer TRWThread::WaitAnswer(std::size_t frameBytes)
 {
-  Owner.EventPortString.WaitFor(std::chrono::milliseconds(TCommonDatas::AnswerTimeout));
+  const auto onWire = Owner.Port.TimeOnWire(frameBytes + TFrame{}.size());
+  Owner.EventPortString.WaitFor(std::chrono::milliseconds(TCommonDatas::AnswerTimeout) +
+                                std::chrono::ceil<std::chrono::milliseconds>(onWire));
   // The gate, not the event, decides: an answer taken just as the time ran out still counts.
   const bool answered = Owner.Datas.Answers.Close();
   // Answered: the line has been silent since the answer was read, not since we heard of it.

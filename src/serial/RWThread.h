@@ -54,7 +54,9 @@ private:
   bool Pause();
   // Says which of the queue's frames a Stop overtook (from `next` on) and releases the exchange.
   void LogOvertaken(const TExchangeJob& job, std::uint8_t next);
-  TAnswer WaitAnswer();
+  // The answer timeout runs from when the frame has left and allows for the answer on the wire:
+  // at slow rates the two frames alone take longer than the controller's own time to answer.
+  TAnswer WaitAnswer(std::size_t frameBytes);
   // Hands the line over without waiting: it runs before any later answer, which waits behind it.
   void LogProgress(std::string text);
   void Finish(const TExchangeJob& job);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cctype>
 #include <sstream>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -39,6 +41,18 @@ TBytes Command(std::uint8_t address, std::uint8_t command, std::uint8_t value)
 bool CrcRight(const TBytes& answer)
 {
   return answer.size() == 5 && TOzmCommands::Crc8(std::span(answer).first(4)) == answer[4];
+}
+
+// What the console does when it opens its port: every descriptor of the pty sees the rate.
+void SetConsoleRate(const std::string& device, speed_t speed)
+{
+  const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << device;
+  termios tio{};
+  EXPECT_EQ(::tcgetattr(fd, &tio), 0);
+  ::cfsetspeed(&tio, speed);
+  EXPECT_EQ(::tcsetattr(fd, TCSANOW, &tio), 0);
+  ::close(fd);
 }
 
 TEST(OzmetSim, PrintsItsDeviceAndAnswersInTime)
@@ -134,6 +148,38 @@ TEST(OzmetSim, FaultFlagAndStdinCommandsChangeTheLine)
   EXPECT_EQ(client.ReadExactly(5, Deadline), echo) << "the status request sent while silent stays unanswered";
 }
 
+// The pty starts at the controller's own rate; a console that changes it is heard as garbage, and the log says so.
+TEST(OzmetSim, BaudFlagSetsTheLineAndAMismatchIsLogged)
+{
+  TChildProcess sim(OZMET_SIM_PATH, {"--verbose", "--baud", "4800"});
+  const std::string device = sim.FirstLine();
+  TPtyClient client(device);
+  ASSERT_TRUE(client.IsOpen());
+  ASSERT_TRUE(client.Write(Status(0)));
+  EXPECT_TRUE(CrcRight(client.ReadExactly(5, Deadline)));
+  SetConsoleRate(device, B9600);
+  ASSERT_TRUE(client.Write(Status(0)));
+  EXPECT_TRUE(
+      sim.WaitForOutput(1, "rx E6 00 50 DB (line at 9600 8N1 but the controller listens at 4800 8N1: heard garbage)"));
+  EXPECT_EQ(client.ReadAvailable(AnswerLimit), TBytes{});
+}
+
+TEST(OzmetSim, StrayByteFlagAndCommandFollowTheAnswer)
+{
+  TChildProcess sim(OZMET_SIM_PATH, {"--verbose", "--stray-byte", "1"});
+  TPtyClient client(sim.FirstLine());
+  ASSERT_TRUE(client.IsOpen());
+  for (const char* command : {"stray-byte 1", ""}) {
+    ASSERT_TRUE(client.Write(Status(0)));
+    EXPECT_TRUE(CrcRight(client.ReadExactly(5, Deadline)));
+    EXPECT_EQ(client.ReadAvailable(Deadline), TBytes{0x55}) << "alone, after the answer";
+    if (*command != '\0') {
+      ASSERT_TRUE(sim.WriteStdin(std::string(command) + "\n"));
+      ASSERT_TRUE(sim.WaitForOutput(1, std::string("command ") + command));
+    }
+  }
+}
+
 // A line that is exactly a "hh:mm:ss.mmm " timestamp followed by the text.
 bool HasTimedLine(const std::string& log, const std::string& text)
 {
@@ -167,7 +213,8 @@ TEST(OzmetSim, HelpNamesEveryFlagAndCommand)
   TChildProcess sim(OZMET_SIM_PATH, {"--help"});
   EXPECT_EQ(sim.WaitForExit(), 0);
   for (const char* item : {"--address", "--link", "--silent", "--silent-to-status", "--corrupt-every", "--corrupt-address", "--drop-byte",
-                           "--extra-byte", "--delay", "--hang-up-after", "--verbose", "--no-input", "--help", "button"})
+                           "--extra-byte", "--delay", "--hang-up-after", "--verbose", "--no-input", "--help", "button",
+                           "--baud", "--data-bits", "--parity", "--stop-bits", "--jitter", "--late-once", "--stray-byte"})
     EXPECT_TRUE(sim.WaitForOutput(0, item)) << item;
 }
 

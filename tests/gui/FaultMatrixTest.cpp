@@ -51,7 +51,15 @@ struct TLineFault {
   std::vector<std::string> Claims;   // log lines that must appear while the fault lasts
   std::vector<std::string> Messages; // message boxes that must appear
   std::set<std::string> CountersUp;  // the link counters that climb; the others stay at 0
+  // Every status answer comes whole and in time: the counter shown is the sum the controller sent.
+  bool CounterTrue = false;
+  std::vector<std::string> SimLine{}; // the controller's own line, as ozmet-sim's flags
+  std::uint32_t ConsoleBaud = 0;      // the rate the operator sets before the sequence; 0 keeps 9600
+  std::uint32_t MendBaud = 0;         // the rate the operator sets to end the fault
 };
+
+const std::string Silence9600 =
+    "No answer from address $00 at 9600 8N1: the controller must have this address and these line settings.";
 
 const std::vector<TLineFault> LineFaults = {
     {"Silent", "the controller silent", "silent on", "silent off",
@@ -81,7 +89,7 @@ const std::vector<TLineFault> LineFaults = {
      "the answer decoded as usual, then the stray byte alone on a line of its own (red \"Stale bytes dropped, not an "
      "answer: $55\"); the next answer is whole again",
      {Stale + "$55"},
-     {}, {"stale"}},
+     {}, {"stale"}, true},
 
     {"LateBeyondTimeout", "answers 450 ms late, beyond the 300 ms timeout", "delay 450", "delay 0",
      "red \"Command transferred. There is not answer from the controller!\"; the late bytes are logged as stale when "
@@ -90,7 +98,25 @@ const std::vector<TLineFault> LineFaults = {
      {}, {"missing", "stale"}},
 
     {"LateWithinTimeout", "answers 200 ms late, within the 300 ms timeout", "delay 200", "delay 0",
-     "nothing unusual: slower green lines", {}, {}, {}},
+     "nothing unusual: slower green lines", {}, {}, {}, true},
+
+    {"LateRunAnswer", "the Run's answer 350 ms late, just past the timeout, while polling", "late-once 0x51:350",
+     "delay 0",
+     "red \"Command transferred. There is not answer from the controller!\" for the Run; its late answer logged as "
+     "stale, never decoded as a status answer: the counter stays the controller's",
+     {NoAnswer}, {}, {"missing", "stale"}, true},
+
+    {"StrayByte", "one byte alone between two answers", "stray-byte 9", "stray-byte 0",
+     "the byte as stale on a line of its own; the answers around it whole and decoded", {}, {}, {"stale"}, true},
+
+    {"WrongBaud", "the controller at 4800 baud, the console at 9600", "", "",
+     "no answers, and why: red \"No answer from address $00 at 9600 8N1: the controller must have this address and "
+     "these line settings.\"; the port parameters set to 4800 mend it",
+     {NoAnswer, Silence9600}, {}, {"missing"}, true, {"--baud", "4800"}, 0, 4800},
+
+    {"Trickle300", "answers trickled byte by byte at 300 baud", "", "",
+     "nothing unusual: each answer whole, 170 ms on the wire, within the timeout that allows for it", {}, {}, {},
+     true, {"--baud", "300"}, 300},
 
     {"HangUpInExchange", "the line hung up during an exchange", "hang-up-after 3", "",
      "red \"Command transferred. There is not answer from the controller!\", then bold red \"Port connection error\" "
@@ -116,10 +142,12 @@ protected:
   }
 
   // A simulator of its own, linked as the port's COM<N> (a link left by an earlier one is replaced).
-  void StartSimulator()
+  void StartSimulator(const std::vector<std::string>& line = {})
   {
     const std::string link = Data.Path() + "/COM" + std::to_string(Port);
-    Sim = std::make_unique<TChildProcess>(OZMET_SIM_PATH, std::vector<std::string>{"--verbose", "--link", link});
+    std::vector<std::string> arguments{"--verbose", "--link", link};
+    arguments.insert(arguments.end(), line.begin(), line.end());
+    Sim = std::make_unique<TChildProcess>(OZMET_SIM_PATH, arguments);
     ASSERT_FALSE(Sim->FirstLine().empty()) << Sim->Stderr();
   }
 
@@ -164,6 +192,39 @@ protected:
     }
   }
 
+  // The operator's choice in the port parameters: the rate, at once on the open port.
+  void SetConsoleBaud(std::uint32_t baud)
+  {
+    const auto& rates = TComPort::BaudRates;
+    const auto rate = std::find(rates.begin(), rates.end(), baud);
+    ASSERT_NE(rate, rates.end()) << baud;
+    Form->ComPort->SetBaudIndex(static_cast<std::uint8_t>(rate - rates.begin()));
+  }
+
+  // The revolutions that the controller's status answers carried, from its log of the traffic.
+  std::int64_t SimStatusSum()
+  {
+    Sim->WaitForOutput(1, "\n\n", 10ms); // collects what came; never found
+    std::istringstream lines(Sim->Stderr());
+    std::int64_t sum = 0;
+    bool statusAsked = false;
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream words(line);
+      std::string time, direction;
+      std::vector<unsigned> bytes;
+      words >> time >> direction;
+      for (std::string word; words >> word && word.size() == 2;)
+        bytes.push_back(std::stoul(word, nullptr, 16));
+      if (direction == "tx" && statusAsked && bytes.size() >= 5) { // an added byte rides on its answer
+        const std::int64_t count = (bytes[1] & 0x0F) * 256 + bytes[2];
+        sum += (bytes[1] & 0x10) ? -count : count;
+      }
+      if (direction == "rx" || direction == "tx")
+        statusAsked = direction == "rx" && bytes.size() == 4 && bytes[2] == CmdGetStatus;
+    }
+    return sum;
+  }
+
   std::vector<std::string> TroubleSeen() const
   {
     std::vector<std::string> seen;
@@ -196,13 +257,32 @@ protected:
   std::unique_ptr<TChildProcess> Sim;
 };
 
-class LineFaultMatrix : public FaultFixture, public ::testing::WithParamInterface<TLineFault> {};
+class LineFaultMatrix : public FaultFixture, public ::testing::WithParamInterface<TLineFault> {
+protected:
+  void SetUp() override
+  {
+    WindowTest::SetUp();
+    ASSERT_TRUE(TPortSettingsFile(Data.Path() + "/portp.dat").Save(Port));
+    StartSimulator(GetParam().SimLine);
+    StartWindow();
+    if (GetParam().ConsoleBaud)
+      SetConsoleBaud(GetParam().ConsoleBaud);
+  }
+};
 
 TEST_P(LineFaultMatrix, OperatorSeesItAndTheConsoleRecovers)
 {
   const TLineFault& fault = GetParam();
-  Command(fault.On);
+  if (*fault.On)
+    Command(fault.On);
   OperatorSequence();
+  if (fault.CounterTrue) {
+    std::string expected;
+    EXPECT_TRUE(WaitFor([&] {
+      expected = "Motor revolutions counter: " + std::to_string(SimStatusSum()) + " rev";
+      return Label("lblMotorRates") == expected;
+    })) << Label("lblMotorRates") << ", the controller's answers say " << expected;
+  }
   for (const std::string& claim : fault.Claims)
     EXPECT_GT(Count(claim), 0u) << "expected: " << claim << "\n" << ::testing::PrintToString(LogLines());
   // Each command on the dead line tries the port again, so a message may come more than once.
@@ -222,10 +302,13 @@ TEST_P(LineFaultMatrix, OperatorSeesItAndTheConsoleRecovers)
     EXPECT_EQ(value > 0, fault.CountersUp.count(name) > 0) << name << " = " << value;
   EXPECT_GT(counters.FramesSent, 0u);
 
-  if (*fault.Off) {
+  if (fault.MendBaud) {
+    SetConsoleBaud(fault.MendBaud);
+  } else if (*fault.Off) {
     Command(fault.Off);
     WaitForQuietLine();
-  } else { // the line is gone: a new device is linked in its place and the operator opens the port
+  } else if (fault.SimLine.empty()) {
+    // The line is gone: a new device is linked in its place and the operator opens the port.
     EXPECT_TRUE(Sim->WaitForExit());
     StartSimulator();
     Click("BtnOpenPort");

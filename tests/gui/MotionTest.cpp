@@ -1,7 +1,10 @@
 #include "ConsoleFixture.h"
+#include "Exchange.h"
 #include "LongTimer.h"
 #include "OzmCommands.h"
 #include "RadioGroup.h"
+
+#include <QTest>
 
 #include <filesystem>
 
@@ -74,6 +77,37 @@ TEST_F(ConsoleTest, SlowControllerRunOutlastsAPollTickAndTheCounterStaysTrue)
   EXPECT_TRUE(Find("lblDir0")->isVisible());
   const std::vector<std::string> log = LogLines();
   EXPECT_FALSE(Contains(log, "motor status - no answer ")) << "every status request was a valid one";
+}
+
+// Esc while a slow controller still gets a Run's frames: the frame on the wire keeps its answer, the
+// Stop goes next, and the rest of the Run (the Run frame itself among them) never leaves.
+TEST_F(ConsoleTest, EscDuringARunsFramesSendsTheStopBeforeTheRest)
+{
+  Sim.SetFaults({.DelayMs = 200});
+  Click("BtnRun"); // its handler gives the exchange 300 ms, then the window is the operator's again
+  ASSERT_TRUE(WaitFor([&] { return Sim.FramesReceived() >= 1; }));
+  QTest::keyClick(Form.get(), Qt::Key_Escape);
+  ASSERT_TRUE(WaitFor([&] { return Contains(Codes(FramesSeen()), std::uint8_t{0x52}); }, 10s));
+  const std::vector<std::uint8_t> codes = Codes(FramesSeen());
+  EXPECT_FALSE(Contains(codes, std::uint8_t{0x51})) << ::testing::PrintToString(codes);
+  const std::vector<std::string> log = LogLines();
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& l) {
+    return l.starts_with("Stop goes first, not sent: ") && l.ends_with(" 51");
+  })) << ::testing::PrintToString(log);
+}
+
+// A poll tick that comes while a slow Run is still being sent leaves the window to the operator:
+// the running exchange takes the status request as its last frame instead of the tick waiting for it.
+TEST_F(ConsoleTest, PollTickDuringAnExchangeDoesNotHoldTheWindow)
+{
+  Sim.SetFaults({.DelayMs = 200});
+  Click("BtnRun");
+  ASSERT_TRUE(Form->Exchange->WorkerRunning()) << "five slow frames outlast the handler's wait";
+  Form->TimerGetMotorStateTimer();
+  EXPECT_FALSE(Contains(Codes(FramesSeen()), std::uint8_t{0x51})) << "the tick returned before the Run went out";
+  ASSERT_TRUE(WaitFor([&] { return Sim.FramesReceived() >= 6; }, 10s));
+  EXPECT_EQ(Codes(FramesSeen()), (std::vector<std::uint8_t>{0xA5, 0xA6, 0xA7, 0xA3, 0x51, 0x50}));
+  Click("BtnStop");
 }
 
 TEST_F(ConsoleTest, TimedRunStopsByItself)

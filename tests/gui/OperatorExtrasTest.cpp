@@ -2,17 +2,22 @@
 // the chart's points, the saved log and the remembered window.
 #include "ConsoleFixture.h"
 #include "Exchange.h"
+#include "ComPort.h"
 #include "FormAdress.h"
 #include "FormBusScan.h"
+#include "FormByteLen.h"
 #include "FormSpeedChart.h"
 #include "LogExport.h"
 #include "OperatorExtras.h"
 #include "ParameterFile.h"
 
+#include <QAction>
+#include <QComboBox>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 
 #include <algorithm>
@@ -25,6 +30,7 @@ namespace {
 
 using namespace std::chrono_literals;
 constexpr std::uint8_t StopCode = 0x52;
+constexpr std::uint8_t StatusCode = 0x50;
 
 std::vector<std::string> FileLines(const std::string& path)
 {
@@ -46,6 +52,22 @@ protected:
   }
   bool Idle() const { return !Form->Exchange->WorkerRunning(); }
   TOperatorExtras& Extras() const { return Form->OperatorExtras(); }
+  void SetBaud(const char* baud)
+  {
+    Form->mmPortParamClick();
+    Form->FormByteLen->findChild<QComboBox*>("cbPortSpeed")->setCurrentText(baud);
+    Form->FormByteLen->findChild<QPushButton*>("ButtonOK")->click();
+  }
+  // Opens the scan window and starts a scan; back once address 0 has had its turn.
+  TFormBusScan& StartScan()
+  {
+    Extras().MmScanBusClick();
+    TFormBusScan& scan = *Extras().BusScanWindow();
+    QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanStart"), Qt::LeftButton);
+    EXPECT_TRUE(WaitFor([&] { return scan.findChild<QProgressBar*>("ScanProgress")->value() >= 1; }));
+    EXPECT_TRUE(scan.Scanning());
+    return scan;
+  }
 };
 
 TEST_F(ExtrasTest, EscStopsTheMotorFromAFieldBeingEditedButNotFromADialog)
@@ -213,6 +235,98 @@ TEST_F(ExtrasTest, BusScanListsTheControllerStopsWithinAnAddressAndGivesItsAddre
   QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanUse"), Qt::LeftButton);
   EXPECT_EQ(Find<QLineEdit>("EditMotorAddress")->text(), "$00");
   EXPECT_TRUE(Find("BtnMotorCancel")->isEnabled()) << "as typing would: the panel is edited";
+}
+
+// The time per address is shown as computed for the port's rate: at 2400 baud the request and the
+// answer alone need 37.5 ms on the wire, more than the fixed 30 ms that fast lines get.
+TEST_F(ExtrasTest, BusScanTimePerAddressFollowsTheRateAndTheControllerIsFound)
+{
+  const struct {
+    std::uint32_t Baud;
+    int Ms;
+  } cases[] = {{2400, 58}, {115200, 30}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Baud);
+    Sim.SetLineSettings({.Baud = c.Baud}); // the controller's own UART
+    SetBaud(std::to_string(c.Baud).c_str());
+    Extras().MmScanBusClick();
+    auto* timeout = Extras().BusScanWindow()->findChild<QSpinBox*>("SpinScanTimeout");
+    EXPECT_EQ(timeout->value(), c.Ms);
+    TFormBusScan& scan = StartScan();
+    EXPECT_FALSE(timeout->isEnabled());
+    auto* found = scan.findChild<QListWidget*>("ListScanFound");
+    ASSERT_TRUE(WaitFor([&] { return found->count() == 1; }));
+    EXPECT_TRUE(found->item(0)->text().startsWith("$00")) << found->item(0)->text().toStdString();
+    QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanCancel"), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !scan.Scanning(); }));
+    scan.hide(); // shown again for the next rate, with the time computed for it
+  }
+  // The operator's own time stands for the rate it was set at.
+  Extras().MmScanBusClick();
+  auto* timeout = Extras().BusScanWindow()->findChild<QSpinBox*>("SpinScanTimeout");
+  timeout->setValue(200);
+  StartScan().Cancel();
+  EXPECT_EQ(timeout->value(), 200);
+}
+
+TEST_F(ExtrasTest, WhileABusScanRunsCommandsAndThePortAreRefusedAndNothingElseIsSent)
+{
+  const std::size_t framesBefore = Sim.FramesReceived();
+  TFormBusScan& scan = StartScan();
+  const struct {
+    const char* Name;
+    std::function<void()> Do;
+  } refused[] = {
+      {"Run", [&] { Click("BtnRun"); }},
+      {"Open port", [&] { Click("BtnOpenPort"); }},
+      {"motor Apply", [&] { Click("BtnMotorApply"); }},
+      {"operation Apply", [&] { Click("BtnWorkApply"); }},
+      {"forward", [&] { Click("BtnRunRight"); }},
+      {"backward", [&] { Click("BtnRunLeft"); }},
+      {"new address", [&] { Form->findChild<QAction*>("MmSetNewAddress")->trigger(); }},
+  };
+  for (const auto& r : refused) {
+    Messages.clear();
+    r.Do();
+    EXPECT_EQ(Messages, std::vector<std::string>{TFormBusScan::RunningText}) << r.Name;
+  }
+  EXPECT_TRUE(scan.Scanning());
+  EXPECT_FALSE(Form->ComPort->IsOpen());
+  EXPECT_FALSE(Form->FormAdress->isVisible());
+  const std::vector<std::vector<std::uint8_t>> frames = FramesSeen();
+  ASSERT_GT(frames.size(), framesBefore);
+  for (auto frame = frames.begin() + static_cast<long>(framesBefore); frame != frames.end(); ++frame)
+    EXPECT_TRUE(frame->size() == 4 && (*frame)[2] == StatusCode) << "only the scan's status requests";
+  scan.Cancel();
+}
+
+TEST_F(ExtrasTest, EscDuringABusScanEndsItThenStopsTheMotor)
+{
+  StartScan();
+  QTest::keyClick(Form.get(), Qt::Key_Escape);
+  EXPECT_FALSE(Extras().BusScanWindow()->Scanning()) << "ended before the Stop went out";
+  ASSERT_TRUE(WaitFor([&] { return StopsSent() == 1 && Idle(); }, 10s));
+  EXPECT_TRUE(Form->ComPort->IsOpen());
+  EXPECT_TRUE(Messages.empty()) << Messages.front();
+  const std::vector<std::string> log = LogLines();
+  const auto scanEnd = std::find_if(log.begin(), log.end(), [](auto& l) { return l.starts_with("Bus scan: "); });
+  ASSERT_NE(scanEnd, log.end());
+  EXPECT_TRUE(scanEnd->ends_with(", cancelled")) << *scanEnd;
+  EXPECT_NE(std::find(scanEnd, log.end(), "Motor stop"), log.end()) << "the Stop after the scan's end";
+}
+
+TEST_F(ExtrasTest, BusScanLeavesThePortAsItFoundIt)
+{
+  for (const bool open : {false, true}) {
+    SCOPED_TRACE(open ? "open" : "closed");
+    Click(open ? "BtnOpenPort" : "BtnClosePort");
+    ASSERT_EQ(Form->ComPort->IsOpen(), open);
+    TFormBusScan& scan = StartScan();
+    QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanCancel"), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !scan.Scanning(); }));
+    EXPECT_EQ(Form->ComPort->IsOpen(), open);
+    EXPECT_EQ(Find("BtnClosePort")->isEnabled(), open);
+  }
 }
 
 } // namespace

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <optional>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -53,11 +57,33 @@ bool CrcRight(const TBytes& answer)
   return answer.size() >= 5 && TOzmCommands::Crc8(std::span(answer).first(4)) == answer[4];
 }
 
+// What the console does when it opens its port: every descriptor of the pty sees these settings.
+void SetConsoleLine(const std::string& device, speed_t speed, bool twoStopBits = false)
+{
+  const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << device;
+  termios tio{};
+  EXPECT_EQ(::tcgetattr(fd, &tio), 0);
+  ::cfsetspeed(&tio, speed);
+  tio.c_cflag = twoStopBits ? (tio.c_cflag | CSTOPB) : (tio.c_cflag & ~static_cast<tcflag_t>(CSTOPB));
+  EXPECT_EQ(::tcsetattr(fd, TCSANOW, &tio), 0);
+  ::close(fd);
+}
+
+std::vector<TSimTraffic::TDirection> Directions(const std::vector<TSimTraffic>& traffic)
+{
+  std::vector<TSimTraffic::TDirection> directions;
+  for (const TSimTraffic& entry : traffic)
+    directions.push_back(entry.Direction);
+  return directions;
+}
+
 class TSimLineTest : public testing::Test {
 protected:
-  void Open(const std::vector<std::uint8_t>& addresses = {0})
+  void Open(const std::vector<std::uint8_t>& addresses = {0}, const TSimLineSettings& line = {})
   {
     Line.emplace(addresses);
+    Line->SetLineSettings(line);
     Line->Open();
     ASSERT_TRUE(Client.Open(Line->DevicePath())) << Line->DevicePath();
   }
@@ -226,7 +252,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TFaultCase{"CorruptThisAddress", {.CorruptAddress = 0}, {{5, false}, {5, false}}},
                     TFaultCase{"CorruptAnotherAddress", {.CorruptAddress = 7}, {{5}, {5}}},
                     TFaultCase{"DropByteOfSecond", {.DropByteAt = 2}, {{5}, {4}, {5}, {5}}},
-                    TFaultCase{"ExtraByteOnFirst", {.ExtraByteAt = 1}, {{6}, {5}, {5}}}),
+                    TFaultCase{"ExtraByteOnFirst", {.ExtraByteAt = 1}, {{6}, {5}, {5}}},
+                    TFaultCase{"Jitter", {.JitterMs = 40}, {{5}, {5}, {5}}}),
     [](const testing::TestParamInfo<TFaultCase>& info) { return info.param.Name; });
 
 TEST_F(TSimLineTest, SilentToStatusStillAnswersCommands)
@@ -246,6 +273,112 @@ TEST_F(TSimLineTest, DelayedAnswersKeepTheLineResponsive)
   EXPECT_EQ(answers, Join({IdleStatus(0), IdleStatus(0), IdleStatus(0)}));
   EXPECT_GE(elapsed, 200ms);
   EXPECT_LT(elapsed, 500ms) << "answers are queued, not slept through one by one";
+}
+
+TEST_F(TSimLineTest, LateOnceDelaysOnlyTheNextAnswerToItsCode)
+{
+  Open();
+  Line->SetFaults({.LateOnceCommand = CmdSetSpeed, .LateOnceMs = 300});
+  const TBytes frames = Join({Status(0), Command(0, CmdSetSpeed, 3), Status(0)});
+  const TBytes echo = Sealed({0, CmdSetSpeed, 3, 0});
+  EXPECT_EQ(Exchange(frames, 15), Join({IdleStatus(0), IdleStatus(0), echo})) << "the late one is overtaken";
+  EXPECT_EQ(Exchange(frames, 15), Join({IdleStatus(0), echo, IdleStatus(0)})) << "once";
+  EXPECT_EQ(Line->Faults(), TSimFaults{});
+}
+
+TEST_F(TSimLineTest, StrayByteComesAloneAfterTheNthAnswer)
+{
+  Open();
+  Line->SetFaults({.StrayByteAfter = 2});
+  EXPECT_EQ(Exchange(Status(0)), IdleStatus(0));
+  ExpectNothing();
+  EXPECT_EQ(Exchange(Status(0)), IdleStatus(0));
+  EXPECT_EQ(Client.ReadAvailable(Deadline), TBytes{0x55});
+  EXPECT_EQ(Exchange(Status(0)), IdleStatus(0));
+  ExpectNothing();
+  Line->Close();
+  const auto traffic = Line->Traffic();
+  using enum TSimTraffic::TDirection;
+  ASSERT_EQ(Directions(traffic), (std::vector{Received, Sent, Received, Sent, Sent, Received, Sent}));
+  EXPECT_EQ(traffic[4].Bytes, TBytes{0x55}) << "a transmission of its own";
+}
+
+// The controller's own rate, as a UART: the answer comes a byte at a time, never before the request and
+// the answer could have been through the wire.
+TEST_F(TSimLineTest, AnswerLeavesByteByByteAtTheLineRate)
+{
+  const struct {
+    TSimLineSettings Line;
+    speed_t Speed;
+    int BitsPerByte;
+  } cases[] = {{{.Baud = 300}, B300, 10}, {{.Baud = 300, .StopBits = 2}, B300, 11}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Line.Text());
+    Open({0}, c.Line);
+    SetConsoleLine(Line->DevicePath(), c.Speed, c.Line.StopBits == 2);
+    const auto wireTime = [&](int bytes) { return std::chrono::microseconds(1s) * bytes * c.BitsPerByte / 300; };
+    const auto written = TClock::now();
+    Send(Status(0));
+    TBytes answer;
+    std::vector<TClock::time_point> reads;
+    while (answer.size() < 5) {
+      const TBytes part = Client.ReadAvailable(Deadline);
+      ASSERT_FALSE(part.empty());
+      answer.insert(answer.end(), part.begin(), part.end());
+      reads.push_back(TClock::now());
+    }
+    EXPECT_EQ(answer, IdleStatus(0));
+    EXPECT_GT(reads.size(), 1u) << "not all at once";
+    EXPECT_GE(reads.front(), written + wireTime(4 + 1));
+    EXPECT_GE(reads.back(), written + wireTime(4 + 5));
+    EXPECT_GE(Line->Traffic().at(0).Time, written + wireTime(4)) << "received once through";
+  }
+}
+
+// Over a UART, ends whose settings differ hear garbage; the controller stays silent and says why.
+TEST_F(TSimLineTest, ConsoleLineMustMatchTheControllers)
+{
+  const struct {
+    const char* Name;
+    speed_t ConsoleSpeed;
+    bool ConsoleTwoStopBits;
+    TSimLineSettings Controller;
+    std::string Garbled; // empty when answered
+  } cases[] = {
+      {"Same", B9600, false, {}, ""},
+      {"ConsoleSlower", B4800, false, {}, "line at 4800 8N1 but the controller listens at 9600 8N1: heard garbage"},
+      {"BothSlower", B4800, false, {.Baud = 4800}, ""},
+      {"ConsoleTwoStopBits", B9600, true, {}, "line at 9600 8N2 but the controller listens at 9600 8N1: heard garbage"},
+      {"BothTwoStopBits", B9600, true, {.StopBits = 2}, ""},
+      {"ParityAPtyCannotCarry", B9600, false, {.Parity = TSimParity::Even},
+       "line at 9600 8N1 but the controller listens at 9600 8E1: heard garbage"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Open({0}, c.Controller);
+    SetConsoleLine(Line->DevicePath(), c.ConsoleSpeed, c.ConsoleTwoStopBits);
+    if (c.Garbled.empty()) {
+      EXPECT_EQ(Exchange(Status(0)), IdleStatus(0));
+      continue;
+    }
+    Send(Status(0));
+    ExpectNothing();
+    const auto traffic = Line->Traffic();
+    ASSERT_EQ(Directions(traffic), std::vector{TSimTraffic::TDirection::Garbled});
+    EXPECT_EQ(traffic[0].Bytes, Status(0));
+    EXPECT_EQ(traffic[0].Note, c.Garbled);
+    EXPECT_EQ(Line->FramesReceived(), 0u);
+  }
+  // A frame begun at the wrong rate is garbage all of it; the next whole frame at the right rate is answered.
+  Open();
+  SetConsoleLine(Line->DevicePath(), B4800);
+  Send({FrameMarker, 0x00, CmdGetStatus});
+  for (const auto deadline = TClock::now() + Deadline; Line->Traffic().empty() && TClock::now() < deadline;)
+    std::this_thread::sleep_for(1ms);
+  SetConsoleLine(Line->DevicePath(), B9600);
+  Send({Status(0).back()});
+  ExpectNothing();
+  EXPECT_EQ(Exchange(Status(0)), IdleStatus(0));
 }
 
 TEST_F(TSimLineTest, HangUpAfterFramesIsSeenByTheClient)

@@ -1,3 +1,4 @@
+#include "BusScanTimeout.h"
 #include "CommonDatas.h"
 #include "OzmCommands.h"
 #include "RecordingView.h"
@@ -132,6 +133,25 @@ TEST(StatusRequest, IsFourBytesWithTheAddressCrc)
   commands.BuildStatusRequest();
   EXPECT_EQ(datas.StatusRequest.load(), (TStatusRequest{0xE6, 0x01, 0x50, 0x1F}));
   EXPECT_TRUE(view.Calls.empty()) << "the status request is never shown in the memo";
+}
+
+// The four-byte request and the five-byte answer on the wire, rounded up, plus 20 ms; at least 30 ms.
+TEST(BusScanTimeout, CoversBothFramesAtTheLineSettingsAndNeverDropsBelowThirty)
+{
+  const struct {
+    std::uint32_t Baud;
+    unsigned DataBits;
+    bool Parity, TwoStop;
+    long Ms;
+  } cases[] = {
+      {115200, 8, false, false, 30}, {9600, 8, false, false, 30}, // fast lines keep the old 30 ms
+      {9600, 8, true, false, 31},    {4800, 8, false, false, 39}, {2400, 8, false, false, 58},
+      {2400, 7, false, false, 54},   {2400, 8, false, true, 62},  {2400, 8, true, true, 65}, // 45 ms exactly
+      {300, 5, false, false, 230},   {110, 8, false, false, 839}, {0, 8, false, false, 30},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(BusScanTimeout(c.Baud, c.DataBits, c.Parity, c.TwoStop).count(), c.Ms)
+        << c.Baud << " " << c.DataBits << (c.Parity ? "E" : "N") << (c.TwoStop ? 2 : 1);
 }
 
 TEST(RpmToRps, RoundsHalfUpAndStaysInAByte)

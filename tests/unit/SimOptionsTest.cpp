@@ -14,20 +14,53 @@ TEST(SimOptions, ReadsFlagsAndDefaultsToOneControllerAtZero)
   EXPECT_EQ(Parse({}).Settings.Addresses, std::vector<std::uint8_t>{0});
   const auto parsed = Parse({"--address", "3", "--address", "0x1f", "--link", "/tmp/x", "--silent", "--corrupt-every",
                              "3", "--drop-byte", "2", "--extra-byte", "4", "--delay", "150", "--hang-up-after", "7",
-                             "--corrupt-address", "0x09"});
+                             "--corrupt-address", "0x09", "--jitter", "5", "--late-once", "A5:120", "--stray-byte",
+                             "3"});
   ASSERT_EQ(parsed.Error, "");
   EXPECT_EQ(parsed.Settings.Addresses, (std::vector<std::uint8_t>{3, 0x1F}));
   EXPECT_EQ(parsed.Settings.LinkPath, "/tmp/x");
-  EXPECT_EQ(parsed.Settings.Faults, (TSimFaults{true, false, 3, 2, 4, 150, 7, 9}));
+  EXPECT_EQ(parsed.Settings.Faults, (TSimFaults{true, false, 3, 2, 4, 150, 7, 9, 5, 0xA5, 120, 3}));
+}
+
+// The controllers' own line, and how many bits each byte of theirs takes on the wire.
+TEST(SimOptions, LineFlagsSetTheControllersFraming)
+{
+  const struct {
+    std::vector<std::string_view> Arguments;
+    const char* Text;
+    unsigned BitsPerByte;
+  } cases[] = {{{}, "9600 8N1", 10},
+               {{"--baud", "300"}, "300 8N1", 10},
+               {{"--parity", "even"}, "9600 8E1", 11},
+               {{"--stop-bits", "2"}, "9600 8N2", 11},
+               {{"--data-bits", "7", "--parity", "odd", "--stop-bits", "2"}, "9600 7O2", 11},
+               {{"--data-bits", "5", "--parity", "mark"}, "9600 5M1", 8},
+               {{"--baud", "0x3840", "--parity", "space"}, "14400 8S1", 11},
+               {{"--data-bits", "6", "--parity", "none"}, "9600 6N1", 8}};
+  for (const auto& c : cases) {
+    const auto parsed = Parse(c.Arguments);
+    ASSERT_EQ(parsed.Error, "") << c.Text;
+    EXPECT_EQ(parsed.Settings.Line.Text(), c.Text);
+    EXPECT_EQ(parsed.Settings.Line.BitsPerByte(), c.BitsPerByte) << c.Text;
+  }
+  EXPECT_EQ(TSimLineSettings{}.WireTime(5), std::chrono::nanoseconds(5'208'333)) << "5 bytes at 9600 8N1";
+  EXPECT_EQ((TSimLineSettings{.Baud = 300, .Parity = TSimParity::Even}.WireTime(1)),
+            std::chrono::nanoseconds(36'666'666));
 }
 
 TEST(SimOptions, RefusesBadArgumentsAndCommands)
 {
   for (const auto& arguments : std::vector<std::vector<std::string_view>>{
            {"--address", "-1"}, {"--address", "0x"}, {"--address", "1x"}, {"--address"}, {"--delay", "60001"},
-           {"--silent", "on"}, {"--button"}, {"address", "1"}, {"--corrupt-address", "255"}})
+           {"--silent", "on"}, {"--button"}, {"address", "1"}, {"--corrupt-address", "255"}, {"--baud", "49"},
+           {"--baud", "4000001"}, {"--baud", "fast"}, {"--data-bits", "4"}, {"--data-bits", "9"},
+           {"--data-bits", "78"}, {"--parity", "e"}, {"--parity", "EVEN"}, {"--stop-bits", "1.5"},
+           {"--stop-bits", "0"}, {"--jitter", "60001"}, {"--late-once", "A5"}, {"--late-once", "A5:"},
+           {"--late-once", ":10"}, {"--late-once", "0x100:5"}, {"--late-once", "256:5"}, {"--late-once", "G1:5"},
+           {"--late-once", "1A5:5"}, {"--late-once", "A5:60001"}, {"--stray-byte", "-1"}})
     EXPECT_NE(Parse(arguments).Error, "") << arguments[0] << " " << (arguments.size() > 1 ? arguments[1] : "");
-  for (const char* line : {"bogus", "silent", "silent maybe", "delay soon", "button 255", "button 1 2", "verbose"}) {
+  for (const char* line : {"bogus", "silent", "silent maybe", "delay soon", "button 255", "button 1 2", "verbose",
+                           "baud 4800", "jitter", "late-once 51", "late-once 0x50:1:2", "stray-byte x"}) {
     TSimSettings settings;
     EXPECT_NE(TSimOptions::ApplyCommand(line, settings), std::nullopt) << line;
   }
@@ -47,6 +80,15 @@ TEST(SimOptions, CommandsChangeTheRunningSettings)
                          TCase{"extra-byte 0x10", {true, false, 3, 0, 16, 0, 0}},
                          TCase{"delay 250", {true, false, 3, 0, 0, 250, 0}},
                          TCase{"hang-up-after 1", {true, false, 3, 0, 0, 0, 1}},
+                         TCase{"jitter 7", {.Silent = true, .CorruptEvery = 3, .JitterMs = 7}},
+                         TCase{"late-once 0x50:300",
+                               {.Silent = true, .CorruptEvery = 3, .LateOnceCommand = 0x50, .LateOnceMs = 300}},
+                         TCase{"late-once a5:0", {.Silent = true, .CorruptEvery = 3, .LateOnceCommand = 0xA5}},
+                         TCase{"late-once 51:20",
+                               {.Silent = true, .CorruptEvery = 3, .LateOnceCommand = 0x51, .LateOnceMs = 20}},
+                         TCase{"late-once 165:20",
+                               {.Silent = true, .CorruptEvery = 3, .LateOnceCommand = 0xA5, .LateOnceMs = 20}},
+                         TCase{"stray-byte 2", {.Silent = true, .CorruptEvery = 3, .StrayByteAfter = 2}},
                          TCase{"button 0x0A", start, 10}, TCase{"", start}}) {
     TSimSettings settings{.Faults = start};
     EXPECT_EQ(TSimOptions::ApplyCommand(c.Line, settings), std::nullopt) << c.Line;
