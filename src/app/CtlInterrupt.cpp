@@ -53,8 +53,11 @@ void TCtlInterrupt::Install()
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  // A dropped SSH session (SIGHUP) must stop a timed motion as Ctrl+C does, and a closed output pipe
+  // must not end the program before it: a write there just fails.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    ::sigaction(signal, &action, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 bool TCtlInterrupt::Requested()

@@ -10,6 +10,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -18,10 +21,24 @@ namespace {
 int SignalPipe[2] = {-1, -1};
 TForm1* Window = nullptr; // once it is built
 
-extern "C" void OnTermination(int)
+// A guard, not the expected time: an end, the Stop of a running motor included, takes under a
+// second; if anything hangs, SIGALRM ends the process (and the kernel releases the port).
+constexpr unsigned EndLimitSeconds = 3;
+
+extern "C" void OnTermination(int signal)
 {
-  const char byte = 1;
+  ::alarm(EndLimitSeconds); // SIGALRM ends the process if the event loop cannot
+  const auto byte = static_cast<char>(signal);
   [[maybe_unused]] const auto written = ::write(SignalPipe[1], &byte, 1);
+}
+
+const char* SignalName(int signal)
+{
+  switch (signal) {
+  case SIGINT: return "SIGINT";
+  case SIGHUP: return "SIGHUP";
+  default: return "SIGTERM";
+  }
 }
 
 // Closes the window once it is built and no message box is open: the code that showed a box goes
@@ -37,18 +54,21 @@ void CloseWhenReady()
   QTimer::singleShot(20, qApp, CloseWhenReady);
 }
 
-// A logout or `kill` ends the program as the close box does: the port number is saved and the
-// threads are stopped before the objects go. Watched from before the window is built, so a box
-// shown while it is built does not hold the signal back.
+// A logout, a dropped SSH session or `kill` ends the program as the close box does (the port number
+// saved, the threads stopped before the objects go), but first stops a motor that may be running:
+// nobody is left to see or stop it. Watched from before the window is built, so a box shown while
+// it is built does not hold the signal back.
 void CloseOnTermination(QApplication& app)
 {
   if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
     return;
   auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &app);
   QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
-    char byte;
-    while (::read(SignalPipe[0], &byte, 1) > 0) {
-    }
+    char byte = 0;
+    for (char next; ::read(SignalPipe[0], &next, 1) > 0;)
+      byte = next;
+    if (Window)
+      Window->StopBeforeUnattendedEnd(std::string("ended by ") + SignalName(byte));
     CloseWhenReady();
   });
   struct sigaction action {};
@@ -56,6 +76,19 @@ void CloseOnTermination(QApplication& app)
   sigemptyset(&action.sa_mask);
   for (int signal : {SIGTERM, SIGINT, SIGHUP})
     ::sigaction(signal, &action, nullptr);
+}
+
+// exit() while the window is up: Qt calls it when the display connection breaks. The stack is not
+// unwound, so the motor is stopped and the window's threads joined here, before the static
+// destructors; the port is released on the way.
+void EndWithoutWindow()
+{
+  if (!Window)
+    return;
+  ::alarm(EndLimitSeconds);
+  Window->StopBeforeUnattendedEnd("ended without its window (the display connection was lost)");
+  Window->CloseNow();
+  Window = nullptr;
 }
 
 } // namespace
@@ -82,6 +115,7 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "ozmet: %s\n", data.Problem.c_str());
   TForm1 window(data.Path, nullptr, {options.Port, options.Device});
   Window = &window;
+  std::atexit(EndWithoutWindow);
   window.RestoreSettings();
   window.show();
   const int result = QApplication::exec();

@@ -36,6 +36,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstdio>
 
 
 TForm1::TForm1(std::string dataFolder, QWidget* parent, TStartChoice choice) : QMainWindow(parent)
@@ -153,6 +154,30 @@ void TForm1::FormClose()
   Datas.reset();
   OzmCommands.reset();
   TSynchronizer::Instance().SetWaker(nullptr);
+}
+
+bool TForm1::MotorMayRun() const
+{
+  return !Closed && (!Datas->MotorStopped || Datas->CurrentSpeedRpm > 0);
+}
+
+void TForm1::StopBeforeUnattendedEnd(const std::string& why)
+{
+  if (!MotorMayRun())
+    return;
+  // No box may wait for an operator who is not there (nor for a display that is gone).
+  SetMessageRecorder([](const std::string& text) { std::fprintf(stderr, "ozmet: %s\n", text.c_str()); });
+  const std::uint64_t missing = Datas->Counters.AnswersMissing;
+  const std::uint64_t failures = Datas->Counters.PortFailures;
+  BtnStopClick();
+  // The frame in flight, the pause and the Stop's own answer time, with room to spare.
+  Exchange->WaitForWorker(std::chrono::steady_clock::now() + std::chrono::milliseconds(1500));
+  const bool answered = Datas->MotorStopped && Datas->Counters.AnswersMissing == missing &&
+                        Datas->Counters.PortFailures == failures && !Exchange->WorkerRunning();
+  const std::string outcome =
+      why + " with the motor possibly running: " + (answered ? "Stop sent and answered" : "Stop sent, no answer");
+  AppendLog(outcome, answered ? TLogColour::Blue : TLogColour::Red, false);
+  std::fprintf(stderr, "ozmet: %s\n", outcome.c_str());
 }
 
 void TForm1::BuildWindow()

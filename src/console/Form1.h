@@ -97,6 +97,15 @@ public:
   // The window's place, state and the operator's choices as the previous run left them.
   void RestoreSettings();
 
+  // An end the operator did not choose in the window (a signal, the display gone, `why`): nobody can
+  // see or stop the motor any more, so a Stop goes out first if it may be running. The outcome goes
+  // to standard error and the log (and so to the daily file).
+  void StopBeforeUnattendedEnd(const std::string& why);
+  // A Run went out and no Stop since, or the last status answer showed the motor turning.
+  bool MotorMayRun() const;
+  // The close steps without the close event: the threads stopped and joined, the port released.
+  void CloseNow() { FormClose(); }
+
   // Polling or an exchange is using the line.
   bool DataTransferring() const;
 

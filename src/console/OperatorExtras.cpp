@@ -53,7 +53,7 @@ TOperatorExtras::TOperatorExtras(TForm1& form, TLinkCountersView& counters) : QO
 {
   Chart = new TFormSpeedChart(&Form);
   BuildMenus(Form.menuBar(), counters);
-  BuildStopKey();
+  BuildMotionKeys();
 }
 
 TOperatorExtras::~TOperatorExtras() = default;
@@ -93,23 +93,45 @@ void TOperatorExtras::BuildMenus(QMenuBar* bar, TLinkCountersView& counters)
           &TOperatorExtras::MmAboutClick);
 }
 
-// Esc stops the motor wherever the focus is in the window, a field being edited included: watched
-// before any widget can take the key. A message box or a dialog is a window of its own, so Esc there
-// stays theirs.
-void TOperatorExtras::BuildStopKey()
+namespace {
+
+// The motion keys, anywhere in the main window.
+struct TMotionKey {
+  Qt::Key Key;
+  const char* Button;
+  const char* Tip;
+  void (TForm1::*Handler)();
+};
+const TMotionKey MotionKeys[] = {
+    {Qt::Key_Escape, "BtnStop", "Stop the motor (Esc)", &TForm1::BtnStopClick},
+    {Qt::Key_F5, "BtnRun", "Set the operation parameters and run the motor (F5)", &TForm1::BtnRunClick},
+};
+
+} // namespace
+
+// Esc stops the motor and F5 runs it wherever the focus is in the window, a field being edited
+// included: watched before any widget can take the key. A message box or a dialog is a window of
+// its own, so Esc there stays theirs.
+void TOperatorExtras::BuildMotionKeys()
 {
   qApp->installEventFilter(this);
-  if (QWidget* button = Form.findChild<QWidget*>("BtnStop"))
-    button->setToolTip("Stop the motor (Esc)");
+  for (const TMotionKey& key : MotionKeys)
+    if (QWidget* button = Form.findChild<QWidget*>(key.Button))
+      button->setToolTip(key.Tip);
 }
 
 bool TOperatorExtras::eventFilter(QObject* watched, QEvent* event)
 {
-  if (event->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape ||
-      !watched->isWidgetType() || static_cast<QWidget*>(watched)->window() != &Form)
+  if (event->type() != QEvent::KeyPress || !watched->isWidgetType() ||
+      static_cast<QWidget*>(watched)->window() != &Form)
     return false;
-  Form.BtnStopClick();
-  return true;
+  const int pressed = static_cast<QKeyEvent*>(event)->key();
+  for (const TMotionKey& key : MotionKeys)
+    if (key.Key == pressed) {
+      (Form.*key.Handler)();
+      return true;
+    }
+  return false;
 }
 
 void TOperatorExtras::RestoreSettings()

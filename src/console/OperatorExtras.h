@@ -57,7 +57,7 @@ protected:
 
 private:
   void BuildMenus(QMenuBar* bar, TLinkCountersView& counters);
-  void BuildStopKey();
+  void BuildMotionKeys();
   QString ChooseFile(bool saving, const QString& title, const QString& folder, const QString& filters,
                      QString* chosenFilter = nullptr);
 

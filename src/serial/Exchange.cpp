@@ -39,10 +39,9 @@ bool TExchange::StartExchange()
   return true;
 }
 
-void TExchange::WaitForWorker()
+bool TExchange::WaitForWorker(std::chrono::steady_clock::time_point deadline)
 {
-  TSynchronizer::Instance().WaitUntil(TSynchronizer::TClock::time_point::max(),
-                                      [this] { return CurrentWorker.Finished(); });
+  return TSynchronizer::Instance().WaitUntil(deadline, [this] { return CurrentWorker.Finished(); });
 }
 
 bool TExchange::WorkerRunning() const

@@ -3,6 +3,7 @@
 #include "Event.h"
 #include "RWThread.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,8 +30,9 @@ public:
   // Waits for the previous worker, then hands the queued frames to a new one. False when the
   // exchange is not allowed within the answer timeout; the queue then stays filled.
   bool StartExchange();
-  // Waits until the current worker has ended, running its window steps meanwhile.
-  void WaitForWorker();
+  // Waits until the current worker has ended, running its window steps meanwhile; false when the
+  // deadline came first.
+  bool WaitForWorker(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
   bool WorkerRunning() const;
   // A Stop is coming: the exchange under way ends after the frame on the wire.
   void Overtake() { CurrentWorker.Overtake(); }

@@ -5,10 +5,12 @@ namespace {
 const std::thread::id StartThread = std::this_thread::get_id();
 } // namespace
 
+// Never destroyed: a thread may still wait on it while exit() runs the static destructors (the
+// display went away and Qt called exit), and destroying a condition variable with waiters hangs.
 TSynchronizer& TSynchronizer::Instance()
 {
-  static TSynchronizer instance;
-  return instance;
+  static TSynchronizer* const instance = new TSynchronizer;
+  return *instance;
 }
 
 TSynchronizer::TSynchronizer() : MainThread(StartThread)

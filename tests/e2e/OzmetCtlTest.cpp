@@ -226,6 +226,26 @@ TEST_F(OzmetCtl, WatchEndsCleanlyOnCtrlC)
   EXPECT_EQ(ctl->Stderr(), "");
 }
 
+// A timed Run cut short the way a script's run is (Ctrl+C, kill, an SSH session that drops): the
+// motor is stopped before ozmetctl ends, never left running.
+TEST_F(OzmetCtl, TimedRunCutShortStopsTheMotorFirst)
+{
+  StartSim({});
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    auto ctl = Ctl({"run", "--speed", "600", "--for", "10"});
+    ASSERT_TRUE(Sim->WaitForOutput(1, "rx E6 00 51")) << "the Run went out";
+    ctl->Signal(signal);
+    EXPECT_TRUE(ctl->WaitForExit()) << signal;
+    const std::vector<std::string> frames = FramesReceived();
+    const auto code = [](const std::string& frame) { return frame.substr(6, 2); };
+    const auto run = std::find_if(frames.begin(), frames.end(), [&](const auto& f) { return code(f) == "51"; });
+    EXPECT_TRUE(std::any_of(run, frames.end(), [&](const auto& f) { return code(f) == "52"; }))
+        << signal << ": a Stop after the Run";
+    Sim = nullptr;
+    StartSim({});
+  }
+}
+
 // The whole bus: the sound controllers at both ends and between, and one whose answers are corrupted,
 // which is left out. The timeout leaves a loaded machine some margin; standard error is no terminal,
 // so no progress line is written there.

@@ -27,14 +27,15 @@ protected:
     std::filesystem::create_directory(Data);
     ASSERT_TRUE(TPortSettingsFile(Data + "/portp.dat").Save(1));
     Sim = std::make_unique<TChildProcess>(OZMET_SIM_PATH,
-                                          std::vector<std::string>{"--no-input", "--link", Data + "/COM1"});
+                                          std::vector<std::string>{"--verbose", "--no-input", "--link", Data + "/COM1"});
     ASSERT_FALSE(Sim->FirstLine().empty()) << Sim->Stderr();
   }
 
-  std::unique_ptr<TChildProcess> StartProgram(const std::vector<std::string>& arguments = {})
+  std::unique_ptr<TChildProcess> StartProgram(const std::vector<std::string>& arguments = {},
+                                              const std::vector<std::string>& environment = {
+                                                  "QT_QPA_PLATFORM=offscreen"})
   {
-    return std::make_unique<TChildProcess>(Folder.Path() + "/ozmet", arguments,
-                                           std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"});
+    return std::make_unique<TChildProcess>(Folder.Path() + "/ozmet", arguments, environment);
   }
 
   TTempDir Folder;
@@ -133,5 +134,74 @@ TEST_F(OzmetProgram, DeviceAndPortForThisRun)
   EXPECT_EQ(program->WaitForExit(10s), 0) << program->Stderr();
   EXPECT_EQ(TPortSettingsFile(Data + "/portp.dat").Load().PortNumber, 1) << "the stored port stays";
 }
+
+// ---- Every way of ending, with the motor running: on a real X server, driven by real key presses.
+
+struct TEnding {
+  const char* Name;
+  int Signal;      // sent to the program; 0: none
+  bool KillServer; // the display goes away
+  const char* Keys; // pressed in the window instead; nullptr: none
+  bool Stops;      // a Stop frame reaches the controller
+};
+
+const TEnding Endings[] = {
+    {"DisplayLost", 0, true, nullptr, true},     {"Sigterm", SIGTERM, false, nullptr, true},
+    {"Sighup", SIGHUP, false, nullptr, true},    {"Sigint", SIGINT, false, nullptr, true},
+    {"Quit", 0, false, "ctrl+q", false}, // the operator chose to leave the motor as it is
+};
+
+class ProgramEnding : public OzmetProgram, public ::testing::WithParamInterface<TEnding> {
+protected:
+  // xdotool on the test's own X server; true when it succeeded.
+  bool XdoTool(const std::vector<std::string>& arguments)
+  {
+    TChildProcess tool("/usr/bin/xdotool", arguments, {"DISPLAY=" + Display});
+    return tool.WaitForExit(10s) == 0;
+  }
+
+  std::size_t StopFrames()
+  {
+    Sim->WaitForOutput(1, "\n\n", 10ms); // collects what came; never found
+    std::size_t count = 0;
+    for (std::size_t at = 0; (at = Sim->Stderr().find("rx E6 00 52", at)) != std::string::npos; ++at)
+      ++count;
+    return count;
+  }
+
+  std::unique_ptr<TChildProcess> Server =
+      std::make_unique<TChildProcess>("/usr/bin/Xvfb", std::vector<std::string>{"-displayfd", "1", "-nolisten", "tcp"});
+  const std::string Display = ":" + Server->FirstLine();
+};
+
+TEST_P(ProgramEnding, ReleasesThePortAndStopsTheMotorUnlessTheOperatorLeftIt)
+{
+  const TEnding& ending = GetParam();
+  auto program = StartProgram({}, {"DISPLAY=" + Display, "QT_QPA_PLATFORM"});
+  ASSERT_TRUE(XdoTool({"search", "--sync", "--onlyvisible", "--name", "^Ozmet v", "windowfocus", "--sync", "key",
+                       "F5"}))
+      << program->Stderr();
+  ASSERT_TRUE(Sim->WaitForOutput(1, "rx E6 00 50 DB")) << "polling a running motor\n" << program->Stderr();
+  const std::size_t stopsBefore = StopFrames();
+
+  if (ending.Signal)
+    program->Signal(ending.Signal);
+  if (ending.KillServer)
+    Server->Signal(SIGKILL);
+  if (ending.Keys) {
+    ASSERT_TRUE(XdoTool({"key", ending.Keys}));
+  }
+  EXPECT_TRUE(program->WaitForExit(3s)) << "gone within 3 s\n" << program->Stderr();
+  EXPECT_EQ(StopFrames() - stopsBefore, ending.Stops ? 1u : 0u) << Sim->Stderr();
+  if (ending.Stops) {
+    EXPECT_TRUE(program->WaitForOutput(1, "with the motor possibly running: Stop sent and answered"))
+        << program->Stderr();
+  }
+  TChildProcess status(OZMETCTL_PATH, {"status", "--device", std::filesystem::canonical(Data + "/COM1").string()});
+  EXPECT_EQ(status.WaitForExit(), 0) << "the device is free again: " << status.Stderr();
+}
+
+INSTANTIATE_TEST_SUITE_P(Every, ProgramEnding, ::testing::ValuesIn(Endings),
+                         [](const auto& info) { return info.param.Name; });
 
 } // namespace
