@@ -3,12 +3,15 @@
 // That last figure is set against the log's own cost per line, measured right after by appending as
 // many lines of the same texts directly: anything a poll keeps beyond its log lines shows as the
 // difference. Then the speed chart's cost: the window opened, and a day of points (its bound) kept.
+// Last, a week of polling's log lines (four a second) appended as polls write them, against the
+// figure at 100,000 lines: the view keeps only the newest, so the memory must stay flat.
 // The simulator runs as a program of its own, so its memory is not counted.
-// Run by hand: build/bench/bin/ozmet-memory-bench [POLLS]
+// Run by hand: build/bench/bin/ozmet-memory-bench [POLLS [LOG_LINES]]
 #include "BenchFolder.h"
 #include "BenchSupport.h"
 #include "ChildProcess.h"
 #include "Form1.h"
+#include "LogPanel.h"
 #include "OperatorExtras.h"
 #include "SpeedHistory.h"
 
@@ -50,7 +53,8 @@ double KiB(long kib)
 
 static int Body(int argc, char** argv)
 {
-  const long polls = ArgumentOr(argc, argv, 1, 10'000, "[POLLS]");
+  const long polls = ArgumentOr(argc, argv, 1, 10'000, "[POLLS [LOG_LINES]]");
+  const long weekLines = ArgumentOr(argc, argv, 2, 2'400'000, "[POLLS [LOG_LINES]]", 100'000);
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
 
@@ -91,7 +95,22 @@ static int Body(int argc, char** argv)
   std::printf("speed chart opened:              +%.1f MiB\n", (chartOpen - afterLog) / 1024.0);
   std::printf("a full day of chart points kept: +%.1f MiB (%zu points, the history's bound)\n",
               (dayKept - chartOpen) / 1024.0, day.Size());
-  return perPollLine <= Goal * perLogLine ? 0 : 1;
+
+  form->LogPanel().ClearLog();
+  long appended = 0;
+  const auto appendUpTo = [&](long lines) {
+    for (; appended < lines; appended += 2)
+      AppendPollLines(*form);
+  };
+  appendUpTo(100'000);
+  const long at100k = ResidentKiB();
+  appendUpTo(weekLines);
+  const long atWeek = ResidentKiB();
+  const double weekRatio = static_cast<double>(atWeek) / static_cast<double>(at100k);
+  std::printf("resident after 100,000 log lines: %.1f MiB\n", at100k / 1024.0);
+  std::printf("resident after %ld log lines: %.1f MiB -> %.2f x (goal at most %.1f: %s; the view keeps %zu)\n",
+              appended, atWeek / 1024.0, weekRatio, Goal, Verdict(weekRatio <= Goal), TLogPanel::MaxLines);
+  return perPollLine <= Goal * perLogLine && weekRatio <= Goal ? 0 : 1;
 }
 
 int main(int argc, char** argv)

@@ -5,9 +5,28 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 
-TDailyLogFile::TDailyLogFile(std::string folder) : Folder(std::move(folder))
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+TDailyLogFile::TDailyLogFile(std::string folder, std::string header)
+    : Folder(std::move(folder)), Header(std::move(header))
 {
+}
+
+TDailyLogFile::~TDailyLogFile()
+{
+  Close();
+}
+
+void TDailyLogFile::Close()
+{
+  if (Fd >= 0)
+    ::close(Fd);
+  Fd = -1;
+  OpenPath.clear();
 }
 
 std::string TDailyLogFile::PathFor(const TLogLine& line) const
@@ -17,32 +36,48 @@ std::string TDailyLogFile::PathFor(const TLogLine& line) const
 
 bool TDailyLogFile::Append(const TLogLine& line)
 {
-  if (!OpenFor(line))
-    return false;
-  File << TLogExport::TextLine(line) << std::endl; // flushed: a crash loses nothing written
-  if (File)
-    return true;
-  LastProblem = OpenPath + ": " + std::strerror(errno);
-  OpenPath.clear();
-  File.close();
-  return false;
+  return OpenFor(line) && WriteWhole(TLogExport::TextLine(line) + '\n');
 }
 
-// A new day, or the first line, opens that day's file for appending.
+// Written straight to the file (no buffer to lose in a crash); a line the disk takes only in part
+// is cut off again, so that the next session's lines do not continue it.
+bool TDailyLogFile::WriteWhole(const std::string& text)
+{
+  for (std::string_view rest = text; !rest.empty();) {
+    const ssize_t count = ::write(Fd, rest.data(), rest.size());
+    if (count < 0 && errno == EINTR)
+      continue;
+    if (count < 0) {
+      LastProblem = OpenPath + ": " + std::strerror(errno);
+      if (::ftruncate(Fd, GoodSize) != 0) {
+        // nothing more to do: the reason already given is the one that matters
+      }
+      Close();
+      return false;
+    }
+    rest.remove_prefix(static_cast<std::size_t>(count));
+  }
+  GoodSize += static_cast<std::int64_t>(text.size());
+  return true;
+}
+
+// A new day, or the first line, opens that day's file for appending and heads it with the session.
 bool TDailyLogFile::OpenFor(const TLogLine& line)
 {
   const std::string path = PathFor(line);
-  if (path == OpenPath && File.is_open())
+  if (path == OpenPath && Fd >= 0)
     return true;
-  File.close();
+  Close();
   std::error_code error;
   std::filesystem::create_directories(Folder, error);
-  File.clear();
-  File.open(path, std::ios::app);
-  if (!File.is_open()) {
+  Fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  struct stat opened {};
+  if (Fd < 0 || ::fstat(Fd, &opened) != 0) {
     LastProblem = path + ": " + (error ? error.message() : std::strerror(errno));
+    Close();
     return false;
   }
   OpenPath = path;
-  return true;
+  GoodSize = opened.st_size;
+  return WriteWhole(TLogExport::TextLine({line.MsSinceEpoch, line.Colour, false, Header}) + '\n');
 }

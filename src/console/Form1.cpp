@@ -228,12 +228,20 @@ void TForm1::AppendMemo(const std::string& line)
 
 void TForm1::ShowMotorState()
 {
-  PanelOperation->ShowState(StatusTexts(*Datas));
+  PanelOperation->ShowState(StatusTexts(*Datas, StatusWatch));
 }
 
 void TForm1::StatusDecoded()
 {
+  if (StatusWatch.Answered(Datas->CurrentSpeedRpm, std::chrono::system_clock::now()))
+    ShowMotorState(); // shown before this answer counted as known
   Extras->StatusDecoded();
+}
+
+void TForm1::StatusUnknown()
+{
+  StatusWatch.Lost();
+  ShowMotorState();
 }
 
 void TForm1::DisablePollTimer()
@@ -457,6 +465,7 @@ void TForm1::BtnRunClick()
         return true;
       },
       [this](bool ok) {
+        Extras->MotionSent(true, ok);
         if (!ok)
           return;
         Datas->MotorStopped = false;
@@ -478,6 +487,7 @@ void TForm1::BtnStopClick()
         return true;
       },
       [this](bool ok) {
+        Extras->MotionSent(false, ok);
         if (ok)
           Datas->MotorStopped = true;
       });

@@ -3,6 +3,7 @@
 #include "ConsoleForms.h"
 #include "ConsoleView.h"
 #include "MainLayout.h"
+#include "StatusDisplay.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -59,6 +60,7 @@ public:
   void AppendMemo(const std::string& line) override;
   void ShowMotorState() override;
   void StatusDecoded() override;
+  void StatusUnknown() override;
   void DisablePollTimer() override;
   void DisableStopMotorTimer() override;
   void AnswerReceived() override;
@@ -176,4 +178,5 @@ private:
 
   QTimer* TimerGetMotorState = nullptr;
   TLongTimer* TmrStopMotor = nullptr;
+  TStatusWatch StatusWatch;
 };

@@ -5,12 +5,16 @@
 
 #include <QChartView>
 #include <QComboBox>
+#include <QDate>
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLegendMarker>
 #include <QLineSeries>
+#include <QPen>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QTimer>
@@ -20,6 +24,7 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <limits>
 #include <sstream>
 
 namespace {
@@ -35,18 +40,26 @@ constexpr int DefaultSpan = 1;
 // About a point per pixel of the chart's width: Qt Charts lays a whole line out again on every
 // change, so each point drawn costs time on every answer.
 constexpr qsizetype MaxDrawn = 700;
+// The newest markers of the span get a line each; more would cost a layout each for little.
+constexpr qsizetype MaxMarkersDrawn = 100;
+// As many Run and Stop markers as a long day of work gives.
+constexpr std::size_t MaxMarkersKept = 10'000;
 
-// A value axis moves only when its line leaves it or fills less than a quarter of it: every move
+// A value axis moves only when its lines leave it or fill less than a quarter of it: every move
 // lays its labels out anew.
-void FitValueAxis(QValueAxis* axis, const QList<QPointF>& points)
+void FitValueAxis(QValueAxis* axis, const QList<QList<QPointF>>& stretches)
 {
-  // By iterators: the copying form trips a false "may be used uninitialized" in g++ 12 under ASan.
-  const auto [lowest, highest] = std::ranges::minmax_element(points, {}, &QPointF::y);
-  if (lowest == points.end())
-    return;
-  const double low = lowest->y();
-  const double spread = std::max(highest->y() - low, 1.0);
-  if (low >= axis->min() && highest->y() <= axis->max() && axis->max() - axis->min() <= 4 * spread)
+  double low = std::numeric_limits<double>::infinity();
+  double high = -low;
+  for (const QList<QPointF>& points : stretches)
+    for (const QPointF& point : points) {
+      low = std::min(low, point.y());
+      high = std::max(high, point.y());
+    }
+  if (low > high)
+    return; // no points
+  const double spread = std::max(high - low, 1.0);
+  if (low >= axis->min() && high <= axis->max() && axis->max() - axis->min() <= 4 * spread)
     return;
   axis->setRange(low, low + spread);
   axis->applyNiceNumbers();
@@ -111,27 +124,36 @@ void TFormSpeedChart::BuildChart()
 {
   auto* chart = new QChart;
   chart->legend()->setAlignment(Qt::AlignBottom);
-  RpmSeries = new QLineSeries;
-  RpmSeries->setName("Output speed");
-  RevolutionsSeries = new QLineSeries;
-  RevolutionsSeries->setName("Revolution counter");
   TimeAxis = new QDateTimeAxis;
   TimeAxis->setFormat("hh:mm:ss");
   RpmAxis = new QValueAxis;
   RpmAxis->setTitleText("rpm");
   RevolutionsAxis = new QValueAxis;
   RevolutionsAxis->setTitleText("rev");
-  chart->addSeries(RpmSeries);
-  chart->addSeries(RevolutionsSeries);
   chart->addAxis(TimeAxis, Qt::AlignBottom);
   chart->addAxis(RpmAxis, Qt::AlignLeft);
   chart->addAxis(RevolutionsAxis, Qt::AlignRight);
-  RpmSeries->attachAxis(TimeAxis);
-  RpmSeries->attachAxis(RpmAxis);
-  RevolutionsSeries->attachAxis(TimeAxis);
-  RevolutionsSeries->attachAxis(RevolutionsAxis);
   ChartView = new QChartView(chart, this);
   ChartView->setObjectName("ChartSpeed");
+  RpmSeries.append(AddLine("Output speed", RpmAxis, nullptr));
+  RevolutionsSeries.append(AddLine("Revolution counter", RevolutionsAxis, nullptr));
+}
+
+// A line after the first of its kind looks like it and stays out of the legend.
+QLineSeries* TFormSpeedChart::AddLine(const QString& name, QValueAxis* axis, const QLineSeries* like)
+{
+  QChart* chart = ChartView->chart();
+  auto* line = new QLineSeries;
+  line->setName(name);
+  chart->addSeries(line);
+  line->attachAxis(TimeAxis);
+  line->attachAxis(axis);
+  if (like) {
+    line->setPen(like->pen());
+    for (QLegendMarker* marker : chart->legend()->markers(line))
+      marker->setVisible(false);
+  }
+  return line;
 }
 
 void TFormSpeedChart::AddPoint(std::int64_t msSinceEpoch, double outputRpm, std::int64_t revolutions)
@@ -140,18 +162,40 @@ void TFormSpeedChart::AddPoint(std::int64_t msSinceEpoch, double outputRpm, std:
   if (!Live())
     return;
   // A span holding more answers than are worth drawing is thinned again, once per MaxDrawn answers.
-  if (RpmDrawn.size() >= 2 * MaxDrawn)
+  qsizetype drawn = 0;
+  for (const QList<QPointF>& points : RpmDrawn)
+    drawn += points.size();
+  if (drawn >= 2 * MaxDrawn)
     return Refill();
-  RpmDrawn.append({double(msSinceEpoch), outputRpm});
-  RevolutionsDrawn.append({double(msSinceEpoch), double(revolutions)});
-  DropBeforeSpan();
-  if (!RedrawPending) {
-    RedrawPending = true;
-    QTimer::singleShot(RedrawPeriodMs, this, [this] {
-      RedrawPending = false;
-      Redraw();
-    });
+  const std::size_t size = SpeedHistory.Size();
+  if (RpmDrawn.isEmpty() || size < 2 || msSinceEpoch - SpeedHistory.At(size - 2).TimeMs > GapMs) {
+    RpmDrawn.emplace_back();
+    RevolutionsDrawn.emplace_back();
   }
+  RpmDrawn.last().append({double(msSinceEpoch), outputRpm});
+  RevolutionsDrawn.last().append({double(msSinceEpoch), double(revolutions)});
+  DropBeforeSpan();
+  ScheduleRedraw();
+}
+
+void TFormSpeedChart::AddMarker(std::int64_t msSinceEpoch, bool run)
+{
+  Markers.push_back({msSinceEpoch, run});
+  if (Markers.size() > MaxMarkersKept)
+    Markers.erase(Markers.begin());
+  if (Live())
+    ScheduleRedraw();
+}
+
+void TFormSpeedChart::ScheduleRedraw()
+{
+  if (RedrawPending)
+    return;
+  RedrawPending = true;
+  QTimer::singleShot(RedrawPeriodMs, this, [this] {
+    RedrawPending = false;
+    Redraw();
+  });
 }
 
 int TFormSpeedChart::Span() const
@@ -171,13 +215,33 @@ bool TFormSpeedChart::SaveCsv(const QString& path)
   SpeedHistory.WriteCsv(csv);
   const std::string text = csv.str();
   const auto size = qint64(text.size());
-  return WriteFile(path, [&](QIODevice& file) { return file.write(text.data(), size) == size; });
+  return Save(path, "csv", [&](QIODevice& file) { return file.write(text.data(), size) == size; });
 }
 
 bool TFormSpeedChart::SavePng(const QString& path)
 {
   const QPixmap picture = ChartView->grab();
-  return WriteFile(path, [&](QIODevice& file) { return picture.save(&file, "PNG"); });
+  return Save(path, "png", [&](QIODevice& file) { return picture.save(&file, "PNG"); });
+}
+
+bool TFormSpeedChart::Save(QString path, const char* extension,
+                           const std::function<bool(QIODevice&)>& write)
+{
+  if (QFileInfo(path).suffix().isEmpty())
+    path += QString(".") + extension;
+  if (!WriteFile(path, write))
+    return false;
+  LastSaveFolder = QFileInfo(path).absolutePath();
+  return true;
+}
+
+// A name of the day in the last folder saved to; the extension comes with Save when none is typed.
+QString TFormSpeedChart::ChooseSavePath(const char* title, const char* extension, const char* filter)
+{
+  QString name = "ozmet-speed-" + QDate::currentDate().toString(Qt::ISODate) + "." + extension;
+  if (!LastSaveFolder.isEmpty())
+    name = LastSaveFolder + "/" + name;
+  return QFileDialog::getSaveFileName(this, title, name, filter);
 }
 
 // Paused, the view stays as it was; resuming brings in what came meanwhile.
@@ -190,14 +254,14 @@ void TFormSpeedChart::BtnChartPauseClick(bool paused)
 
 void TFormSpeedChart::BtnChartSaveCsvClick()
 {
-  const QString path = QFileDialog::getSaveFileName(this, "Save speed history", "speed.csv", "CSV files (*.csv)");
+  const QString path = ChooseSavePath("Save speed history", "csv", "CSV files (*.csv)");
   if (!path.isEmpty())
     SaveCsv(path);
 }
 
 void TFormSpeedChart::BtnChartSavePngClick()
 {
-  const QString path = QFileDialog::getSaveFileName(this, "Save speed chart", "speed.png", "PNG images (*.png)");
+  const QString path = ChooseSavePath("Save speed chart", "png", "PNG images (*.png)");
   if (!path.isEmpty())
     SavePng(path);
 }
@@ -230,9 +294,13 @@ void TFormSpeedChart::Refill()
 {
   RpmDrawn.clear();
   RevolutionsDrawn.clear();
-  for (const TSpeedPoint& point : SpeedHistory.Points(SpanMs(), MaxDrawn)) {
-    RpmDrawn.append({double(point.TimeMs), point.OutputRpm});
-    RevolutionsDrawn.append({double(point.TimeMs), double(point.Revolutions)});
+  for (const std::vector<TSpeedPoint>& stretch : SpeedHistory.Stretches(SpanMs(), MaxDrawn, GapMs)) {
+    QList<QPointF>& rpm = RpmDrawn.emplace_back();
+    QList<QPointF>& revolutions = RevolutionsDrawn.emplace_back();
+    for (const TSpeedPoint& point : stretch) {
+      rpm.append({double(point.TimeMs), point.OutputRpm});
+      revolutions.append({double(point.TimeMs), double(point.Revolutions)});
+    }
   }
   Redraw();
 }
@@ -240,10 +308,18 @@ void TFormSpeedChart::Refill()
 void TFormSpeedChart::DropBeforeSpan()
 {
   const double from = double(ShownFromMs());
-  const auto old = std::ranges::find_if(RpmDrawn, [from](const QPointF& point) { return point.x() >= from; });
-  const qsizetype count = old - RpmDrawn.begin();
-  RpmDrawn.remove(0, count);
-  RevolutionsDrawn.remove(0, count);
+  while (!RpmDrawn.isEmpty()) {
+    QList<QPointF>& rpm = RpmDrawn.first();
+    const auto old = std::ranges::find_if(rpm, [from](const QPointF& point) { return point.x() >= from; });
+    const qsizetype count = old - rpm.begin();
+    if (count < rpm.size()) {
+      rpm.remove(0, count);
+      RevolutionsDrawn.first().remove(0, count);
+      return;
+    }
+    RpmDrawn.removeFirst();
+    RevolutionsDrawn.removeFirst();
+  }
 }
 
 // Qt Charts lays a line out again on every change of its points and of its axes, even an append. The
@@ -251,15 +327,53 @@ void TFormSpeedChart::DropBeforeSpan()
 // layout a line per answer instead of one for the append, one for the drop and one for the axes.
 void TFormSpeedChart::Redraw()
 {
-  RpmSeries->clear();
-  RevolutionsSeries->clear();
-  if (RpmDrawn.isEmpty())
+  for (const QList<QLineSeries*>* lines : {&RpmSeries, &RevolutionsSeries, &MarkerSeries})
+    for (QLineSeries* line : *lines)
+      if (line->count())
+        line->clear();
+  if (RpmDrawn.isEmpty()) {
+    // No answers yet: the span up to now, rather than ticks that all read the epoch's midnight.
+    const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+    TimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(now - SpanMs().value_or(60'000)),
+                       QDateTime::fromMSecsSinceEpoch(now));
     return;
-  const std::int64_t to = SpeedHistory.At(SpeedHistory.Size() - 1).TimeMs;
-  const std::int64_t from = std::min(ShownFromMs(), to - 1000); // a lone point still gets a second of axis
+  }
+  // A Stop comes after the last answer, as polling stops with it: the axis reaches it.
+  const std::int64_t newest = SpeedHistory.At(SpeedHistory.Size() - 1).TimeMs;
+  const std::int64_t to = Markers.empty() ? newest : std::max(newest, Markers.back().TimeMs);
+  std::int64_t from = std::min(ShownFromMs(), to - 1000); // a lone point still gets a second of axis
+  if (!SpanMs() && !Markers.empty())
+    from = std::min(from, Markers.front().TimeMs); // a Run comes before its first answer
   TimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
   FitValueAxis(RpmAxis, RpmDrawn);
   FitValueAxis(RevolutionsAxis, RevolutionsDrawn);
-  RpmSeries->replace(RpmDrawn);
-  RevolutionsSeries->replace(RevolutionsDrawn);
+  while (RpmSeries.size() < RpmDrawn.size()) {
+    RpmSeries.append(AddLine(RpmSeries.first()->name(), RpmAxis, RpmSeries.first()));
+    RevolutionsSeries.append(AddLine(RevolutionsSeries.first()->name(), RevolutionsAxis, RevolutionsSeries.first()));
+  }
+  for (qsizetype i = 0; i < RpmDrawn.size(); ++i) {
+    RpmSeries[i]->replace(RpmDrawn[i]);
+    RevolutionsSeries[i]->replace(RevolutionsDrawn[i]);
+  }
+  DrawMarkers(from, to);
+}
+
+// From the bottom of the speed axis to its top, green for Run and red for Stop.
+void TFormSpeedChart::DrawMarkers(std::int64_t from, std::int64_t to)
+{
+  qsizetype drawn = 0;
+  for (auto marker = Markers.rbegin(); marker != Markers.rend() && drawn < MaxMarkersDrawn; ++marker) {
+    if (marker->TimeMs > to || marker->TimeMs < from)
+      continue;
+    if (MarkerSeries.size() <= drawn)
+      MarkerSeries.append(AddLine({}, RpmAxis, RpmSeries.first()));
+    QLineSeries* line = MarkerSeries[drawn++];
+    const QString name = marker->Run ? "Run" : "Stop";
+    if (line->name() != name) {
+      line->setName(name);
+      line->setPen(QPen(marker->Run ? Qt::darkGreen : Qt::red, 1));
+    }
+    const double x = double(marker->TimeMs);
+    line->replace({{x, RpmAxis->min()}, {x, RpmAxis->max()}});
+  }
 }

@@ -7,10 +7,13 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <vector>
 
 class QChartView;
 class QComboBox;
+class QIODevice;
 class QDateTimeAxis;
 class QLineSeries;
 class QPushButton;
@@ -30,9 +33,18 @@ public:
   // The span's item: 0 "10 s", 1 "1 min", 2 "10 min", 3 "All". Other indexes are ignored.
   int Span() const;
   void SetSpan(int index);
-  // Write the whole history as CSV, or the chart as a picture; a failure is said in a message box.
+  // A thin vertical line where the motor was sent Run or Stop.
+  void AddMarker(std::int64_t msSinceEpoch, bool run);
+  // Write the whole history as CSV, or the chart as a picture, whole or not at all; ".csv" or ".png"
+  // is added to a name without an extension. A failure is said in a message box.
   bool SaveCsv(const QString& path);
   bool SavePng(const QString& path);
+  // Where the save dialogs open: the folder of the last save.
+  QString SaveFolder() const { return LastSaveFolder; }
+  void SetSaveFolder(const QString& folder) { LastSaveFolder = folder; }
+
+  // More than two poll periods without an answer: polling stopped, and no line is drawn over that time.
+  static constexpr std::int64_t GapMs = 1000;
 
   void BtnChartPauseClick(bool paused);
   void BtnChartSaveCsvClick();
@@ -52,7 +64,12 @@ private:
   // changes, and when a long span has gathered too many.
   void Refill();
   void DropBeforeSpan();
+  void ScheduleRedraw();
   void Redraw();
+  void DrawMarkers(std::int64_t from, std::int64_t to);
+  QLineSeries* AddLine(const QString& name, QValueAxis* axis, const QLineSeries* like);
+  QString ChooseSavePath(const char* title, const char* extension, const char* filter);
+  bool Save(QString path, const char* extension, const std::function<bool(QIODevice&)>& write);
 
   // Drawing the chart costs as much as the rest of a poll: once a second is enough for the eye.
   static constexpr int RedrawPeriodMs = 1000;
@@ -61,11 +78,20 @@ private:
   QPushButton* BtnChartPause = nullptr;
   QComboBox* CmbChartSpan = nullptr;
   QChartView* ChartView = nullptr;
-  // The points drawn, kept here: appending and dropping them costs nothing in Qt Charts' layout.
-  QList<QPointF> RpmDrawn;
-  QList<QPointF> RevolutionsDrawn;
-  QLineSeries* RpmSeries = nullptr;
-  QLineSeries* RevolutionsSeries = nullptr;
+  struct TMarker {
+    std::int64_t TimeMs;
+    bool Run;
+  };
+  // The points drawn, a list per stretch of answers without a gap, kept here: appending and dropping
+  // them costs nothing in Qt Charts' layout.
+  QList<QList<QPointF>> RpmDrawn;
+  QList<QList<QPointF>> RevolutionsDrawn;
+  // A line per stretch (a line cannot break), made as needed and kept; the first ones carry the legend.
+  QList<QLineSeries*> RpmSeries;
+  QList<QLineSeries*> RevolutionsSeries;
+  std::vector<TMarker> Markers;
+  QList<QLineSeries*> MarkerSeries;
+  QString LastSaveFolder;
   QDateTimeAxis* TimeAxis = nullptr;
   QValueAxis* RpmAxis = nullptr;
   QValueAxis* RevolutionsAxis = nullptr;

@@ -1,7 +1,10 @@
 #include "LogExport.h"
 
+#include "WholeFile.h"
+
 #include <cstdio>
 #include <ctime>
+#include <sstream>
 
 std::string TLogExport::IsoTime(std::int64_t msSinceEpoch)
 {
@@ -63,10 +66,20 @@ std::string TLogExport::CsvLine(const TLogLine& line)
 void TLogExport::Write(std::ostream& out, TFormat format, const std::vector<std::string>& header,
                        const std::vector<TLogLine>& lines)
 {
-  for (const std::string& comment : header)
-    out << "# " << comment << '\n';
+  // A CSV reader takes the first row as the column names, so the comments stay in the text.
   if (format == TFormat::Csv)
     out << "time,kind,colour,text\n";
+  else
+    for (const std::string& comment : header)
+      out << "# " << comment << '\n';
   for (const TLogLine& line : lines)
     out << (format == TFormat::Csv ? CsvLine(line) : TextLine(line)) << '\n';
+}
+
+std::optional<std::string> TLogExport::Save(const std::string& path, TFormat format,
+                                            const std::vector<std::string>& header, const std::vector<TLogLine>& lines)
+{
+  std::ostringstream text;
+  Write(text, format, header, lines);
+  return WriteWholeFile(path, text.str());
 }

@@ -3,6 +3,7 @@
 #include "LogLine.h"
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -19,7 +20,11 @@ public:
   static const char* Kind(const TLogLine& line);
   static std::string TextLine(const TLogLine& line);
   static std::string CsvLine(const TLogLine& line);
-  // The header lines (each written as a comment) come first: the link counters, for instance.
+  // The text starts with the header lines, each as a '#' comment (the link counters, for instance);
+  // the CSV is plain: its column names, then a row a line.
   static void Write(std::ostream& out, TFormat format, const std::vector<std::string>& header,
                     const std::vector<TLogLine>& lines);
+  // Replaces the file whole, or leaves it as it was and says why: "Cannot write <path>: <reason>".
+  static std::optional<std::string> Save(const std::string& path, TFormat format,
+                                         const std::vector<std::string>& header, const std::vector<TLogLine>& lines);
 };

@@ -77,9 +77,14 @@ void TOperationPanel::ShowState(const TStatusTexts& texts)
     ShowDirection(*texts.Backward ? 1 : 0);
   lblCurrentSpeed->setText(QString::fromStdString(texts.Speed));
   lblStabil->setText(QString::fromStdString(texts.Feedback));
-  const QString colour = texts.FeedbackRed ? "color: rgb(255, 0, 0);" : "color: black;";
+  // The feedback's colour comes from a style sheet, which a disabled label does not grey by itself.
+  const QString colour = texts.Unknown       ? "color: gray;"
+                         : texts.FeedbackRed ? "color: rgb(255, 0, 0);"
+                                             : "color: black;";
   if (lblStabil->styleSheet() != colour) // a style sheet set anew re-styles the label: costly at 2 Hz
     lblStabil->setStyleSheet(colour);
+  for (QLabel* live : {lblCurrentSpeed, lblStabil, lblMotorRates, lblGearedRates, lblDir, lblDir0, lblDir1})
+    live->setEnabled(!texts.Unknown);
   if (texts.MotorRevs)
     lblMotorRates->setText(QString::fromStdString(*texts.MotorRevs));
   if (texts.GearedRevs)

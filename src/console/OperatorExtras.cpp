@@ -8,10 +8,14 @@
 #include "LogPanel.h"
 #include "MotorPanel.h"
 #include "ParameterFile.h"
+#include "ComPort.h"
+#include "OzmCommands.h"
 #include "WorkPanel.h"
 
 #include <QAction>
+#include <QDate>
 #include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenuBar>
@@ -20,9 +24,6 @@
 #include <QKeyEvent>
 #include <QStandardPaths>
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 
 namespace {
 
@@ -69,7 +70,9 @@ void TOperatorExtras::BuildMenus(QMenuBar* bar, TLinkCountersView& counters)
   QMenu* file = AddMenu(bar, "MmFile", "File");
   connect(AddItem(file, "MmOpenParameters", "Open parameters...", QKeySequence::Open), &QAction::triggered, this,
           &TOperatorExtras::MmOpenParametersClick);
-  connect(AddItem(file, "MmSaveParameters", "Save parameters as...", QKeySequence::SaveAs), &QAction::triggered,
+  connect(AddItem(file, "MmSaveParameters", "Save parameters as...",
+                                // bound here: the platform's SaveAs key is unbound without a desktop
+                                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)), &QAction::triggered,
           this, &TOperatorExtras::MmSaveParametersClick);
   file->addSeparator();
   connect(AddItem(file, "MmQuit", "Quit", QKeySequence(Qt::CTRL | Qt::Key_Q)), &QAction::triggered, &Form,
@@ -81,6 +84,8 @@ void TOperatorExtras::BuildMenus(QMenuBar* bar, TLinkCountersView& counters)
   DailyLog = AddItem(log, "MmDailyLog", "Write the log to a file a day");
   DailyLog->setCheckable(true);
   connect(DailyLog, &QAction::toggled, this, &TOperatorExtras::SetDailyLogFile);
+  // A file that failed is off, as the item shows; ticking it again tries anew.
+  connect(&Form.LogPanel(), &TLogPanel::DailyFileFailed, DailyLog, [this] { DailyLog->setChecked(false); });
   connect(AddItem(log, "MmResetCounters", "Reset link counters"), &QAction::triggered, &counters,
           &TLinkCountersView::Reset);
 
@@ -95,7 +100,7 @@ void TOperatorExtras::BuildMenus(QMenuBar* bar, TLinkCountersView& counters)
 
 namespace {
 
-// The motion keys, anywhere in the main window.
+// The motion keys, anywhere in the main window and in the chart, which the operator watches.
 struct TMotionKey {
   Qt::Key Key;
   const char* Button;
@@ -123,7 +128,7 @@ void TOperatorExtras::BuildMotionKeys()
 bool TOperatorExtras::eventFilter(QObject* watched, QEvent* event)
 {
   if (event->type() != QEvent::KeyPress || !watched->isWidgetType() ||
-      static_cast<QWidget*>(watched)->window() != &Form)
+      (static_cast<QWidget*>(watched)->window() != &Form && static_cast<QWidget*>(watched)->window() != Chart))
     return false;
   const int pressed = static_cast<QKeyEvent*>(event)->key();
   for (const TMotionKey& key : MotionKeys)
@@ -142,6 +147,9 @@ void TOperatorExtras::RestoreSettings()
   if (settings.value("window/collapsed", false).toBool() && Form.Expanded())
     Form.SpeedButton1Click();
   Chart->SetSpan(settings.value("chart/span", Chart->Span()).toInt());
+  if (settings.contains("chart/rect"))
+    Chart->setGeometry(settings.value("chart/rect").toRect());
+  Chart->SetSaveFolder(settings.value("chart/folder").toString());
   LastLogFolder = settings.value("log/folder").toString();
   LastParameterFolder = settings.value("parameters/folder").toString();
   DailyLog->setChecked(settings.value("log/daily", false).toBool());
@@ -164,6 +172,9 @@ void TOperatorExtras::SaveSettings() const
   settings.setValue("window/rect", rect);
   settings.setValue("window/collapsed", !Form.Expanded());
   settings.setValue("chart/span", Chart->Span());
+  if (Chart->testAttribute(Qt::WA_WState_ExplicitShowHide)) // never shown: a place restored, or none yet
+    settings.setValue("chart/rect", Chart->geometry());
+  settings.setValue("chart/folder", Chart->SaveFolder());
   settings.setValue("log/folder", LastLogFolder);
   settings.setValue("parameters/folder", LastParameterFolder);
   settings.setValue("log/daily", DailyLog->isChecked());
@@ -175,35 +186,60 @@ void TOperatorExtras::StatusDecoded()
   Chart->AddPoint(QDateTime::currentMSecsSinceEpoch(), datas.CurrentSpeedRpm, datas.MotorRevCounter);
 }
 
-QString TOperatorExtras::ChooseFile(bool saving, const QString& title, const QString& folder, const QString& filters,
+void TOperatorExtras::MotionSent(bool run, bool sent)
+{
+  if (sent)
+    Chart->AddMarker(QDateTime::currentMSecsSinceEpoch(), run);
+}
+
+QString TOperatorExtras::ChooseFile(bool saving, const QString& title, const QString& proposed, const QString& filters,
                                     QString* chosenFilter)
 {
-  return saving ? QFileDialog::getSaveFileName(&Form, title, folder, filters, chosenFilter)
-                : QFileDialog::getOpenFileName(&Form, title, folder, filters, chosenFilter);
+  if (Chooser)
+    return Chooser(saving, title, proposed, filters, chosenFilter);
+  return saving ? QFileDialog::getSaveFileName(&Form, title, proposed, filters, chosenFilter)
+                : QFileDialog::getOpenFileName(&Form, title, proposed, filters, chosenFilter);
+}
+
+// "Text (*.txt *.log)" gives a name without a dot ".txt"; "All files (*)" adds nothing.
+QString TOperatorExtras::WithSuffix(const QString& path, const QString& filter)
+{
+  if (!QFileInfo(path).suffix().isEmpty())
+    return path;
+  const qsizetype star = filter.indexOf("*.");
+  if (star < 0)
+    return path;
+  qsizetype end = star + 2;
+  while (end < filter.size() && filter[end].isLetterOrNumber())
+    ++end;
+  return path + filter.mid(star + 1, end - star - 1);
+}
+
+QString TOperatorExtras::Proposed(const QString& folder, const char* name, const char* suffix)
+{
+  const QString where = folder.isEmpty() ? QDir::homePath() : folder;
+  return where + "/" + name + "-" + QDate::currentDate().toString(Qt::ISODate) + suffix;
 }
 
 void TOperatorExtras::MmSaveLogClick()
 {
+  const QString filters = "Text (*.txt *.log);;CSV (*.csv)";
   QString filter;
-  const QString path = ChooseFile(true, "Save log as", LastLogFolder, "Text (*.txt *.log);;CSV (*.csv)", &filter);
+  const QString path = ChooseFile(true, "Save log as", Proposed(LastLogFolder, "ozmet-log", ".txt"), filters, &filter);
   if (path.isEmpty())
     return;
-  const bool csv = filter.startsWith("CSV") || path.endsWith(".csv", Qt::CaseInsensitive);
-  SaveLog(path, csv ? TLogExport::TFormat::Csv : TLogExport::TFormat::Text);
+  const QString named = WithSuffix(path, filter.isEmpty() ? filters.section(";;", 0, 0) : filter);
+  const bool csv = filter.startsWith("CSV") || named.endsWith(".csv", Qt::CaseInsensitive);
+  SaveLog(named, csv ? TLogExport::TFormat::Csv : TLogExport::TFormat::Text);
 }
 
 bool TOperatorExtras::SaveLog(const QString& path, TLogExport::TFormat format)
 {
-  std::ofstream out(path.toStdString(), std::ios::trunc);
-  if (out) {
-    const std::vector<std::string> header{
-        "Ozmet console log, saved " + TLogExport::IsoTime(QDateTime::currentMSecsSinceEpoch()),
-        "link: " + Form.Datas->Counters.Summary()};
-    TLogExport::Write(out, format, header, Form.LogPanel().Lines());
-    out.close();
-  }
-  if (!out) {
-    Form.ShowMessage("Log not saved: " + path.toStdString() + ": " + std::strerror(errno));
+  const std::vector<std::string> header{
+      "Ozmet console log, saved " + TLogExport::IsoTime(QDateTime::currentMSecsSinceEpoch()),
+      "link: " + Form.Datas->Counters.Summary()};
+  if (const auto problem = TLogExport::Save(path.toStdString(), format, header, Form.LogPanel().Lines())) {
+    Form.ShowMessage("Log not saved: " + *problem);
     return false;
   }
   LastLogFolder = QFileInfo(path).absolutePath();
@@ -213,22 +249,34 @@ bool TOperatorExtras::SaveLog(const QString& path, TLogExport::TFormat format)
 void TOperatorExtras::SetDailyLogFile(bool on)
 {
   const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/ozmet/logs";
-  Form.LogPanel().SetDailyFolder(on ? std::optional(folder.toStdString()) : std::nullopt);
+  const std::string header = "Ozmet console " OZMET_VERSION " session, device " + Form.ComPort->DeviceName() +
+                             ", controller address $" + TOzmCommands::HexByte(Form.Datas->MotorAddress);
+  Form.LogPanel().SetDailyFolder(on ? std::optional(folder.toStdString()) : std::nullopt, header);
   if (DailyLog->isChecked() != on)
     DailyLog->setChecked(on);
 }
 
 void TOperatorExtras::MmSaveParametersClick()
 {
-  const QString path = ChooseFile(true, "Save parameters as", LastParameterFolder, "Parameters (*.ini);;All files (*)");
+  const QString filters = "Parameters (*.ini);;All files (*)";
+  QString filter;
+  const QString path =
+      ChooseFile(true, "Save parameters as", Proposed(LastParameterFolder, "ozmet-parameters", ".ini"), filters, &filter);
   if (!path.isEmpty())
-    SaveParameters(path);
+    SaveParameters(WithSuffix(path, filter.isEmpty() ? filters.section(";;", 0, 0) : filter));
 }
 
+// What Apply would refuse is not saved either, with Apply's own message: such a file would be
+// refused when opened.
 bool TOperatorExtras::SaveParameters(const QString& path)
 {
-  const auto problem = TParameterFile::Save(path.toStdString(), Form.MotorPanel().Fields(), Form.WorkPanel().Fields());
-  if (problem) {
+  const TMotorFields motor = Form.MotorPanel().Fields();
+  const TWorkFields work = Form.WorkPanel().Fields();
+  if (const auto fault = TParameterFile::FirstFault(motor, work)) {
+    Form.ShowMessage(fault->Message.empty() ? "Parameters not saved: " + fault->Reason : fault->Message);
+    return false;
+  }
+  if (const auto problem = TParameterFile::Save(path.toStdString(), motor, work)) {
     Form.ShowMessage("Parameters not saved: " + *problem);
     return false;
   }

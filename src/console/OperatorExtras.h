@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QAction;
 class QMenuBar;
 class TForm1;
@@ -28,6 +30,8 @@ public:
   void FormClosing();
   // Each decoded status answer.
   void StatusDecoded();
+  // Run or Stop went out to the motor (sent false: it could not): marked on the chart.
+  void MotionSent(bool run, bool sent);
   // True, after a message that says why, while a bus scan has the line: what would send or open
   // is not done then.
   bool RefuseWhileScanning();
@@ -40,6 +44,13 @@ public:
   bool SaveParameters(const QString& path);
   bool OpenParameters(const QString& path);
   void SetDailyLogFile(bool on);
+
+  // Asks for a file: (saving, title, proposed path or folder, filters, chosen filter out). A file
+  // dialog unless a test puts its own answer here.
+  using TFileChooser = std::function<QString(bool, const QString&, const QString&, const QString&, QString*)>;
+  void SetFileChooser(TFileChooser chooser) { Chooser = std::move(chooser); }
+  // The chosen filter's first extension added to a name typed without one.
+  static QString WithSuffix(const QString& path, const QString& filter);
 
   TFormSpeedChart& SpeedChart() const { return *Chart; }
   // The scan window, once the menu built it.
@@ -58,8 +69,10 @@ protected:
 private:
   void BuildMenus(QMenuBar* bar, TLinkCountersView& counters);
   void BuildMotionKeys();
-  QString ChooseFile(bool saving, const QString& title, const QString& folder, const QString& filters,
+  QString ChooseFile(bool saving, const QString& title, const QString& proposed, const QString& filters,
                      QString* chosenFilter = nullptr);
+  // name-<today><suffix> in the folder last used, or in the home folder.
+  static QString Proposed(const QString& folder, const char* name, const char* suffix);
 
   TForm1& Form;
   TFormSpeedChart* Chart = nullptr;
@@ -67,4 +80,5 @@ private:
   QAction* DailyLog = nullptr;
   QString LastLogFolder;
   QString LastParameterFolder;
+  TFileChooser Chooser;
 };

@@ -2,6 +2,7 @@
 
 #include "MotorParameters.h"
 #include "NumberFormat.h"
+#include "WholeFile.h"
 #include "WorkParameters.h"
 
 #include <algorithm>
@@ -19,6 +20,7 @@ using TResult = TParameterFile::TReadResult;
 using TWords = std::array<std::string_view, 2>;
 
 constexpr std::string_view Heading = "# Ozmet console parameters";
+constexpr std::string_view Utf8Mark = "\xEF\xBB\xBF";
 constexpr TWords Sections{"motor", "operation"};
 constexpr TWords DirectionWords{"forward", "backward"};
 constexpr TWords MotionWords{"continuous", "timed"};
@@ -155,6 +157,9 @@ std::string TParameterFile::Write(const TMotorFields& motor, const TWorkFields& 
 
 TParameterFile::TReadResult TParameterFile::Read(std::string_view text)
 {
+  // Editors on other systems often start a UTF-8 file with a byte-order mark.
+  if (text.starts_with(Utf8Mark))
+    text.remove_prefix(Utf8Mark.size());
   TTexts texts;
   TLines lines{}; // 0: not met yet
   std::optional<std::size_t> section;
@@ -195,24 +200,19 @@ TParameterFile::TReadResult TParameterFile::Read(std::string_view text)
   return Checked(texts, lines);
 }
 
+std::optional<TFieldFault> TParameterFile::FirstFault(const TMotorFields& motor, const TWorkFields& work)
+{
+  if (auto fault = TMotorParameters::FirstFault(motor))
+    return fault;
+  double ratio = 0;
+  ParseReal(motor.GearRatio, ratio); // the motor check has taken it
+  return TWorkParameters::FirstFault(work, ratio);
+}
+
 std::optional<std::string> TParameterFile::Save(const std::string& path, const TMotorFields& motor,
                                                 const TWorkFields& work)
 {
-  const std::string text = Write(motor, work);
-  TDescriptor file{::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};
-  if (file.Fd < 0)
-    return SystemError("Cannot write", path, errno);
-  for (std::size_t done = 0; done < text.size();) {
-    const ssize_t count = ::write(file.Fd, text.data() + done, text.size() - done);
-    if (count < 0 && errno == EINTR)
-      continue;
-    if (count < 0)
-      return SystemError("Cannot write", path, errno);
-    done += static_cast<std::size_t>(count);
-  }
-  if (file.Close() != 0)
-    return SystemError("Cannot write", path, errno);
-  return std::nullopt;
+  return WriteWholeFile(path, Write(motor, work));
 }
 
 TParameterFile::TReadResult TParameterFile::Load(const std::string& path)

@@ -33,11 +33,14 @@ public:
   // them), except that a line break inside a text is written as a blank.
   static std::string Write(const TMotorFields& motor, const TWorkFields& work);
   // Blank lines and whole-line '#' or ';' comments are allowed, blanks around keys and values are
-  // ignored, and keys may come in any order within their section. Every key must be present once.
+  // ignored, and keys may come in any order within their section. A UTF-8 byte-order mark is skipped. Every key must be present once.
   // The values are checked as the panels' Apply checks them, the speed against the file's own ratio.
   static TReadResult Read(std::string_view text);
 
-  // Creates or overwrites the file; the error names the path and the system's reason.
+  // The fault the panels' Apply would find first, the speed checked against the ratio typed beside it.
+  static std::optional<TFieldFault> FirstFault(const TMotorFields& motor, const TWorkFields& work);
+
+  // Creates or replaces the file whole: a failed write leaves the previous file as it was. The error names the path and the system's reason.
   static std::optional<std::string> Save(const std::string& path, const TMotorFields& motor, const TWorkFields& work);
   static TReadResult Load(const std::string& path);
 };

@@ -49,25 +49,48 @@ std::size_t TSpeedHistory::FirstInSpan(std::int64_t spanMs) const
 std::vector<TSpeedPoint> TSpeedHistory::Points(std::optional<std::int64_t> spanMs, std::size_t maxPoints) const
 {
   std::vector<TSpeedPoint> points;
+  if (Size() != 0)
+    Thin(spanMs ? FirstInSpan(*spanMs) : 0, Size() - 1, maxPoints, points);
+  return points;
+}
+
+std::vector<std::vector<TSpeedPoint>> TSpeedHistory::Stretches(std::optional<std::int64_t> spanMs,
+                                                               std::size_t maxPoints, std::int64_t gapMs) const
+{
+  std::vector<std::vector<TSpeedPoint>> stretches;
   if (Size() == 0)
-    return points;
+    return stretches;
   const std::size_t first = spanMs ? FirstInSpan(*spanMs) : 0;
-  const std::size_t last = Size() - 1;
+  const std::size_t total = Size() - first;
+  std::size_t begin = first;
+  for (std::size_t i = first + 1; i <= Size(); ++i)
+    if (i == Size() || At(i).TimeMs - At(i - 1).TimeMs > gapMs) {
+      // A share in proportion to the answers, and at least the ends and one bucket's slowest and
+      // fastest: a short stretch keeps its peak too.
+      const std::size_t share = std::max<std::size_t>(maxPoints * (i - begin) / total, 4);
+      Thin(begin, i - 1, share, stretches.emplace_back());
+      begin = i;
+    }
+  return stretches;
+}
+
+void TSpeedHistory::Thin(std::size_t first, std::size_t last, std::size_t maxPoints,
+                         std::vector<TSpeedPoint>& points) const
+{
   if (last - first + 1 <= std::max<std::size_t>(maxPoints, 2)) {
     for (std::size_t i = first; i <= last; ++i)
       points.push_back(At(i));
-    return points;
+    return;
   }
   // Each bucket gives its slowest and its fastest point: a short dip or peak of speed stays on the
   // chart, where taking every k-th point would often skip it.
   const std::size_t buckets = (maxPoints - 2) / 2;
   const std::size_t inner = last - first - 1; // more than 2 x buckets, so no bucket is empty
-  points.reserve(2 * buckets + 2);
+  points.reserve(points.size() + 2 * buckets + 2);
   points.push_back(At(first));
   for (std::size_t b = 0; b < buckets; ++b)
     AddExtremes(first + 1 + b * inner / buckets, first + 1 + (b + 1) * inner / buckets, points);
   points.push_back(At(last));
-  return points;
 }
 
 void TSpeedHistory::AddExtremes(std::size_t begin, std::size_t end, std::vector<TSpeedPoint>& points) const

@@ -29,11 +29,16 @@ public:
   // The points of the last spanMs before the newest (all of them without a span), in time order,
   // thinned to at most maxPoints (at least 2) for drawing; the first and the last always stay.
   std::vector<TSpeedPoint> Points(std::optional<std::int64_t> spanMs, std::size_t maxPoints) const;
+  // The same points cut into stretches wherever more than gapMs passed between two answers (polling
+  // stopped), each thinned on its own to its share of maxPoints: no line is drawn over a time without answers.
+  std::vector<std::vector<TSpeedPoint>> Stretches(std::optional<std::int64_t> spanMs, std::size_t maxPoints,
+                                                  std::int64_t gapMs) const;
   // "time,output_rpm,revolutions", then a row a point with the time in ISO 8601 local time.
   void WriteCsv(std::ostream& out) const;
 
 private:
   std::size_t FirstInSpan(std::int64_t spanMs) const;
+  void Thin(std::size_t first, std::size_t last, std::size_t maxPoints, std::vector<TSpeedPoint>& points) const;
   void AddExtremes(std::size_t begin, std::size_t end, std::vector<TSpeedPoint>& points) const;
 
   std::size_t Capacity;

@@ -3,6 +3,9 @@
 #include "CommonDatas.h"
 #include "NumberFormat.h"
 
+#include <cmath>
+#include <ctime>
+
 namespace {
 
 struct TFeedbackLook {
@@ -30,10 +33,40 @@ std::optional<bool> Backward(std::uint8_t direction)
   return direction == 1;
 }
 
+// "Current speed: unknown (last 1020 rpm at 17:34:17)": the speed as it was shown, whole, at local time.
+std::string UnknownSpeed(std::optional<double> lastRpm, std::chrono::system_clock::time_point at)
+{
+  std::string text = "Current speed: unknown";
+  if (!lastRpm)
+    return text;
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
+  std::tm local{};
+  char clock[16] = "";
+  if (localtime_r(&seconds, &local))
+    std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
+  return text + " (last " + std::to_string(std::lround(*lastRpm)) + " rpm at " + clock + ")";
+}
+
 } // namespace
 
-TStatusTexts StatusTexts(const TCommonDatas& datas)
+bool TStatusWatch::Answered(double speedRpm, TClock::time_point at)
 {
+  const bool wasUnknown = !Known;
+  Known = true;
+  LastSpeedRpm = speedRpm;
+  LastAt = at;
+  return wasUnknown;
+}
+
+TStatusTexts StatusTexts(const TCommonDatas& datas, const TStatusWatch& watch)
+{
+  if (watch.Unknown()) { // the feedback word stays, greyed; counters and direction keep what they show
+    TStatusTexts texts;
+    texts.Unknown = true;
+    texts.Speed = UnknownSpeed(watch.LastSpeedRpm, watch.LastAt);
+    texts.Feedback = FeedbackLook(datas).Text;
+    return texts;
+  }
   const TFeedbackLook& look = FeedbackLook(datas);
   TStatusTexts texts;
   texts.Speed = "Current speed " + FormatFixed2(datas.CurrentSpeedRpm) + " rpm";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,27 @@ struct TStatusTexts {
   std::optional<std::string> MotorRevs;
   std::optional<std::string> GearedRevs;
   std::optional<bool> Backward;
+  // The state is no longer known: the labels are greyed and the speed line says since when.
+  bool Unknown = false;
 };
 
-TStatusTexts StatusTexts(const TCommonDatas& datas);
+// Whether the record still tells the motor's state: from a missing status answer or a port failure
+// on it does not, until the next status answer is decoded.
+class TStatusWatch {
+public:
+  using TClock = std::chrono::system_clock;
+
+  // A status answer was decoded; true when it ends an unknown state.
+  bool Answered(double speedRpm, TClock::time_point at);
+  void Lost() { Known = false; }
+  bool Unknown() const { return !Known; }
+
+private:
+  friend TStatusTexts StatusTexts(const TCommonDatas& datas, const TStatusWatch& watch);
+
+  bool Known = true;
+  std::optional<double> LastSpeedRpm; // none answered yet
+  TClock::time_point LastAt;
+};
+
+TStatusTexts StatusTexts(const TCommonDatas& datas, const TStatusWatch& watch = {});

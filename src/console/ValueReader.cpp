@@ -80,17 +80,19 @@ std::optional<TFieldFault> ValueFault(TField field, std::string_view text, std::
   if (!parsed)
     return TFieldFault{field, RangeMessage(low, high), text.empty() ? "empty" : "not a whole number"};
   if (*parsed < low || high < *parsed)
-    return TFieldFault{field, "", "outside " + std::to_string(low) + ".." + std::to_string(high)};
+    return TFieldFault{field, RangeMessage(low, high), "outside " + std::to_string(low) + ".." + std::to_string(high)};
   return std::nullopt;
 }
 
 bool ReadValueInRange(const std::string& text, std::int32_t low, std::int32_t high, double& value, TConsoleView& view)
 {
   const std::optional<std::int32_t> parsed = ParseValue(text);
-  if (!parsed) {
+  if (parsed)
+    value = *parsed;
+  // A well-formed number outside the range is as wrong as a malformed one, and is told the same way.
+  if (!parsed || *parsed < low || high < *parsed) {
     view.ShowMessage(RangeMessage(low, high));
     return false;
   }
-  value = *parsed;
-  return low <= value && value <= high;
+  return true;
 }

@@ -3,11 +3,16 @@
 #include "PortLinks.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
+#include <optional>
+#include <pwd.h>
+#include <sstream>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
 
@@ -32,11 +37,35 @@ std::string Through(const std::string& path)
   return target == path ? path : path + " leads to " + target + ", which";
 }
 
+std::string OwnerOf(uid_t uid)
+{
+  if (uid == 0)
+    return "root";
+  std::vector<char> buffer(16384);
+  passwd entry {};
+  passwd* found = nullptr;
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+    return "its owner (user " + std::to_string(uid) + ")";
+  return std::string("its owner ") + found->pw_name;
+}
+
 std::string PermissionDenied(const std::string& path)
 {
-  const std::string group = TOpenFailure::GroupOf(path);
-  if (group.empty())
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0)
     return "Permission denied on " + path + ".";
+  const std::string group = TOpenFailure::GroupOf(path);
+  // Joining the root group, or a group the mode shuts out, would not help: a udev rule gives the
+  // device a group that may open it.
+  if (info.st_gid == 0 || (info.st_mode & (S_IRGRP | S_IWGRP)) == 0) {
+    std::string device = TPortLinks::DeviceBehind(path);
+    device = device.rfind("/dev/", 0) == 0 ? device.substr(5) : fs::path(device).filename().string();
+    return "Permission denied on " + path + ": only " + OwnerOf(info.st_uid) +
+           " can open it. A udev rule can give it the group dialout, for instance in "
+           "/etc/udev/rules.d/70-ozmet.rules: SUBSYSTEM==\"tty\", KERNEL==\"" +
+           device + "\", GROUP=\"dialout\", MODE=\"0660\"; then add yourself to dialout with "
+           "\"sudo usermod -aG dialout $USER\", and log out and in again.";
+  }
   return "Permission denied on " + path + ": it belongs to the group " + group +
          ". Add yourself to it with \"sudo usermod -aG " + group + " $USER\", then log out and in again.";
 }
@@ -47,12 +76,47 @@ std::string Busy(const std::string& path)
   return path + " is in use by another program" + (holder.empty() ? "" : ": " + holder) + ".";
 }
 
+// "name (pid N)" of a process.
+std::string NameOf(pid_t pid)
+{
+  std::string name;
+  std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm"), name);
+  return (name.empty() ? "" : name + " ") + "(pid " + std::to_string(pid) + ")";
+}
+
+// The process that holds a lock on the device, from /proc/locks: its entries name the pid and the
+// device as major:minor:inode of the file system ("1: FLOCK  ADVISORY  WRITE 812 00:1a:5 0 EOF").
+// The lock holder is the one that keeps others out; other descriptors (a simulator's own end of a
+// pty) are not. A pid of 0 is one outside our pid namespace.
+std::optional<pid_t> LockHolder(const struct stat& device, pid_t self)
+{
+  char identity[64];
+  std::snprintf(identity, sizeof identity, "%02x:%02x:%lu", ::major(device.st_dev), ::minor(device.st_dev),
+                static_cast<unsigned long>(device.st_ino));
+  std::ifstream locks("/proc/locks");
+  for (std::string line; std::getline(locks, line);) {
+    std::istringstream fields(line);
+    std::string number, kind, advisory, access, file;
+    long pid = 0;
+    if (!(fields >> number >> kind) || kind == "->") // "->" marks a process waiting for the lock
+      continue;
+    if (fields >> advisory >> access >> pid >> file && file == identity && pid > 0 && pid != self)
+      return static_cast<pid_t>(pid);
+  }
+  return std::nullopt;
+}
+
 } // namespace
 
 std::string TOpenFailure::Explain(const std::string& path, int error)
 {
   if (path.empty())
     return "No port chosen: port 0 names no device.";
+  // The name itself cannot be looked at (an unreadable Data folder, a loop): that is the reason,
+  // whatever the device behind it would have said.
+  struct stat name {};
+  if (::lstat(path.c_str(), &name) != 0 && errno != ENOENT)
+    return path + " cannot be read: " + std::strerror(errno) + ".";
   switch (error) {
   case ENOENT:
   case ENODEV:
@@ -81,23 +145,26 @@ std::string TOpenFailure::GroupOf(const std::string& path)
 
 std::string TOpenFailure::HolderOf(const std::string& path)
 {
-  std::error_code error;
-  const fs::path device = TPortLinks::DeviceBehind(path);
-  const std::string self = std::to_string(::getpid());
-  // Only the processes whose descriptors we may read: our own user's, or all of them as root.
+  // The device by identity, not by name: a pseudo-terminal of the same number in another mount
+  // namespace, or a node reached by another path, must not be taken for it.
+  struct stat device {};
+  if (::stat(path.c_str(), &device) != 0)
+    return {};
+  const pid_t self = ::getpid();
+  if (const std::optional<pid_t> locker = LockHolder(device, self))
+    return NameOf(*locker);
+  // No lock on it (TIOCEXCL alone): any process with a descriptor of it, as far as we may look.
   // Processes come and go meanwhile, so every step takes an error code instead of throwing.
+  std::error_code error;
   for (fs::directory_iterator process("/proc", error), end; !error && process != end; process.increment(error)) {
     const std::string pid = process->path().filename().string();
-    if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self)
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == std::to_string(self))
       continue;
     std::error_code closed;
     for (fs::directory_iterator fd(process->path() / "fd", closed); !closed && fd != end; fd.increment(closed)) {
-      std::error_code gone;
-      if (fs::read_symlink(fd->path(), gone) != device)
-        continue;
-      std::string name;
-      std::getline(std::ifstream(process->path() / "comm"), name);
-      return name + " (pid " + pid + ")";
+      struct stat held {};
+      if (::stat(fd->path().c_str(), &held) == 0 && held.st_dev == device.st_dev && held.st_ino == device.st_ino)
+        return NameOf(static_cast<pid_t>(std::stoi(pid)));
     }
   }
   return {};

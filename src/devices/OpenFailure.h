@@ -11,6 +11,7 @@ public:
 
   // The group that owns the device the path leads to ("" when it cannot be told).
   static std::string GroupOf(const std::string& path);
-  // "name (pid N)" of another process that has the device open ("" when none can be seen).
+  // "name (pid N)" of another process that has the device open, the one holding its lock first ("" when
+  // none can be seen). The device is told by its identity (st_dev, st_ino), not by its path.
   static std::string HolderOf(const std::string& path);
 };

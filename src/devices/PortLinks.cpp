@@ -17,11 +17,15 @@ std::string TPortLinks::Assign(std::int32_t n, const std::string& device) const
   std::error_code error;
   if (!fs::exists(device, error))
     return "No such device: " + device + ".";
+  // A link holding a relative path would be read against the Data folder, not where it was given.
+  const fs::path absolute = fs::absolute(device, error).lexically_normal();
+  if (error)
+    return "Cannot link port " + std::to_string(n) + " to " + device + ": " + error.message() + ".";
   const fs::path link = fs::path(DataFolder) / ("COM" + std::to_string(n));
   // Written beside and renamed over the old link, so the port never names nothing in between.
   const fs::path fresh = link.string() + ".new";
   fs::remove(fresh, error);
-  fs::create_symlink(StableName(device), fresh, error);
+  fs::create_symlink(StableName(absolute.string()), fresh, error);
   if (!error)
     fs::rename(fresh, link, error);
   if (error)

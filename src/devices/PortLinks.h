@@ -18,7 +18,8 @@ class TPortLinks {
 public:
   explicit TPortLinks(std::string dataFolder);
 
-  // Links port n to the device; "" when done, else why not.
+  // Links port n to the device (a relative path taken against the current directory); "" when done,
+  // else why not.
   std::string Assign(std::int32_t n, const std::string& device) const;
   // Removes the link of port n; "" when done or when there was none, else why not.
   std::string Remove(std::int32_t n) const;

@@ -38,7 +38,7 @@ QString StateText(std::uint8_t address, const TFrame& answer, double gearRatio)
 
 } // namespace
 
-TFormBusScan::TFormBusScan(TForm1& main) : QWidget(&main, Qt::Window), Main(main)
+TFormBusScan::TFormBusScan(TForm1& main) : QWidget(&main, Qt::Window), Main(main), Counters(main.Datas->Counters)
 {
   setObjectName("FormBusScan");
   setWindowTitle("Scan the bus");
@@ -103,6 +103,7 @@ void TFormBusScan::BtnScanStartClick()
     ShowComputedTimeout(); // the port's settings changed since the value was shown
   PortWasOpen = Main.ComPort->IsOpen();
   Main.BtnClosePortClick();
+  Main.SetPortPanelText(BottomLineText); // not an empty description beside an Open port that would refuse
   ListScanFound->clear();
   ScanProgress->setValue(0);
   BtnScanStart->setEnabled(false);
@@ -168,6 +169,7 @@ void TFormBusScan::Scan(const std::string& device, const TLineSettings& settings
 
 void TFormBusScan::Scanning(std::uint8_t address, unsigned done, unsigned, unsigned)
 {
+  ++Counters.FramesSent; // the scan's frames are the line's traffic too
   OnWindowThread([this, address, done] {
     ScanProgress->setValue(static_cast<int>(done));
     ScanProgress->setFormat("$" + QString::fromStdString(TOzmCommands::HexByte(address)) + "  %p%");
@@ -176,6 +178,7 @@ void TFormBusScan::Scanning(std::uint8_t address, unsigned done, unsigned, unsig
 
 void TFormBusScan::Found(std::uint8_t address, const TFrame& answer)
 {
+  Counters.BlockReceived(answer.size());
   OnWindowThread([this, address, text = StateText(address, answer, GearRatio)] {
     auto* item = new QListWidgetItem(text, ListScanFound);
     item->setData(Qt::UserRole, address);
@@ -187,6 +190,7 @@ void TFormBusScan::Found(std::uint8_t address, const TFrame& answer)
 // Not listed: a controller that cannot be understood cannot be driven either.
 void TFormBusScan::BadChecksum(std::uint8_t address)
 {
+  ++Counters.ChecksumFailures;
   OnWindowThread([this, address] {
     Main.AppendLog("Bus scan: $" + TOzmCommands::HexByte(address) + " answered with a bad checksum", TLogColour::Red,
                    false);
@@ -217,7 +221,13 @@ void TFormBusScan::Finished(unsigned run)
   BtnScanStart->setEnabled(true);
   BtnScanCancel->setEnabled(false);
   SpinScanTimeout->setEnabled(true);
-  ScanProgress->setFormat("%p%");
+  // A finished scan says so; one cancelled or failed keeps the address where it stopped.
+  if (!StopAsked && Problem.empty()) {
+    ScanProgress->setValue(ScanProgress->maximum());
+    ScanProgress->setFormat("done  %p%");
+  } else {
+    ScanProgress->setFormat(ScanProgress->format().section(' ', 0, 0) + (StopAsked ? "  cancelled" : "  stopped"));
+  }
   Main.AppendLog("Bus scan: " + std::to_string(FoundCount) + (FoundCount == 1 ? " controller" : " controllers") +
                      " found" + (StopAsked ? ", cancelled" : ""),
                  TLogColour::Blue, false);
@@ -225,4 +235,6 @@ void TFormBusScan::Finished(unsigned run)
     Main.AppendLog(Problem, TLogColour::Red, false);
   if (PortWasOpen)
     Main.BtnOpenPortClick();
+  else
+    Main.SetPortPanelText("");
 }

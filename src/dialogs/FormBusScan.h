@@ -24,6 +24,7 @@ class TForm1;
 class TFormBusScan : public QWidget, private TBusScanReport {
   Q_OBJECT
 public:
+  static constexpr const char* BottomLineText = "Bus scan running: the line is the scan's until it ends";
   static constexpr const char* RefusedText = "Bus scan is possible when there is not data transferring.";
   // What the window's commands and the port buttons say while the scan has the line.
   static constexpr const char* RunningText = "A bus scan is running: cancel it first.";
@@ -58,6 +59,7 @@ private:
   void ShowComputedTimeout();
 
   TForm1& Main;
+  TLinkCounters& Counters; // atomics: counted on the scan's thread
   QProgressBar* ScanProgress = nullptr;
   QListWidget* ListScanFound = nullptr;
   QPushButton* BtnScanStart = nullptr;

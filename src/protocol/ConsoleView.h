@@ -17,6 +17,9 @@ public:
   virtual void ShowMotorState() = 0;
   // A status answer was decoded into the record (after ShowMotorState): for the speed chart.
   virtual void StatusDecoded() {}
+  // The record no longer tells the motor's state (a status answer went missing, the port failed):
+  // shown as unknown until the next status answer is decoded.
+  virtual void StatusUnknown() {}
   virtual void DisablePollTimer() = 0;
   virtual void DisableStopMotorTimer() = 0;
   // Sets EventPortString: the exchange worker may go on.

@@ -116,6 +116,10 @@ void TOzmCommands::PortDataReceived(const std::uint8_t* data, std::int32_t count
     return;
   }
   Datas.Counters.BlockReceived(block.size());
+  // A command's acknowledgement is not decoded, but a damaged one is counted like any other.
+  if (kind == TAnswerGate::TBlock::Answer && block.size() == TFrame{}.size() &&
+      Crc8(block.first(4)) != block[4])
+    ++Datas.Counters.ChecksumFailures;
   if (kind == TAnswerGate::TBlock::StatusAnswer) {
     // Only a whole five-byte block can be an answer; a shorter or longer one fails like a bad checksum.
     if (block.size() == TFrame{}.size()) {

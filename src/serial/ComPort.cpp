@@ -3,6 +3,7 @@
 #include "PortLinks.h"
 #include "WireTime.h"
 
+#include <cerrno>
 #include <chrono>
 #include <sys/stat.h>
 #include <thread>
@@ -39,7 +40,9 @@ std::string TComPort::DeviceNameFor(const std::string& dataFolder, std::int32_t 
     return {};
   const std::string link = dataFolder + "/COM" + std::to_string(portNumber);
   struct stat info {};
-  if (!dataFolder.empty() && ::lstat(link.c_str(), &info) == 0)
+  // Only a link that is not there falls back. Any other failure (an unreadable Data folder, a loop)
+  // names the link, whose open then fails the same way and is told, rather than open another line.
+  if (!dataFolder.empty() && (::lstat(link.c_str(), &info) == 0 || errno != ENOENT))
     return link;
   return "/dev/ttyS" + std::to_string(portNumber - 1);
 }

@@ -94,7 +94,9 @@ void TExchange::StatusLost()
   View.AppendLog("Stop", TLogColour::Red, false);
   View.ScrollLogToEnd();
   Datas.StatusPolling = false;
-  StopTimersAndReopen();
+  View.StatusUnknown();
+  // A line that hung up is first seen as silence: a device that will not open again is a port failure.
+  StopTimersAndReopen([this] { ++Datas.Counters.PortFailures; });
 }
 
 void TExchange::PortFailure()
@@ -103,14 +105,15 @@ void TExchange::PortFailure()
   View.AppendLog(PortErrorText, TLogColour::Red, true);
   View.ScrollLogToEnd();
   Datas.StatusPolling = false;
-  StopTimersAndReopen();
+  View.StatusUnknown();
+  StopTimersAndReopen({}); // already counted
   EventRWAllowed.Set();
 }
 
-void TExchange::StopTimersAndReopen()
+void TExchange::StopTimersAndReopen(const std::function<void()>& reopenFailed)
 {
   View.DisablePollTimer();
   View.DisableStopMotorTimer();
   PortButtons.BtnClosePortClick();
-  PortButtons.BtnOpenPortClick();
+  PortButtons.BtnOpenPortClick(reopenFailed);
 }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -57,7 +58,7 @@ public:
   TComPort& Port;
 
 private:
-  void StopTimersAndReopen();
+  void StopTimersAndReopen(const std::function<void()>& reopenFailed);
 
   TPortButtons& PortButtons;
   TConsoleView& View;

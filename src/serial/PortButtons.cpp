@@ -9,25 +9,32 @@ TPortButtons::TPortButtons(TComPort& port, TConsoleView& view) : Port(port), Vie
 {
 }
 
-void TPortButtons::BtnOpenPortClick()
+bool TPortButtons::BtnOpenPortClick(const std::function<void()>& failed)
 {
   if (Port.Changing()) // a recovery that runs inside a close's wait leaves the port to that close
-    return;
+    return true;
   Port.Close();
   const std::string name = Port.DeviceName();
-  if (Port.Open()) {
+  const bool opened = Port.Open();
+  if (opened) {
     View.SetPortPanelText(PanelPrefix + PortDescription(Port.PortNumber, Port.ByteSize, Port.StopBits, Port.Parity));
     const std::string& device = Port.OpenedDevice();
     View.ShowPortDevice(device, device == name ? device : device + " (through " + name + ")");
     Port.SetReading(true);
   } else {
-    View.ShowMessage(OpenPortErrorText); // the panel keeps the text of the last good open
+    // Told and logged as it happens: the box waits for the operator, who may read it much later.
     const std::string reason = TOpenFailure::Explain(name, Port.OpenError());
     View.AppendLog(reason, TLogColour::Red, false);
     View.ScrollLogToEnd();
-    View.ShowPortDevice("", reason);
+    View.ShowPortDevice("", reason); // the panel keeps the text of the last good open
+    if (failed)
+      failed();
+    UpdatePortButtons();
+    View.ShowMessage(OpenPortErrorText + std::string("\n") + reason);
+    return false;
   }
   UpdatePortButtons();
+  return true;
 }
 
 void TPortButtons::BtnClosePortClick()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 class TComPort;
 class TConsoleView;
 
@@ -12,7 +14,9 @@ public:
 
   TPortButtons(TComPort& port, TConsoleView& view);
 
-  void BtnOpenPortClick();
+  // False when the port would not open. `failed` runs at once on a failure, before the message box,
+  // which waits for the operator.
+  bool BtnOpenPortClick(const std::function<void()>& failed = {});
   void BtnClosePortClick();
   void UpdatePortButtons();
 

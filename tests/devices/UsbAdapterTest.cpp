@@ -170,7 +170,7 @@ protected:
 
 TEST_F(UsbAdapterTest, ListedAssignedByItsStableNameAndDriven)
 {
-  EXPECT_EQ(Messages, std::vector<std::string>{"Open port error"}) << "port 5 names no device yet";
+  EXPECT_EQ(MessageHeads(), std::vector<std::string>{"Open port error"}) << "port 5 names no device yet";
   Form->MmSerialDevicesClick();
   TFormSerialDevices* window = Form->FormSerialDevices;
   ASSERT_EQ(window->findChild<QTableWidget*>("TableDevices")->rowCount(), 1);

@@ -1,8 +1,9 @@
+#include "CasePrinter.h"
 #include "ChildProcess.h"
-#include "SettingsAside.h"
 #include "MainThreadWait.h"
 #include "PortSettingsFile.h"
 #include "SerialDevice.h"
+#include "SettingsAside.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@
 #include <memory>
 
 namespace {
+
+using CasePrinter::PrintTo;
 
 [[maybe_unused]] const bool SettingsAside = (KeepSettingsAside(), true);
 

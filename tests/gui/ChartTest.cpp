@@ -1,8 +1,13 @@
+#include "ConsoleFixture.h"
+#include "Form1.h"
 #include "FormSpeedChart.h"
 #include "MessageBox.h"
+#include "OperatorExtras.h"
 #include "TempDir.h"
 
 #include <QChartView>
+#include <QDateTime>
+#include <QDateTimeAxis>
 #include <QImage>
 #include <QPushButton>
 #include <QTest>
@@ -10,8 +15,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -35,12 +44,14 @@ protected:
       Form.AddPoint(StartMs + s * 1000, s * 10.0, s);
   }
 
-  // How many points each series draws, and the second of the newest.
+  // How many points each line of answers draws, and the second of the newest.
   std::vector<int> Drawn() const
   {
     std::vector<int> drawn;
     for (QAbstractSeries* series : Form.findChild<QChartView*>("ChartSpeed")->chart()->series()) {
       const auto* xy = static_cast<QXYSeries*>(series);
+      if (xy->count() == 0 || xy->name() == "Run" || xy->name() == "Stop")
+        continue;
       drawn.push_back(int(xy->count()));
       drawn.push_back(xy->count() ? int((xy->at(xy->count() - 1).x() - double(StartMs)) / 1000) : -1);
     }
@@ -52,6 +63,24 @@ protected:
   {
     EXPECT_TRUE(QTest::qWaitFor([&] { return Drawn() == expected; }, 3000));
     EXPECT_EQ(Drawn(), expected);
+  }
+
+  // The first and the last second of each line named so, in the chart's order; for the markers,
+  // their two ends.
+  std::vector<std::pair<double, double>> Lines(const QString& name) const
+  {
+    std::vector<std::pair<double, double>> lines;
+    for (QAbstractSeries* series : Form.findChild<QChartView*>("ChartSpeed")->chart()->series()) {
+      const auto* xy = static_cast<QXYSeries*>(series);
+      if (xy->name() == name && xy->count())
+        lines.emplace_back((xy->at(0).x() - double(StartMs)) / 1000, (xy->at(xy->count() - 1).x() - double(StartMs)) / 1000);
+    }
+    return lines;
+  }
+  void ExpectLines(const QString& name, const std::vector<std::pair<double, double>>& expected) const
+  {
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Lines(name) == expected; }, 3000));
+    EXPECT_EQ(Lines(name), expected) << name.toStdString();
   }
 
   void ClickPause() { QTest::mouseClick(Form.findChild<QPushButton*>("BtnChartPause"), Qt::LeftButton); }
@@ -98,6 +127,60 @@ TEST_F(ChartTest, SeriesFollowTheSpanThePauseAndTheWindow)
   EXPECT_TRUE(Messages.empty());
 }
 
+// Polling stopped for a while: the lines break there, a second more than two poll periods without an
+// answer being the least gap; drawn as answers come and drawn anew, thinned, over a long span.
+TEST_F(ChartTest, NoLineAcrossATimeWithoutAnswers)
+{
+  Form.SetSpan(SpanAll);
+  Add(0, 10);
+  Add(70, 80);
+  Form.AddPoint(StartMs + 80'000, 800, 80); // a second after: no gap
+  Form.AddPoint(StartMs + 81'001, 810, 81);
+  ExpectLines("Output speed", {{0, 9}, {70, 80}, {81.001, 81.001}});
+  ExpectLines("Revolution counter", {{0, 9}, {70, 80}, {81.001, 81.001}});
+  Form.SetSpan(Span1min);
+  ExpectLines("Output speed", {{70, 80}, {81.001, 81.001}});
+  Form.SetSpan(SpanAll);
+  ExpectLines("Output speed", {{0, 9}, {70, 80}, {81.001, 81.001}});
+
+  Form.hide();
+  Add(100, 5000);
+  Add(6000, 9000);
+  Form.show();
+  ExpectLines("Output speed", {{0, 9}, {70, 80}, {81.001, 81.001}, {100, 4999}, {6000, 8999}});
+  const std::vector<int> lines = Drawn(); // a count and a second a line
+  int drawn = 0;
+  for (std::size_t i = 0; i < lines.size(); i += 2)
+    drawn += lines[i];
+  EXPECT_LE(drawn, 2 * 800) << "thinned across the gaps";
+  Add(9000, 9002);
+  ExpectLines("Output speed", {{0, 9}, {70, 80}, {81.001, 81.001}, {100, 4999}, {6000, 9001}});
+}
+
+TEST_F(ChartTest, RunAndStopMarkedWhereTheySpanTheSpeedAxis)
+{
+  Form.SetSpan(Span10s);
+  Form.AddMarker(StartMs - 800, true); // sent before the first answer came
+  Add(0, 20);
+  Form.AddMarker(StartMs + 5'000, true); // left the span
+  Form.AddMarker(StartMs + 12'000, true);
+  Form.AddMarker(StartMs + 21'500, false); // after the last answer: polling stopped with it
+  ExpectLines("Run", {{12, 12}});
+  ExpectLines("Stop", {{21.5, 21.5}});
+  Form.SetSpan(SpanAll);
+  ExpectLines("Run", {{12, 12}, {5, 5}, {-0.8, -0.8}});
+}
+
+TEST_F(ChartTest, EmptyChartShowsTheSpanUpToNow)
+{
+  auto* axis = static_cast<QDateTimeAxis*>(Form.findChild<QChartView*>("ChartSpeed")->chart()->axes(Qt::Horizontal)[0]);
+  for (const auto& [span, ms] : {std::pair{Span10s, 10'000}, std::pair{Span10min, 600'000}, std::pair{SpanAll, 60'000}}) {
+    Form.SetSpan(span);
+    EXPECT_EQ(axis->min().msecsTo(axis->max()), ms);
+    EXPECT_LE(std::abs(axis->max().msecsTo(QDateTime::currentDateTime())), 10'000);
+  }
+}
+
 TEST_F(ChartTest, SavesTheHistoryAndThePicture)
 {
   TTempDir dir;
@@ -112,10 +195,50 @@ TEST_F(ChartTest, SavesTheHistoryAndThePicture)
   ASSERT_TRUE(Form.SavePng(QString::fromStdString(dir.Path() + "/speed.png")));
   EXPECT_FALSE(QImage(QString::fromStdString(dir.Path() + "/speed.png")).isNull());
 
+  // A name typed without its extension gets the type's.
+  ASSERT_TRUE(Form.SaveCsv(QString::fromStdString(dir.Path() + "/typed")));
+  EXPECT_EQ(std::filesystem::file_size(dir.Path() + "/typed.csv"), std::filesystem::file_size(dir.Path() + "/speed.csv"));
+  ASSERT_TRUE(Form.SavePng(QString::fromStdString(dir.Path() + "/typed")));
+  EXPECT_FALSE(QImage(QString::fromStdString(dir.Path() + "/typed.png")).isNull());
+  EXPECT_EQ(std::filesystem::path(Form.SaveFolder().toStdString()), std::filesystem::path(dir.Path()));
+  EXPECT_TRUE(Messages.empty());
+
   const std::string missing = dir.Path() + "/missing/speed.csv";
   EXPECT_FALSE(Form.SaveCsv(QString::fromStdString(missing)));
   ASSERT_EQ(Messages.size(), 1u);
   EXPECT_NE(Messages[0].find(missing), std::string::npos) << Messages[0];
+}
+
+// The chart is the operator's window too: Esc there stops the motor, Run and Stop are marked on it,
+// and its place comes back next run.
+class ChartInWindowTest : public ConsoleTest {};
+
+TEST_F(ChartInWindowTest, EscInTheChartStopsTheMotorAndTheChartKeepsItsPlace)
+{
+  TFormSpeedChart& chart = Form->OperatorExtras().SpeedChart();
+  Click("BtnOpenPort");
+  Click("BtnRun");
+  ASSERT_TRUE(WaitFor([&] { return PollTimerActive(); }));
+  Form->OperatorExtras().MmSpeedChartClick();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&chart));
+  QTest::keyClick(chart.findChild<QPushButton*>("BtnChartPause"), Qt::Key_Escape);
+  const auto stops = [&] {
+    return std::ranges::count_if(FramesSeen(), [](const auto& frame) { return frame.size() > 2 && frame[2] == 0x52; });
+  };
+  ASSERT_TRUE(WaitFor([&] { return stops() == 1 && !PollTimerActive(); }, std::chrono::seconds(10)));
+  const auto marked = [&](const char* name) {
+    for (QAbstractSeries* series : chart.findChild<QChartView*>("ChartSpeed")->chart()->series())
+      if (series->name() == name && static_cast<QXYSeries*>(series)->count() == 2)
+        return true;
+    return false;
+  };
+  EXPECT_TRUE(WaitFor([&] { return marked("Run") && marked("Stop"); }));
+
+  chart.setGeometry(120, 140, 640, 380);
+  Form->close();
+  StartWindow();
+  Form->RestoreSettings();
+  EXPECT_EQ(Form->OperatorExtras().SpeedChart().geometry(), QRect(120, 140, 640, 380));
 }
 
 } // namespace

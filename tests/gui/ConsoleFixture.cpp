@@ -112,3 +112,19 @@ bool WindowTest::PollTimerActive() const
 {
   return Find<QTimer>("TimerGetMotorState")->isActive();
 }
+
+std::vector<std::string> WindowTest::MessageHeads() const
+{
+  std::vector<std::string> heads;
+  for (const std::string& message : Messages)
+    heads.push_back(message.substr(0, message.find('\n')));
+  return heads;
+}
+
+bool WindowTest::StatusShownUnknown() const
+{
+  const bool unknown = Label("lblCurrentSpeed").starts_with("Current speed: unknown");
+  for (const char* name : {"lblCurrentSpeed", "lblStabil", "lblMotorRates", "lblGearedRates", "lblDir", "lblDir0"})
+    EXPECT_EQ(Find(name)->isEnabled(), !unknown) << name << " greyed exactly while the state is unknown";
+  return unknown;
+}

@@ -50,6 +50,10 @@ protected:
   // Runs the event loop, timers included, until ready() holds or the time is up.
   bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds timeout = std::chrono::seconds(5));
   bool PollTimerActive() const;
+  // The first line of each message box: its text without the reason beneath.
+  std::vector<std::string> MessageHeads() const;
+  // The speed line reads unknown and the live-status labels are greyed.
+  bool StatusShownUnknown() const;
 
   TTempDir Data;
   std::vector<std::string> Messages;

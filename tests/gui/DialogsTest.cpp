@@ -289,7 +289,9 @@ TEST_F(DialogsTest, AddressEntriesAreCheckedBeforeAnythingIsQueued)
     const char* Text;
     std::vector<std::string> Messages;
     bool Queued;
-  } cases[] = {{"$FF", {}, false}, {"abc", {"Please, set correct value from 0 to 254!"}, false}, {"$FE", {}, true}};
+  } cases[] = {{"$FF", {"Please, set correct value from 0 to 254!"}, false},
+               {"abc", {"Please, set correct value from 0 to 254!"}, false},
+               {"$FE", {}, true}};
   for (const auto& c : cases) {
     Messages.clear();
     Form->ClearMemoAndQueue();

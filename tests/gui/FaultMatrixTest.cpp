@@ -2,6 +2,7 @@
 // polls, Stop) while the line misbehaves, with the simulator as a separate process, then again once
 // the fault has ended. Every row of docs/reliability.md comes from these tables, and each claim in
 // a row is checked here, so the document stays true.
+#include "CasePrinter.h"
 #include "ChildProcess.h"
 #include "ComPort.h"
 #include "CommonDatas.h"
@@ -29,6 +30,8 @@
 
 namespace {
 
+using CasePrinter::PrintTo;
+
 using namespace std::chrono_literals;
 
 const std::string NoAnswer = TExchange::NoAnswerText;
@@ -38,9 +41,17 @@ const std::string StatusNoAnswer = "motor status - no answer ";
 const std::string OpenPortError = "Open port error";
 const std::string Stale = StaleText;
 const std::string Recovers = "normal exchanges, speed and counters again once the fault ends";
+const char* const UnknownSees = "; the live status greyed and the speed line \"Current speed: unknown\", with the last "
+                                "speed shown and its time where there was one (\"(last 1020 rpm at 17:34:17)\"), until "
+                                "a status answer comes";
 
 // The lines an operator reads as trouble.
 const std::vector<std::string> TroubleLines = {NoAnswer, CrcError, PortError, StatusNoAnswer, "Stop"};
+
+// What the speed line shows once the sequence under the fault is over: the live state, or the
+// state unknown (greyed) because status answers went missing or the port failed.
+enum class TSpeedShown { Live, Unknown };
+constexpr TSpeedShown Live = TSpeedShown::Live, Unknown = TSpeedShown::Unknown;
 
 struct TLineFault {
   const char* Name;
@@ -49,7 +60,8 @@ struct TLineFault {
   const char* Off; // and ends it; empty when the line itself is gone
   const char* Sees;
   std::vector<std::string> Claims;   // log lines that must appear while the fault lasts
-  std::vector<std::string> Messages; // message boxes that must appear
+  std::vector<std::string> Messages; // message boxes that must appear (their first line)
+  TSpeedShown Speed;
   std::set<std::string> CountersUp;  // the link counters that climb; the others stay at 0
   // Every status answer comes whole and in time: the counter shown is the sum the controller sent.
   bool CounterTrue = false;
@@ -66,69 +78,69 @@ const std::vector<TLineFault> LineFaults = {
      "red \"Command transferred. There is not answer from the controller!\"; \"motor status - no answer \" and red "
      "\"Stop\": polling off, the port closed and opened again",
      {NoAnswer, StatusNoAnswer, "Stop"},
-     {}, {"missing"}},
+     {}, Unknown, {"missing"}},
 
     {"SilentToStatus", "silent only to status requests", "silent-to-status on", "silent-to-status off",
      "commands answered; \"motor status - no answer \" and red \"Stop\": polling off, the port opened again",
      {StatusNoAnswer, "Stop"},
-     {}, {"missing"}},
+     {}, Unknown, {"missing"}},
 
     {"CorruptCrc", "a corrupted CRC in one answer of three", "corrupt-every 3", "corrupt-every 0",
      "red \"CRC error - data transferring failure. ...\" above the bytes of a bad status answer; the labels keep "
      "their last good values until the next good answer",
      {CrcError},
-     {}, {"checksum"}},
+     {}, Live, {"checksum"}},
 
     {"ByteLost", "one byte lost from a status answer", "drop-byte 9", "drop-byte 0",
      "the four bytes that came, after a moment of silence, with the red CRC error line; the next answer is whole "
      "again",
      {CrcError},
-     {}, {"checksum", "short"}},
+     {}, Live, {"checksum", "short"}},
 
     {"ByteAdded", "one byte added to a status answer", "extra-byte 9", "extra-byte 0",
      "the answer decoded as usual, then the stray byte alone on a line of its own (red \"Stale bytes dropped, not an "
      "answer: $55\"); the next answer is whole again",
      {Stale + "$55"},
-     {}, {"stale"}, true},
+     {}, Live, {"stale"}, true},
 
     {"LateBeyondTimeout", "answers 450 ms late, beyond the 300 ms timeout", "delay 450", "delay 0",
      "red \"Command transferred. There is not answer from the controller!\"; the late bytes are logged as stale when "
      "they come, and never taken for the next frame's answer",
      {NoAnswer},
-     {}, {"missing", "stale"}},
+     {}, Unknown, {"missing", "stale"}},
 
     {"LateWithinTimeout", "answers 200 ms late, within the 300 ms timeout", "delay 200", "delay 0",
-     "nothing unusual: slower green lines", {}, {}, {}, true},
+     "nothing unusual: slower green lines", {}, {}, Live, {}, true},
 
     {"LateRunAnswer", "the Run's answer 350 ms late, just past the timeout, while polling", "late-once 0x51:350",
      "delay 0",
      "red \"Command transferred. There is not answer from the controller!\" for the Run; its late answer logged as "
      "stale, never decoded as a status answer: the counter stays the controller's",
-     {NoAnswer}, {}, {"missing", "stale"}, true},
+     {NoAnswer}, {}, Live, {"missing", "stale"}, true},
 
     {"StrayByte", "one byte alone between two answers", "stray-byte 9", "stray-byte 0",
-     "the byte as stale on a line of its own; the answers around it whole and decoded", {}, {}, {"stale"}, true},
+     "the byte as stale on a line of its own; the answers around it whole and decoded", {}, {}, Live, {"stale"}, true},
 
     {"WrongBaud", "the controller at 4800 baud, the console at 9600", "", "",
      "no answers, and why: red \"No answer from address $00 at 9600 8N1: the controller must have this address and "
      "these line settings.\"; the port parameters set to 4800 mend it",
-     {NoAnswer, Silence9600}, {}, {"missing"}, true, {"--baud", "4800"}, 0, 4800},
+     {NoAnswer, Silence9600}, {}, Unknown, {"missing"}, true, {"--baud", "4800"}, 0, 4800},
 
     {"Trickle300", "answers trickled byte by byte at 300 baud", "", "",
-     "nothing unusual: each answer whole, 170 ms on the wire, within the timeout that allows for it", {}, {}, {},
+     "nothing unusual: each answer whole, 170 ms on the wire, within the timeout that allows for it", {}, {}, Live, {},
      true, {"--baud", "300"}, 300},
 
     {"HangUpInExchange", "the line hung up during an exchange", "hang-up-after 3", "",
      "red \"Command transferred. There is not answer from the controller!\", then bold red \"Port connection error\" "
-     "and the message \"Open port error\": polling off, the port closed",
+     "and the message \"Open port error\" with the reason beneath: polling off, the port closed",
      {NoAnswer, PortError},
-     {OpenPortError}, {"missing", "port"}},
+     {OpenPortError}, Unknown, {"missing", "port"}},
 
     {"HangUpInPolling", "the line hung up during polling", "hang-up-after 9", "",
-     "\"motor status - no answer \" and red \"Stop\", then the message \"Open port error\": polling off, the port "
-     "closed",
+     "\"motor status - no answer \" and red \"Stop\", then the message \"Open port error\" with the reason "
+     "beneath: polling off, the port closed, a port failure counted",
      {StatusNoAnswer, "Stop"},
-     {OpenPortError}, {"missing", "port"}},
+     {OpenPortError}, Unknown, {"missing", "port"}},
 };
 
 class FaultFixture : public WindowTest {
@@ -225,6 +237,16 @@ protected:
     return sum;
   }
 
+  // Each "Open port error" box says why beneath, as the log's red line written when the open failed.
+  void ExpectReasonsLogged() const
+  {
+    for (const std::string& message : Messages) {
+      const std::size_t newline = message.find('\n');
+      ASSERT_NE(newline, std::string::npos) << "no reason under: " << message;
+      EXPECT_GT(Count(message.substr(newline + 1)), 0u) << "not the log's reason: " << message;
+    }
+  }
+
   std::vector<std::string> TroubleSeen() const
   {
     std::vector<std::string> seen;
@@ -243,6 +265,7 @@ protected:
     ASSERT_TRUE(WaitFor([&] { return Idle(); }));
     Click("BtnRun");
     EXPECT_TRUE(WaitFor([&] { return Label("lblCurrentSpeed") == "Current speed 1020.00 rpm"; }, 10s));
+    EXPECT_FALSE(StatusShownUnknown()) << "an answer brings the live labels back";
     Click("BtnStop");
     ASSERT_TRUE(WaitFor([&] { return Idle() && !PollTimerActive(); }, 15s));
     EXPECT_EQ(TroubleSeen(), std::vector<std::string>{});
@@ -286,8 +309,11 @@ TEST_P(LineFaultMatrix, OperatorSeesItAndTheConsoleRecovers)
   for (const std::string& claim : fault.Claims)
     EXPECT_GT(Count(claim), 0u) << "expected: " << claim << "\n" << ::testing::PrintToString(LogLines());
   // Each command on the dead line tries the port again, so a message may come more than once.
-  EXPECT_EQ(std::set<std::string>(Messages.begin(), Messages.end()),
+  const std::vector<std::string> heads = MessageHeads();
+  EXPECT_EQ(std::set<std::string>(heads.begin(), heads.end()),
             std::set<std::string>(fault.Messages.begin(), fault.Messages.end()));
+  ExpectReasonsLogged();
+  EXPECT_EQ(StatusShownUnknown(), fault.Speed == Unknown) << Label("lblCurrentSpeed");
   if (fault.Claims.empty()) {
     EXPECT_EQ(TroubleSeen(), std::vector<std::string>{});
   }
@@ -326,7 +352,10 @@ TEST_F(FaultFixture, DeviceReplacedWhilePolling)
   Sim->Signal(SIGKILL); // the adapter is pulled out
   ASSERT_TRUE(WaitFor([&] { return !PollTimerActive(); }, 10s));
   EXPECT_TRUE(Count(PortError) > 0 || Count("Stop") > 0);
-  EXPECT_EQ(Messages, std::vector<std::string>{OpenPortError});
+  EXPECT_EQ(MessageHeads(), std::vector<std::string>{OpenPortError});
+  ExpectReasonsLogged();
+  EXPECT_TRUE(StatusShownUnknown());
+  EXPECT_GT(Form->Datas->Counters.PortFailures, 0u) << "however the loss was first seen";
   StartSimulator();
   Click("BtnOpenPort");
   ExpectNormalRun();
@@ -341,7 +370,8 @@ TEST_F(FaultFixture, DeviceHeldByAnotherProgram)
   ASSERT_TRUE(other.Open());
   Messages.clear();
   StartWindow();
-  EXPECT_EQ(Messages, std::vector<std::string>{OpenPortError});
+  EXPECT_EQ(MessageHeads(), std::vector<std::string>{OpenPortError});
+  ExpectReasonsLogged();
   other.Close();
   Click("BtnOpenPort");
   ExpectNormalRun();
@@ -389,7 +419,7 @@ TEST_P(SettingsFaultMatrix, StartUpCompletesAndAPortChosenLaterConnects)
               fault.Content.size());
   }
   StartWindow();
-  EXPECT_EQ(Messages, fault.Messages);
+  EXPECT_EQ(MessageHeads(), fault.Messages);
   EXPECT_FALSE(PollTimerActive());
 
   Form->MmPortNumberClick();
@@ -427,6 +457,7 @@ struct TFieldCase {
   const char* Apply;
   std::string Message;
 };
+void PrintTo(const TFieldCase& c, std::ostream* out) { *out << c.Field; }
 
 const std::vector<TFieldCase> FieldCases = {
     {"EditMotorAddress", "BtnMotorApply", "Please, set correct value from 0 to 254!"},
@@ -516,12 +547,13 @@ std::string ReliabilityDocument()
                     "build/test/bin/gui_tests --gtest_filter=ReliabilityDoc.*` writes it anew.\n\n"
                     "## The line\n\n| fault | what the operator sees | result |\n|---|---|---|\n";
   for (const TLineFault& f : LineFaults)
-    doc += Row(f.Fault, f.Sees, Recovers);
+    doc += Row(f.Fault, f.Sees + std::string(f.Speed == Unknown ? UnknownSees : ""), Recovers);
   doc += Row("the device removed while polling and a new one linked in its place",
-             "bold red \"Port connection error\" or red \"Stop\", the message \"Open port error\"; Open port takes the new "
-             "device",
+             "bold red \"Port connection error\" or red \"Stop\", the message \"Open port error\" with the reason "
+             "beneath, a port failure counted" + std::string(UnknownSees) + "; Open port takes the new device",
              Recovers);
-  doc += Row("the device held by another program (exclusive open refused)", "the message \"Open port error\" at start",
+  doc += Row("the device held by another program (exclusive open refused)",
+             "the message \"Open port error\" at start, with the reason beneath",
              "Open port connects once the other program lets go; " + Recovers);
   doc += "\n## The settings file\n\n| fault | what the operator sees | result |\n|---|---|---|\n";
   for (const TSettingsFault& f : SettingsFaults)

@@ -72,8 +72,8 @@ TEST_F(ConsoleTest, MissingPortSaysSoOnceAndTheWindowStaysUsable)
   Form.reset();
   ASSERT_TRUE(TPortSettingsFile(Data.Path() + "/portp.dat").Save(250)); // no link: /dev/ttyS249
   StartWindow();
-  EXPECT_EQ(Messages, std::vector<std::string>{"Open port error"});
   const std::string why = "No such device: /dev/ttyS249.";
+  EXPECT_EQ(Messages, std::vector<std::string>{"Open port error\n" + why});
   EXPECT_EQ(LogLines(), std::vector<std::string>{why});
   EXPECT_EQ(Find("PanelPortProp")->toolTip().toStdString(), why);
   EXPECT_EQ(Form->windowTitle().toStdString(), "Ozmet v.5.1.e");

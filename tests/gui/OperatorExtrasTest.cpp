@@ -8,11 +8,13 @@
 #include "FormByteLen.h"
 #include "FormSpeedChart.h"
 #include "LogExport.h"
+#include "LogPanel.h"
 #include "OperatorExtras.h"
 #include "ParameterFile.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QDate>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -21,10 +23,15 @@
 #include <QTest>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -129,6 +136,95 @@ TEST_F(ExtrasTest, ParameterFileFillsBothPanelsAsTypingWouldAndABadOneChangesNot
   EXPECT_EQ(Find<QLineEdit>("EditMotorAddress")->text(), "$07") << "a refused file leaves the panels as they were";
 }
 
+// What Apply refuses is not saved, with Apply's own message, and a failed write (a full disk) is
+// said while the previous file stays whole.
+TEST_F(ExtrasTest, SaveParametersRefusesWhatApplyWouldAndKeepsThePreviousFileOnAFailedWrite)
+{
+  const std::string path = Data.Path() + "/machine.ini";
+  ASSERT_TRUE(Extras().SaveParameters(QString::fromStdString(path)));
+  const std::vector<std::string> previous = FileLines(path);
+  const struct {
+    const char* Edit;
+    const char* Text;
+    const char* Message;
+  } refused[] = {
+      {"EditWorkDecel", "30", "Please, set correct value from 1 to 24!"},
+      {"EditMotorAddress", "$1FF", "Please, set correct value from 0 to 254!"},
+      {"EditWorkAccel", "fast", "Please, set correct value from 1 to 24!"},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.Edit);
+    Click("BtnMotorCancel");
+    Click("BtnWorkCancel");
+    Type(r.Edit, r.Text);
+    Messages.clear();
+    EXPECT_FALSE(Extras().SaveParameters(QString::fromStdString(path)));
+    EXPECT_EQ(Messages, std::vector<std::string>{r.Message});
+    EXPECT_EQ(FileLines(path), previous);
+  }
+  Click("BtnMotorCancel");
+  Click("BtnWorkCancel");
+  Type("EditWorkDecel", "7");
+  // In a child process whose files may not grow past 100 bytes, as on a full disk.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{100, 100};
+    Messages.clear();
+    const bool saved = ::setrlimit(RLIMIT_FSIZE, &limit) != 0 || Extras().SaveParameters(QString::fromStdString(path));
+    ::_exit(!saved && Messages == std::vector<std::string>{"Parameters not saved: Cannot write " + path +
+                                                             ": File too large"} ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the failure is said";
+  EXPECT_EQ(FileLines(path), previous);
+  ASSERT_TRUE(Extras().SaveParameters(QString::fromStdString(path)));
+  EXPECT_EQ(FileLines(path)[9], "deceleration=7");
+}
+
+// The save dialogs propose a dated name in the folder last used, and a name typed without an
+// extension gets the chosen type's.
+TEST_F(ExtrasTest, SaveDialogsProposeADatedNameAndAddTheChosenTypesExtension)
+{
+  EXPECT_EQ(Form->findChild<QAction*>("MmSaveParameters")->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  const QString today = QDate::currentDate().toString(Qt::ISODate);
+  const QString folder = QString::fromStdString(Data.Path());
+  ASSERT_TRUE(Extras().SaveLog(folder + "/first.txt", TLogExport::TFormat::Text));
+  ASSERT_TRUE(Extras().SaveParameters(folder + "/first.ini"));
+  const struct {
+    std::function<void()> Save;
+    QString Typed, Filter, Written, Proposed;
+    const char* FirstLine;
+  } saves[] = {
+      {[&] { Extras().MmSaveLogClick(); }, "shift", "CSV (*.csv)", "shift.csv", "ozmet-log-" + today + ".txt",
+       "time,kind,colour,text"},
+      {[&] { Extras().MmSaveLogClick(); }, "shift", "Text (*.txt *.log)", "shift.txt", "ozmet-log-" + today + ".txt",
+       "# Ozmet console log, saved "},
+      {[&] { Extras().MmSaveLogClick(); }, "shift.log", "CSV (*.csv)", "shift.log", "ozmet-log-" + today + ".txt",
+       "time,kind,colour,text"},
+      {[&] { Extras().MmSaveParametersClick(); }, "machine", "Parameters (*.ini)", "machine.ini",
+       "ozmet-parameters-" + today + ".ini", "# Ozmet console parameters"},
+      {[&] { Extras().MmSaveParametersClick(); }, "machine", "All files (*)", "machine",
+       "ozmet-parameters-" + today + ".ini", "# Ozmet console parameters"},
+  };
+  for (const auto& save : saves) {
+    SCOPED_TRACE(save.Written.toStdString());
+    QString offered;
+    Extras().SetFileChooser([&](bool, const QString&, const QString& path, const QString&, QString* filter) {
+      offered = path;
+      *filter = save.Filter;
+      return folder + "/" + save.Typed;
+    });
+    save.Save();
+    EXPECT_EQ(offered, folder + "/" + save.Proposed) << "the folder of the previous save";
+    const std::vector<std::string> lines = FileLines(Data.Path() + "/" + save.Written.toStdString());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines[0].starts_with(save.FirstLine)) << lines[0];
+  }
+  EXPECT_TRUE(Messages.empty()) << Messages.front();
+}
+
 TEST_F(ExtrasTest, ChartGetsAPointForEveryStatusAnswerAndItsCsvHoldsThem)
 {
   Click("BtnRun");
@@ -159,8 +255,12 @@ TEST_F(ExtrasTest, SavedLogHasEveryLineInOrderWithIncreasingTimesAndTheCounters)
     const std::string path = Data.Path() + (csv ? "/log.csv" : "/log.txt");
     ASSERT_TRUE(Extras().SaveLog(QString::fromStdString(path), format));
     std::vector<std::string> lines = FileLines(path);
-    ASSERT_GE(lines.size(), shown.size() + 2);
-    EXPECT_NE(lines[1].find("frames sent "), std::string::npos) << lines[1];
+    // The counters head the text only: a CSV reader takes the first row for the column names.
+    ASSERT_EQ(lines.size(), shown.size() + (csv ? 1 : 2));
+    if (csv)
+      EXPECT_EQ(lines[0], "time,kind,colour,text");
+    else
+      EXPECT_NE(lines[1].find("frames sent "), std::string::npos) << lines[1];
     lines.erase(lines.begin(), lines.end() - static_cast<long>(shown.size()));
     std::string previous;
     for (std::size_t i = 0; i < shown.size(); ++i) {
@@ -179,10 +279,7 @@ TEST_F(ExtrasTest, DailyFileKeepsEveryLineThroughAClearOfTheView)
   Form->AppendLog("before the clear", TLogColour::Blue, false);
   Click("BtnClearLog");
   Form->AppendLog("after the clear", TLogColour::Red, false);
-  Extras().SetDailyLogFile(false);
-  Form->AppendLog("not written", TLogColour::Blue, false);
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{"after the clear", "not written"}));
-
+  // Read while the file is open: each line is on disk once the log shows it.
   const std::filesystem::path folder = std::string(std::getenv("XDG_DATA_HOME")) + "/ozmet/logs";
   std::vector<std::filesystem::path> days(std::filesystem::directory_iterator(folder), {});
   std::sort(days.begin(), days.end()); // a file a day, named by its date
@@ -190,9 +287,76 @@ TEST_F(ExtrasTest, DailyFileKeepsEveryLineThroughAClearOfTheView)
   for (const auto& day : days)
     for (const std::string& line : FileLines(day))
       written.push_back(line.substr(24)); // after the time and its blank
-  ASSERT_GE(written.size(), 2u);
+  ASSERT_GE(written.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(written.end() - 2, written.end()),
             (std::vector<std::string>{"before the clear", "after the clear"}));
+  EXPECT_TRUE(written.end()[-3].starts_with("Ozmet console " OZMET_VERSION " session, device ")) << written.end()[-3];
+  EXPECT_TRUE(written.end()[-3].ends_with(", controller address $00")) << written.end()[-3];
+
+  Extras().SetDailyLogFile(false);
+  Form->AppendLog("not written", TLogColour::Blue, false);
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"after the clear", "not written"}));
+  EXPECT_EQ(FileLines(days.back()).back().substr(24), "after the clear");
+}
+
+// A day's file that cannot be written (here the disk is full) is said once, in red, and the item
+// is unticked; ticking it again tries anew.
+TEST_F(ExtrasTest, DailyFileThatFailsIsSaidOnceUntickedAndTriedAgainWhenTicked)
+{
+  auto* item = Form->findChild<QAction*>("MmDailyLog");
+  item->trigger();
+  ASSERT_TRUE(item->isChecked());
+  const std::string path = Form->LogPanel().DailyPath();
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::filesystem::remove(path); // an earlier test's lines
+  std::filesystem::create_symlink("/dev/full", path);
+  Form->AppendLog("lost", TLogColour::Blue, false);
+  Form->AppendLog("not tried", TLogColour::Blue, false);
+  const std::string said = "Log file not written: " + path + ": No space left on device";
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"lost", said, "not tried"}));
+  EXPECT_EQ(LogLooks()[1].Colour, QColor(255, 0, 0));
+  EXPECT_FALSE(item->isChecked());
+
+  std::filesystem::remove(path);
+  item->trigger();
+  Form->AppendLog("kept", TLogColour::Blue, false);
+  EXPECT_TRUE(item->isChecked());
+  const std::vector<std::string> written = FileLines(path);
+  ASSERT_EQ(written.size(), 2u);
+  EXPECT_EQ(written[1].substr(24), "kept");
+}
+
+// The view keeps the newest lines with their own times and colours; one line above them counts
+// those dropped and says where they are kept.
+TEST_F(ExtrasTest, LogViewKeepsTheNewestLinesAndCountsTheDroppedAboveThem)
+{
+  TLogPanel& log = Form->LogPanel();
+  Click("BtnClearLog");
+  log.SetLineLimit(3);
+  const TLogColour colours[] = {TLogColour::Green, TLogColour::Red, TLogColour::Blue};
+  for (int i = 0; i < 5; ++i)
+    Form->AppendLog("line " + std::to_string(i), colours[i % 3], i == 4);
+  const std::string where = "; the daily file keeps them: ";
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"2 older lines dropped from the view" + where +
+                                                       "Log > Write the log to a file a day",
+                                                   "line 2", "line 3", "line 4"}));
+  const std::vector<TLogLine> kept = log.Lines();
+  ASSERT_EQ(kept.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(kept[i].Text, "line " + std::to_string(i + 2));
+    EXPECT_EQ(kept[i].Colour, colours[(i + 2) % 3]);
+    EXPECT_EQ(kept[i].Bold, i == 2);
+    EXPECT_EQ(LogLooks()[i + 1].Bold, i == 2);
+  }
+  Extras().SetDailyLogFile(true);
+  for (int i = 5; i < 1004; ++i)
+    Form->AppendLog("line " + std::to_string(i), TLogColour::Blue, false);
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"1,001 older lines dropped from the view" + where + log.DailyPath(),
+                                                   "line 1001", "line 1002", "line 1003"}));
+  Click("BtnClearLog");
+  Form->AppendLog("fresh", TLogColour::Blue, false);
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"fresh"});
+  EXPECT_EQ(log.Lines().size(), 1u);
 }
 
 TEST_F(ExtrasTest, WindowPlaceCollapseAndChartSpanComeBackNextRun)
@@ -235,6 +399,31 @@ TEST_F(ExtrasTest, BusScanListsTheControllerStopsWithinAnAddressAndGivesItsAddre
   QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanUse"), Qt::LeftButton);
   EXPECT_EQ(Find<QLineEdit>("EditMotorAddress")->text(), "$00");
   EXPECT_TRUE(Find("BtnMotorCancel")->isEnabled()) << "as typing would: the panel is edited";
+}
+
+// A whole scan, to its last address: controllers at both ends of the bus are listed, the scan's
+// frames are the line's traffic in the counters, the bottom line says who holds the line meanwhile,
+// and the progress ends at "done".
+TEST_F(ExtrasTest, WholeBusScanFindsBothEndsAndCountsItsFrames)
+{
+  TSimLine bus{{0x00, 0xFE}};
+  bus.Open();
+  Data.Link("COM2", bus.DevicePath());
+  Form->ComPort->SetPortNumber(2);
+  ASSERT_TRUE(Form->ComPort->IsOpen());
+  Form->Datas->Counters.Reset();
+  TFormBusScan& scan = StartScan();
+  EXPECT_EQ(Label("PanelPortProp"), TFormBusScan::BottomLineText);
+  auto* found = scan.findChild<QListWidget*>("ListScanFound");
+  ASSERT_TRUE(WaitFor([&] { return !scan.Scanning(); }, 60s));
+  ASSERT_EQ(found->count(), 2);
+  EXPECT_TRUE(found->item(0)->text().startsWith("$00 "));
+  EXPECT_TRUE(found->item(1)->text().startsWith("$FE ")) << found->item(1)->text().toStdString();
+  EXPECT_EQ(scan.findChild<QProgressBar*>("ScanProgress")->text(), "done  100%");
+  const TLinkCounters& counters = Form->Datas->Counters;
+  EXPECT_EQ(counters.FramesSent, 255u) << "every address asked once";
+  EXPECT_EQ(counters.AnswersReceived, 2u);
+  EXPECT_NE(Label("PanelPortProp"), TFormBusScan::BottomLineText) << "the port is the window's again";
 }
 
 // The time per address is shown as computed for the port's rate: at 2400 baud the request and the

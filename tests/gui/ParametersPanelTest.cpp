@@ -58,7 +58,7 @@ TEST_F(ConsoleTest, MotorApplyRefusesBadFieldsAndSendsNothing)
     std::vector<std::string> Messages;
   } cases[] = {
       {"EditMotorAddress", "1G", {"Please, set correct value from 0 to 254!"}},
-      {"EditMotorAddress", "$FF", {}},
+      {"EditMotorAddress", "$FF", {"Please, set correct value from 0 to 254!"}}, // well-formed, out of range
       {"EditGearRatio", "0", {"Enter correct reduction ration"}},
       {"EditGearRatio", "abc", {"Enter correct reduction ration"}},
   };

@@ -357,6 +357,8 @@ TEST_F(ExchangeTest, SilentStatusRequestStopsPollingAndReopensThePort)
   EXPECT_NE(std::find(calls.begin(), calls.end(), "poll-off"), calls.end());
   EXPECT_NE(std::find(calls.begin(), calls.end(), "stop-timer-off"), calls.end());
   EXPECT_NE(std::find(calls.begin(), calls.end(), "buttons open"), calls.end()) << "closed and opened again";
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "unknown"), calls.end()) << "the motor's state is no longer known";
+  EXPECT_EQ(Datas.Counters.PortFailures, 0u) << "the port itself is sound";
   EXPECT_TRUE(Port.IsOpen());
   EXPECT_TRUE(Exchange.EventRWAllowed.IsSet());
 }
@@ -382,9 +384,10 @@ TEST_F(ExchangeTest, LineHungUpMidExchangeIsAPortFailure)
                                 ", which is not there: the adapter is unplugged, or the link points at nothing.";
   EXPECT_EQ(WorkerLines(), (std::vector<std::string>{"Red bold " + std::string(TExchange::PortErrorText), unplugged}));
   EXPECT_FALSE(Datas.StatusPolling);
-  EXPECT_EQ(View.Calls.back(), "buttons closed") << "the dead device cannot be opened again";
-  EXPECT_NE(std::find(View.Calls.begin(), View.Calls.end(), "message " + std::string(TPortButtons::OpenPortErrorText)),
-            View.Calls.end());
+  EXPECT_EQ(View.Calls.end()[-2], "buttons closed") << "the dead device cannot be opened again";
+  EXPECT_EQ(View.Calls.back(), "message " + std::string(TPortButtons::OpenPortErrorText) + "\n" + unplugged.substr(4));
+  EXPECT_NE(std::find(View.Calls.begin(), View.Calls.end(), "unknown"), View.Calls.end());
+  EXPECT_EQ(Datas.Counters.PortFailures, 1u) << "counted once, not again for the failed reopen";
   EXPECT_FALSE(Port.IsOpen());
   EXPECT_TRUE(Exchange.EventRWAllowed.IsSet());
 

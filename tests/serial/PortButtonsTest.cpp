@@ -14,6 +14,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,8 +52,8 @@ TEST(PortButtons, OpenShowsTheDescriptionAndClosedEmptiesIt)
   EXPECT_FALSE(port.IsOpen());
 }
 
-// A failed open keeps "Open port error" and the panel's text, and says why in the log and in the
-// panel's tooltip. Each case prepares the data folder and returns the port number to open.
+// A failed open keeps the panel's text, and says why in the log, in the panel's tooltip and under
+// "Open port error" in the message box. Each case prepares the data folder and returns the port number to open.
 TEST(PortButtons, FailedOpenKeepsThePanelAndSaysWhy)
 {
   TPtyPair pty;
@@ -57,6 +61,7 @@ TEST(PortButtons, FailedOpenKeepsThePanelAndSaysWhy)
     const char* Name;
     std::function<int(TTempDir&)> Prepare;
     std::string Says;
+    std::string Inside = ""; // the Data folder, under the temporary one
   } cases[] = {
       {"NoPortChosen", [](TTempDir&) { return 0; }, "No port chosen"},
       {"LinkDangles",
@@ -73,61 +78,179 @@ TEST(PortButtons, FailedOpenKeepsThePanelAndSaysWhy)
          return 2;
        },
        "/file, which is not a serial device."},
+      // A link that cannot be looked at is said, and no /dev/ttyS4 is opened instead.
+      {"DataIsAFile",
+       [](TTempDir& data) {
+         std::ofstream(data.Path() + "/file") << "not a folder";
+         return 5;
+       },
+       "/file/COM5 cannot be read: Not a directory.", "/file"},
+      {"DataLoops",
+       [](TTempDir& data) {
+         data.Link("loop", data.Path() + "/loop");
+         return 5;
+       },
+       "/loop/COM5 cannot be read: Too many levels of symbolic links.", "/loop"},
   };
   for (const auto& c : cases) {
     TTempDir data;
     TRecordingView view;
     TComPort port;
-    port.DataFolder = data.Path();
+    port.DataFolder = data.Path() + c.Inside;
     port.SetPortNumber(c.Prepare(data));
     TPortButtons(port, view).BtnOpenPortClick();
     ASSERT_EQ(view.Calls.size(), 5u) << c.Name << ::testing::PrintToString(view.Calls);
-    EXPECT_EQ(view.Calls[0], std::string("message ") + TPortButtons::OpenPortErrorText) << c.Name;
-    EXPECT_NE(view.Calls[1].find(c.Says), std::string::npos) << c.Name << ": " << view.Calls[1];
-    EXPECT_EQ(view.Calls[3], "device  | " + view.Calls[1].substr(std::string("log Red ").size())) << c.Name;
-    EXPECT_EQ(view.Calls[4], "buttons closed") << c.Name;
+    const std::string reason = view.Calls[0].substr(std::string("log Red ").size());
+    EXPECT_NE(reason.find(c.Says), std::string::npos) << c.Name << ": " << view.Calls[0];
+    EXPECT_EQ(view.Calls[2], "device  | " + reason) << c.Name;
+    EXPECT_EQ(view.Calls[3], "buttons closed") << c.Name;
+    // The box comes last, as it waits for the operator, and says the same reason.
+    EXPECT_EQ(view.Calls[4], std::string("message ") + TPortButtons::OpenPortErrorText + "\n" + reason) << c.Name;
   }
 }
 
-// Another program holds the device: the reason names it.
+// Another program holds the device: the reason names it, the lock's holder before any process that
+// merely keeps a descriptor of it (the simulator keeps its own end of the pty), and never a process
+// whose descriptor only has the same name (a pty of the same number in another mount namespace).
 TEST(PortButtons, BusyDeviceNamesItsHolder)
 {
-  TPtyPair pty;
-  TChildProcess holder("/usr/bin/flock", {"--exclusive", pty.SlavePath(), "sleep", "30"});
-  ASSERT_TRUE(PollUntil([&] {
-    TSerialDevice probe;
-    return !probe.Open(pty.SlavePath()) && probe.OpenError() == EWOULDBLOCK;
-  }));
-  EXPECT_EQ(TOpenFailure::Explain(pty.SlavePath(), EWOULDBLOCK).rfind(pty.SlavePath() + " is in use by another program: flock (pid ", 0), 0u)
-      << TOpenFailure::Explain(pty.SlavePath(), EWOULDBLOCK);
+  const struct {
+    const char* Name;
+    std::vector<std::string> Holders; // shell commands, started in turn; each says "ready" once it holds
+    std::string Named;
+  } cases[] = {
+      {"Lock", {"exec flock --exclusive \"$P\" sh -c 'echo ready; exec sleep 30'"}, "flock (pid "},
+      {"LockBeforeDescriptor",
+       {"exec 3<>\"$P\"; echo ready; exec sleep 30",
+        "exec flock --exclusive \"$P\" sh -c 'echo ready; exec sleep 30'"},
+       "flock (pid "},
+      {"SameNameElsewhere",
+       {"echo other >\"$D/decoy\"; exec unshare --mount sh -c "
+        "'mount --bind \"$D/decoy\" \"$P\" && exec 3<\"$P\" && echo ready && exec tail -f /dev/null'",
+        "exec 3<>\"$P\"; echo ready; exec sleep 30"},
+       "sleep (pid "},
+  };
+  for (const auto& c : cases) {
+    if (std::string(c.Name) == "SameNameElsewhere" && ::geteuid() != 0)
+      continue; // a mount namespace needs root
+    TPtyPair pty;
+    TTempDir dir;
+    std::vector<std::unique_ptr<TChildProcess>> holders;
+    for (const std::string& command : c.Holders) {
+      holders.push_back(std::make_unique<TChildProcess>("/bin/sh", std::vector<std::string>{"-c", command},
+                                                        std::vector<std::string>{"P=" + pty.SlavePath(), "D=" + dir.Path()}));
+      ASSERT_TRUE(holders.back()->WaitForOutput(0, "ready")) << c.Name << ": " << holders.back()->Stderr();
+    }
+    const std::string reason = TOpenFailure::Explain(pty.SlavePath(), EWOULDBLOCK);
+    EXPECT_EQ(reason.rfind(pty.SlavePath() + " is in use by another program: " + c.Named, 0), 0u) << c.Name << ": " << reason;
+  }
 }
 
-// As a user outside the device's group (nobody), the reason names the group and how to join it.
-TEST(PortButtons, PermissionDeniedNamesTheGroup)
+// Each failure in words, whatever the device: EBUSY is what TIOCEXCL gives a user who is not root.
+TEST(OpenFailure, ExplainSaysEachFailure)
 {
-  if (::geteuid() != 0)
-    GTEST_SKIP() << "becoming nobody needs root";
-  TPtyPair pty; // owned by root and its group tty, which nobody is not in
+  const std::string path = "/nonexistent-ozmet/ttyUSB9";
+  const struct {
+    int Error;
+    std::string Says;
+  } cases[] = {
+      {EBUSY, path + " is in use by another program."},
+      {EWOULDBLOCK, path + " is in use by another program."},
+      {ENOENT, "No such device: " + path + "."},
+      {ENOTTY, path + " is not a serial device."},
+      {EIO, "Cannot open " + path + ": Input/output error."},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(TOpenFailure::Explain(path, c.Error), c.Says) << c.Error;
+}
+
+// What run() returns when it runs as nobody, in a child process.
+std::string AsNobody(const std::function<std::string()>& run)
+{
   int pipe[2];
-  ASSERT_EQ(::pipe(pipe), 0);
+  if (::pipe(pipe) != 0)
+    return "no pipe";
   const pid_t child = ::fork();
   if (child == 0) {
-    if (::setgid(65534) == 0)
-      [[maybe_unused]] const int dropped = ::setuid(65534);
-    TSerialDevice device;
-    const std::string reason = device.Open(pty.SlavePath()) ? "opened" : TOpenFailure::Explain(pty.SlavePath(), device.OpenError());
-    [[maybe_unused]] const auto written = ::write(pipe[1], reason.data(), reason.size());
+    const std::string said = ::setgid(65534) == 0 && ::setuid(65534) == 0 ? run() : "still root";
+    [[maybe_unused]] const auto written = ::write(pipe[1], said.data(), said.size());
     ::_exit(0);
   }
   ::close(pipe[1]);
-  std::string reason(512, '\0');
-  reason.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::read(pipe[0], reason.data(), reason.size()))));
+  std::string said(2048, '\0');
+  said.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::read(pipe[0], said.data(), said.size()))));
   ::close(pipe[0]);
   ::waitpid(child, nullptr, 0);
-  const std::string group = TOpenFailure::GroupOf(pty.SlavePath());
-  EXPECT_EQ(reason, "Permission denied on " + pty.SlavePath() + ": it belongs to the group " + group +
-                        ". Add yourself to it with \"sudo usermod -aG " + group +
-                        " $USER\", then log out and in again.");
+  return said;
+}
+
+// As a user who is not root (nobody), the reason says what to do: join the device's group, or
+// have udev give a root-only device a group (never join root); a device whose exclusive bit is set
+// is busy (EBUSY from the open, which root never sees) and names the program that holds it; a Data
+// folder that cannot be read is said, and no /dev/ttyS<N-1> is opened instead.
+TEST(PortButtons, AsAnotherUserTheReasonSaysWhatToDo)
+{
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "becoming nobody needs root";
+  std::string self;
+  std::getline(std::ifstream("/proc/self/comm"), self);
+  const auto readable = [](const std::string& folder) { ASSERT_EQ(::chmod(folder.c_str(), 0755), 0); };
+  const struct {
+    const char* Name;
+    std::function<void(const TPtyPair&, const std::string&)> Prepare; // as root, given the Data folder
+    std::function<std::string(const TPtyPair&, const std::string&)> Says; // given the link
+  } cases[] = {
+      {"OutsideTheGroup",
+       [&](const TPtyPair& pty, const std::string& data) {
+         readable(data);
+         ASSERT_EQ(::fchown(pty.SlaveFd(), 0, 20), 0); // as an adapter is: root, group dialout (20), 0660
+         ASSERT_EQ(::fchmod(pty.SlaveFd(), 0660), 0);
+       },
+       [](const TPtyPair& pty, const std::string& link) {
+         const std::string group = TOpenFailure::GroupOf(pty.SlavePath());
+         return "Permission denied on " + link + ": it belongs to the group " + group +
+                ". Add yourself to it with \"sudo usermod -aG " + group + " $USER\", then log out and in again.";
+       }},
+      {"RootOnly",
+       [&](const TPtyPair& pty, const std::string& data) {
+         readable(data);
+         ASSERT_EQ(::fchown(pty.SlaveFd(), 0, 0), 0);
+         ASSERT_EQ(::fchmod(pty.SlaveFd(), 0600), 0);
+       },
+       [](const TPtyPair& pty, const std::string& link) {
+         return "Permission denied on " + link +
+                ": only root can open it. A udev rule can give it the group dialout, for instance in "
+                "/etc/udev/rules.d/70-ozmet.rules: SUBSYSTEM==\"tty\", KERNEL==\"" +
+                pty.SlavePath().substr(5) +
+                "\", GROUP=\"dialout\", MODE=\"0660\"; then add yourself to dialout with \"sudo usermod -aG "
+                "dialout $USER\", and log out and in again.";
+       }},
+      {"ExclusiveBit",
+       [&](const TPtyPair& pty, const std::string& data) {
+         readable(data);
+         ASSERT_EQ(::fchmod(pty.SlaveFd(), 0666), 0);
+         ASSERT_EQ(::ioctl(pty.SlaveFd(), TIOCEXCL), 0);
+         ASSERT_EQ(::flock(pty.SlaveFd(), LOCK_EX | LOCK_NB), 0);
+       },
+       [&self](const TPtyPair&, const std::string& link) {
+         return link + " is in use by another program: " + self + " (pid " + std::to_string(::getpid()) + ").";
+       }},
+      {"UnreadableDataFolder", [](const TPtyPair&, const std::string&) {}, // root's, mode 0700
+       [](const TPtyPair&, const std::string& link) { return link + " cannot be read: Permission denied."; }},
+  };
+  for (const auto& c : cases) {
+    TPtyPair pty;
+    TTempDir data;
+    data.Link("COM5", pty.SlavePath());
+    c.Prepare(pty, data.Path());
+    const std::string reason = AsNobody([&] {
+      TComPort port;
+      port.DataFolder = data.Path();
+      port.SetPortNumber(5);
+      return port.Open() ? std::string("opened") : TOpenFailure::Explain(port.DeviceName(), port.OpenError());
+    });
+    EXPECT_EQ(reason, c.Says(pty, data.Path() + "/COM5")) << c.Name;
+  }
 }
 
 TEST(PortLinks, AssignLinksThePortAndRefusesWhatIsNotThere)
@@ -145,6 +268,9 @@ TEST(PortLinks, AssignLinksThePortAndRefusesWhatIsNotThere)
   EXPECT_EQ(links.Assign(0, pty.SlavePath()), "Choose a port number from 1 to 255 before assigning a device.");
   EXPECT_EQ(links.Assign(5, data.Path() + "/gone"), "No such device: " + data.Path() + "/gone.");
   EXPECT_EQ(std::filesystem::read_symlink(data.Path() + "/COM5"), pty.SlavePath()) << "a refused assignment changes nothing";
+  // A relative path is taken where it was given, not against the Data folder.
+  EXPECT_EQ(links.Assign(7, std::filesystem::relative(pty.SlavePath()).string()), "");
+  EXPECT_EQ(std::filesystem::read_symlink(data.Path() + "/COM7"), pty.SlavePath());
 }
 
 } // namespace

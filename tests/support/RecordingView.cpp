@@ -34,6 +34,11 @@ void TRecordingView::ShowMotorState()
   Calls.emplace_back("show");
 }
 
+void TRecordingView::StatusUnknown()
+{
+  Calls.emplace_back("unknown");
+}
+
 void TRecordingView::DisablePollTimer()
 {
   Calls.emplace_back("poll-off");

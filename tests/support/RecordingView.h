@@ -7,13 +7,14 @@
 #include <vector>
 
 // A stand-in for the window that records every call in order, as one readable line each:
-// "log Red CRC error ...", "memo E60152004D", "scroll", "show", "poll-off", "answer", "message ...".
+// "log Red CRC error ...", "memo E60152004D", "scroll", "show", "unknown", "poll-off", "answer", "message ...".
 class TRecordingView : public TConsoleView {
 public:
   void AppendLog(const std::string& text, TLogColour colour, bool bold) override;
   bool ScrollLogToEnd() override;
   void AppendMemo(const std::string& line) override;
   void ShowMotorState() override;
+  void StatusUnknown() override;
   void DisablePollTimer() override;
   void DisableStopMotorTimer() override;
   void AnswerReceived() override;

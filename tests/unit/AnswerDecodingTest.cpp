@@ -1,3 +1,4 @@
+#include "CasePrinter.h"
 #include "CommonDatas.h"
 #include "OzmCommands.h"
 #include "RecordingView.h"
@@ -9,6 +10,8 @@
 #include <vector>
 
 namespace {
+
+using CasePrinter::PrintTo;
 
 using TBytes = std::vector<std::uint8_t>;
 
@@ -209,6 +212,17 @@ TEST_F(AnswerDecoding, ShortAndLongBlocksAreNotDecoded)
     EXPECT_TRUE(Datas.StatusPolling);
     EXPECT_EQ(Datas.MotorRevCounter, 0);
   }
+}
+
+// A damaged acknowledgement of a command counts as a checksum failure, as a damaged status answer
+// does; it is still the command's answer, and nothing is decoded from it.
+TEST_F(AnswerDecoding, DamagedCommandAnswerIsCountedNotDecoded)
+{
+  Datas.Answers.Open(Epoch, false);
+  Receive({0x00, 0xA5, 0x05, 0x00, 0x00});
+  EXPECT_EQ(View.Calls, (std::vector<std::string>{"log InForce $00$A5$05$00$00", "scroll", "answer"}));
+  EXPECT_EQ(Datas.Counters.ChecksumFailures, 1u);
+  EXPECT_EQ(Datas.MotorRevCounter, 0);
 }
 
 TEST_F(AnswerDecoding, NoDataPointerLogsAnEmptyLineAndStillSignals)

@@ -1,3 +1,4 @@
+#include "CasePrinter.h"
 #include "CommonDatas.h"
 #include "DailyLogFile.h"
 #include "LinkCounters.h"
@@ -29,7 +30,15 @@
 #include <utility>
 #include <vector>
 
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
+
+using CasePrinter::PrintTo;
 
 using TTexts = std::vector<std::string>;
 constexpr std::int32_t IntMin = std::numeric_limits<std::int32_t>::min();
@@ -76,7 +85,7 @@ TEST_P(ReadValueInRangeCase, ReadsOrRefuses)
   double value = Untouched;
   EXPECT_EQ(ReadValueInRange(c.Text, c.Low, c.High, value, view), c.Value && c.InRange);
   EXPECT_EQ(value, c.Value.value_or(Untouched));
-  EXPECT_EQ(view.Calls, MessageCalls(c.Value ? "" : RangeMessage(c.Low, c.High)));
+  EXPECT_EQ(view.Calls, MessageCalls(c.Value && c.InRange ? "" : RangeMessage(c.Low, c.High)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -104,6 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.Name; });
 
 struct TFormatCase { double Value; const char* General; const char* Fixed2; };
+void PrintTo(const TFormatCase& c, std::ostream* out) { *out << c.General; }
 
 class FormatCase : public ::testing::TestWithParam<TFormatCase> {};
 
@@ -128,6 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TFormatCase{-Inf, "-INF", "-INF"}));
 
 struct TParseCase { std::string Text; std::optional<double> Value; }; // Malformed: refused
+void PrintTo(const TParseCase& c, std::ostream* out) { *out << '"' << c.Text << '"'; }
 
 class ParseRealCase : public ::testing::TestWithParam<TParseCase> {};
 
@@ -300,16 +311,16 @@ const std::string NotWhole = "not a whole number";
 INSTANTIATE_TEST_SUITE_P(
     Fields, MotorRefusal,
     ::testing::Values(
-        TMotorRefusal{"AddressIsBroadcast", {"$FF", "9", "4000", "2"}, "", TField::Address, "outside 0..254"},
+        TMotorRefusal{"AddressIsBroadcast", {"$FF", "9", "4000", "2"}, RangeMessage(0, 254), TField::Address, "outside 0..254"},
         TMotorRefusal{"AddressMalformed", {"1G", "9", "4000", "abc"}, "Please, set correct value from 0 to 254!",
                       TField::Address, NotWhole},
-        TMotorRefusal{"MaximumTooHigh", {"1", "9", "15001", "2"}, "", TField::MaxSpeed, "outside 0..15000"},
+        TMotorRefusal{"MaximumTooHigh", {"1", "9", "15001", "2"}, RangeMessage(0, 15000), TField::MaxSpeed, "outside 0..15000"},
         TMotorRefusal{"MaximumMalformed", {"1", "9", "x", "2"}, RangeMessage(0, 15000), TField::MaxSpeed, NotWhole},
         TMotorRefusal{"RatioZero", {"1", "9", "4000", "0"}, RatioMessage, TField::GearRatio, RatioReason},
         TMotorRefusal{"RatioNegative", {"1", "9", "4000", "-1"}, RatioMessage, TField::GearRatio, RatioReason},
         TMotorRefusal{"RatioEmpty", {"1", "9", "4000", ""}, RatioMessage, TField::GearRatio, RatioReason},
         TMotorRefusal{"RatioBeforeEncoder", {"1", "abc", "4000", "abc"}, RatioMessage, TField::GearRatio, RatioReason},
-        TMotorRefusal{"EncoderTooHigh", {"1", "256", "4000", "2"}, "", TField::Encoder, "outside 0..255"},
+        TMotorRefusal{"EncoderTooHigh", {"1", "256", "4000", "2"}, RangeMessage(0, 255), TField::Encoder, "outside 0..255"},
         TMotorRefusal{"EncoderMalformed", {"1", "abc", "4000", "2"}, RangeMessage(0, 255), TField::Encoder, NotWhole}),
     [](const auto& info) { return info.param.Name; });
 
@@ -347,14 +358,15 @@ INSTANTIATE_TEST_SUITE_P(
     Fields, WorkRefusal,
     ::testing::Values(TWorkRefusal{"SpeedMalformed", 1, {"fast", "9", "9", "", 0, 0}, RangeMessage(0, 1500000),
                                    TField::Speed, NotWhole},
-                      TWorkRefusal{"SpeedNegative", 1, {"-1", "9", "9", "", 0, 0}, "", TField::Speed,
+                      TWorkRefusal{"SpeedNegative", 1, {"-1", "9", "9", "", 0, 0}, RangeMessage(0, 1500000), TField::Speed,
                                    "outside 0..1500000"},
                       TWorkRefusal{"MotorTooFast", 2, {"7600", "abc", "9", "", 0, 0}, SpeedMessage, TField::Speed,
                                    "motor speed 15200 rpm outside 0..15000 at ratio 2"},
                       TWorkRefusal{"MotorJustTooFast", 1, {"15001", "9", "9", "", 0, 0}, SpeedMessage, TField::Speed,
                                    "motor speed 15001 rpm outside 0..15000 at ratio 1"},
-                      TWorkRefusal{"AccelZero", 1, {"1000", "0", "9", "", 0, 0}, "", TField::Accel, "outside 1..24"},
-                      TWorkRefusal{"AccelTooHigh", 1, {"1000", "25", "9", "", 0, 0}, "", TField::Accel,
+                      TWorkRefusal{"AccelZero", 1, {"1000", "0", "9", "", 0, 0}, RangeMessage(1, 24), TField::Accel,
+                                   "outside 1..24"},
+                      TWorkRefusal{"AccelTooHigh", 1, {"1000", "25", "9", "", 0, 0}, RangeMessage(1, 24), TField::Accel,
                                    "outside 1..24"},
                       TWorkRefusal{"AccelMalformed", 1, {"1000", "abc", "9", "", 0, 1}, RangeMessage(1, 24),
                                    TField::Accel, NotWhole},
@@ -362,7 +374,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    TField::Decel, NotWhole},
                       TWorkRefusal{"TimeEmpty", 1, {"1000", "9", "9", "", 0, 1}, RangeMessage(1, 3600000),
                                    TField::Time, "empty"},
-                      TWorkRefusal{"TimeZero", 1, {"1000", "9", "9", "0", 0, 1}, "", TField::Time,
+                      TWorkRefusal{"TimeZero", 1, {"1000", "9", "9", "0", 0, 1}, RangeMessage(1, 3600000), TField::Time,
                                    "outside 1..3600000"}),
     [](const auto& info) { return info.param.Name; });
 
@@ -430,6 +442,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TFileCase{"CommentsAndBlankLines", "[operation]\n", "\n; speeds in rpm\n  # ramps 1..24\n[operation]\n", ""},
         TFileCase{"CrLf", "\n", "\r\n", ""},
+        TFileCase{"Utf8ByteOrderMark", "# Ozmet", "\xEF\xBB\xBF# Ozmet", ""},
         TFileCase{"AnyOrderAndBlanks", "address=$05\nencoder=2", "encoder = 2 \n\taddress= $05", ""},
         TFileCase{"BadValue", "acceleration=24", "acceleration=fast", "line 9: acceleration: not a whole number"},
         TFileCase{"OutOfRange", "address=$05", "address=$FF", "line 3: address: outside 0..254"},
@@ -511,6 +524,33 @@ TEST_F(StatusFromAnswers, SpeedIsOutputRpmWithTwoDecimals)
   EXPECT_EQ(Answer(On, 0, 17).Speed, "Current speed 340.00 rpm");
 }
 
+// From a lost status answer on, the speed line says the state is unknown, with the last speed shown
+// (whole rpm) and its local time; the other labels keep their texts; the next answer ends it.
+TEST_F(StatusFromAnswers, LostStateIsUnknownUntilTheNextAnswer)
+{
+  std::tm at{};
+  at.tm_year = 124, at.tm_mon = 2, at.tm_mday = 5, at.tm_hour = 17, at.tm_min = 34, at.tm_sec = 7, at.tm_isdst = -1;
+  const auto seen = std::chrono::system_clock::from_time_t(std::mktime(&at)) + std::chrono::milliseconds(900);
+  TStatusWatch watch;
+  watch.Lost();
+  EXPECT_EQ(StatusTexts(Datas, watch).Speed, "Current speed: unknown") << "no answer yet: no last speed";
+  Datas.GearRatio = 7;
+  Answer(On, 4, 17); // 145.71 rpm shown
+  EXPECT_TRUE(watch.Answered(Datas.CurrentSpeedRpm, seen)) << "ends the unknown state";
+  EXPECT_FALSE(watch.Answered(Datas.CurrentSpeedRpm, seen));
+  const TStatusTexts live = StatusTexts(Datas, watch);
+  watch.Lost();
+  const TStatusTexts unknown = StatusTexts(Datas, watch);
+  EXPECT_TRUE(unknown.Unknown);
+  EXPECT_FALSE(live.Unknown);
+  EXPECT_EQ(unknown.Speed, "Current speed: unknown (last 146 rpm at 17:34:07)");
+  EXPECT_EQ(unknown.Feedback, live.Feedback);
+  EXPECT_EQ(unknown.MotorRevs, std::nullopt) << "the counters keep what they show";
+  EXPECT_EQ(unknown.Backward, std::nullopt);
+  watch.Answered(Datas.CurrentSpeedRpm, seen);
+  EXPECT_EQ(StatusTexts(Datas, watch).Speed, live.Speed);
+}
+
 TEST_F(StatusFromAnswers, OverflowStaysRedAndFeedbackOffFreezesTheCounters)
 {
   EXPECT_EQ(Answer(On, 5, 0).MotorRevs, "Motor revolutions counter: 5 rev");
@@ -574,6 +614,36 @@ TEST(SpeedHistory, ThinningKeepsEndsOrderAndExtremes)
   }
 }
 
+// One answer's spike, wherever it falls in a bucket (its first, inner or last point) or at an end, stays
+// on the chart; so it does when a gap cuts the answers in two and each part is thinned apart.
+TEST(SpeedHistory, ThinningKeepsALoneSpikeAtEveryIndex)
+{
+  struct TSize {
+    int Answers;
+    std::size_t Most;
+  };
+  for (const auto [answers, most] : {TSize{9, 8}, TSize{50, 8}, TSize{101, 10}, TSize{333, 21}, TSize{1000, 100}})
+    for (int spike = 0; spike < answers; ++spike)
+      for (const double height : {9000.0, -50.0}) {
+        TSpeedHistory history;
+        for (int a = 0; a < answers; ++a) // 500 ms apart, then a minute without answers halfway
+          history.Add({a * 500 + (a >= answers / 2 ? 60'000 : 0), a == spike ? height : 100.0, a});
+        const auto at = ::testing::Message() << answers << " answers, " << most << " points, spike " << spike;
+        const std::vector<TSpeedPoint> points = history.Points(std::nullopt, most);
+        EXPECT_LE(points.size(), most) << at;
+        EXPECT_EQ(std::ranges::count(points, height, &TSpeedPoint::OutputRpm), 1) << at;
+        const auto stretches = history.Stretches(std::nullopt, most, 1000);
+        ASSERT_EQ(stretches.size(), 2u) << at;
+        EXPECT_EQ(stretches[0].back().TimeMs, (answers / 2 - 1) * 500) << at;
+        EXPECT_EQ(stretches[1].front().TimeMs, answers / 2 * 500 + 60'000) << at;
+        EXPECT_LE(stretches[0].size() + stretches[1].size(), most) << at;
+        EXPECT_EQ(std::ranges::count(stretches[0], height, &TSpeedPoint::OutputRpm) +
+                      std::ranges::count(stretches[1], height, &TSpeedPoint::OutputRpm),
+                  1)
+            << at;
+      }
+}
+
 TEST(SpeedHistory, CsvRowsInLocalTimeWithMilliseconds)
 {
   const char* zone = std::getenv("TZ");
@@ -602,6 +672,7 @@ struct TLogLineCase {
   TLogLine Line;
   std::string Text, Csv;
 };
+void PrintTo(const TLogLineCase& c, std::ostream* out) { *out << c.Text; }
 
 class LogExportLines : public ::testing::TestWithParam<TLogLineCase> {};
 
@@ -629,23 +700,95 @@ INSTANTIATE_TEST_SUITE_P(
         TLogLineCase{{-1, TLogColour::Red, true, "a \"quoted\", text"}, "1969-12-31T18:59:59.999 a \"quoted\", text",
                      "1969-12-31T18:59:59.999,port failure,red,\"a \"\"quoted\"\", text\""}));
 
+std::string FileContents(const std::string& path)
+{
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+const TLogLine Monday{1700000000123, TLogColour::Blue, false, "one"};
+
 TEST(DailyLogFile, AppendsEachDayToItsOwnFileAndSaysWhyItCannot)
 {
   TTempDir folder;
-  TDailyLogFile daily(folder.Path() + "/logs");
-  const TLogLine monday{1700000000123, TLogColour::Blue, false, "one"};
+  TDailyLogFile daily(folder.Path() + "/logs", "session");
   const TLogLine tuesday{1700000000123 + 86400000, TLogColour::Red, false, "two"};
-  ASSERT_TRUE(daily.Append(monday));
-  ASSERT_TRUE(daily.Append(monday));
+  ASSERT_TRUE(daily.Append(Monday));
+  ASSERT_TRUE(daily.Append(Monday));
   ASSERT_TRUE(daily.Append(tuesday));
-  std::ifstream first(daily.PathFor(monday));
-  const std::string written((std::istreambuf_iterator<char>(first)), {});
-  EXPECT_EQ(written, TLogExport::TextLine(monday) + "\n" + TLogExport::TextLine(monday) + "\n");
-  EXPECT_NE(daily.PathFor(monday), daily.PathFor(tuesday));
+  // Read while the file is still open: every line is on disk as soon as it is written.
+  const std::string head = TLogExport::IsoTime(Monday.MsSinceEpoch) + " session\n";
+  EXPECT_EQ(FileContents(daily.PathFor(Monday)), head + TLogExport::TextLine(Monday) + "\n" + TLogExport::TextLine(Monday) + "\n");
+  EXPECT_NE(daily.PathFor(Monday), daily.PathFor(tuesday));
+  EXPECT_TRUE(FileContents(daily.PathFor(tuesday)).ends_with(" session\n" + TLogExport::TextLine(tuesday) + "\n"));
 
-  TDailyLogFile blocked("/proc/ozmet-logs");
-  EXPECT_FALSE(blocked.Append(monday));
+  TDailyLogFile blocked("/proc/ozmet-logs", "session");
+  EXPECT_FALSE(blocked.Append(Monday));
   EXPECT_NE(blocked.Problem().find("/proc/ozmet-logs/ozmet-"), std::string::npos) << blocked.Problem();
+}
+
+// Runs write in a child process that may write files of at most `bytes` bytes, as on a full disk;
+// true when write returned true there.
+bool UnderFileLimit(rlim_t bytes, const std::function<bool()>& write)
+{
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG instead
+    const rlimit limit{bytes, bytes};
+    ::_exit(::setrlimit(RLIMIT_FSIZE, &limit) == 0 && write() ? 0 : 1);
+  }
+  int status = 0;
+  return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A save that fails halfway says so and leaves the previous file as it was, with no leftovers.
+TEST(WholeFiles, AFailedSaveKeepsThePreviousFile)
+{
+  const std::vector<TLogLine> lines(40, Monday);
+  const struct {
+    const char* Name;
+    std::function<std::optional<std::string>(const std::string&)> Save;
+  } saves[] = {
+      {"parameters", [](const std::string& path) { return TParameterFile::Save(path, FileMotor, FileWork); }},
+      {"log text", [&](const std::string& path) { return TLogExport::Save(path, TLogExport::TFormat::Text, {"h"}, lines); }},
+      {"log csv", [&](const std::string& path) { return TLogExport::Save(path, TLogExport::TFormat::Csv, {}, lines); }},
+  };
+  for (const auto& save : saves) {
+    SCOPED_TRACE(save.Name);
+    TTempDir temp;
+    const std::string path = temp.Path() + "/saved";
+    const std::string previous(300, 'x');
+    std::ofstream(path) << previous;
+    EXPECT_TRUE(UnderFileLimit(100, [&] {
+      const auto problem = save.Save(path);
+      return problem == "Cannot write " + path + ": File too large";
+    })) << "the save reports the failure";
+    EXPECT_EQ(FileContents(path), previous);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.Path()), {}), 1);
+    ASSERT_EQ(save.Save(path), std::nullopt);
+    EXPECT_NE(FileContents(path), previous);
+  }
+}
+
+// A line the disk takes in part is cut off: the file ends with the last whole line, and a later
+// session carries on from there.
+TEST(DailyLogFile, AFailedWriteLeavesNoPartOfTheLine)
+{
+  TTempDir folder;
+  const std::string path = TDailyLogFile(folder.Path(), "session").PathFor(Monday);
+  const std::size_t lineSize = TLogExport::TextLine(Monday).size() + 1;
+  EXPECT_TRUE(UnderFileLimit(static_cast<rlim_t>(lineSize * 3 + lineSize / 2), [&] {
+    TDailyLogFile daily(folder.Path(), "session");
+    for (int i = 0; i < 10; ++i)
+      if (!daily.Append(Monday))
+        return i == 2 && daily.Problem() == path + ": File too large";
+    return false;
+  }));
+  TDailyLogFile again(folder.Path(), "session");
+  ASSERT_TRUE(again.Append(Monday));
+  const std::string head = TLogExport::IsoTime(Monday.MsSinceEpoch) + " session\n";
+  const std::string line = TLogExport::TextLine(Monday) + "\n";
+  EXPECT_EQ(FileContents(path), head + line + line + head + line);
 }
 
 TEST(LinkCounters, ShortBlocksAndAnswersAreToldApartAndResetClearsAll)

@@ -1,4 +1,5 @@
 #include "BusScanTimeout.h"
+#include "CasePrinter.h"
 #include "CommonDatas.h"
 #include "OzmCommands.h"
 #include "RecordingView.h"
@@ -10,6 +11,8 @@
 #include <string_view>
 
 namespace {
+
+using CasePrinter::PrintTo;
 
 TEST(Crc8, CheckValueOfTheNineDigits)
 {

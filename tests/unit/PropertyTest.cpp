@@ -793,10 +793,13 @@ constexpr double Untouched = 0.25;
 
 TReadOutcome ExpectedRead(std::optional<std::int32_t> parsed, std::int32_t low, std::int32_t high)
 {
+  const std::vector<std::string> message{"message Please, set correct value from " + DecimalText(low) + " to " +
+                                         DecimalText(high) + "!"};
   if (!parsed)
-    return {false, Untouched,
-            {"message Please, set correct value from " + DecimalText(low) + " to " + DecimalText(high) + "!"}};
-  return {low <= *parsed && *parsed <= high, static_cast<double>(*parsed), {}};
+    return {false, Untouched, message};
+  // A well-formed number outside the range gets the same message as a malformed one.
+  const bool inRange = low <= *parsed && *parsed <= high;
+  return {inRange, static_cast<double>(*parsed), inRange ? std::vector<std::string>{} : message};
 }
 
 std::string DescribeValueText(const TValueText& text, std::int32_t low, std::int32_t high)

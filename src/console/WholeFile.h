@@ -1,0 +1,9 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// Writes text to a temporary file beside path and renames it over path once every byte is on
+// disk: a full disk or a crash leaves the previous file as it was. Nothing on success, otherwise
+// "Cannot write <path>: <reason>".
+std::optional<std::string> WriteWholeFile(const std::string& path, const std::string& text);
