@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <thread>
 
@@ -374,13 +375,17 @@ TEST_F(ExchangeTest, LineHungUpMidExchangeIsAPortFailure)
   EXPECT_EQ(WorkerLines().back(), Silence("00"));
   EXPECT_EQ(WorkerLines().end()[-2], Green + "no answer to command  A6") << "the line died under the second frame";
 
+  // The link now leads nowhere, as an unplugged adapter's does. (The hung-up pty's own name is no
+  // good for that: a test running beside this one may get the same /dev/pts number at once.)
+  const std::string gone = Sim.DevicePath() + "-unplugged";
+  std::filesystem::remove(Data.Path() + "/COM3");
+  Data.Link("COM3", gone);
   // The next poll tick finds the line gone.
   View.Calls.clear();
   Datas.StatusPolling = true;
   Commands.BuildStatusRequest();
   RunExchange();
-  // The hung-up pseudo-terminal is gone, as an unplugged adapter is: the reopen says so.
-  const std::string unplugged = "Red " + Data.Path() + "/COM3 links to " + Sim.DevicePath() +
+  const std::string unplugged = "Red " + Data.Path() + "/COM3 links to " + gone +
                                 ", which is not there: the adapter is unplugged, or the link points at nothing.";
   EXPECT_EQ(WorkerLines(), (std::vector<std::string>{"Red bold " + std::string(TExchange::PortErrorText), unplugged}));
   EXPECT_FALSE(Datas.StatusPolling);
