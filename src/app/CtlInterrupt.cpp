@@ -12,12 +12,13 @@ namespace {
 
 int WakeRead = -1;
 int WakeWrite = -1;
-volatile std::sig_atomic_t Interrupted = 0;
+volatile std::sig_atomic_t Interrupted = 0; // the signal's number
 
-extern "C" void OnInterrupt(int)
+extern "C" void OnInterrupt(int signal)
 {
   const int saved = errno;
-  Interrupted = 1;
+  if (!Interrupted)
+    Interrupted = signal;
   const char byte = 1;
   [[maybe_unused]] const auto written = ::write(WakeWrite, &byte, 1);
   errno = saved;
@@ -53,16 +54,35 @@ void TCtlInterrupt::Install()
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  // A dropped SSH session (SIGHUP) must stop a timed motion as Ctrl+C does, and a closed output pipe
-  // must not end the program before it: a write there just fails.
-  for (int signal : {SIGINT, SIGTERM, SIGHUP})
+  // A dropped SSH session (SIGHUP) and a closed output pipe (SIGPIPE) must stop a timed motion as
+  // Ctrl+C does, not end the program before the Stop: a write to the closed pipe just fails.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
     ::sigaction(signal, &action, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
 }
 
 bool TCtlInterrupt::Requested()
 {
   return Interrupted != 0;
+}
+
+bool TCtlInterrupt::ByCtrlC()
+{
+  return Interrupted == SIGINT;
+}
+
+int TCtlInterrupt::ExitStatus()
+{
+  return 128 + Interrupted;
+}
+
+std::string TCtlInterrupt::Name()
+{
+  switch (Interrupted) {
+  case SIGINT: return "interrupted (SIGINT)";
+  case SIGTERM: return "terminated (SIGTERM)";
+  case SIGPIPE: return "output closed (SIGPIPE)";
+  default: return "hung up (SIGHUP)";
+  }
 }
 
 bool TCtlInterrupt::SleepUntil(TTime time)
@@ -71,14 +91,17 @@ bool TCtlInterrupt::SleepUntil(TTime time)
   return !Interrupted;
 }
 
-void TCtlInterrupt::WaitForEnter(const TTime* until)
+bool TCtlInterrupt::WaitForEnter()
 {
-  while (Wait(STDIN_FILENO, until)) {
+  while (Wait(STDIN_FILENO, nullptr)) {
     char buffer[256];
     const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
     if (count < 0 && errno == EINTR)
       continue;
-    if (count <= 0 || std::string_view(buffer, static_cast<std::size_t>(count)).find('\n') != std::string_view::npos)
-      return;
+    if (count <= 0)
+      return false;
+    if (std::string_view(buffer, static_cast<std::size_t>(count)).find('\n') != std::string_view::npos)
+      return true;
   }
+  return false;
 }

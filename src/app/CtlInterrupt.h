@@ -1,17 +1,24 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 
-// Ctrl+C (SIGINT) and SIGTERM as ozmetctl takes them: never in the middle of a frame, but at the
-// next wait, which they cut short, so a watch or a timed run ends cleanly.
+// Ctrl+C (SIGINT), SIGTERM, SIGHUP and a closed output pipe (SIGPIPE) as ozmetctl takes them: never in
+// the middle of a frame, but before the next frame or at the next wait, which they cut short, so a
+// watch or a timed run ends cleanly.
 class TCtlInterrupt {
 public:
   using TTime = std::chrono::steady_clock::time_point;
 
   static void Install();
   static bool Requested();
+  static bool ByCtrlC();
+  // 128 + the signal's number, as a shell reports a program that the signal ended.
+  static int ExitStatus();
+  // "interrupted (SIGINT)", "terminated (SIGTERM)" and the like.
+  static std::string Name();
   // False when an interrupt came first.
   static bool SleepUntil(TTime time);
-  // Until a line on standard input (or its end), the time, or an interrupt; no time: no limit.
-  static void WaitForEnter(const TTime* until);
+  // Until a line on standard input: false when an interrupt or the input's end came first.
+  static bool WaitForEnter();
 };

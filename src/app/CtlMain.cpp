@@ -6,15 +6,28 @@
 #include "CtlOutput.h"
 #include "LineError.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
 #include <sys/prctl.h>
 
 namespace {
 
-int Refused(const TCtlError& error)
+// A refused command line under --json is an object like any other failure; --json is looked for
+// in the words themselves, since the line as a whole was not understood.
+int Refused(const TCtlError& error, int argc, char** argv)
 {
+  if (std::any_of(argv + 1, argv + argc, [](const char* word) { return std::string_view(word) == "--json"; }))
+    std::puts(TCtlOutput::FailureJson(error.what(), TCtlError::Usage).c_str());
   std::fprintf(stderr, "ozmetctl: %s\nTry 'ozmetctl --help'.\n", error.what());
   return TCtlError::Usage;
+}
+
+TCtlOutput::TFormat FormatOf(const TCtlOptions& options)
+{
+  if (options.Has("json"))
+    return TCtlOutput::TFormat::Json;
+  return options.Has("csv") ? TCtlOutput::TFormat::Csv : TCtlOutput::TFormat::Text;
 }
 
 } // namespace
@@ -25,10 +38,10 @@ int main(int argc, char** argv)
   try {
     options = TCtlOptions::Parse(argc, argv);
   } catch (const TCtlError& error) {
-    return Refused(error);
+    return Refused(error, argc, argv);
   }
   if (options.Action == TCtlOptions::TAction::Help) {
-    std::fputs(TCtlOptions::Usage().c_str(), stdout);
+    std::fputs(TCtlOptions::Usage(options.Command).c_str(), stdout);
     return 0;
   }
   if (options.Action == TCtlOptions::TAction::Version) {
@@ -38,13 +51,13 @@ int main(int argc, char** argv)
   // The pause before a frame is a sleep: let it end on time, as the window's worker does.
   ::prctl(PR_SET_TIMERSLACK, 1UL);
   TCtlInterrupt::Install();
-  TCtlOutput output(options.Has("json"));
+  TCtlOutput output(FormatOf(options), options.Has("quiet"), options.Has("verbose"));
   try {
     TCtlCommands(options, output).Run();
     return 0;
   } catch (const TCtlError& error) {
-    if (error.ExitStatus == TCtlError::Usage)
-      return Refused(error);
+    if (error.ExitStatus == TCtlError::Usage && options.Command != "script") // a script's lines said theirs
+      return Refused(error, argc, argv);
     output.Failure(error.what(), error.ExitStatus);
     return error.ExitStatus;
   } catch (const TLineError& error) {

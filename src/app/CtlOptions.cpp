@@ -17,7 +17,7 @@ struct TCommand {
 };
 
 // In this order: an option's Commands holds bit i for the command at index i.
-constexpr std::array<TCommand, 8> Commands{{
+constexpr TCommand Commands[] = {
     {"status", "", "ask for the controller's state once"},
     {"set-motor", "", "send the encoder pulses and the maximum motor speed (the motor panel's Apply)"},
     {"run", "", "send acceleration, deceleration, direction and speed, then run (the Run button)"},
@@ -26,48 +26,67 @@ constexpr std::array<TCommand, 8> Commands{{
     {"watch", "", "ask for the state again and again, a line per answer, until Ctrl+C or --count"},
     {"set-address", "NEW", "give the controller whose button is pressed the address NEW (0..254)"},
     {"scan", "", "ask every address in turn and list the controllers that answer"},
-}};
+    {"script", "FILE", "run the commands in FILE (- for standard input), one a line, on one open port"},
+    {"devices", "", "list the USB serial adapters present: device, maker, product, serial number, USB id, "
+                    "/dev/serial/by-id name"},
+};
+constexpr std::size_t CommandCount = std::size(Commands);
 
-constexpr unsigned StatusBit = 1, SetMotorBit = 2, RunBit = 4, WatchBit = 32, SetAddressBit = 64, ScanBit = 128;
-constexpr unsigned Every = 0xFF;
-constexpr unsigned Addressed = Every & ~(SetAddressBit | ScanBit);
+constexpr unsigned StatusBit = 1, SetMotorBit = 2, RunBit = 4, StopBit = 8, WatchBit = 32, SetAddressBit = 64,
+                   ScanBit = 128, ScriptBit = 256, DevicesBit = 512;
+constexpr unsigned Every = (1u << CommandCount) - 1;
+constexpr unsigned OneCommand = Every & ~ScriptBit;
+constexpr unsigned Addressed = OneCommand & ~(SetAddressBit | ScanBit | DevicesBit);
 constexpr unsigned Ratio = StatusBit | SetMotorBit | RunBit | WatchBit | ScanBit;
 
 struct TOption {
   std::string_view Name;
+  char Short;             // '\0': none
   std::string_view Value; // empty: a switch
   unsigned Commands;
   std::string_view Help;
 };
 
 constexpr TOption Options[] = {
-    {"port", "N", Every, "port number 1..255: the link COM<N> in the window's Data folder, else /dev/ttyS<N-1> "
-                         "(default: the window's port, from Data/portp.dat)"},
-    {"device", "PATH", Every, "the serial device itself, instead of a port number"},
-    {"baud", "R", Every, "110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600 or 115200 (9600)"},
-    {"data-bits", "5..8", Every, "data bits (8)"},
-    {"parity", "P", Every, "parity: none, odd, even, mark or space (none)"},
-    {"stop-bits", "1|2", Every, "stop bits (1)"},
-    {"address", "A", Addressed, "the controller's bus address 0..254, decimal or $hex (0; with --parameters, the "
-                                "file's)"},
-    {"json", "", Every, "one JSON object a line instead of text"},
-    {"ratio", "R", Ratio, "reduction ratio of the gearhead: speeds are the output shaft's (1)"},
-    {"parameters", "FILE", SetMotorBit | RunBit, "a parameter file saved by the window; options given beside it win"},
-    {"encoder", "E", SetMotorBit, "encoder pulses per revolution 0..255"},
-    {"max-speed", "RPM", SetMotorBit | RunBit, "maximum motor speed 0..15000 rpm; run keeps below it (4000)"},
-    {"speed", "RPM", RunBit, "output speed in rpm"},
-    {"accel", "A", RunBit, "acceleration 1..24 (24)"},
-    {"decel", "D", RunBit, "deceleration 1..24 (24)"},
-    {"direction", "forward|backward", RunBit, "direction of rotation (forward)"},
-    {"for", "SECONDS", RunBit, "stop after this many seconds, then ask until the motor stands still"},
-    {"interval", "MS", WatchBit, "time between two requests (500, the window's poll)"},
-    {"count", "N", WatchBit, "stop after N answers (no limit)"},
-    {"wait", "SECONDS", SetAddressBit, "end the procedure after this long instead of at Enter"},
-    {"from", "A", ScanBit, "first address asked (0)"},
-    {"to", "A", ScanBit, "last address asked (254)"},
-    {"timeout-ms", "T", ScanBit, "how long each address has to answer (30)"},
-    {"help", "", 0, "show this text"},
-    {"version", "", 0, "show the version"},
+    {"port", 0, "N", Every, "port number 1..255: the link COM<N> in the window's Data folder, else /dev/ttyS<N-1> "
+                            "(default: the window's port, from Data/portp.dat)"},
+    {"device", 0, "PATH", Every, "the serial device itself, instead of a port number; an adapter also by "
+                                 "serial:NUMBER (its USB serial number) or by-id:NAME (/dev/serial/by-id/NAME)"},
+    {"baud", 0, "R", Every,
+     "110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600 or 115200 (9600)"},
+    {"data-bits", 0, "5..8", Every, "data bits (8)"},
+    {"parity", 0, "P", Every, "parity: none, odd, even, mark or space (none)"},
+    {"stop-bits", 0, "1|2", Every, "stop bits (1)"},
+    {"address", 0, "A", Addressed, "the controller's bus address 0..254, decimal or $hex (0; with --parameters, "
+                                   "the file's)"},
+    {"json", 0, "", Every, "one JSON object a line instead of text, failures included"},
+    {"quiet", 'q', "", Every, "no results or notes in text; failures and prompts still show"},
+    {"verbose", 'v', "", Every, "every frame written and answer read, with its time, on standard error"},
+    {"ratio", 0, "R", Ratio, "reduction ratio of the gearhead: speeds are the output shaft's (1)"},
+    {"parameters", 0, "FILE", SetMotorBit | RunBit, "a parameter file saved by the window; options given beside it "
+                                                    "win"},
+    {"encoder", 0, "E", SetMotorBit, "encoder pulses per revolution 0..255"},
+    {"max-speed", 0, "RPM", SetMotorBit | RunBit, "maximum motor speed 0..15000 rpm; run keeps below it (4000)"},
+    {"speed", 0, "RPM", RunBit, "output speed in rpm"},
+    {"accel", 0, "A", RunBit, "acceleration 1..24 (24)"},
+    {"decel", 0, "D", RunBit, "deceleration 1..24 (24)"},
+    {"direction", 0, "forward|backward", RunBit, "direction of rotation (forward)"},
+    {"for", 0, "SECONDS", RunBit, "stop after this many seconds, then ask until the motor stands still"},
+    {"strict", 0, "", SetMotorBit | RunBit, "refuse a value the controller would get rounded or clamped, rather "
+                                            "than say so and send it"},
+    {"retries", 0, "N", RunBit | StopBit, "how often a Stop that is not answered is sent again, 0..10 (2)"},
+    {"interval", 0, "MS", WatchBit, "time between two requests (500, the window's poll)"},
+    {"count", 0, "N", WatchBit, "stop after N answers (no limit)"},
+    {"max-failures", 0, "N", WatchBit, "give up after N missed or bad answers in a row (10)"},
+    {"csv", 0, "", WatchBit, "comma-separated values: a header row, then a row per answer"},
+    {"wait", 0, "SECONDS", SetAddressBit, "end the procedure after this long (1..3600) instead of at Enter"},
+    {"force", 0, "", SetAddressBit, "give the address even though a controller already answers at it"},
+    {"from", 0, "A", ScanBit, "first address asked (0)"},
+    {"to", 0, "A", ScanBit, "last address asked (254)"},
+    {"timeout-ms", 0, "T", ScanBit, "how long each address has to answer (the line's wire time + 20, at least 30)"},
+    {"keep-going", 0, "", ScriptBit, "go on after a line that fails; the exit status is the first failure's"},
+    {"help", 'h', "", 0, "show this text; after a command, that command's"},
+    {"version", 'V', "", 0, "show the version"},
 };
 
 TCtlError Refused(const std::string& message)
@@ -81,23 +100,33 @@ const TOption* FindOption(std::string_view name)
   return found == std::end(Options) ? nullptr : found;
 }
 
+// "quiet" for "-q".
+std::string_view LongName(std::string_view argument)
+{
+  for (const TOption& option : Options)
+    if (argument.size() == 2 && option.Short == argument[1])
+      return option.Name;
+  throw TCtlError(TCtlError::Usage, "unknown option " + std::string(argument));
+}
+
 std::size_t CommandIndex(std::string_view name)
 {
   return static_cast<std::size_t>(
-      std::find_if(Commands.begin(), Commands.end(), [&](auto& c) { return c.Name == name; }) - Commands.begin());
+      std::find_if(std::begin(Commands), std::end(Commands), [&](auto& c) { return c.Name == name; }) -
+      std::begin(Commands));
 }
 
 // "status, run" for an option that only some commands take; nothing for one that all take.
 std::string AppliesTo(unsigned commands)
 {
   std::string names;
-  for (std::size_t i = 0; i < Commands.size() && commands != Every; ++i)
+  for (std::size_t i = 0; i < CommandCount && commands != Every; ++i)
     if (commands & (1u << i))
       names += (names.empty() ? " [" : ", ") + std::string(Commands[i].Name);
   return names.empty() ? names : names + "]";
 }
 
-// The name, then its help in a column of its own, folded to fit a terminal.
+// The name, then its help in a column of its own, folded to fit a terminal; no line end.
 std::string Entry(const std::string& name, const std::string& help)
 {
   constexpr std::size_t Column = 30, Width = 100;
@@ -111,7 +140,14 @@ std::string Entry(const std::string& name, const std::string& help)
     }
     text += gap + word;
   }
-  return text + "\n";
+  return text;
+}
+
+std::string OptionEntry(const TOption& option, const std::string& appliesTo = "")
+{
+  const std::string shortName = option.Short ? std::string("-") + option.Short + ", " : "";
+  return Entry("  " + shortName + "--" + std::string(option.Name) + " " + std::string(option.Value),
+               std::string(option.Help) + appliesTo);
 }
 
 } // namespace
@@ -119,46 +155,66 @@ std::string Entry(const std::string& name, const std::string& help)
 TCtlOptions TCtlOptions::Parse(int argc, const char* const* argv)
 {
   TCtlOptions options;
+  bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
-    if (!argument.starts_with("--")) {
+    if (!optionsEnded && argument == "--")
+      optionsEnded = true;
+    else if (optionsEnded || !argument.starts_with("-") || argument == "-")
       options.TakeWord(argument);
-      continue;
-    }
-    const std::size_t equals = argument.find('=');
-    const std::string name(argument.substr(2, equals == std::string_view::npos ? equals : equals - 2));
-    const TOption* option = FindOption(name);
-    if (!option)
-      throw Refused("unknown option --" + name);
-    if (name == "help" || name == "version") {
-      options.Action = name == "help" ? TAction::Help : TAction::Version;
+    else if (argument.starts_with("--"))
+      i = options.TakeOption(argument.substr(2), i, argc, argv);
+    else
+      i = options.TakeOption(LongName(argument), i, argc, argv);
+    if (options.Action != TAction::Run)
       return options;
-    }
-    std::string value;
-    if (option->Value.empty() && equals != std::string_view::npos)
-      throw Refused("--" + name + " takes no value");
-    if (!option->Value.empty() && equals != std::string_view::npos)
-      value = argument.substr(equals + 1);
-    else if (!option->Value.empty() && ++i < argc)
-      value = argv[i];
-    else if (!option->Value.empty())
-      throw Refused("--" + name + " needs " + std::string(option->Value));
-    options.Values[name] = value;
   }
-  if (options.Command.empty())
-    throw Refused("no command given");
-  const std::size_t command = CommandIndex(options.Command);
-  if (!Commands[command].Operand.empty() && options.Operand.empty())
-    throw Refused(options.Command + " needs " + std::string(Commands[command].Operand));
-  for (const auto& [name, value] : options.Values)
-    if (!(FindOption(name)->Commands & (1u << command)))
-      throw Refused("--" + name + " does not apply to " + options.Command);
+  options.Check();
   return options;
+}
+
+// The index of the last argument taken: the value may be the next one.
+int TCtlOptions::TakeOption(std::string_view argument, int i, int argc, const char* const* argv)
+{
+  const std::size_t equals = argument.find('=');
+  const std::string name(argument.substr(0, equals));
+  const TOption* option = FindOption(name);
+  if (!option)
+    throw Refused("unknown option --" + name);
+  if (name == "help" || name == "version") {
+    Action = name == "help" ? TAction::Help : TAction::Version;
+    return i;
+  }
+  std::string value;
+  if (option->Value.empty() && equals != std::string_view::npos)
+    throw Refused("--" + name + " takes no value");
+  if (!option->Value.empty() && equals != std::string_view::npos)
+    value = argument.substr(equals + 1);
+  else if (!option->Value.empty() && ++i < argc)
+    value = argv[i];
+  else if (!option->Value.empty())
+    throw Refused("--" + name + " needs " + std::string(option->Value));
+  Values[name] = value;
+  return i;
+}
+
+void TCtlOptions::Check() const
+{
+  if (Command.empty())
+    throw Refused("no command given");
+  const std::size_t command = CommandIndex(Command);
+  if (!Commands[command].Operand.empty() && Operand.empty())
+    throw Refused(Command + " needs " + std::string(Commands[command].Operand));
+  for (const auto& [name, value] : Values)
+    if (!(FindOption(name)->Commands & (1u << command)))
+      throw Refused("--" + name + " does not apply to " + Command);
+  if (Has("device") && Text("device").empty())
+    throw Refused("--device needs a device path, not an empty text");
 }
 
 void TCtlOptions::TakeWord(std::string_view word)
 {
-  if (Command.empty() && CommandIndex(word) == Commands.size())
+  if (Command.empty() && CommandIndex(word) == CommandCount)
     throw Refused("unknown command \"" + std::string(word) + "\"");
   if (Command.empty())
     Command = word;
@@ -168,22 +224,51 @@ void TCtlOptions::TakeWord(std::string_view word)
     throw Refused("unexpected argument \"" + std::string(word) + "\"");
 }
 
-std::string TCtlOptions::Usage()
+void TCtlOptions::InheritLine(const TCtlOptions& script)
 {
+  if (Action != TAction::Run || Command == "script")
+    throw Refused("a script's line holds one command, not --help, --version or another script");
+  for (const TOption& option : Options)
+    if (option.Commands == Every && Has(option.Name))
+      throw Refused("--" + std::string(option.Name) + " belongs before the script, for all its lines");
+    else if (option.Commands == Every && script.Has(option.Name))
+      Values[std::string(option.Name)] = script.Text(option.Name);
+}
+
+std::string TCtlOptions::Usage(const std::string& command)
+{
+  if (!command.empty())
+    return CommandUsage(CommandIndex(command));
   std::string text = "Usage: ozmetctl [options] COMMAND [OPERAND] [options]\n"
                      "Drives Ozmet motor speed controllers on a serial line, checking, rounding and building every\n"
                      "frame as the console window does.\n\nCommands:\n";
-  for (const TCommand& command : Commands)
-    text += Entry("  " + std::string(command.Name) + " " + std::string(command.Operand), std::string(command.Help));
+  for (const TCommand& entry : Commands)
+    text += Entry("  " + std::string(entry.Name) + " " + std::string(entry.Operand), std::string(entry.Help)) + "\n";
   text += "\nOptions (the commands an option applies to in brackets, defaults in parentheses):\n";
   for (const TOption& option : Options)
-    text += Entry("  --" + std::string(option.Name) + " " + std::string(option.Value),
-                  std::string(option.Help) + AppliesTo(option.Commands));
-  return text + "\nset-motor needs --encoder and --max-speed, and run needs --speed, unless --parameters gives them.\n"
-                "run: a timed motion in the file, or --for, stops the motor after that time; Ctrl+C stops it at\n"
-                "once. set-address: Ctrl+C ends the procedure early, as closing the window's dialog does.\n"
-                "Exit status: 0 done, 1 no answer, a bad checksum or a failed line, 2 a refused command line,\n"
-                "3 the port would not open.\n";
+    text += OptionEntry(option, AppliesTo(option.Commands)) + "\n";
+  return text + "\n'ozmetctl COMMAND --help' tells one command's options; -- ends the options.\n"
+                "set-motor needs --encoder and --max-speed, and run needs --speed, unless --parameters gives them.\n"
+                "A value the controller gets rounded or clamped is said on standard error (--strict refuses it).\n"
+                "run: once the Run may have reached the controller, every way out (the end of --for, a failure,\n"
+                "Ctrl+C, SIGTERM, SIGHUP, a closed output) sends Stop first, again until it is answered.\n"
+                "set-address: Ctrl+C ends the procedure early, as closing the window's dialog does; success is\n"
+                "told only when the controller answers at its new address.\n"
+                "Exit status: 0 done; 1 no answer, a bad checksum or a failed line; 2 a refused command line;\n"
+                "3 the port would not open; 130, 143, 129, 141 interrupted by SIGINT, SIGTERM, SIGHUP, a closed\n"
+                "output (SIGPIPE); watch ends with 0 at Ctrl+C, its usual end.\n";
+}
+
+std::string TCtlOptions::CommandUsage(std::size_t command)
+{
+  const TCommand& entry = Commands[command];
+  std::string text = "Usage: ozmetctl [options] " + std::string(entry.Name) +
+                     (entry.Operand.empty() ? "" : " " + std::string(entry.Operand)) + " [options]\n" +
+                     std::string(entry.Help) + ".\n\nOptions:\n";
+  for (const TOption& option : Options)
+    if (option.Commands & (1u << command))
+      text += OptionEntry(option) + "\n";
+  return text;
 }
 
 std::size_t TCtlOptions::ChoiceOf(std::string_view what, std::string_view text,

@@ -18,9 +18,14 @@ public:
 
   // Throws a usage TCtlError when the line is refused.
   static TCtlOptions Parse(int argc, const char* const* argv);
-  static std::string Usage();
+  // The whole help, or one command's.
+  static std::string Usage(const std::string& command = "");
   // The index of text among words; throws a usage error naming `what` otherwise.
   static std::size_t ChoiceOf(std::string_view what, std::string_view text, std::span<const std::string_view> words);
+
+  // A script's line takes the port, the line settings and the output options of the script's own
+  // command line; it may not give them itself. Throws a usage TCtlError.
+  void InheritLine(const TCtlOptions& script);
 
   bool Has(std::string_view option) const;
   std::string Text(std::string_view option, const std::string& fallback = "") const;
@@ -35,7 +40,10 @@ public:
   std::string Operand;
 
 private:
+  static std::string CommandUsage(std::size_t command);
   void TakeWord(std::string_view word);
+  int TakeOption(std::string_view argument, int i, int argc, const char* const* argv);
+  void Check() const;
 
   std::map<std::string, std::string, std::less<>> Values;
 };

@@ -2,40 +2,58 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
 class TCommonDatas;
 
-// What ozmetctl tells: a short line per result on standard output, or with --json one JSON object a
-// line; failures and the operator's prompts on standard error (failures as objects too with --json);
-// the scan's progress as one line that rewrites itself, only on a terminal.
+// What ozmetctl tells: a short line per result on standard output, with --json one JSON object a line
+// (each with its time), with --csv a header row then one row a status; failures and the operator's
+// prompts on standard error (failures as objects too with --json); the scan's progress as one line
+// that rewrites itself, only on a terminal.
 class TCtlOutput {
 public:
-  using TValue = std::variant<std::string, std::int64_t, double, bool>;
+  enum class TFormat { Text, Json, Csv };
+  using TValue = std::variant<std::string, std::int64_t, double, bool, std::vector<std::int64_t>>;
   struct TField {
     std::string Key;
     TValue Value;
   };
 
-  explicit TCtlOutput(bool json);
+  TCtlOutput(TFormat format, bool quiet, bool verbose);
 
   void Result(const std::string& kind, const std::string& text, const std::vector<TField>& fields);
   // A decoded status answer; count is the revolutions it reported, signed by their direction.
   void Status(std::uint8_t address, const TCommonDatas& datas, std::int32_t count);
   void Failure(const std::string& message, int exitStatus);
+  // What went wrong without ending the command (a missed answer of a watch): on standard error, and
+  // as an object on standard output with --json.
+  void Warning(const std::string& kind, const std::string& message);
+  // Something the operator should know; --quiet leaves it out.
   void Note(const std::string& text);
+  // What the operator must do now: shown even with --quiet.
+  void Prompt(const std::string& text);
+  // A frame written, an answer read or stale bytes dropped, with the time: only with --verbose.
+  void Trace(std::string_view what, std::span<const std::uint8_t> bytes);
   void Progress(const std::string& text);
   void EndProgress();
 
   // "$07": addresses as the window shows them.
   static std::string Address(std::uint8_t address);
+  // The JSON object of a failure: for a command line refused before an output exists.
+  static std::string FailureJson(const std::string& message, int exitStatus);
 
 private:
   static std::string Json(const std::string& kind, const std::vector<TField>& fields);
   static void Write(std::FILE* stream, const std::string& line);
+  void WriteCsv(const std::vector<TField>& fields);
 
-  bool AsJson;
+  TFormat Format;
+  bool Quiet;
+  bool Verbose;
   bool ProgressShown = false;
+  bool CsvHeaderShown = false;
 };

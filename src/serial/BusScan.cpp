@@ -1,7 +1,8 @@
 #include "BusScan.h"
 
-#include "FrameLine.h"
 #include "OzmCommands.h"
+
+#include <thread>
 
 TBusScan::TBusScan(TFrameLine& line, TBusScanReport& report) : Line(line), Report(report)
 {
@@ -9,19 +10,53 @@ TBusScan::TBusScan(TFrameLine& line, TBusScanReport& report) : Line(line), Repor
 
 unsigned TBusScan::Run(std::uint8_t from, std::uint8_t to, std::chrono::milliseconds timeout)
 {
-  unsigned found = 0;
   const unsigned total = to - from + 1u;
   for (unsigned address = from; address <= to && !Report.StopRequested(); ++address) {
     const auto at = static_cast<std::uint8_t>(address);
-    Report.Scanning(at, address - from, total, found);
+    Report.Scanning(at, address - from, total, Found);
     TFrame answer{};
-    const TFrameLine::TReply reply = Line.Exchange(TOzmCommands::StatusRequestFor(at), timeout, answer);
-    if (reply == TFrameLine::TReply::BadChecksum)
-      Report.BadChecksum(at);
-    if (reply != TFrameLine::TReply::Answered)
-      continue;
-    Report.Found(at, answer);
-    ++found;
+    if (Ask(at, timeout, answer) != TFrameLine::TReply::NoAnswer)
+      Suspect(at);
+    while (!ToCheck.empty() && !Report.StopRequested()) {
+      const std::uint8_t next = ToCheck.front();
+      ToCheck.pop_front();
+      Confirm(next);
+    }
+    Last = at;
   }
-  return found;
+  return Found;
+}
+
+// A late answer came in between the request before this one and this one's write: any request made
+// within the answer time before that may have owed it.
+TFrameLine::TReply TBusScan::Ask(std::uint8_t address, std::chrono::milliseconds timeout, TFrame& answer)
+{
+  const auto now = TClock::now();
+  const auto since = (Asked.empty() ? now : Asked.back().At) - Line.AnswerTimeout();
+  const TFrameLine::TReply reply = Line.Exchange(TOzmCommands::StatusRequestFor(address), timeout, answer);
+  if (!Line.StaleBytes().empty())
+    for (const TAsked& asked : Asked)
+      if (asked.At >= since)
+        Suspect(asked.Address);
+  Asked.push_back({address, now});
+  return reply;
+}
+
+void TBusScan::Suspect(std::uint8_t address)
+{
+  if (Checked.insert(address).second)
+    ToCheck.push_back(address);
+}
+
+void TBusScan::Confirm(std::uint8_t address)
+{
+  std::this_thread::sleep_for(Line.AnswerTimeout()); // what a slow controller still owes comes in, to be dropped
+  TFrame answer{};
+  const TFrameLine::TReply reply = Ask(address, Line.AnswerTimeout(), answer);
+  if (reply == TFrameLine::TReply::BadChecksum)
+    Report.BadChecksum(address);
+  if (reply != TFrameLine::TReply::Answered)
+    return;
+  Report.Found(address, answer);
+  ++Found;
 }

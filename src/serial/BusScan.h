@@ -2,10 +2,14 @@
 
 #include "CommonDatas.h"
 
+#include "FrameLine.h"
+
 #include <chrono>
 #include <cstdint>
-
-class TFrameLine;
+#include <deque>
+#include <optional>
+#include <set>
+#include <vector>
 
 // What a bus scan tells as it goes, and asks between two addresses: ozmetctl prints it, the
 // window's scan shows it.
@@ -21,15 +25,35 @@ public:
 };
 
 // Finds the controllers on a line: a status request to every address in turn, each given a short
-// time to answer. Only an answer with a sound checksum counts as a controller.
+// time to answer. Answers carry no address, so a short wait may catch the late answer of the address
+// before: every address that answered is asked again with the full answer time on a quiet line before
+// it is listed, and stale bytes before a request send the addresses that may have owed them to the
+// same check. Only a sound answer to that check counts as a controller.
 class TBusScan {
 public:
   TBusScan(TFrameLine& line, TBusScanReport& report);
 
   // How many controllers answered. Throws TLineError when the line fails.
   unsigned Run(std::uint8_t from, std::uint8_t to, std::chrono::milliseconds timeout);
+  // The last address of the range asked, none before Run asked one; a cancelled scan ends before `to`.
+  std::optional<std::uint8_t> LastAsked() const { return Last; }
 
 private:
+  using TClock = std::chrono::steady_clock;
+  struct TAsked {
+    std::uint8_t Address;
+    TClock::time_point At;
+  };
+
+  TFrameLine::TReply Ask(std::uint8_t address, std::chrono::milliseconds timeout, TFrame& answer);
+  void Suspect(std::uint8_t address);
+  void Confirm(std::uint8_t address);
+
   TFrameLine& Line;
   TBusScanReport& Report;
+  std::vector<TAsked> Asked;
+  std::set<std::uint8_t> Checked; // asked again on a quiet line, or about to be
+  std::deque<std::uint8_t> ToCheck;
+  unsigned Found = 0;
+  std::optional<std::uint8_t> Last;
 };

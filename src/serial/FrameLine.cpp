@@ -5,6 +5,7 @@
 #include "OpenFailure.h"
 #include "OzmCommands.h"
 #include "PortLinks.h"
+#include "WireTime.h"
 
 #include <cerrno>
 #include <poll.h>
@@ -17,6 +18,15 @@ void TFrameLine::Open(const std::string& name, const TLineSettings& settings)
     throw TLineError(TLineError::TKind::OpenFailed, TOpenFailure::Explain(name, Device.OpenError()));
   if (!Device.Apply(settings))
     throw TLineError(TLineError::TKind::OpenFailed, name + " refuses the line settings.");
+  Settings = settings;
+}
+
+std::chrono::milliseconds TFrameLine::AnswerTimeout() const
+{
+  const auto onWire = WireTime(2 * TFrame{}.size(), Settings.Baud,
+                               BitsPerByte(Settings.DataBits, Settings.Parity != 0, Settings.StopBits != 0));
+  return std::chrono::milliseconds(TCommonDatas::AnswerTimeout) +
+         std::chrono::ceil<std::chrono::milliseconds>(onWire);
 }
 
 TFrameLine::TReply TFrameLine::Exchange(std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout,
@@ -24,14 +34,24 @@ TFrameLine::TReply TFrameLine::Exchange(std::span<const std::uint8_t> frame, std
 {
   std::this_thread::sleep_for(std::chrono::milliseconds(TComPort::WritePauseMs));
   Stale = Device.DropInput(); // a late answer or a stray byte must not pass for this frame's answer
+  if (!Stale.empty())
+    Traced("stale", Stale);
   if (!Device.Write(frame.data(), frame.size()))
     throw TLineError(TLineError::TKind::LineFailed, "the line failed: the frame could not be written");
+  Traced("tx", frame);
   const std::size_t count = ReadAnswer(answer, std::chrono::steady_clock::now() + timeout);
+  Traced("rx", std::span(answer).first(count));
   if (count == 0)
     return TReply::NoAnswer;
   if (count < answer.size() || TOzmCommands::Crc8(std::span(answer).first(4)) != answer[4])
     return TReply::BadChecksum;
   return TReply::Answered;
+}
+
+void TFrameLine::Traced(std::string_view what, std::span<const std::uint8_t> bytes) const
+{
+  if (Trace)
+    Trace(what, bytes);
 }
 
 std::size_t TFrameLine::ReadAnswer(TFrame& answer, std::chrono::steady_clock::time_point deadline)

@@ -4,6 +4,7 @@
 #include "SerialDevice.h"
 
 #include <chrono>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,12 +15,17 @@
 class TFrameLine {
 public:
   enum class TReply { Answered, NoAnswer, BadChecksum };
+  // Told every frame written ("tx"), answer read ("rx") and stale bytes dropped ("stale").
+  using TTrace = std::function<void(std::string_view what, std::span<const std::uint8_t> bytes)>;
 
   // Opens the device a port name leads to; throws TLineError (OpenFailed) with the window's reason.
   void Open(const std::string& name, const TLineSettings& settings);
   // Sends the frame and reads its five-byte answer. A short answer is a bad checksum, as in the
   // window. Throws TLineError (LineFailed) when the line itself fails.
   TReply Exchange(std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout, TFrame& answer);
+  // The protocol's 300 ms for an answer plus the time the frame and its answer take on this line.
+  std::chrono::milliseconds AnswerTimeout() const;
+  void SetTrace(TTrace trace) { Trace = std::move(trace); }
   // What the last Exchange dropped before its write: bytes that answered no frame of ours.
   const std::vector<std::uint8_t>& StaleBytes() const { return Stale; }
 
@@ -27,6 +33,10 @@ private:
   // The bytes of the answer that came by the deadline, at most five.
   std::size_t ReadAnswer(TFrame& answer, std::chrono::steady_clock::time_point deadline);
 
+  void Traced(std::string_view what, std::span<const std::uint8_t> bytes) const;
+
   TSerialDevice Device;
+  TLineSettings Settings;
   std::vector<std::uint8_t> Stale;
+  TTrace Trace;
 };

@@ -61,7 +61,8 @@ std::vector<std::string> Lines(const std::string& text)
 bool IsJsonObject(const std::string& line)
 {
   static const std::regex Shape(
-      R"(\{"kind":"[a-z-]+"(,"[a-z_]+":(-?[0-9][0-9.e+-]*|true|false|"([^"\\]|\\.)*"))*\})");
+      R"(\{"kind":"[a-z-]+","time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z")"
+      R"((,"[a-z_]+":(-?[0-9][0-9.e+-]*|true|false|"([^"\\]|\\.)*"|\[(\d+(,\d+)*)?\]))*\})");
   return std::regex_match(line, Shape);
 }
 
@@ -194,22 +195,55 @@ const std::vector<TCtlCase> Cases = {
       Command(0, CmdSetSpeed, 10), Command(0, CmdRun, 0), Command(0, CmdStop, 0)}, 0, "", true},
     {"WatchCounts", {"watch", "--count", "3", "--interval", "1", "--address", "7"},
      {Status(7), Status(7), Status(7)}, 0},
-    {"SetAddressUnattended", {"set-address", "$20", "--wait", "0"},
-     {Command(BroadcastAddress, CmdAddressSetBegin, 0x20), Command(BroadcastAddress, CmdAddressSetEnd, 0x20)}, 0,
+    {"SetAddressNobodyPressed", {"set-address", "$20", "--wait", "1"},
+     {Status(0x20), Command(BroadcastAddress, CmdAddressSetBegin, 0x20),
+      Command(BroadcastAddress, CmdAddressSetEnd, 0x20), Status(0x20)}, 1, "no controller answers at $20 after"},
+    {"SetAddressWhereAControllerAnswers", {"set-address", "7"}, {Status(7)}, 2, "already answers at $07"},
+    {"SetAddressForcedWhereAControllerAnswers", {"set-address", "7", "--wait", "1", "--force"},
+     {Status(7), Command(BroadcastAddress, CmdAddressSetBegin, 7), Command(BroadcastAddress, CmdAddressSetEnd, 7)}, 0,
      "Press the button"},
-    {"ScanPassesOverABadChecksum", {"scan", "--from", "6", "--to", "10", "--json"},
-     {Status(6), Status(7), Status(8), Status(9), Status(10)}, 0, "$09: an answer with a bad checksum"},
-    {"NoAnswer", {"status", "--address", "8", "--json"}, {Status(8)}, 1, "$08: no answer to the status request"},
-    {"BadChecksum", {"status", "--address", "9"}, {Status(9)}, 1, "bad checksum in the answer"},
+    // Each address that answers is asked again with the whole answer time before it is listed.
+    {"ScanListsABadChecksum", {"scan", "--from", "6", "--to", "10", "--json"},
+     {Status(6), Status(7), Status(7), Status(8), Status(9), Status(9), Status(10)}, 0},
+    {"NoAnswer", {"status", "--address", "8", "--json"}, {Status(8)}, 1,
+     "no answer to the status request (50) from $08 on /dev/pts/"},
+    {"BadChecksum", {"status", "--address", "9"}, {Status(9)}, 1, "bad checksum in the answer to the status request"},
     {"NothingAfterAnUnansweredFrame", {"run", "--speed", "100", "--address", "8"}, {Command(8, CmdSetAccel, 24)}, 1,
-     "no answer to command A5"},
+     "no answer to set acceleration (A5) from $08"},
     {"ScanFindingNone", {"scan", "--from", "1", "--to", "2"}, {Status(1), Status(2)}, 1, "no controller answered"},
+    {"RoundedSpeedIsSaid", {"run", "--speed", "29"},
+     {Command(0, CmdSetAccel, 24), Command(0, CmdSetDecel, 24), Command(0, CmdSetDirection, 0),
+      Command(0, CmdSetSpeed, 0), Command(0, CmdRun, 0)}, 0, "speed 29 rpm asked, 0 rpm sent"},
+    {"RoundedMaximumIsSaid", {"set-motor", "--encoder", "2", "--max-speed", "1000"},
+     {Command(0, CmdSetEncoder, 2), Command(0, CmdSetMaxSpeed, 17)}, 0, "maximum speed 1000 rpm asked, 1020 rpm sent"},
+    {"StrictRefusesAClampedSpeed", {"run", "--speed", "4001", "--strict"}, {}, 2, "--strict refuses it"},
+    {"WatchGoesOnPastBadAnswersThenGivesUp", {"watch", "--interval", "1", "--address", "9", "--max-failures", "3"},
+     {Status(9), Status(9), Status(9)}, 1, "bad checksum in the answer to the status request (50) from $09"},
+    {"WatchCountedWithoutOneSoundAnswer", {"watch", "--interval", "1", "--address", "8", "--count", "2", "--json"},
+     {Status(8), Status(8)}, 1, "no sound answer"},
+    {"ShortOptionsAndTheEndOfOptions", {"-q", "-v", "--", "status"}, {Status(0)}, 0, " tx $E6$00$50"},
+    {"StopRetriedAtAnotherAddress", {"stop", "--address", "8", "--retries", "1"},
+     {Command(8, CmdStop, 0), Command(8, CmdStop, 0)}, 1, "sent 2 times: the motor may still run"},
     {"SpeedAboveTheMotors", {"run", "--speed", "20000"}, {}, 2, "Try 'ozmetctl --help'."},
     {"OptionOfAnotherCommand", {"stop", "--speed", "3"}, {}, 2, "--speed does not apply to stop"},
     {"AddressOutOfRange", {"set-address", "255"}, {}, 2, "outside 0..254"},
     {"UnknownCommand", {"spin"}, {}, 2, "unknown command"},
     {"LinkLeadingNowhere", {"--port", "5", "status"}, {}, 3, "links to /nonexistent/ttyUSB9, which is not there"},
     {"NotASerialDevice", {"--device", "/dev/null", "status", "--json"}, {}, 3, "/dev/null is not a serial device."},
+    {"EmptyDevice", {"--device", "", "status"}, {}, 2, "--device needs a device path"},
+    {"RatioWithoutFiniteSpeeds", {"status", "--ratio", "1e-306"}, {}, 2, "gives speeds no number can hold"},
+    {"NoTimeToPressTheButton", {"set-address", "5", "--wait", "0"}, {}, 2, "--wait: \"0\" is not a whole number"},
+    {"RefusedUnderJson", {"spin", "--json"}, {}, 2, "unknown command"},
+    {"UnknownShortOption", {"-x", "status"}, {}, 2, "unknown option -x"},
+    // Each option's top value is taken (the port then fails: 3), one above it refused (2).
+    {"TopPort", {"--port", "255", "status"}, {}, 3, "/dev/ttyS254"},
+    {"AboveTopPort", {"--port", "256", "status"}, {}, 2, "--port: \"256\""},
+    {"TopAddressScanned", {"--port", "5", "scan", "--to", "254"}, {}, 3, "ttyUSB9"},
+    {"AboveTopAddressScanned", {"--port", "5", "scan", "--to", "255"}, {}, 2, "--to: \"255\""},
+    {"TopBaud", {"--port", "5", "--baud", "115200", "status"}, {}, 3, "ttyUSB9"},
+    {"AboveTopBaud", {"--port", "5", "--baud", "115201", "status"}, {}, 2, "--baud: \"115201\""},
+    {"TopDataBits", {"--port", "5", "--data-bits", "8", "status"}, {}, 3, "ttyUSB9"},
+    {"AboveTopDataBits", {"--port", "5", "--data-bits", "9", "status"}, {}, 2, "--data-bits: \"9\""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Commands, OzmetCtlCommands, testing::ValuesIn(Cases),
@@ -226,29 +260,147 @@ TEST_F(OzmetCtl, WatchEndsCleanlyOnCtrlC)
   EXPECT_EQ(ctl->Stderr(), "");
 }
 
-// A timed Run cut short the way a script's run is (Ctrl+C, kill, an SSH session that drops): the
-// motor is stopped before ozmetctl ends, never left running.
-TEST_F(OzmetCtl, TimedRunCutShortStopsTheMotorFirst)
+// The two-digit code of each frame the simulator received, in order.
+std::vector<std::string> Codes(const std::vector<std::string>& frames)
 {
-  StartSim({});
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    auto ctl = Ctl({"run", "--speed", "600", "--for", "10"});
-    ASSERT_TRUE(Sim->WaitForOutput(1, "rx E6 00 51")) << "the Run went out";
-    ctl->Signal(signal);
-    EXPECT_TRUE(ctl->WaitForExit()) << signal;
-    const std::vector<std::string> frames = FramesReceived();
-    const auto code = [](const std::string& frame) { return frame.substr(6, 2); };
-    const auto run = std::find_if(frames.begin(), frames.end(), [&](const auto& f) { return code(f) == "51"; });
-    EXPECT_TRUE(std::any_of(run, frames.end(), [&](const auto& f) { return code(f) == "52"; }))
-        << signal << ": a Stop after the Run";
-    Sim = nullptr;
-    StartSim({});
+  std::vector<std::string> codes;
+  for (const std::string& frame : frames)
+    codes.push_back(frame.substr(6, 2));
+  return codes;
+}
+
+bool StopFollowsRun(const std::vector<std::string>& codes)
+{
+  const auto run = std::find(codes.begin(), codes.end(), "51");
+  return run != codes.end() && std::find(run, codes.end(), "52") != codes.end();
+}
+
+struct TCutCase {
+  const char* Name;
+  int Signal;
+  std::vector<std::string> Simulator; // its faults
+  const char* After;                  // the simulator's line that the signal waits for
+  bool RunWent;                       // the Run reached the controller before the signal
+};
+
+void PrintTo(const TCutCase& c, std::ostream* out)
+{
+  *out << c.Name;
+}
+
+class OzmetCtlCut : public OzmetCtl, public ::testing::WithParamInterface<TCutCase> {};
+
+// A timed Run cut short the way a script's run is (Ctrl+C, kill, an SSH session that drops, a reader
+// that went away), at each phase: the frames not yet sent stay unsent, and once the Run went, the
+// motor is stopped before ozmetctl ends, never left running. The exit status names the signal.
+TEST_P(OzmetCtlCut, NeverLeavesTheMotorRunning)
+{
+  const TCutCase& c = GetParam();
+  StartSim(c.Simulator);
+  auto ctl = Ctl({"run", "--speed", "600", "--for", "10"});
+  ASSERT_TRUE(Sim->WaitForOutput(1, c.After)) << Sim->Stderr();
+  ctl->Signal(c.Signal);
+  EXPECT_EQ(ctl->WaitForExit(), 128 + c.Signal);
+  const std::vector<std::string> codes = Codes(FramesReceived());
+  EXPECT_EQ(StopFollowsRun(codes), c.RunWent) << ctl->Stderr();
+  if (!c.RunWent) {
+    EXPECT_LT(codes.size(), 5u) << "the frames after the interrupt were not sent";
   }
 }
 
+const TCutCase CutCases[] = {
+    {"SigintWhileSending", SIGINT, {"--delay", "200"}, "rx E6 00 A5", false},
+    {"SigtermWhileSending", SIGTERM, {"--delay", "200"}, "rx E6 00 A6", false},
+    {"SigintWhileRunning", SIGINT, {}, "rx E6 00 51", true},
+    {"SigtermWhileRunning", SIGTERM, {}, "rx E6 00 51", true},
+    {"SighupWhileRunning", SIGHUP, {}, "rx E6 00 51", true},
+    {"SigpipeWhileRunning", SIGPIPE, {}, "rx E6 00 51", true},
+    {"SighupWhileTheRunIsAnswered", SIGHUP, {"--late-once", "51:250"}, "rx E6 00 51", true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Phases, OzmetCtlCut, testing::ValuesIn(CutCases),
+                         [](const testing::TestParamInfo<TCutCase>& info) { return info.param.Name; });
+
+struct TFaultCase {
+  const char* Name;
+  std::vector<std::string> Simulator;
+  std::vector<std::string> Arguments;
+  int Exit;
+  std::size_t Stops; // Stop frames received
+  const char* Says;
+};
+
+void PrintTo(const TFaultCase& c, std::ostream* out)
+{
+  *out << c.Name;
+}
+
+class OzmetCtlFaults : public OzmetCtl, public ::testing::WithParamInterface<TFaultCase> {};
+
+// A Run whose answer went missing or came damaged may still have reached the controller: Stop goes
+// out, and again while it is not answered.
+TEST_P(OzmetCtlFaults, StopsAfterARunThatMayHaveReachedTheController)
+{
+  const TFaultCase& c = GetParam();
+  StartSim(c.Simulator);
+  auto ctl = Ctl(c.Arguments);
+  EXPECT_EQ(ctl->WaitForExit(20s), c.Exit);
+  ctl->WaitForOutput(1, Never);
+  EXPECT_NE(ctl->Stderr().find(c.Says), std::string::npos) << ctl->Stderr();
+  const std::vector<std::string> codes = Codes(FramesReceived());
+  EXPECT_EQ(static_cast<std::size_t>(std::count(codes.begin(), codes.end(), "52")), c.Stops);
+  if (c.Stops > 0) {
+    EXPECT_TRUE(StopFollowsRun(codes));
+  }
+}
+
+const TFaultCase FaultCases[] = {
+    {"RunAnswerMissing", {"--late-once", "51:600"}, {"run", "--speed", "600", "--for", "1"}, 1, 1,
+     "no answer to run (51)"},
+    {"RunAnswerDamaged", {"--drop-byte", "5"}, {"run", "--speed", "600"}, 1, 1, "bad checksum in the answer to run"},
+    {"StopAnsweredAtTheSecondTry", {"--late-once", "52:600"}, {"run", "--speed", "600", "--for", "1"}, 0, 2,
+     "no answer to stop (52) from $00 on /dev/pts/"},
+    {"StopNeverAnswered", {"--late-once", "52:600"}, {"run", "--speed", "600", "--for", "1", "--retries", "0"}, 1, 1,
+     "sent once: the motor may still run"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, OzmetCtlFaults, testing::ValuesIn(FaultCases),
+                         [](const testing::TestParamInfo<TFaultCase>& info) { return info.param.Name; });
+
+// A timed run waits its time before the Stop and then for standstill: the last state told is speed 0.
+TEST_F(OzmetCtl, TimedRunStopsAfterItsTimeAndEndsAtStandstill)
+{
+  StartSim({});
+  auto ctl = Ctl({"run", "--speed", "600", "--for", "1", "--json"});
+  ASSERT_EQ(ctl->WaitForExit(20s), 0);
+  ctl->WaitForOutput(0, Never);
+  const std::vector<std::string> lines = Lines(ctl->Stdout());
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.back().find("\"output_speed_rpm\":0,"), std::string::npos) << lines.back();
+  FramesReceived();
+  // The simulator logs "HH:MM:SS.mmm rx ...": the Stop leaves at least a second after the Run.
+  const auto timeOf = [&](const std::string& frame) {
+    const std::string& log = Sim->Stderr();
+    const std::size_t at = log.rfind('\n', log.find(" rx " + frame)) + 1;
+    return std::stod(log.substr(at + 6, 6)) + 60 * std::stod(log.substr(at + 3, 2));
+  };
+  EXPECT_GE(timeOf(Hex(Command(0, CmdStop, 0))) - timeOf(Hex(Command(0, CmdRun, 0))), 1.0);
+}
+
+// The addresses of the status objects among JSON lines.
+std::set<int> StatusAddresses(const std::string& output)
+{
+  std::set<int> found;
+  static const std::regex Address(R"(^\{"kind":"status",.*"address":(\d+),)");
+  for (const std::string& line : Lines(output))
+    if (std::smatch match; std::regex_search(line, match, Address))
+      found.insert(std::stoi(match[1]));
+  return found;
+}
+
 // The whole bus: the sound controllers at both ends and between, and one whose answers are corrupted,
-// which is left out. The timeout leaves a loaded machine some margin; standard error is no terminal,
-// so no progress line is written there.
+// listed as such. Each that answered is asked once more before it is listed. The timeout leaves a
+// loaded machine some margin; standard error is no terminal, so no progress line is written there.
 TEST_F(OzmetCtl, ScanFindsExactlyTheSoundControllers)
 {
   StartSim({"--address", "0", "--address", "7", "--address", "254", "--address", "9", "--corrupt-address", "9"});
@@ -256,18 +408,45 @@ TEST_F(OzmetCtl, ScanFindsExactlyTheSoundControllers)
   ASSERT_EQ(ctl->WaitForExit(60s), 0);
   ctl->WaitForOutput(0, Never);
   ctl->WaitForOutput(1, Never);
-  EXPECT_EQ(ctl->Stderr(), "$09: an answer with a bad checksum, not listed\n");
-  std::set<std::string> found;
-  for (const std::string& line : Lines(ctl->Stdout()))
-    if (line.starts_with("{\"kind\":\"status\""))
-      found.insert(line.substr(0, line.find(',', line.find("address"))));
-  EXPECT_EQ(found, (std::set<std::string>{R"({"kind":"status","address":0)", R"({"kind":"status","address":7)",
-                                          R"({"kind":"status","address":254)"}));
-  EXPECT_NE(ctl->Stdout().find(R"({"kind":"scan","from":0,"to":254,"found":3})"), std::string::npos);
-  std::vector<std::string> everyAddress;
+  EXPECT_EQ(ctl->Stderr(), "");
+  EXPECT_EQ(StatusAddresses(ctl->Stdout()), (std::set<int>{0, 7, 254}));
+  EXPECT_NE(ctl->Stdout().find(R"("from":0,"to":254,"found":[0,7,254],"bad_checksum":[9],"interrupted":false})"),
+            std::string::npos)
+      << ctl->Stdout();
+  std::vector<std::string> expected;
   for (int address = 0; address <= 254; ++address)
-    everyAddress.push_back(Hex(Status(static_cast<std::uint8_t>(address))));
-  EXPECT_EQ(FramesReceived(), everyAddress);
+    for (int times = 0; times < (address == 0 || address == 7 || address == 9 || address == 254 ? 2 : 1); ++times)
+      expected.push_back(Hex(Status(static_cast<std::uint8_t>(address))));
+  EXPECT_EQ(FramesReceived(), expected);
+}
+
+// Answers carry no address: two controllers answering 95 ms late, past a 30 ms wait, are each found
+// once with no phantom after them, whichever request their late answers fell into.
+TEST_F(OzmetCtl, ScanCreditsLateAnswersToNoWrongAddress)
+{
+  StartSim({"--address", "1", "--address", "2", "--delay", "95"});
+  auto ctl = Ctl({"scan", "--from", "0", "--to", "4", "--timeout-ms", "30", "--json"});
+  ASSERT_EQ(ctl->WaitForExit(20s), 0) << ctl->Stderr();
+  ctl->WaitForOutput(0, Never);
+  EXPECT_EQ(StatusAddresses(ctl->Stdout()), (std::set<int>{1, 2})) << ctl->Stdout();
+}
+
+// Cut short, a scan says the range it covered, marks itself so, and exits with the signal's status.
+TEST_F(OzmetCtl, InterruptedScanTellsWhatItCovered)
+{
+  StartSim({"--address", "3"});
+  auto ctl = Ctl({"scan", "--json"});
+  ASSERT_TRUE(Sim->WaitForOutput(1, "rx " + Hex(Status(20))));
+  ctl->Signal(SIGINT);
+  EXPECT_EQ(ctl->WaitForExit(), 130);
+  ctl->WaitForOutput(0, Never);
+  const std::vector<std::string> frames = FramesReceived();
+  ASSERT_FALSE(frames.empty());
+  const int last = std::stoi(frames.back().substr(3, 2), nullptr, 16);
+  EXPECT_NE(ctl->Stdout().find(R"("from":0,"to":)" + std::to_string(last) + R"(,"found":[3],"bad_checksum":[],)"
+                               R"("interrupted":true})"),
+            std::string::npos)
+      << ctl->Stdout();
 }
 
 TEST_F(OzmetCtl, SetAddressMovesTheControllerWhoseButtonIsPressed)
@@ -281,6 +460,76 @@ TEST_F(OzmetCtl, SetAddressMovesTheControllerWhoseButtonIsPressed)
   ASSERT_EQ(ctl->WaitForExit(), 0);
   EXPECT_EQ(Ctl({"status", "--address", "42"})->WaitForExit(), 0);
   EXPECT_EQ(Ctl({"status", "--address", "0"})->WaitForExit(), 1);
+}
+
+} // namespace
+
+namespace {
+
+// Standard input at its end, as under cron, systemd or CI, does not cut the wait short: the button
+// pressed a second later still counts, and success is told only once the controller answers there.
+TEST_F(OzmetCtl, SetAddressWaitsOutItsTimeWithStandardInputAtItsEnd)
+{
+  StartSim({});
+  auto ctl = Ctl({"set-address", "$2A", "--wait", "3"});
+  ctl->CloseStdin();
+  ASSERT_TRUE(ctl->WaitForOutput(1, "Press the button"));
+  ASSERT_TRUE(Sim->WaitForOutput(1, "rx " + Hex(Command(BroadcastAddress, CmdAddressSetBegin, 0x2A))));
+  ASSERT_FALSE(ctl->WaitForExit(1s)) << "still waiting a second later";
+  ASSERT_TRUE(Sim->WriteStdin("button\n"));
+  EXPECT_EQ(ctl->WaitForExit(), 0) << ctl->Stderr();
+  ctl->WaitForOutput(0, Never);
+  EXPECT_NE(ctl->Stdout().find("address $2A given"), std::string::npos);
+}
+
+TEST_F(OzmetCtl, InterruptedSetAddressEndsTheProcedureAndSaysSo)
+{
+  StartSim({});
+  auto ctl = Ctl({"set-address", "$2A"});
+  ASSERT_TRUE(ctl->WaitForOutput(1, "Press the button"));
+  ctl->Signal(SIGINT);
+  EXPECT_EQ(ctl->WaitForExit(), 130);
+  ctl->WaitForOutput(1, Never);
+  EXPECT_NE(ctl->Stderr().find("the address procedure was ended early"), std::string::npos) << ctl->Stderr();
+  EXPECT_EQ(FramesReceived().back(), Hex(Command(BroadcastAddress, CmdAddressSetEnd, 0x2A)));
+  EXPECT_EQ(ctl->Stdout(), "");
+}
+
+// One open port for the whole script; a failing line ends it unless --keep-going, and the exit
+// status is the first failure's.
+TEST_F(OzmetCtl, ScriptStopsAtTheFirstFailingLine)
+{
+  StartSim({});
+  const std::string script = Folder.Path() + "/bench.txt";
+  std::ofstream(script) << "# a bench's steps\nstatus\n\nstatus --address 8   # nobody there\nstop\n";
+  for (const bool keepGoing : {false, true}) {
+    std::vector<std::string> arguments{"--device", "{device}", "script", script};
+    if (keepGoing)
+      arguments.push_back("--keep-going");
+    auto ctl = Ctl(arguments);
+    EXPECT_EQ(ctl->WaitForExit(10s), 1);
+    ctl->WaitForOutput(1, Never);
+    EXPECT_NE(ctl->Stderr().find("bench.txt line 4: no answer to the status request (50) from $08"),
+              std::string::npos)
+        << ctl->Stderr();
+    std::vector<std::string> expected{Hex(Status(0)), Hex(Status(8))};
+    if (keepGoing)
+      expected.push_back(Hex(Command(0, CmdStop, 0)));
+    EXPECT_EQ(FramesReceived(), expected);
+    Sim = nullptr;
+    StartSim({});
+  }
+}
+
+TEST_F(OzmetCtl, ScriptLinesMayNotChooseAnotherPort)
+{
+  StartSim({});
+  auto ctl = Ctl({"--device", "{device}", "script", "-"});
+  ASSERT_TRUE(ctl->WriteStdin("status --port 3\n"));
+  ctl->CloseStdin();
+  EXPECT_EQ(ctl->WaitForExit(), 2);
+  ctl->WaitForOutput(1, Never);
+  EXPECT_NE(ctl->Stderr().find("- line 1: --port belongs before the script"), std::string::npos) << ctl->Stderr();
 }
 
 } // namespace
