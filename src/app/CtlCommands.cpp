@@ -381,7 +381,7 @@ void TCtlCommands::ApplyMotor(const std::optional<TParameterFile::TContents>& fi
   // Speeds are the motor's divided by the ratio: a tiny ratio gives none that a number can hold.
   if (!std::isfinite(Drive.Datas.MaxSpeedRps * 60.0 / Drive.Datas.GearRatio) ||
       !std::isfinite(255 * 60.0 / Drive.Datas.GearRatio))
-    throw Refused("--ratio: " + MotorFields(file).GearRatio + " gives speeds no number can hold");
+    throw Refused("--ratio: \"" + MotorFields(file).GearRatio + "\" is too small: no number holds the speeds");
 }
 
 TMotorFields TCtlCommands::MotorFields(const std::optional<TParameterFile::TContents>& file) const

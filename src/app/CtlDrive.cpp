@@ -11,11 +11,28 @@ constexpr std::array<const char*, 10> FieldOptions{"--address", "--encoder",   "
                                                     "--speed",   "--accel",     "--decel",     "--direction",
                                                     "motion",    "--for"};
 
-void Refuse(const std::optional<TFieldFault>& fault)
+// The text the operator gave for a field, to be quoted in the message that refuses it.
+std::string TextOf(TField field, const TMotorFields& motor, const TWorkFields& work)
+{
+  switch (field) {
+  case TField::Address: return motor.Address;
+  case TField::Encoder: return motor.Encoder;
+  case TField::MaxSpeed: return motor.MaxSpeed;
+  case TField::GearRatio: return motor.GearRatio;
+  case TField::Speed: return work.Speed;
+  case TField::Accel: return work.Accel;
+  case TField::Decel: return work.Decel;
+  case TField::Time: return work.Time;
+  default: return "";
+  }
+}
+
+// One style for every refused value: --accel: "30" is outside 1..24
+void Refuse(const std::optional<TFieldFault>& fault, const TMotorFields& motor, const TWorkFields& work = {})
 {
   if (fault)
-    throw TCtlError(TCtlError::Usage,
-                    std::string(FieldOptions[static_cast<std::size_t>(fault->Field)]) + ": " + fault->Reason);
+    throw TCtlError(TCtlError::Usage, std::string(FieldOptions[static_cast<std::size_t>(fault->Field)]) + ": \"" +
+                                          TextOf(fault->Field, motor, work) + "\" is " + fault->Reason);
 }
 
 } // namespace
@@ -26,14 +43,14 @@ TCtlDrive::TCtlDrive() : Commands(Datas, View), Motor(Datas, Commands, View), Wo
 
 void TCtlDrive::ApplyMotor(const TMotorFields& fields)
 {
-  Refuse(TMotorParameters::FirstFault(fields));
+  Refuse(TMotorParameters::FirstFault(fields), fields);
   TMotorFields taken = fields;
   Motor.ApplyMotorParameters(taken);
 }
 
 void TCtlDrive::ApplyWork(const TWorkFields& fields)
 {
-  Refuse(TWorkParameters::FirstFault(fields, Datas.GearRatio));
+  Refuse(TWorkParameters::FirstFault(fields, Datas.GearRatio), {}, fields);
   TWorkFields taken = fields;
   Work.ApplyOperationParameters(taken);
 }

@@ -301,9 +301,11 @@ std::int32_t TCtlOptions::Whole(std::string_view option, std::int32_t low, std::
     return fallback;
   const std::string text = Text(option);
   const std::optional<std::int32_t> value = ParseValue(text);
-  if (!value || *value < low || *value > high)
-    throw Refused("--" + std::string(option) + ": \"" + text + "\" is not a whole number from " +
-                  std::to_string(low) + " to " + std::to_string(high));
+  const std::string refused = "--" + std::string(option) + ": \"" + text + "\" is ";
+  if (!value)
+    throw Refused(refused + "not a whole number");
+  if (*value < low || *value > high)
+    throw Refused(refused + "outside " + std::to_string(low) + ".." + std::to_string(high));
   return *value;
 }
 
@@ -320,7 +322,7 @@ TLineSettings TCtlOptions::LineSettings() const
   TLineSettings settings;
   settings.Baud = static_cast<std::uint32_t>(Whole("baud", 1, 115200, 9600));
   if (std::find(TComPort::BaudRates.begin(), TComPort::BaudRates.end(), settings.Baud) == TComPort::BaudRates.end())
-    throw Refused("--baud: " + std::to_string(settings.Baud) + " is not one of the window's rates");
+    throw Refused("--baud: \"" + Text("baud") + "\" is not one of the window's rates");
   settings.DataBits = static_cast<std::uint8_t>(Whole("data-bits", 5, 8, 8));
   settings.Parity = static_cast<std::uint8_t>(Choice("parity", Parities, 0));
   settings.StopBits = static_cast<std::uint8_t>(Choice("stop-bits", StopBits, 0) * 2); // the code of two is 2

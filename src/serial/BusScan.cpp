@@ -39,6 +39,7 @@ TFrameLine::TReply TBusScan::Ask(std::uint8_t address, std::chrono::milliseconds
       if (asked.At >= since)
         Suspect(asked.Address);
   Asked.push_back({address, now});
+  Report.Asked(address, reply);
   return reply;
 }
 

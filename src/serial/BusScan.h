@@ -1,7 +1,6 @@
 #pragma once
 
 #include "CommonDatas.h"
-
 #include "FrameLine.h"
 
 #include <chrono>
@@ -18,6 +17,9 @@ public:
   virtual ~TBusScanReport() = default;
   // Before the status request to `address`: `done` of `total` asked so far, `found` answered.
   virtual void Scanning(std::uint8_t address, unsigned done, unsigned total, unsigned found) = 0;
+  // After every status request of the scan, the checks included, with what came back.
+  virtual void Asked(std::uint8_t /*address*/, TFrameLine::TReply /*reply*/) {}
+  // A sound answer to the check on a quiet line: a controller is there.
   virtual void Found(std::uint8_t address, const TFrame& answer) = 0;
   virtual void BadChecksum(std::uint8_t address) = 0;
   // Looked at before each address, so a cancel ends the scan within one address.
