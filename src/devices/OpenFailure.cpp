@@ -1,5 +1,6 @@
 #include "OpenFailure.h"
 
+#include "NetworkAddress.h"
 #include "PortLinks.h"
 
 #include <cerrno>
@@ -35,6 +36,28 @@ std::string Through(const std::string& path)
 {
   const std::string target = TPortLinks::DeviceBehind(path);
   return target == path ? path : path + " leads to " + target + ", which";
+}
+
+// A serial device server that could not be reached, as plainly as an unplugged adapter.
+std::string Unreachable(const std::string& path, int error)
+{
+  const std::string target = TPortLinks::DeviceBehind(path);
+  const std::string line = target == path ? path : path + " (" + target + ")";
+  const auto address = TNetworkAddress::Parse(target);
+  if (!address)
+    return line + " is no network line: write tcp://HOST:PORT or rfc2217://HOST:PORT.";
+  const std::string server = address->Host + ":" + std::to_string(address->Port);
+  switch (error) {
+  case TOpenFailure::HostUnknown: return line + ": the host " + address->Host + " is unknown.";
+  case ECONNREFUSED:
+    return line + ": " + server + " refused the connection: no serial device server listens there.";
+  case ENETUNREACH:
+  case EHOSTUNREACH: return line + ": no route to " + address->Host + ": the network cannot reach it.";
+  case ETIMEDOUT: return line + ": " + server + " did not answer within 3 s.";
+  case ECONNRESET:
+  case EPIPE: return line + ": " + server + " closed the connection.";
+  default: return line + ": cannot connect to " + server + ": " + std::strerror(error) + ".";
+  }
 }
 
 std::string OwnerOf(uid_t uid)
@@ -112,6 +135,8 @@ std::string TOpenFailure::Explain(const std::string& path, int error)
 {
   if (path.empty())
     return "No port chosen: port 0 names no device.";
+  if (TNetworkAddress::IsUrl(TPortLinks::DeviceBehind(path)))
+    return Unreachable(path, error);
   // The name itself cannot be looked at (an unreadable Data folder, a loop): that is the reason,
   // whatever the device behind it would have said.
   struct stat name {};

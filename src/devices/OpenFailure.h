@@ -4,9 +4,13 @@
 
 // Why a serial device would not open, in words an operator can act on: the adapter is unplugged or
 // the link dangles, the user is not in the device's group, another program holds it, or it is no
-// serial device at all. The errno comes from the failed step of the open.
+// serial device at all; for a network line, why the server could not be reached. The errno comes
+// from the failed step of the open.
 class TOpenFailure {
 public:
+  // The error of a network line whose host name could not be looked up: no errno says that.
+  static constexpr int HostUnknown = -1;
+
   static std::string Explain(const std::string& path, int error);
 
   // The group that owns the device the path leads to ("" when it cannot be told).

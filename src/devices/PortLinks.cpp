@@ -1,5 +1,7 @@
 #include "PortLinks.h"
 
+#include "NetworkAddress.h"
+
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
@@ -14,18 +16,22 @@ std::string TPortLinks::Assign(std::int32_t n, const std::string& device) const
 {
   if (n < 1 || n > 255)
     return "Choose a port number from 1 to 255 before assigning a device.";
+  std::string target = device; // a network line's address is kept as it was written
   std::error_code error;
-  if (!fs::exists(device, error))
+  if (TNetworkAddress::IsUrl(device) && !TNetworkAddress::Parse(device))
+    return device + " is no network line: write tcp://HOST:PORT or rfc2217://HOST:PORT.";
+  if (!TNetworkAddress::IsUrl(device) && !fs::exists(device, error))
     return "No such device: " + device + ".";
   // A link holding a relative path would be read against the Data folder, not where it was given.
-  const fs::path absolute = fs::absolute(device, error).lexically_normal();
+  if (!TNetworkAddress::IsUrl(device))
+    target = StableName(fs::absolute(device, error).lexically_normal().string());
   if (error)
     return "Cannot link port " + std::to_string(n) + " to " + device + ": " + error.message() + ".";
   const fs::path link = fs::path(DataFolder) / ("COM" + std::to_string(n));
   // Written beside and renamed over the old link, so the port never names nothing in between.
   const fs::path fresh = link.string() + ".new";
   fs::remove(fresh, error);
-  fs::create_symlink(StableName(absolute.string()), fresh, error);
+  fs::create_symlink(target, fresh, error);
   if (!error)
     fs::rename(fresh, link, error);
   if (error)
@@ -71,6 +77,8 @@ std::string TPortLinks::DeviceBehind(const std::string& path)
     const fs::path target = fs::read_symlink(current, error);
     if (error)
       break;
+    if (TNetworkAddress::IsUrl(target.string())) // a line at a device server: the link's text is its address
+      return target.string();
     current = (target.is_absolute() ? target : current.parent_path() / target).lexically_normal();
   }
   return current.string();

@@ -1,6 +1,7 @@
 #include "ComPort.h"
 
 #include "PortLinks.h"
+#include "SerialDevice.h"
 #include "WireTime.h"
 
 #include <cerrno>
@@ -22,7 +23,9 @@ private:
 };
 } // namespace
 
-TComPort::TComPort() = default;
+TComPort::TComPort() : Device(std::make_unique<TSerialDevice>())
+{
+}
 
 TComPort::~TComPort()
 {
@@ -57,14 +60,15 @@ bool TComPort::Open()
     // The links are followed here, hop by hop, rather than by the kernel: the same device, and a
     // test bed that emulates /dev sees every hop.
     const std::string device = TPortLinks::DeviceBehind(DeviceName());
-    if (!Device.Open(device))
+    Device = TLine::For(device);
+    if (!Device->Open(device))
       return false;
     DeviceOpened = device;
     Opened = true;
   }
   ApplySettings();
   if (!ReadThread) {
-    ReadThread = std::make_unique<TReadThread>(*this, Device);
+    ReadThread = std::make_unique<TReadThread>(*this, *Device);
     ReadThread->SetLineRate(LineSettings().Baud);
   }
   return true;
@@ -73,7 +77,7 @@ bool TComPort::Open()
 int TComPort::OpenError() const
 {
   std::lock_guard lock(DeviceMutex);
-  return Device.OpenError();
+  return Device->OpenError();
 }
 
 void TComPort::Close()
@@ -84,7 +88,7 @@ void TComPort::Close()
   // The receive thread ends before the device closes, so no thread touches a closed descriptor.
   ReadThread.reset();
   std::lock_guard lock(DeviceMutex);
-  Device.Close();
+  Device->Close();
   Opened = false;
 }
 
@@ -155,7 +159,7 @@ void TComPort::ApplySettings()
     return;
   {
     std::lock_guard lock(DeviceMutex);
-    Device.Apply(LineSettings()); // a refused setting keeps the device's previous one
+    Device->Apply(LineSettings()); // a refused setting keeps the device's previous one
   }
   if (ReadThread)
     ReadThread->SetLineRate(LineSettings().Baud);
@@ -169,7 +173,7 @@ std::chrono::nanoseconds TComPort::TimeOnWire(std::size_t bytes) const
 bool TComPort::ReadBackSettings(TLineSettings& settings) const
 {
   std::lock_guard lock(DeviceMutex);
-  return Device.ReadBack(settings);
+  return Device->ReadBack(settings);
 }
 
 TLineStatus TComPort::ClearErrors(std::uint64_t* epoch)
@@ -177,7 +181,7 @@ TLineStatus TComPort::ClearErrors(std::uint64_t* epoch)
   std::lock_guard lock(DeviceMutex);
   if (epoch)
     *epoch = ReadEpoch;
-  return Device.ClearErrors();
+  return Device->ClearErrors();
 }
 
 // One lock from the drop to the write: nothing read in between can slip into the frame's epoch,
@@ -186,16 +190,16 @@ bool TComPort::WriteFrame(std::span<const std::uint8_t> bytes,
                           const std::function<void(std::vector<std::uint8_t>)>& dropped)
 {
   std::lock_guard lock(DeviceMutex);
-  if (std::vector<std::uint8_t> stale = Device.DropInput(); !stale.empty())
+  if (std::vector<std::uint8_t> stale = Device->DropInput(); !stale.empty())
     dropped(std::move(stale));
   ++ReadEpoch;
-  return Device.Write(bytes.data(), bytes.size());
+  return Device->Write(bytes.data(), bytes.size());
 }
 
 std::size_t TComPort::ReadQueued(std::uint8_t* bytes, std::size_t count, std::uint64_t epoch)
 {
   std::lock_guard lock(DeviceMutex);
-  return epoch == ReadEpoch ? Device.Read(bytes, count) : 0;
+  return epoch == ReadEpoch ? Device->Read(bytes, count) : 0;
 }
 
 bool TComPort::WriteBlock(std::span<const std::uint8_t> bytes)
@@ -207,13 +211,13 @@ bool TComPort::WriteBlock(std::span<const std::uint8_t> bytes)
 bool TComPort::WriteBytes(const std::uint8_t* bytes, std::size_t count)
 {
   std::lock_guard lock(DeviceMutex);
-  return Device.Write(bytes, count);
+  return Device->Write(bytes, count);
 }
 
 std::uint32_t TComPort::ModemStatus() const
 {
   std::lock_guard lock(DeviceMutex);
-  return Device.ModemStatus();
+  return Device->ModemStatus();
 }
 
 std::chrono::steady_clock::time_point TComPort::LastBlockRead() const

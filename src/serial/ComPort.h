@@ -1,7 +1,7 @@
 #pragma once
 
+#include "Line.h"
 #include "ReadThread.h"
-#include "SerialDevice.h"
 
 #include <array>
 #include <atomic>
@@ -105,7 +105,7 @@ private:
   void SetSetting(T& field, T value);
 
   mutable std::mutex DeviceMutex;
-  TSerialDevice Device;
+  std::unique_ptr<TLine> Device; // never null: the kind of line is chosen anew at each Open
   std::atomic<bool> Opened{false};
   std::string DeviceOpened; // window's thread only
   bool ChangeUnderWay = false; // window's thread only

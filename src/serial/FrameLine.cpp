@@ -14,9 +14,11 @@
 void TFrameLine::Open(const std::string& name, const TLineSettings& settings)
 {
   // As the window opens it: the links followed hop by hop, and the reason told about the name.
-  if (!Device.Open(TPortLinks::DeviceBehind(name)))
-    throw TLineError(TLineError::TKind::OpenFailed, TOpenFailure::Explain(name, Device.OpenError()));
-  if (!Device.Apply(settings))
+  const std::string device = TPortLinks::DeviceBehind(name);
+  Device = TLine::For(device);
+  if (!Device->Open(device))
+    throw TLineError(TLineError::TKind::OpenFailed, TOpenFailure::Explain(name, Device->OpenError()));
+  if (!Device->Apply(settings))
     throw TLineError(TLineError::TKind::OpenFailed, name + " refuses the line settings.");
   Settings = settings;
 }
@@ -33,10 +35,10 @@ TFrameLine::TReply TFrameLine::Exchange(std::span<const std::uint8_t> frame, std
                                     TFrame& answer)
 {
   std::this_thread::sleep_for(std::chrono::milliseconds(TComPort::WritePauseMs));
-  Stale = Device.DropInput(); // a late answer or a stray byte must not pass for this frame's answer
+  Stale = Device->DropInput(); // a late answer or a stray byte must not pass for this frame's answer
   if (!Stale.empty())
     Traced("stale", Stale);
-  if (!Device.Write(frame.data(), frame.size()))
+  if (!Device->Write(frame.data(), frame.size()))
     throw TLineError(TLineError::TKind::LineFailed, "the line failed: the frame could not be written");
   Traced("tx", frame);
   const std::size_t count = ReadAnswer(answer, std::chrono::steady_clock::now() + timeout);
@@ -63,16 +65,17 @@ std::size_t TFrameLine::ReadAnswer(TFrame& answer, std::chrono::steady_clock::ti
     if (left <= 0)
       break;
     const timespec wait{static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
-    pollfd pfd{Device.Handle(), POLLIN, 0};
+    pollfd pfd{Device->Handle(), POLLIN, 0};
     const int ready = ::ppoll(&pfd, 1, &wait, nullptr);
     if (ready < 0 && errno == EINTR)
       continue; // Ctrl+C is looked at between frames, never inside one
     if (ready <= 0)
       break;
-    const std::size_t got = (pfd.revents & POLLIN) ? Device.Read(answer.data() + count, answer.size() - count) : 0;
-    if (got == 0) // readable without bytes, or a hang-up: the device is gone
-      throw TLineError(TLineError::TKind::LineFailed, "the line failed: the device hung up");
+    const std::size_t got = Device->Read(answer.data() + count, answer.size() - count);
     count += got;
+    // Readable with nothing for the line (a network line's own talk) is no failure; an end is.
+    if (Device->Ended() || (got == 0 && (pfd.revents & (POLLHUP | POLLERR))))
+      throw TLineError(TLineError::TKind::LineFailed, "the line failed: the device hung up");
   }
   return count;
 }

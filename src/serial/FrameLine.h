@@ -1,10 +1,11 @@
 #pragma once
 
 #include "CommonDatas.h"
-#include "SerialDevice.h"
+#include "Line.h"
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -35,7 +36,7 @@ private:
 
   void Traced(std::string_view what, std::span<const std::uint8_t> bytes) const;
 
-  TSerialDevice Device;
+  std::unique_ptr<TLine> Device;
   TLineSettings Settings;
   std::vector<std::uint8_t> Stale;
   TTrace Trace;

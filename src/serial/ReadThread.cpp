@@ -1,7 +1,7 @@
 #include "ReadThread.h"
 
 #include "ComPort.h"
-#include "SerialDevice.h"
+#include "Line.h"
 #include "Synchronizer.h"
 
 #include <algorithm>
@@ -13,7 +13,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-TReadThread::TReadThread(TComPort& port, TSerialDevice& device)
+TReadThread::TReadThread(TComPort& port, TLine& device)
     : Port(port), Device(device), WakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       EpollFd(::epoll_create1(EPOLL_CLOEXEC)), BlockSize(port.InBufSize()), WholeBlocksOnly(port.WaitFullBuffer),
       Buffer(BlockSize), Thread([this] { Execute(); })

@@ -7,7 +7,7 @@
 #include <vector>
 
 class TComPort;
-class TSerialDevice;
+class TLine;
 
 // The one reader of an open port. It blocks in poll() on the device and on a wake-up descriptor,
 // so it costs no CPU while the line is idle, and hands every complete block to the port's
@@ -17,7 +17,7 @@ class TSerialDevice;
 // block of its own again instead of every later block being shifted.
 class TReadThread {
 public:
-  TReadThread(TComPort& port, TSerialDevice& device);
+  TReadThread(TComPort& port, TLine& device);
   TReadThread(const TReadThread&) = delete;
   TReadThread& operator=(const TReadThread&) = delete;
   // Stops the thread and waits for its end, running the window's pending calls meanwhile.
@@ -40,7 +40,7 @@ private:
   void Wake();
 
   TComPort& Port;
-  TSerialDevice& Device;
+  TLine& Device;
   const int WakeFd;
   const int EpollFd;
   // Handed over at construction: the port may not change them while it is open.

@@ -111,6 +111,7 @@ bool TSerialDevice::Open(const std::string& path)
     return false;
   }
   Fd = fd;
+  HungUp = false;
   ErrorCounts = {};
   ClearErrors();
   return true;
@@ -226,20 +227,12 @@ bool TSerialDevice::Write(const std::uint8_t* bytes, std::size_t count)
 
 std::size_t TSerialDevice::Read(std::uint8_t* bytes, std::size_t count)
 {
-  if (Fd < 0)
+  if (Fd < 0 || count == 0)
     return 0;
   ssize_t n;
   do
     n = ::read(Fd, bytes, count);
   while (n < 0 && errno == EINTR);
+  HungUp = HungUp || n == 0 || (n < 0 && errno != EAGAIN);
   return n > 0 ? static_cast<std::size_t>(n) : 0;
-}
-
-std::vector<std::uint8_t> TSerialDevice::DropInput()
-{
-  std::vector<std::uint8_t> dropped;
-  std::uint8_t chunk[64];
-  for (std::size_t got; (got = Read(chunk, sizeof chunk)) > 0;)
-    dropped.insert(dropped.end(), chunk, chunk + got);
-  return dropped;
 }

@@ -2,6 +2,7 @@
 #include "OzmCommands.h"
 #include "PortSettingsFile.h"
 #include "PtyClient.h"
+#include "Ser2net.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -531,6 +532,79 @@ TEST_F(OzmetCtl, ScriptLinesMayNotChooseAnotherPort)
   EXPECT_EQ(ctl->WaitForExit(), 2);
   ctl->WaitForOutput(1, Never);
   EXPECT_NE(ctl->Stderr().find("- line 1: --port belongs before the script"), std::string::npos) << ctl->Stderr();
+}
+
+} // namespace
+
+namespace {
+
+struct TNetworkCase {
+  const char* Name;
+  std::vector<std::string> Simulator;
+  std::vector<std::string> Arguments; // {raw}, {telnet}: ser2net's two accepters on the simulator
+  int Exit;
+  const char* Prints; // on standard output, or standard error for a failure
+};
+
+void PrintTo(const TNetworkCase& c, std::ostream* out)
+{
+  *out << c.Name;
+}
+
+class OzmetCtlNetwork : public OzmetCtl, public ::testing::WithParamInterface<TNetworkCase> {};
+
+// The simulator's line at a serial device server: the frames and the checks are those of a device,
+// and only the Telnet accepter carries the line settings to the far end.
+TEST_P(OzmetCtlNetwork, DrivesALineAtASerialDeviceServer)
+{
+  const TNetworkCase& c = GetParam();
+  StartSim(c.Simulator);
+  TSer2net server(Device);
+  ASSERT_TRUE(server.Start());
+  std::vector<std::string> arguments = c.Arguments;
+  for (std::string& argument : arguments)
+    argument = argument == "{raw}" ? server.RawUrl() : argument == "{telnet}" ? server.Rfc2217Url() : argument;
+  auto ctl = Ctl(arguments);
+  EXPECT_EQ(ctl->WaitForExit(20s), c.Exit);
+  ctl->WaitForOutput(0, Never);
+  ctl->WaitForOutput(1, Never);
+  EXPECT_NE((c.Exit == 0 ? ctl->Stdout() : ctl->Stderr()).find(c.Prints), std::string::npos)
+      << ctl->Stdout() << ctl->Stderr();
+}
+
+const TNetworkCase NetworkCases[] = {
+    {"StatusRaw", {}, {"--device", "{raw}", "status"}, 0, "$00: 0 rpm"},
+    {"StatusTelnet", {}, {"--device", "{telnet}", "status"}, 0, "$00: 0 rpm"},
+    {"TimedRunTelnet", {}, {"--device", "{telnet}", "run", "--speed", "600", "--for", "1"}, 0, "$00: stopped"},
+    {"ScanRaw", {"--address", "2"}, {"--device", "{raw}", "scan", "--to", "3"}, 0,
+     "1 answered on $00..$03"},
+    {"ScanTelnet", {"--address", "2"}, {"--device", "{telnet}", "scan", "--to", "3"}, 0, "1 answered on $00..$03"},
+    {"SettingsReachTheFarEnd", {"--baud", "19200"}, {"--device", "{telnet}", "--baud", "19200", "status"}, 0,
+     "$00: 0 rpm"},
+    {"RawCarriesNoSettings", {"--baud", "19200"}, {"--device", "{raw}", "--baud", "19200", "status"}, 1,
+     "no answer to the status request (50) from $00 on tcp://127.0.0.1:"},
+    {"NobodyListens", {}, {"--device", "tcp://127.0.0.1:1", "status"}, 3,
+     "127.0.0.1:1 refused the connection: no serial device server listens there."},
+    {"UnknownHost", {}, {"--device", "rfc2217://no-such-host.invalid:2000", "status"}, 3,
+     "the host no-such-host.invalid is unknown."},
+    {"NoPort", {}, {"--device", "tcp://127.0.0.1", "status"}, 3, "is no network line: write tcp://HOST:PORT"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lines, OzmetCtlNetwork, testing::ValuesIn(NetworkCases),
+                         [](const testing::TestParamInfo<TNetworkCase>& info) { return info.param.Name; });
+
+// The server gone while a watch polls: the line failed, said as such, exit 1.
+TEST_F(OzmetCtl, ServerGoneWhileWatchingIsALineFailure)
+{
+  StartSim({});
+  TSer2net server(Device);
+  ASSERT_TRUE(server.Start());
+  auto ctl = Ctl({"--device", server.Rfc2217Url(), "watch", "--interval", "50"});
+  ASSERT_TRUE(ctl->WaitForOutput(0, "total 0\n$00: "));
+  server.Kill();
+  EXPECT_EQ(ctl->WaitForExit(), 1);
+  ctl->WaitForOutput(1, Never);
+  EXPECT_NE(ctl->Stderr().find("the line failed"), std::string::npos) << ctl->Stderr();
 }
 
 } // namespace

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "LineSettings.h"
+#include "OpenFailure.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One line to the controllers, whatever carries it: a serial device, or a serial device server
+// reached by TCP. The port and the frame line drive it; the receive thread waits on Handle().
+// Not thread-safe by itself; TComPort decides who may call what.
+class TLine {
+public:
+  // Modem status bits, as the exchange worker tests them.
+  static constexpr std::uint32_t ModemCts = 0x10;
+  static constexpr std::uint32_t ModemDsr = 0x20;
+  static constexpr std::uint32_t ModemRing = 0x40;
+  static constexpr std::uint32_t ModemCarrier = 0x80;
+  // Returned when the lines cannot be read (the device is gone, the connection closed): never 0.
+  static constexpr std::uint32_t ModemUnreadable = 0xFFFFFFFF;
+  // OpenError() of a host name that could not be looked up: no errno says that.
+  static constexpr int HostUnknown = TOpenFailure::HostUnknown;
+
+  // The kind of line the name asks for: a network line for tcp:// and rfc2217://, else a device.
+  static std::unique_ptr<TLine> For(const std::string& name);
+
+  TLine() = default;
+  TLine(const TLine&) = delete;
+  TLine& operator=(const TLine&) = delete;
+  virtual ~TLine() = default;
+
+  virtual bool Open(const std::string& name) = 0;
+  // The errno of the step that made the last Open fail (ENOTTY: not a terminal device), or HostUnknown.
+  virtual int OpenError() const = 0;
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+  // Readable when bytes came or the line ended.
+  virtual int Handle() const = 0;
+
+  virtual bool Apply(const TLineSettings& settings) = 0;
+  // What the line holds now; false when it cannot be read.
+  virtual bool ReadBack(TLineSettings& settings) const = 0;
+  virtual std::uint32_t ModemStatus() const = 0;
+  virtual TLineStatus ClearErrors() = 0;
+  // Writes all bytes, waiting while the queue is full, up to a time that fits the baud rate.
+  virtual bool Write(const std::uint8_t* bytes, std::size_t count) = 0;
+  // Reads bytes already queued; returns the count read, 0 when none or on failure.
+  virtual std::size_t Read(std::uint8_t* bytes, std::size_t count) = 0;
+  // True once a read found the line ended (a hang-up, a closed connection): readable, with nothing.
+  virtual bool Ended() const = 0;
+
+  // Takes everything queued now, right before a frame is written: none of it can be that frame's answer.
+  std::vector<std::uint8_t> DropInput();
+};

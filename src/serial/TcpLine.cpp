@@ -1,0 +1,184 @@
+#include "TcpLine.h"
+
+#include "NetworkAddress.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono;
+
+int MillisecondsLeft(steady_clock::time_point deadline)
+{
+  return static_cast<int>(std::max<long long>(0, ceil<milliseconds>(deadline - steady_clock::now()).count()));
+}
+
+// A non-blocking connect, given until the deadline; the errno of its failure, 0 when connected.
+int ConnectOne(int fd, const addrinfo& address, steady_clock::time_point deadline)
+{
+  if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0)
+    return 0;
+  if (errno != EINPROGRESS)
+    return errno;
+  pollfd pfd{fd, POLLOUT, 0};
+  int ready;
+  do
+    ready = ::poll(&pfd, 1, MillisecondsLeft(deadline));
+  while (ready < 0 && errno == EINTR);
+  if (ready == 0)
+    return ETIMEDOUT;
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+    return errno;
+  return error;
+}
+
+} // namespace
+
+TTcpLine::~TTcpLine()
+{
+  Close();
+}
+
+bool TTcpLine::Open(const std::string& name)
+{
+  Close();
+  const auto address = TNetworkAddress::Parse(name);
+  LastOpenError = address ? HostUnknown : EINVAL;
+  if (!address || !Connect(address->Host, address->Port))
+    return false;
+  LastOpenError = 0;
+  Closed = false;
+  Inbox.clear();
+  return true;
+}
+
+bool TTcpLine::Connect(const std::string& host, std::uint16_t port)
+{
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
+    return false;
+  const auto deadline = steady_clock::now() + milliseconds(ConnectTimeoutMs);
+  for (const addrinfo* each = found; each && Fd < 0; each = each->ai_next) {
+    const int fd = ::socket(each->ai_family, each->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, each->ai_protocol);
+    LastOpenError = fd < 0 ? errno : ConnectOne(fd, *each, deadline);
+    if (LastOpenError == 0)
+      Fd = fd;
+    else if (fd >= 0)
+      ::close(fd);
+  }
+  ::freeaddrinfo(found);
+  // A frame leaves at once, in one segment, not held back to be joined with the next.
+  const int on = 1;
+  if (Fd >= 0)
+    ::setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return Fd >= 0;
+}
+
+void TTcpLine::Close()
+{
+  if (Fd < 0)
+    return;
+  ::close(Fd);
+  Fd = -1;
+}
+
+bool TTcpLine::Apply(const TLineSettings& settings)
+{
+  Settings = settings;
+  return Fd >= 0;
+}
+
+bool TTcpLine::ReadBack(TLineSettings& settings) const
+{
+  settings = Settings;
+  return Fd >= 0;
+}
+
+std::uint32_t TTcpLine::ModemStatus() const
+{
+  return Fd < 0 || Closed ? ModemUnreadable : 0;
+}
+
+TLineStatus TTcpLine::ClearErrors()
+{
+  Pump();
+  TLineStatus status;
+  status.InQueue = static_cast<std::uint32_t>(Inbox.size());
+  return status;
+}
+
+bool TTcpLine::Write(const std::uint8_t* bytes, std::size_t count)
+{
+  return Send(Wrapped(std::span(bytes, count)));
+}
+
+std::size_t TTcpLine::Read(std::uint8_t* bytes, std::size_t count)
+{
+  Pump();
+  const std::size_t taken = std::min(count, Inbox.size());
+  std::copy_n(Inbox.begin(), taken, bytes);
+  Inbox.erase(Inbox.begin(), Inbox.begin() + static_cast<std::ptrdiff_t>(taken));
+  return taken;
+}
+
+void TTcpLine::Received(std::span<const std::uint8_t> bytes)
+{
+  Inbox.insert(Inbox.end(), bytes.begin(), bytes.end());
+}
+
+std::vector<std::uint8_t> TTcpLine::Wrapped(std::span<const std::uint8_t> bytes)
+{
+  return {bytes.begin(), bytes.end()};
+}
+
+bool TTcpLine::Send(std::span<const std::uint8_t> bytes)
+{
+  const auto deadline = steady_clock::now() + seconds(1);
+  std::size_t done = 0;
+  while (Fd >= 0 && !Closed && done < bytes.size()) {
+    // MSG_NOSIGNAL: a connection closed by the far end fails the write instead of ending the program.
+    const ssize_t n = ::send(Fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0 && errno != EAGAIN)
+      break;
+    pollfd pfd{Fd, POLLOUT, 0};
+    if (::poll(&pfd, 1, MillisecondsLeft(deadline)) <= 0 || (pfd.revents & (POLLERR | POLLHUP)))
+      break;
+  }
+  Closed = Closed || done < bytes.size();
+  return done == bytes.size();
+}
+
+void TTcpLine::Pump()
+{
+  std::uint8_t chunk[512];
+  while (Fd >= 0 && !Closed) {
+    const ssize_t n = ::recv(Fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n > 0)
+      Received(std::span(chunk, static_cast<std::size_t>(n)));
+    else if (n < 0 && errno == EINTR)
+      continue;
+    else
+      Closed = n == 0 || errno != EAGAIN;
+    if (n <= 0)
+      break;
+  }
+}
