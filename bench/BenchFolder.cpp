@@ -14,5 +14,6 @@ TBenchFolder::TBenchFolder()
 
 void TBenchFolder::LinkPort(const std::string& device) const
 {
+  std::filesystem::remove(PortLink());
   std::filesystem::create_symlink(device, PortLink());
 }

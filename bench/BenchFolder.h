@@ -14,7 +14,7 @@ public:
   std::string DataPath() const { return Path() + "/Data"; }
   // Where the line's link goes: the console opens it as port 1.
   std::string PortLink() const { return DataPath() + "/COM1"; }
-  // Points port 1 at a device.
+  // Points port 1 at a device, or at a network line.
   void LinkPort(const std::string& device) const;
 
 private:

@@ -47,13 +47,13 @@ std::string Program()
 
 TSer2net::TSer2net(std::string device) : Device(std::move(device)), RawPort(FreePort()), TelnetPort(FreePort())
 {
-  // "local": no modem lines to wait for on a pseudo-terminal.
+  // "local": no modem lines to wait for on a pseudo-terminal; no chardelay: an answer is passed on as
+  // it comes, not held back in the hope of more, as the README's configuration has it.
+  const std::string rest = "\n  connector: serialdev," + Device + ",9600n81,local\n  options:\n    chardelay: false\n";
   std::ofstream(Folder.Path() + "/ser2net.yaml")
       << "%YAML 1.1\n---\n"
-      << "connection: &raw\n  accepter: tcp,127.0.0.1," << RawPort << "\n  connector: serialdev," << Device
-      << ",9600n81,local\n"
-      << "connection: &telnet\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << TelnetPort
-      << "\n  connector: serialdev," << Device << ",9600n81,local\n";
+      << "connection: &raw\n  accepter: tcp,127.0.0.1," << RawPort << rest
+      << "connection: &telnet\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << TelnetPort << rest;
 }
 
 bool TSer2net::Start()
