@@ -35,6 +35,7 @@ constexpr std::size_t CommandCount = std::size(Commands);
 constexpr unsigned StatusBit = 1, SetMotorBit = 2, RunBit = 4, StopBit = 8, WatchBit = 32, SetAddressBit = 64,
                    ScanBit = 128, ScriptBit = 256, DevicesBit = 512;
 constexpr unsigned Every = (1u << CommandCount) - 1;
+constexpr unsigned OnALine = Every & ~DevicesBit; // the port and its settings: all but the adapters' list
 constexpr unsigned OneCommand = Every & ~ScriptBit;
 constexpr unsigned Addressed = OneCommand & ~(SetAddressBit | ScanBit | DevicesBit);
 constexpr unsigned Ratio = StatusBit | SetMotorBit | RunBit | WatchBit | ScanBit;
@@ -48,15 +49,17 @@ struct TOption {
 };
 
 constexpr TOption Options[] = {
-    {"port", 0, "N", Every, "port number 1..255: the link COM<N> in the window's Data folder, else /dev/ttyS<N-1> "
+    {"port", 0, "N", OnALine, "port number 1..255: the link COM<N> in the window's Data folder, else /dev/ttyS<N-1> "
                             "(default: the window's port, from Data/portp.dat)"},
-    {"device", 0, "PATH", Every, "the serial device itself, instead of a port number; an adapter also by "
-                                 "serial:NUMBER (its USB serial number) or by-id:NAME (/dev/serial/by-id/NAME)"},
-    {"baud", 0, "R", Every,
+    {"device", 0, "PATH", OnALine, "the serial device itself, instead of a port number; an adapter also by "
+                                 "serial:NUMBER (its USB serial number) or by-id:NAME (/dev/serial/by-id/NAME); a "
+                                 "serial device server by tcp://HOST:PORT (bytes as they are) or "
+                                 "rfc2217://HOST:PORT (the line settings go to the far end)"},
+    {"baud", 0, "R", OnALine,
      "110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600 or 115200 (9600)"},
-    {"data-bits", 0, "5..8", Every, "data bits (8)"},
-    {"parity", 0, "P", Every, "parity: none, odd, even, mark or space (none)"},
-    {"stop-bits", 0, "1|2", Every, "stop bits (1)"},
+    {"data-bits", 0, "5..8", OnALine, "data bits (8)"},
+    {"parity", 0, "P", OnALine, "parity: none, odd, even, mark or space (none)"},
+    {"stop-bits", 0, "1|2", OnALine, "stop bits (1)"},
     {"address", 0, "A", Addressed, "the controller's bus address 0..254, decimal or $hex (0; with --parameters, "
                                    "the file's)"},
     {"json", 0, "", Every, "one JSON object a line instead of text, failures included"},
@@ -116,9 +119,17 @@ std::size_t CommandIndex(std::string_view name)
       std::begin(Commands));
 }
 
+// The port, its settings and the output: given once, before the script, for all its lines.
+bool ForTheScript(const TOption& option)
+{
+  return (option.Commands & ScriptBit) && option.Commands != ScriptBit;
+}
+
 // "status, run" for an option that only some commands take; nothing for one that all take.
 std::string AppliesTo(unsigned commands)
 {
+  if (commands == OnALine)
+    return " [not devices]";
   std::string names;
   for (std::size_t i = 0; i < CommandCount && commands != Every; ++i)
     if (commands & (1u << i))
@@ -229,9 +240,9 @@ void TCtlOptions::InheritLine(const TCtlOptions& script)
   if (Action != TAction::Run || Command == "script")
     throw Refused("a script's line holds one command, not --help, --version or another script");
   for (const TOption& option : Options)
-    if (option.Commands == Every && Has(option.Name))
+    if (ForTheScript(option) && Has(option.Name))
       throw Refused("--" + std::string(option.Name) + " belongs before the script, for all its lines");
-    else if (option.Commands == Every && script.Has(option.Name))
+    else if (ForTheScript(option) && script.Has(option.Name))
       Values[std::string(option.Name)] = script.Text(option.Name);
 }
 

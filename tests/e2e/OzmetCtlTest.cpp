@@ -227,6 +227,7 @@ const std::vector<TCtlCase> Cases = {
      {Command(8, CmdStop, 0), Command(8, CmdStop, 0)}, 1, "sent 2 times: the motor may still run"},
     {"SpeedAboveTheMotors", {"run", "--speed", "20000"}, {}, 2, "Try 'ozmetctl --help'."},
     {"OptionOfAnotherCommand", {"stop", "--speed", "3"}, {}, 2, "--speed does not apply to stop"},
+    {"DevicesOpenNoPort", {"devices", "--port", "3"}, {}, 2, "--port does not apply to devices"},
     {"AddressOutOfRange", {"set-address", "255"}, {}, 2, "NEW: \"255\" is outside 0..254"},
     {"AccelerationOutOfRange", {"run", "--speed", "5", "--accel", "30"}, {}, 2, "--accel: \"30\" is outside 1..24"},
     {"UnknownCommand", {"spin"}, {}, 2, "unknown command"},
