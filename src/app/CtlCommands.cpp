@@ -527,7 +527,7 @@ void TCtlCommands::StopOnTheWayOut()
   try {
     StopMotor();
   } catch (const std::exception& error) {
-    Output.Prompt("ozmetctl: " + std::string(error.what()));
+    Output.Warning("stop-failed", error.what());
   }
 }
 
