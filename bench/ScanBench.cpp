@@ -1,12 +1,14 @@
 // A full scan of the bus, 0..254, by the ozmetctl program against the simulator on a pseudo-terminal
 // with a few controllers: its time from start to exit, against the floor of the line. Every address
 // costs the 50 ms pause; a silent one then its whole timeout, an answering one only the time its
-// answer took at the simulator. A pseudo-terminal has no wire time, so none is in the floor.
+// answer took at the simulator, and then its check: the quiet line (the whole answer time, 300 ms
+// plus a frame and an answer on the wire at 9600 baud) and a second request, its pause and answer.
 // Run by hand: build/bench/bin/ozmet-scan-bench [REPEATS] [TIMEOUT_MS]
 #include "BenchSupport.h"
 #include "ChildProcess.h"
 #include "ComPort.h"
 #include "SimLine.h"
+#include "WireTime.h"
 
 #include <cstdio>
 #include <optional>
@@ -50,7 +52,11 @@ TScanTiming TimeOneScan(const TSimLine& sim, long timeoutMs)
   if (exit != 0)
     throw std::runtime_error("the scan failed with " + (exit ? std::to_string(*exit) : "no exit"));
   const double silent = static_cast<double>(Addresses - Controllers.size()) * static_cast<double>(timeoutMs);
-  return {MsBetween(start, end), Addresses * TComPort::WritePauseMs + silent + AnswerMsSince(sim, start)};
+  const auto onWire = std::chrono::ceil<std::chrono::milliseconds>(WireTime(10, 9600, BitsPerByte(8, false, false)));
+  const double checks = static_cast<double>(Controllers.size()) *
+                        static_cast<double>(TCommonDatas::AnswerTimeout + onWire.count() + TComPort::WritePauseMs);
+  return {MsBetween(start, end),
+          Addresses * TComPort::WritePauseMs + silent + checks + AnswerMsSince(sim, start)};
 }
 
 int Body(int argc, char** argv)

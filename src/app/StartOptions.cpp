@@ -61,7 +61,8 @@ const char* TStartOptions::Usage()
   return "Usage: ozmet [--port N] [--device PATH]\n"
          "The operator console of the Ozmet motor speed controllers.\n"
          "  --port N       open port N (1 to 255) for this run; the stored port stays as it is\n"
-         "  --device PATH  link PATH (a serial device) to the port number in force and open it\n"
+         "  --device PATH  link PATH (a serial device, or a serial device server's tcp://HOST:PORT or\n"
+         "                 rfc2217://HOST:PORT) to the port number in force and open it\n"
          "  --help         show this text\n"
          "  --version      show the version\n";
 }
