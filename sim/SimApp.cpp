@@ -19,12 +19,23 @@ constexpr std::size_t MaxInputLine = 1024;
 // The handler's only work is one byte into the pipe the main loop waits on.
 volatile std::sig_atomic_t SignalPipe = -1;
 
-extern "C" void OnSignal(int)
+// 'c' for SIGCONT (the job may have come to the terminal's foreground, or left it), 's' for an end.
+extern "C" void OnSignal(int signal)
 {
   const int savedErrno = errno;
-  const char byte = 's';
+  const char byte = signal == SIGCONT ? 'c' : 's';
   [[maybe_unused]] const auto written = ::write(SignalPipe, &byte, 1);
   errno = savedErrno;
+}
+
+// A terminal belongs to its foreground job: a background job that read it would be stopped (SIGTTIN),
+// and its controllers would fall silent with it.
+bool MayReadInput()
+{
+  if (!::isatty(STDIN_FILENO))
+    return true;
+  const pid_t foreground = ::tcgetpgrp(STDIN_FILENO);
+  return foreground < 0 || foreground == ::getpgrp(); // not our controlling terminal: nobody's job
 }
 
 std::string Timestamp()
@@ -94,34 +105,61 @@ void TSimApp::InstallSignals()
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGCONT, &action, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+  // Sent to the background (Ctrl+Z, bg) between the check and the read: the read fails instead.
+  std::signal(SIGTTIN, SIG_IGN);
 }
 
+// Commands are a convenience: neither the end of the input nor a terminal the simulator may not read
+// stops it, so `ozmet-sim > sim.out &` keeps serving in a script and in an interactive shell alike.
 void TSimApp::FollowInput()
 {
+  bool inputOpen = !Settings.NoInput;
+  bool readable = inputOpen && MayReadInput();
   for (;;) {
-    pollfd fds[] = {{WakeRead, POLLIN, 0}, {Settings.NoInput ? -1 : STDIN_FILENO, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
+    pollfd fds[] = {{WakeRead, POLLIN, 0}, {readable ? STDIN_FILENO : -1, POLLIN, 0}};
+    // fg sends no SIGCONT to a job that runs: a terminal not ours yet is looked at again each second.
+    const int timeout = inputOpen && !readable ? 1000 : -1;
+    const int ready = ::poll(fds, 2, timeout);
+    if (ready < 0) {
       if (errno == EINTR)
         continue;
       throw std::system_error(errno, std::generic_category(), "poll");
     }
-    if (fds[0].revents != 0)
+    if (ready == 0) {
+      readable = MayReadInput();
+      continue;
+    }
+    if (fds[0].revents != 0) {
+      char byte = 0;
+      if (::read(WakeRead, &byte, 1) == 1 && byte == 'c') {
+        readable = inputOpen && MayReadInput();
+        continue;
+      }
       return; // a signal, or the line hung up
-    if (fds[1].revents != 0 && !ReadInput())
-      return;
+    }
+    if (fds[1].revents == 0)
+      continue;
+    switch (ReadInput()) {
+    case TInput::Read: break;
+    case TInput::Ended: inputOpen = readable = false; break;
+    case TInput::NotNow: readable = false; break; // looked at again at SIGCONT or within a second
+    }
   }
 }
 
-// Runs every complete line; false at the end of the input.
-bool TSimApp::ReadInput()
+// Runs every complete line.
+TSimApp::TInput TSimApp::ReadInput()
 {
   char buffer[256];
   const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
   if (count < 0 && (errno == EINTR || errno == EAGAIN))
-    return true;
+    return TInput::Read;
+  if (count < 0 && errno == EIO && ::isatty(STDIN_FILENO))
+    return TInput::NotNow; // a background read of the terminal, SIGTTIN being ignored
   if (count <= 0)
-    return false;
+    return TInput::Ended;
   Input.append(buffer, static_cast<std::size_t>(count));
   for (std::size_t end = Input.find('\n'); end != std::string::npos; end = Input.find('\n')) {
     const std::string line = Input.substr(0, end);
@@ -132,7 +170,7 @@ bool TSimApp::ReadInput()
     Report("input line too long, ignored");
     Input.clear();
   }
-  return true;
+  return TInput::Read;
 }
 
 void TSimApp::RunCommand(std::string_view line)
@@ -155,7 +193,7 @@ void TSimApp::LogTraffic(const TSimTraffic& traffic)
 {
   std::string text = traffic.Direction == TSimTraffic::TDirection::Sent ? "tx" : "rx";
   for (std::uint8_t byte : traffic.Bytes)
-    text += " " + TOzmCommands::HexByte(byte);
+    text.append(" ").append(TOzmCommands::HexByte(byte));
   if (!traffic.Note.empty())
     text += " (" + traffic.Note + ")";
   Log(text);

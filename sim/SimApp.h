@@ -5,8 +5,8 @@
 
 #include <string>
 
-// The ozmet-sim program: opens the line, names its device, then follows its standard input until a
-// signal, the end of the input or the line's own end.
+// The ozmet-sim program: opens the line, names its device, then serves until a signal or the line's
+// own end, following the commands on its standard input meanwhile.
 class TSimApp {
 public:
   explicit TSimApp(TSimSettings settings);
@@ -19,8 +19,10 @@ public:
 
 private:
   void InstallSignals();
+  enum class TInput { Read, Ended, NotNow };
+
   void FollowInput();
-  bool ReadInput();
+  TInput ReadInput();
   void RunCommand(std::string_view line);
   static void LogTraffic(const TSimTraffic& traffic);
   static void Log(const std::string& text);

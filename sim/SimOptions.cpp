@@ -1,5 +1,7 @@
 #include "SimOptions.h"
 
+#include "ValueReader.h"
+
 #include <algorithm>
 #include <charconv>
 #include <sstream>
@@ -19,7 +21,7 @@ struct TOption {
   TAction Apply;
 };
 
-constexpr unsigned MaxAddress = 254;
+constexpr std::int32_t MaxAddress = 254;
 constexpr unsigned MaxCount = 1'000'000;
 constexpr unsigned MaxDelayMs = 60'000;
 constexpr unsigned MaxCode = 0xFF;
@@ -64,9 +66,15 @@ std::optional<std::string> SetCount(unsigned& field, std::string_view text, unsi
   return WithNumber(text, max, "number", [&](unsigned value) { field = value; });
 }
 
+// Bus addresses are written as ozmetctl and the console take them: 7, $07 or 0x07.
 std::optional<std::string> WithAddress(std::string_view text, auto store)
 {
-  return WithNumber(text, MaxAddress, "address", [&](unsigned value) { store(static_cast<std::uint8_t>(value)); });
+  const std::optional<std::int32_t> value = ParseValue(text);
+  if (!value || *value < 0 || *value > MaxAddress)
+    return "invalid address '" + std::string(text) + "': expected 0.." + std::to_string(MaxAddress) +
+           ", decimal, $hex or 0x hex";
+  store(static_cast<std::uint8_t>(*value));
+  return std::nullopt;
 }
 
 std::optional<std::string> SetBaud(TSimLineSettings& line, std::string_view text)
@@ -121,7 +129,7 @@ std::optional<std::string> SetSwitch(bool& field, std::string_view text)
 
 constexpr TOption Options[] = {
     {"address", TArgument::Value, "N", TScope::Flag,
-     "put a controller at bus address N (0..254, decimal or 0x hex); repeat for several (default: one at 0)",
+     "put a controller at bus address N (0..254: 7, $07 or 0x07); repeat for several (default: one at 0)",
      [](TSimSettings& s, std::string_view a) {
        return WithAddress(a, [&](std::uint8_t address) { s.Addresses.push_back(address); });
      }},
@@ -188,7 +196,7 @@ constexpr TOption Options[] = {
        return std::nullopt;
      }},
     {"no-input", TArgument::None, "", TScope::Flag,
-     "read no commands: run until SIGINT, SIGTERM or a hang-up, even with standard input at its end",
+     "read no commands from standard input, even when it is the terminal in the foreground",
      [](TSimSettings& s, std::string_view) -> std::optional<std::string> {
        s.NoInput = true;
        return std::nullopt;
@@ -196,6 +204,11 @@ constexpr TOption Options[] = {
     {"help", TArgument::None, "", TScope::Flag, "show this help and exit",
      [](TSimSettings& s, std::string_view) -> std::optional<std::string> {
        s.Help = true;
+       return std::nullopt;
+     }},
+    {"version", TArgument::None, "", TScope::Flag, "show the version and exit",
+     [](TSimSettings& s, std::string_view) -> std::optional<std::string> {
+       s.Version = true;
        return std::nullopt;
      }},
 };
@@ -217,7 +230,7 @@ std::string ArgumentText(const TOption& option, TScope scope)
 {
   switch (option.Argument) {
   case TArgument::None: return "";
-  case TArgument::Value: return " " + std::string(option.ArgumentName);
+  case TArgument::Value: return std::string(" ").append(option.ArgumentName);
   case TArgument::OptionalValue: return " [" + std::string(option.ArgumentName) + "]";
   case TArgument::Switch: return scope == TScope::Flag ? "" : " on|off";
   }
@@ -289,11 +302,13 @@ std::optional<std::string> TSimOptions::ApplyCommand(std::string_view line, TSim
 std::string TSimOptions::HelpText()
 {
   std::ostringstream out;
-  out << "Usage: ozmet-sim [--address N ...] [--link PATH] [line flags] [fault flags] [--verbose] [--help]\n"
+  out << "Usage: ozmet-sim [--address N ...] [--link PATH] [line flags] [fault flags] [--verbose]\n"
+         "       ozmet-sim --help | --version\n"
          "Simulates Ozmet motor controllers on a pseudo-terminal and prints its device path first.\n"
          "Bytes take their wire time; a console whose line settings differ from the controllers' own\n"
          "(--baud, --data-bits, --parity, --stop-bits; default 9600 8N1) is heard as garbage.\n"
-         "Runs until SIGINT, SIGTERM, the end of standard input or the line hanging up.\n\nFlags:\n";
+         "Runs until SIGINT, SIGTERM or the line hanging up. Commands are read from standard input until\n"
+         "its end; a terminal is read only while the simulator runs in its foreground.\n\nFlags:\n";
   ListOptions(out, TScope::Flag, "--");
   out << "\nCommands on standard input, one a line:\n";
   ListOptions(out, TScope::Command, "");

@@ -19,6 +19,7 @@ struct TSimSettings {
   bool Verbose = false;
   bool NoInput = false;
   bool Help = false;
+  bool Version = false;
   bool ButtonPressed = false;
   std::optional<std::uint8_t> ButtonAddress{}; // none: the first controller waiting for its button
 };

@@ -18,6 +18,10 @@ int main(int argc, char** argv)
     std::fputs(TSimOptions::HelpText().c_str(), stdout);
     return 0;
   }
+  if (parsed.Settings.Version) {
+    std::puts("ozmet-sim " OZMET_VERSION);
+    return 0;
+  }
   try {
     return TSimApp(parsed.Settings).Run();
   } catch (const std::exception& error) {

@@ -144,10 +144,10 @@ std::string Entry(const std::string& name, const std::string& help)
   std::string text = name + std::string(name.size() < Column ? Column - name.size() : 1, ' ');
   std::size_t lineStart = 0;
   std::istringstream words(help);
-  for (std::string word, gap; words >> word; gap = " ") {
+  for (std::string word, gap; words >> word; gap.assign(1, ' ')) {
     if (!gap.empty() && text.size() - lineStart + gap.size() + word.size() > Width) {
       lineStart = text.size() + 1;
-      gap = "\n" + std::string(Column, ' ');
+      gap = std::string(1, '\n').append(Column, ' ');
     }
     text += gap + word;
   }
@@ -290,7 +290,7 @@ std::size_t TCtlOptions::ChoiceOf(std::string_view what, std::string_view text,
     return static_cast<std::size_t>(found - words.begin());
   std::string list;
   for (std::string_view word : words)
-    list += (list.empty() ? "" : "|") + std::string(word);
+    list.append(list.empty() ? "" : "|").append(word);
   throw Refused(std::string(what) + ": \"" + std::string(text) + "\" is not " + list);
 }
 

@@ -40,7 +40,7 @@ std::string JsonValue(const TCtlOutput::TValue& value)
   if (const auto* list = std::get_if<std::vector<std::int64_t>>(&value)) {
     std::string items;
     for (const std::int64_t item : *list)
-      items += (items.empty() ? "" : ",") + std::to_string(item);
+      items.append(items.empty() ? "" : ",").append(std::to_string(item));
     return "[" + items + "]";
   }
   return std::get<bool>(value) ? "true" : "false";
@@ -150,7 +150,7 @@ void TCtlOutput::EndProgress()
 
 std::string TCtlOutput::Address(std::uint8_t address)
 {
-  return "$" + TOzmCommands::HexByte(address);
+  return TOzmCommands::HexAddress(address);
 }
 
 std::string TCtlOutput::FailureJson(const std::string& message, int exitStatus)
@@ -162,7 +162,7 @@ std::string TCtlOutput::Json(const std::string& kind, const std::vector<TField>&
 {
   std::string object = "{\"kind\":" + Quoted(kind) + ",\"time\":" + Quoted(Now());
   for (const TField& field : fields)
-    object += "," + Quoted(field.Key) + ":" + JsonValue(field.Value);
+    object.append(",").append(Quoted(field.Key)).append(":").append(JsonValue(field.Value));
   return object + "}";
 }
 

@@ -1,38 +1,115 @@
-// Drives one Run through the real window and saves a picture of it with the live status; given a
-// second picture, it then opens the speed chart, stops the motor and saves the chart of the Run and
-// the Stop: ozmet-screenshot DATA-FOLDER PICTURE.png [CHART.png], normally started by
-// scripts/screenshot under Xvfb.
+// Drives the real window against the controller simulator, run in this process, and saves pictures
+// of it: one Run with the live status; given a chart picture, the controller then falls silent, the
+// window shows the motor's state as unknown (saved too, given a third picture), the line comes back,
+// Stop, and the speed chart of it all with the gap the silence left:
+// ozmet-screenshot PICTURE.png [CHART.png [DEAD-LINE.png]], normally started by scripts/screenshot under Xvfb.
 #include "Form1.h"
 #include "FormSpeedChart.h"
 #include "OperatorExtras.h"
+#include "PortSettingsFile.h"
+#include "SimLine.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 
 namespace {
 
-// Calls then() once the speed label shows that text, checking every 100 ms.
-void WhenSpeedShows(TForm1& window, const QString& text, std::function<void()> then)
+// What the steps share: the window, the simulator behind it, where the pictures go, how it went.
+struct TShots {
+  TForm1& Window;
+  TSimLine& Sim;
+  QString Picture;
+  QString ChartPicture;
+  QString DeadLinePicture;
+  bool Saved = true;
+};
+
+// Calls then() once the speed label's text starts with `start`, checking every 100 ms.
+void WhenSpeedShows(TForm1& window, const QString& start, std::function<void()> then)
 {
   auto* watch = new QTimer(&window);
-  QObject::connect(watch, &QTimer::timeout, &window, [&window, watch, text, then] {
-    if (window.findChild<QLabel*>("lblCurrentSpeed")->text() != text)
+  QObject::connect(watch, &QTimer::timeout, &window, [&window, watch, start, then] {
+    if (!window.findChild<QLabel*>("lblCurrentSpeed")->text().startsWith(start))
       return;
     watch->stop();
+    watch->deleteLater();
     then();
   });
   watch->start(100);
 }
 
-bool Shoot(QWidget& widget, const QString& picture)
+void After(TShots& shots, int ms, std::function<void()> then)
 {
-  return widget.screen()->grabWindow(widget.winId()).save(picture);
+  QTimer::singleShot(ms, &shots.Window, std::move(then));
+}
+
+void Click(TShots& shots, const char* button)
+{
+  shots.Window.findChild<QAbstractButton*>(button)->click();
+}
+
+void Shoot(TShots& shots, QWidget& widget, const QString& picture)
+{
+  if (!picture.isEmpty())
+    shots.Saved = widget.screen()->grabWindow(widget.winId()).save(picture) && shots.Saved;
+}
+
+// The chart of the Run, the silence and the Stop, once the motor stands.
+void ShootChart(TShots& shots)
+{
+  TFormSpeedChart& chart = shots.Window.OperatorExtras().SpeedChart();
+  shots.Window.OperatorExtras().MmSpeedChartClick();
+  After(shots, 1500, [&shots, &chart] {
+    Shoot(shots, chart, shots.ChartPicture);
+    QApplication::quit();
+  });
+}
+
+// The controller stops answering: the window greys the status it no longer knows. Then the line comes
+// back and the operator stops the motor, which brings the status answers back too.
+void GoSilent(TShots& shots)
+{
+  TSimFaults silent;
+  silent.Silent = true;
+  shots.Sim.SetFaults(silent);
+  WhenSpeedShows(shots.Window, "Current speed: unknown", [&shots] {
+    After(shots, 1200, [&shots] {
+      Shoot(shots, shots.Window, shots.DeadLinePicture);
+      shots.Sim.SetFaults({});
+      Click(shots, "BtnStop");
+      WhenSpeedShows(shots.Window, "Current speed 0.00 rpm", [&shots] { ShootChart(shots); });
+    });
+  });
+}
+
+// The simulated motor needs about a second to reach its speed; a few polls later it is on show.
+void ShootRun(TShots& shots)
+{
+  After(shots, 500, [&shots] { Click(shots, "BtnRun"); });
+  WhenSpeedShows(shots.Window, "Current speed 1020.00 rpm", [&shots] {
+    After(shots, 1000, [&shots] {
+      Shoot(shots, shots.Window, shots.Picture);
+      if (shots.ChartPicture.isEmpty())
+        return QApplication::quit();
+      GoSilent(shots);
+    });
+  });
+}
+
+// A Data folder of its own: port 1, linked to the simulator's line.
+bool MakeDataFolder(const QTemporaryDir& data, const TSimLine& sim)
+{
+  std::error_code error;
+  std::filesystem::create_symlink(sim.DevicePath(), data.filePath("COM1").toStdString(), error);
+  return data.isValid() && !error && TPortSettingsFile(data.filePath("portp.dat").toStdString()).Save(1);
 }
 
 } // namespace
@@ -40,42 +117,26 @@ bool Shoot(QWidget& widget, const QString& picture)
 int main(int argc, char** argv)
 {
   QApplication app(argc, argv);
-  if (argc != 3 && argc != 4) {
-    std::fprintf(stderr, "usage: %s DATA-FOLDER PICTURE.png [CHART.png]\n", argv[0]);
+  if (argc < 2 || argc > 4) {
+    std::fprintf(stderr, "usage: %s PICTURE.png [CHART.png [DEAD-LINE.png]]\n", argv[0]);
     return 2;
   }
   QApplication::setApplicationName("Ozmet - v.5.0.e");
-  TForm1 window(argv[1]);
+  TSimLine sim({0});
+  sim.Open();
+  const QTemporaryDir data;
+  if (!MakeDataFolder(data, sim)) {
+    std::fprintf(stderr, "ozmet-screenshot: no Data folder for the simulator's line\n");
+    return 1;
+  }
+  TForm1 window(data.path().toStdString());
   window.show();
-  const QString picture = argv[2];
-  const QString chartPicture = argc == 4 ? argv[3] : "";
-  int result = 1;
-
-  TFormSpeedChart& chart = window.OperatorExtras().SpeedChart();
-  chart.SetSpan(0); // ten seconds: the Run and the Stop fill it
-  QTimer::singleShot(500, &window, [&] { window.findChild<QAbstractButton*>("BtnRun")->click(); });
-  // The simulated motor needs about a second to reach its speed; a few polls later it is on show.
-  WhenSpeedShows(window, "Current speed 1020.00 rpm", [&] {
-    QTimer::singleShot(1200, &window, [&] {
-      result = Shoot(window, picture) ? 0 : 1;
-      if (chartPicture.isEmpty() || result != 0)
-        return QApplication::quit();
-      window.OperatorExtras().MmSpeedChartClick();
-      QTimer::singleShot(2500, &window, [&] {
-        window.findChild<QAbstractButton*>("BtnStop")->click();
-        WhenSpeedShows(window, "Current speed 0.00 rpm", [&] {
-          QTimer::singleShot(1500, &window, [&] {
-            result = Shoot(chart, chartPicture) ? 0 : 1;
-            QApplication::quit();
-          });
-        });
-      });
-    });
+  window.OperatorExtras().SpeedChart().SetSpan(0); // ten seconds: the Run, the silence and the Stop fill it
+  TShots shots{window, sim, argv[1], argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : ""};
+  ShootRun(shots);
+  QTimer::singleShot(30000, &window, [] {
+    std::fprintf(stderr, "ozmet-screenshot: the window never showed the state to picture\n");
+    QApplication::exit(1);
   });
-  QTimer::singleShot(30000, &window, [&] {
-    std::fprintf(stderr, "ozmet-screenshot: the motor never showed its speed\n");
-    QApplication::quit();
-  });
-  QApplication::exec();
-  return result;
+  return QApplication::exec() == 0 && shots.Saved ? 0 : 1;
 }

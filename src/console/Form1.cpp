@@ -366,7 +366,7 @@ void TForm1::MmSetNewAddressClick()
 
 void TForm1::LangBtnClick()
 {
-  Langs->ApplyTexts(*this);
+  Langs->ApplyTexts(*this, *this);
 }
 
 void TForm1::PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors)
@@ -386,6 +386,21 @@ void TForm1::ClearMemoAndQueue()
 {
   LogColumn->ClearMemo();
   Datas->ClearQueue();
+}
+
+void TForm1::SendBroadcast(std::uint8_t command, std::uint8_t value)
+{
+  ClearMemoAndQueue();
+  OzmCommands->QueueBroadcastFrame(command, value);
+  Exchange->StartExchange();
+}
+
+void TForm1::UseAddress(std::uint8_t address)
+{
+  TMotorFields fields = PanelMotorData->Fields();
+  fields.Address = TOzmCommands::HexAddress(address);
+  PanelMotorData->SetFields(fields);
+  PanelMotorData->MarkEdited();
 }
 
 void TForm1::SendSequence(const char* heading, const std::function<bool()>& prepare,

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ConsoleForms.h"
-#include "ConsoleView.h"
+#include "DialogHost.h"
 #include "MainLayout.h"
 #include "StatusDisplay.h"
 
@@ -43,7 +43,7 @@ class TWorkParameters;
 // The operator's window: three panels on the left (motor parameters, operation parameters, motion
 // buttons with the live status), the operation log and the send memo on the right. Its handlers read
 // what the operator typed and hand it to the console's logic; the shared objects live here.
-class TForm1 : public QMainWindow, public TConsoleView {
+class TForm1 : public QMainWindow, public TDialogHost {
   Q_OBJECT
 public:
   static constexpr int CollapsedWidth = TMainLayout::CollapsedWidth;
@@ -69,8 +69,16 @@ public:
   void UpdatePortButtons(bool portOpen) override;
   void ShowPortDevice(const std::string& device, const std::string& toolTip) override;
 
-  void BtnOpenPortClick();
-  void BtnClosePortClick();
+  // The window as the dialogs reach it.
+  QWidget& Window() override { return *this; }
+  TComPort& Port() override { return *ComPort; }
+  TCommonDatas& Record() override { return *Datas; }
+  const TLangs& Texts() const override { return *Langs; }
+  void SendBroadcast(std::uint8_t command, std::uint8_t value) override;
+  void UseAddress(std::uint8_t address) override;
+
+  void BtnOpenPortClick() override;
+  void BtnClosePortClick() override;
   void BtnClearLogClick();
   void BtnMotorApplyClick();
   void BtnMotorCancelClick();
@@ -108,8 +116,7 @@ public:
   // The close steps without the close event: the threads stopped and joined, the port released.
   void CloseNow() { FormClose(); }
 
-  // Polling or an exchange is using the line.
-  bool DataTransferring() const;
+  bool DataTransferring() const override;
 
   bool Expanded() const { return IsExpanded; }
   int SavedWidth() const { return WidthBeforeCollapse; }

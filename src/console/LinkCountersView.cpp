@@ -3,9 +3,12 @@
 #include "LinkCounters.h"
 
 #include <QMouseEvent>
+#include <QTextDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 
 namespace {
 
@@ -24,6 +27,11 @@ QString SinceLastAnswer(const TLinkCounters& counters)
   return seconds < 60 ? QString("last %1 s").arg(seconds, 0, 'f', 1) : QString("last %1 min").arg(int(seconds / 60));
 }
 
+QString Joined(const QStringList& parts)
+{
+  return parts.join("&nbsp;&nbsp;");
+}
+
 } // namespace
 
 TLinkCountersView::TLinkCountersView(TLinkCounters& counters, QWidget* parent) : QLabel(parent), Counters(counters)
@@ -31,7 +39,7 @@ TLinkCountersView::TLinkCountersView(TLinkCounters& counters, QWidget* parent) :
   setObjectName("LblLinkCounters");
   setFrameStyle(QFrame::Panel | QFrame::Sunken);
   setTextFormat(Qt::RichText);
-  // Only as wide as its text: the port description keeps the rest of the line.
+  // No wider than its counters; the port description keeps the rest of the line.
   setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
   setToolTip("Frames sent (Tx), whole answers received (Rx), and, once they happen, answers missing after the\n"
              "timeout (red: a dead line), checksum failures, short blocks resynchronised and stale bytes that\n"
@@ -54,13 +62,55 @@ void TLinkCountersView::Refresh()
 {
   const char* red = "#ff0000";
   const char* orange = "#d06000";
-  QStringList parts{QString("Tx %1").arg(Counters.FramesSent), QString("Rx %1").arg(Counters.AnswersReceived),
-                    Fault("no answer", Counters.AnswersMissing, red), Fault("CRC", Counters.ChecksumFailures, orange),
-                    Fault("short", Counters.ShortBlocks, orange), Fault("stale", Counters.Stale, orange),
-                    Fault("port", Counters.PortFailures, red),
-                    SinceLastAnswer(Counters)};
-  parts.removeAll(QString());
-  setText(parts.join("&nbsp;&nbsp;"));
+  Parts.Traffic = {QString("Tx %1").arg(Counters.FramesSent), QString("Rx %1").arg(Counters.AnswersReceived)};
+  Parts.Faults = {Fault("no answer", Counters.AnswersMissing, red), Fault("CRC", Counters.ChecksumFailures, orange),
+                  Fault("short", Counters.ShortBlocks, orange), Fault("stale", Counters.Stale, orange),
+                  Fault("port", Counters.PortFailures, red)};
+  Parts.Faults.removeAll(QString());
+  Parts.Last = {SinceLastAnswer(Counters)};
+  updateGeometry(); // the width every counter needs may have changed
+  ShowWhatFits();
+}
+
+void TLinkCountersView::ShowWhatFits()
+{
+  const QStringList candidates[] = {Parts.Traffic + Parts.Faults + Parts.Last, Parts.Faults + Parts.Last,
+                                    Parts.Faults};
+  const int room = width() - Surround();
+  // The faults alone when nothing fits: cut at the edge rather than hidden.
+  const auto shown = std::find_if(std::begin(candidates), std::end(candidates) - 1,
+                                  [&](const QStringList& parts) { return TextWidth(Joined(parts)) <= room; });
+  setText(Joined(*shown));
+}
+
+int TLinkCountersView::TextWidth(const QString& html) const
+{
+  QTextDocument line;
+  line.setDefaultFont(font());
+  line.setHtml(html);
+  return static_cast<int>(std::ceil(line.idealWidth()));
+}
+
+// What the label adds to its text's width: the frame, the indent, the document's margins.
+int TLinkCountersView::Surround() const
+{
+  return QLabel::sizeHint().width() - TextWidth(text());
+}
+
+QSize TLinkCountersView::sizeHint() const
+{
+  return {TextWidth(Joined(Parts.Traffic + Parts.Faults + Parts.Last)) + Surround(), QLabel::sizeHint().height()};
+}
+
+QSize TLinkCountersView::minimumSizeHint() const
+{
+  return {Surround(), QLabel::minimumSizeHint().height()};
+}
+
+void TLinkCountersView::resizeEvent(QResizeEvent* event)
+{
+  QLabel::resizeEvent(event);
+  ShowWhatFits();
 }
 
 void TLinkCountersView::mousePressEvent(QMouseEvent* event)

@@ -68,8 +68,8 @@ void TMainLayout::BuildBottomLine(QWidget* central)
   PortProp->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   PortProp->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   PortProp->setMinimumHeight(19);
-  // A long description is cut at the window's edge rather than widening the window.
-  PortProp->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  // Never narrower than its text: the link counters beside it give way instead.
+  PortProp->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   BottomLine = new QHBoxLayout;
   BottomLine->setSpacing(0);
   BottomLine->addWidget(PortProp, 1);

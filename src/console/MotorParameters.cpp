@@ -64,7 +64,7 @@ bool TMotorParameters::ApplyMotorParameters(TMotorFields& fields)
 
 TMotorFields TMotorParameters::StoredFields() const
 {
-  return {"$" + TOzmCommands::HexByte(Datas.MotorAddress), std::to_string(Datas.EncoderPulses),
+  return {TOzmCommands::HexAddress(Datas.MotorAddress), std::to_string(Datas.EncoderPulses),
           std::to_string(Datas.MaxSpeedRps * 60), FormatGeneral(Datas.GearRatio)};
 }
 

@@ -59,8 +59,9 @@ void TOperationPanel::BuildStatus(QGridLayout* grid)
   lblDir0 = Named<QLabel>("lblDir0", this, "forward");
   lblDir1 = Named<QLabel>("lblDir1", this, "backward");
   Hide(lblDir1);
-  grid->addWidget(lblCurrentSpeed, 1, 0);
-  grid->addWidget(lblStabil, 1, 1, 1, 2);
+  // The speed has its line to itself: a state no longer known says since when, at length. The
+  // feedback word goes beside the direction, the other word about how the motor turns.
+  grid->addWidget(lblCurrentSpeed, 1, 0, 1, 3);
   grid->addWidget(lblMotorRates, 2, 0, 1, 3);
   grid->addWidget(lblGearedRates, 3, 0, 1, 3);
   auto* direction = new QHBoxLayout;
@@ -68,6 +69,7 @@ void TOperationPanel::BuildStatus(QGridLayout* grid)
   direction->addWidget(lblDir0); // the two words share one place: one of them is shown
   direction->addWidget(lblDir1);
   direction->addStretch();
+  direction->addWidget(lblStabil);
   grid->addLayout(direction, 4, 0, 1, 3);
 }
 

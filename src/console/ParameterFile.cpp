@@ -146,7 +146,7 @@ std::string TParameterFile::Write(const TMotorFields& motor, const TWorkFields& 
   std::string file = std::string(Heading) + "\n";
   for (std::size_t i = 0; i < Keys.size(); ++i) {
     if (i == 0 || Keys[i].Section != Keys[i - 1].Section)
-      file += "[" + std::string(Sections[Keys[i].Section]) + "]\n";
+      file.append("[").append(Sections[Keys[i].Section]).append("]\n");
     std::string value = texts[i];
     // A text must not start a line of its own, which could be read as another key.
     std::replace_if(value.begin(), value.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');

@@ -2,8 +2,7 @@
 
 #include "ClassicFont.h"
 #include "CommonDatas.h"
-#include "Exchange.h"
-#include "Form1.h"
+#include "DialogHost.h"
 #include "OzmCommands.h"
 #include "ValueReader.h"
 
@@ -13,7 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-TFormAdress::TFormAdress(TForm1& main) : QWidget(&main, Qt::Window), Main(main)
+TFormAdress::TFormAdress(TDialogHost& main) : QWidget(&main.Window(), Qt::Window), Main(main)
 {
   setObjectName("FormAdress");
   setWindowTitle("Set new address (controller ID)");
@@ -45,15 +44,13 @@ void TFormAdress::BtnsetAdressClick()
   if (!ReadValueInRange(EditAdress->text().toStdString(), 0, 254, value, Main))
     return;
   const auto address = static_cast<std::uint8_t>(value);
-  EditAdress->setText(QString::fromStdString("$" + TOzmCommands::HexByte(address)));
-  TCommonDatas& datas = *Main.Datas;
+  EditAdress->setText(QString::fromStdString(TOzmCommands::HexAddress(address)));
+  TCommonDatas& datas = Main.Record();
   datas.AddressSetStarted = true;
   datas.AddressSetFinished = false;
   datas.StatusPolling = false;
-  Main.ClearMemoAndQueue();
   datas.NewAddress = address;
-  Main.OzmCommands->QueueBroadcastFrame(CmdAddressSetBegin, address);
-  Main.Exchange->StartExchange();
+  Main.SendBroadcast(CmdAddressSetBegin, address);
 }
 
 void TFormAdress::closeEvent(QCloseEvent* event)
@@ -64,10 +61,8 @@ void TFormAdress::closeEvent(QCloseEvent* event)
 
 void TFormAdress::FormClose()
 {
-  TCommonDatas& datas = *Main.Datas;
-  Main.ClearMemoAndQueue();
-  Main.OzmCommands->QueueBroadcastFrame(CmdAddressSetEnd, datas.NewAddress);
+  TCommonDatas& datas = Main.Record();
   datas.AddressSetStarted = false;
   datas.AddressSetFinished = true;
-  Main.Exchange->StartExchange();
+  Main.SendBroadcast(CmdAddressSetEnd, datas.NewAddress);
 }

@@ -3,14 +3,14 @@
 #include <QWidget>
 
 class QLineEdit;
-class TForm1;
+class TDialogHost;
 
 // "Set new address (controller ID)": its button broadcasts the begin of the address procedure with
 // the new address; closing it broadcasts the end. Closing only hides it: it keeps its text.
 class TFormAdress : public QWidget {
   Q_OBJECT
 public:
-  explicit TFormAdress(TForm1& main);
+  explicit TFormAdress(TDialogHost& main);
 
   void BtnsetAdressClick();
 
@@ -20,6 +20,6 @@ protected:
 private:
   void FormClose();
 
-  TForm1& Main;
+  TDialogHost& Main;
   QLineEdit* EditAdress = nullptr;
 };

@@ -3,11 +3,9 @@
 #include "BusScanTimeout.h"
 #include "ComPort.h"
 #include "CommonDatas.h"
-#include "Exchange.h"
-#include "Form1.h"
+#include "DialogHost.h"
 #include "FrameLine.h"
 #include "LineError.h"
-#include "MotorPanel.h"
 #include "OzmCommands.h"
 #include "PanelParts.h"
 #include "SilentView.h"
@@ -32,13 +30,14 @@ QString StateText(std::uint8_t address, const TFrame& answer, double gearRatio)
   TSilentView view;
   TOzmCommands(datas, view).DecodeAnswer(answer);
   const TStatusTexts texts = StatusTexts(datas);
-  return QString::fromStdString("$" + TOzmCommands::HexByte(address) + "   " + texts.Speed + "   " + texts.Feedback +
+  return QString::fromStdString(TOzmCommands::HexAddress(address) + "   " + texts.Speed + "   " + texts.Feedback +
                                 "   " + (datas.ActualDirection ? "backward" : "forward"));
 }
 
 } // namespace
 
-TFormBusScan::TFormBusScan(TForm1& main) : QWidget(&main, Qt::Window), Main(main), Counters(main.Datas->Counters)
+TFormBusScan::TFormBusScan(TDialogHost& main)
+    : QWidget(&main.Window(), Qt::Window), Main(main), Counters(main.Record().Counters)
 {
   setObjectName("FormBusScan");
   setWindowTitle("Scan the bus");
@@ -59,7 +58,7 @@ TFormBusScan::TFormBusScan(TForm1& main) : QWidget(&main, Qt::Window), Main(main
   SpinScanTimeout->setToolTip("How long each address has to answer; computed from the port's line settings");
   // A value the operator sets holds for the settings in force; other settings get theirs computed again.
   connect(SpinScanTimeout, &QSpinBox::valueChanged, this,
-          [this] { TimeoutSettings = Main.ComPort->LineSettings(); });
+          [this] { TimeoutSettings = Main.Port().LineSettings(); });
   connect(BtnScanStart, &QPushButton::clicked, this, &TFormBusScan::BtnScanStartClick);
   connect(BtnScanCancel, &QPushButton::clicked, this, &TFormBusScan::BtnScanCancelClick);
   connect(use, &QPushButton::clicked, this, &TFormBusScan::BtnScanUseClick);
@@ -98,10 +97,10 @@ void TFormBusScan::BtnScanStartClick()
     Main.ShowMessage(RefusedText);
     return;
   }
-  const TLineSettings settings = Main.ComPort->LineSettings();
+  const TLineSettings settings = Main.Port().LineSettings();
   if (TimeoutSettings != settings)
     ShowComputedTimeout(); // the port's settings changed since the value was shown
-  PortWasOpen = Main.ComPort->IsOpen();
+  PortWasOpen = Main.Port().IsOpen();
   Main.BtnClosePortClick();
   Main.SetPortPanelText(BottomLineText); // not an empty description beside an Open port that would refuse
   ListScanFound->clear();
@@ -111,8 +110,8 @@ void TFormBusScan::BtnScanStartClick()
   SpinScanTimeout->setEnabled(false);
   StopAsked = false;
   ++Run;
-  GearRatio = Main.Datas->GearRatio;
-  Worker = std::thread(&TFormBusScan::Scan, this, Main.ComPort->DeviceName(), settings,
+  GearRatio = Main.Record().GearRatio;
+  Worker = std::thread(&TFormBusScan::Scan, this, Main.Port().DeviceName(), settings,
                        std::chrono::milliseconds(SpinScanTimeout->value()));
 }
 
@@ -136,7 +135,7 @@ void TFormBusScan::showEvent(QShowEvent* event)
 
 void TFormBusScan::ShowComputedTimeout()
 {
-  const TLineSettings line = Main.ComPort->LineSettings();
+  const TLineSettings line = Main.Port().LineSettings();
   SpinScanTimeout->setValue(static_cast<int>(
       BusScanTimeout(line.Baud, line.DataBits, line.Parity != 0, line.StopBits != 0).count()));
   TimeoutSettings = line;
@@ -147,10 +146,7 @@ void TFormBusScan::BtnScanUseClick()
   const QListWidgetItem* item = ListScanFound->currentItem();
   if (!item)
     return;
-  TMotorFields fields = Main.MotorPanel().Fields();
-  fields.Address = "$" + TOzmCommands::HexByte(static_cast<std::uint8_t>(item->data(Qt::UserRole).toInt()));
-  Main.MotorPanel().SetFields(fields);
-  Main.MotorPanel().MarkEdited();
+  Main.UseAddress(static_cast<std::uint8_t>(item->data(Qt::UserRole).toInt()));
 }
 
 void TFormBusScan::Scan(const std::string& device, const TLineSettings& settings, std::chrono::milliseconds timeout)
@@ -169,16 +165,24 @@ void TFormBusScan::Scan(const std::string& device, const TLineSettings& settings
 
 void TFormBusScan::Scanning(std::uint8_t address, unsigned done, unsigned, unsigned)
 {
-  ++Counters.FramesSent; // the scan's frames are the line's traffic too
   OnWindowThread([this, address, done] {
     ScanProgress->setValue(static_cast<int>(done));
-    ScanProgress->setFormat("$" + QString::fromStdString(TOzmCommands::HexByte(address)) + "  %p%");
+    ScanProgress->setFormat(QString::fromStdString(TOzmCommands::HexAddress(address)) + "  %p%");
   });
+}
+
+// The scan's frames and answers are the line's traffic too.
+void TFormBusScan::Asked(std::uint8_t, TFrameLine::TReply reply)
+{
+  ++Counters.FramesSent;
+  if (reply == TFrameLine::TReply::Answered)
+    Counters.BlockReceived(TFrame{}.size());
+  if (reply == TFrameLine::TReply::BadChecksum)
+    ++Counters.ChecksumFailures;
 }
 
 void TFormBusScan::Found(std::uint8_t address, const TFrame& answer)
 {
-  Counters.BlockReceived(answer.size());
   OnWindowThread([this, address, text = StateText(address, answer, GearRatio)] {
     auto* item = new QListWidgetItem(text, ListScanFound);
     item->setData(Qt::UserRole, address);
@@ -190,7 +194,6 @@ void TFormBusScan::Found(std::uint8_t address, const TFrame& answer)
 // Not listed: a controller that cannot be understood cannot be driven either.
 void TFormBusScan::BadChecksum(std::uint8_t address)
 {
-  ++Counters.ChecksumFailures;
   OnWindowThread([this, address] {
     Main.AppendLog("Bus scan: $" + TOzmCommands::HexByte(address) + " answered with a bad checksum", TLogColour::Red,
                    false);

@@ -15,7 +15,7 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
-class TForm1;
+class TDialogHost;
 
 // "Scan the bus": a status request to every address of the port in force, the controllers that
 // answer listed with their state, and the chosen address put into the motor panel as typing would.
@@ -30,7 +30,7 @@ public:
   static constexpr const char* RunningText = "A bus scan is running: cancel it first.";
   static constexpr std::uint8_t LastAddress = 254; // 255 is the broadcast address
 
-  explicit TFormBusScan(TForm1& main);
+  explicit TFormBusScan(TDialogHost& main);
   // Stops a scan under way and waits for its thread: at most one address.
   ~TFormBusScan() override;
 
@@ -48,6 +48,7 @@ protected:
 private:
   // The scan's thread: these run there, and hand what they tell to the window's thread.
   void Scanning(std::uint8_t address, unsigned done, unsigned total, unsigned found) override;
+  void Asked(std::uint8_t address, TFrameLine::TReply reply) override;
   void Found(std::uint8_t address, const TFrame& answer) override;
   void BadChecksum(std::uint8_t address) override;
   bool StopRequested() override;
@@ -58,7 +59,7 @@ private:
   // The time per address for the line settings in force, shown for the operator to change.
   void ShowComputedTimeout();
 
-  TForm1& Main;
+  TDialogHost& Main;
   TLinkCounters& Counters; // atomics: counted on the scan's thread
   QProgressBar* ScanProgress = nullptr;
   QListWidget* ListScanFound = nullptr;

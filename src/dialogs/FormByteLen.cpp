@@ -2,7 +2,7 @@
 
 #include "ClassicFont.h"
 #include "ComPort.h"
-#include "Form1.h"
+#include "DialogHost.h"
 #include "PanelParts.h"
 #include "RadioGroup.h"
 
@@ -18,7 +18,7 @@ constexpr int TwoStopBitsItem = 1;
 
 } // namespace
 
-TFormByteLen::TFormByteLen(TForm1& main) : QWidget(&main, Qt::Window), Main(main)
+TFormByteLen::TFormByteLen(TDialogHost& main) : QWidget(&main.Window(), Qt::Window), Main(main)
 {
   setObjectName("FormByteLen");
   setWindowTitle("Port parameters");
@@ -69,7 +69,7 @@ TFormByteLen::TFormByteLen(TForm1& main) : QWidget(&main, Qt::Window), Main(main
 // Shows the settings in force; 1.5 and 2 stop bits both show as the second choice.
 void TFormByteLen::FormCreate()
 {
-  const TComPort& port = *Main.ComPort;
+  const TComPort& port = Main.Port();
   rgrDataLen->SetItemIndex(port.ByteSize);
   rgrParity->SetItemIndex(port.Parity);
   if (port.StopBits <= 2)
@@ -79,7 +79,7 @@ void TFormByteLen::FormCreate()
 
 void TFormByteLen::ButtonOKClick()
 {
-  TComPort& port = *Main.ComPort;
+  TComPort& port = Main.Port();
   if (rgrDataLen->ItemIndex() >= 0)
     port.SetByteSize(static_cast<std::uint8_t>(rgrDataLen->ItemIndex()));
   ApplyStopBits();
@@ -96,7 +96,7 @@ void TFormByteLen::ApplyStopBits()
   if (item < 0)
     return;
   const bool fiveBits = rgrDataLen->ItemIndex() == FiveDataBits;
-  Main.ComPort->SetStopBits(item == 0 ? 0 : (fiveBits ? 1 : 2));
+  Main.Port().SetStopBits(item == 0 ? 0 : (fiveBits ? 1 : 2));
 }
 
 // A typed rate that is not in the list keeps the rate in force.
@@ -104,7 +104,7 @@ void TFormByteLen::ApplyBaudRate()
 {
   const int index = cbPortSpeed->findText(cbPortSpeed->currentText(), Qt::MatchExactly);
   if (index >= 0)
-    Main.ComPort->SetBaudIndex(static_cast<std::uint8_t>(index));
+    Main.Port().SetBaudIndex(static_cast<std::uint8_t>(index));
 }
 
 void TFormByteLen::Button1Click()

@@ -3,7 +3,7 @@
 #include <QWidget>
 
 class QComboBox;
-class TForm1;
+class TDialogHost;
 class TRadioGroup;
 
 // "Port parameters": data bits, stop bits, parity and baud rate of the port, applied at once by OK.
@@ -11,7 +11,7 @@ class TRadioGroup;
 class TFormByteLen : public QWidget {
   Q_OBJECT
 public:
-  explicit TFormByteLen(TForm1& main);
+  explicit TFormByteLen(TDialogHost& main);
 
   void ButtonOKClick();
   void Button1Click();
@@ -23,7 +23,7 @@ private:
   void ApplyStopBits();
   void ApplyBaudRate();
 
-  TForm1& Main;
+  TDialogHost& Main;
   TRadioGroup* rgrDataLen = nullptr;
   TRadioGroup* rgrStopBits = nullptr;
   TRadioGroup* rgrParity = nullptr;

@@ -2,7 +2,7 @@
 
 #include "ClassicFont.h"
 #include "ComPort.h"
-#include "Form1.h"
+#include "DialogHost.h"
 #include "Langs.h"
 #include "MessageBox.h"
 #include "RadioGroup.h"
@@ -19,7 +19,7 @@ constexpr int LastPort = 255;
 constexpr int PortNumberMessageSlot = 75;
 } // namespace
 
-TFormPortName::TFormPortName(TForm1& main) : QWidget(&main, Qt::Window), Main(main)
+TFormPortName::TFormPortName(TDialogHost& main) : QWidget(&main.Window(), Qt::Window), Main(main)
 {
   setObjectName("FormPortName");
   setWindowTitle("Port number");
@@ -57,7 +57,7 @@ TFormPortName::TFormPortName(TForm1& main) : QWidget(&main, Qt::Window), Main(ma
 // Shows the port number in force; a number no choice stands for (0, above 255) selects nothing.
 void TFormPortName::FormCreate()
 {
-  const int port = Main.ComPort->PortNumber;
+  const int port = Main.Port().PortNumber;
   if (port >= 1 && port < FirstOtherPort) {
     rgrPortName->SetItemIndex(port - 1);
     SpinEditPortName->setEnabled(false);
@@ -79,13 +79,13 @@ void TFormPortName::ButtonOKClick()
 {
   const int index = rgrPortName->ItemIndex();
   if (index >= 0 && index < OtherItem) {
-    Main.ComPort->SetPortNumber(index + 1);
+    Main.Port().SetPortNumber(index + 1);
   } else if (index == OtherItem) {
     const int port = SpinEditPortName->Value();
     if (port >= FirstOtherPort && port <= LastPort)
-      Main.ComPort->SetPortNumber(port);
+      Main.Port().SetPortNumber(port);
     else
-      ShowMessage(std::string(Main.Langs->Slot(PortNumberMessageSlot)));
+      ShowMessage(std::string(Main.Texts().Slot(PortNumberMessageSlot)));
   }
   Main.BtnOpenPortClick();
   close();

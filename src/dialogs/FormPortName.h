@@ -3,7 +3,7 @@
 #include <QWidget>
 
 class QPushButton;
-class TForm1;
+class TDialogHost;
 class TRadioGroup;
 class TSpinEdit;
 
@@ -12,7 +12,7 @@ class TSpinEdit;
 class TFormPortName : public QWidget {
   Q_OBJECT
 public:
-  explicit TFormPortName(TForm1& main);
+  explicit TFormPortName(TDialogHost& main);
 
   void rgrPortNameClick();
   void ButtonOKClick();
@@ -20,7 +20,7 @@ public:
 private:
   void FormCreate();
 
-  TForm1& Main;
+  TDialogHost& Main;
   TRadioGroup* rgrPortName = nullptr;
   TSpinEdit* SpinEditPortName = nullptr;
   QPushButton* ButtonOK = nullptr;

@@ -2,7 +2,7 @@
 
 #include "ComPort.h"
 #include "DeviceMonitor.h"
-#include "Form1.h"
+#include "DialogHost.h"
 #include "PanelParts.h"
 #include "PortLinks.h"
 
@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -28,7 +29,10 @@ QTableWidget* Table(const char* name, const QStringList& headings, QWidget* pare
   table->setSelectionMode(QAbstractItemView::SingleSelection);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table->verticalHeader()->hide();
-  table->horizontalHeader()->setStretchLastSection(true);
+  // Every column as wide as its longest text, the stable names above all: a window too narrow for
+  // them scrolls rather than cutting a column.
+  table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  table->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
   return table;
 }
 
@@ -47,7 +51,7 @@ QString UsbId(const QSerialPortInfo& info)
 
 } // namespace
 
-TFormSerialDevices::TFormSerialDevices(TForm1& main) : QWidget(&main, Qt::Window), Main(main)
+TFormSerialDevices::TFormSerialDevices(TDialogHost& main) : QWidget(&main.Window(), Qt::Window), Main(main)
 {
   setObjectName("FormSerialDevices");
   setWindowTitle("Serial devices");
@@ -57,7 +61,7 @@ TFormSerialDevices::TFormSerialDevices(TForm1& main) : QWidget(&main, Qt::Window
   TablePorts = Table("TablePorts", {"Port", "Linked to", "Present", "Open now"}, this);
   SpinPortNumber = Named<QSpinBox>("SpinPortNumber", this);
   SpinPortNumber->setRange(1, 255);
-  SpinPortNumber->setValue(std::clamp(Main.ComPort->PortNumber, 1, 255));
+  SpinPortNumber->setValue(std::clamp(Main.Port().PortNumber, 1, 255));
   auto* assign = Named<QPushButton>("BtnAssign", this, "Assign to port");
   connect(assign, &QPushButton::clicked, this, &TFormSerialDevices::BtnAssignClick);
   auto* remove = Named<QPushButton>("BtnRemoveLink", this, "Remove link");
@@ -89,7 +93,15 @@ TFormSerialDevices::TFormSerialDevices(TForm1& main) : QWidget(&main, Qt::Window
 void TFormSerialDevices::showEvent(QShowEvent* event)
 {
   Refresh(); // links may have changed while it was hidden
+  WidenToFit();
   QWidget::showEvent(event);
+}
+
+// As wide as the tables' columns where the screen has the room; never narrower than the operator left it.
+void TFormSerialDevices::WidenToFit()
+{
+  const int wanted = std::min(sizeHint().width(), screen()->availableGeometry().width());
+  resize(std::max(width(), wanted), height());
 }
 
 void TFormSerialDevices::Refresh()
@@ -109,22 +121,20 @@ void TFormSerialDevices::FillDevices()
            {info.systemLocation(), info.description(), info.manufacturer(), info.serialNumber(), UsbId(info),
             QString::fromStdString(stable == info.systemLocation().toStdString() ? "" : stable)});
   }
-  TableDevices->resizeColumnsToContents();
 }
 
 // Pseudo-terminals (the simulator) never show among the devices: their links show them here.
 void TFormSerialDevices::FillPorts()
 {
-  const std::vector<TPortLink> links = TPortLinks(Main.ComPort->DataFolder).List();
+  const std::vector<TPortLink> links = TPortLinks(Main.Port().DataFolder).List();
   TablePorts->setRowCount(static_cast<int>(links.size()));
   int row = 0;
   for (const TPortLink& link : links) {
-    const bool open = link.Port == Main.ComPort->PortNumber && Main.ComPort->IsOpen();
+    const bool open = link.Port == Main.Port().PortNumber && Main.Port().IsOpen();
     SetRow(TablePorts, row++,
            {QString::number(link.Port), QString::fromStdString(link.Target), link.Present ? "yes" : "absent",
             open ? "open" : ""});
   }
-  TablePorts->resizeColumnsToContents();
 }
 
 void TFormSerialDevices::BtnAssignClick()
@@ -135,8 +145,8 @@ void TFormSerialDevices::BtnAssignClick()
     return;
   }
   const int port = SpinPortNumber->value();
-  Report(TPortLinks(Main.ComPort->DataFolder).Assign(port, TableDevices->item(row, 0)->text().toStdString()));
-  if (port == Main.ComPort->PortNumber) // as the port number dialog does: the port in force opens anew
+  Report(TPortLinks(Main.Port().DataFolder).Assign(port, TableDevices->item(row, 0)->text().toStdString()));
+  if (port == Main.Port().PortNumber) // as the port number dialog does: the port in force opens anew
     Main.BtnOpenPortClick();
   FillPorts();
 }
@@ -144,9 +154,9 @@ void TFormSerialDevices::BtnAssignClick()
 void TFormSerialDevices::BtnRemoveLinkClick()
 {
   const int port = SpinPortNumber->value();
-  if (port == Main.ComPort->PortNumber) // the device goes: do not leave the port open on it
+  if (port == Main.Port().PortNumber) // the device goes: do not leave the port open on it
     Main.BtnClosePortClick();
-  Report(TPortLinks(Main.ComPort->DataFolder).Remove(port));
+  Report(TPortLinks(Main.Port().DataFolder).Remove(port));
   FillPorts();
 }
 

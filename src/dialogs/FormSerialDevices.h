@@ -5,7 +5,7 @@
 class QSpinBox;
 class QTableWidget;
 class TDeviceMonitor;
-class TForm1;
+class TDialogHost;
 
 // "Serial devices": every serial device on the machine and every port number linked to a device,
 // kept up to date as devices come and go. The operator picks a device and a port number and
@@ -13,7 +13,7 @@ class TForm1;
 class TFormSerialDevices : public QWidget {
   Q_OBJECT
 public:
-  explicit TFormSerialDevices(TForm1& main);
+  explicit TFormSerialDevices(TDialogHost& main);
 
   // Reads the devices and the links anew.
   void Refresh();
@@ -26,10 +26,11 @@ protected:
 private:
   void FillDevices();
   void FillPorts();
+  void WidenToFit();
   // What an action said went wrong, if anything, in a message box.
   void Report(const std::string& problem);
 
-  TForm1& Main;
+  TDialogHost& Main;
   QTableWidget* TableDevices = nullptr;
   QTableWidget* TablePorts = nullptr;
   QSpinBox* SpinPortNumber = nullptr;

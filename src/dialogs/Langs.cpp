@@ -1,6 +1,6 @@
 #include "Langs.h"
 
-#include "Form1.h"
+#include "ConsoleView.h"
 #include "RadioGroup.h"
 
 #include <QAbstractButton>
@@ -184,10 +184,10 @@ QAction* FindIn(const QList<QAction*>& items, const QString& name)
   return nullptr;
 }
 
-QObject* Target(TForm1& form, const TStep& step)
+QObject* Target(const QWidget& window, const QMenuBar* menuBar, const TStep& step)
 {
-  QObject* named = step.Place == TPlace::MainMenu ? TLangs::FindMenuItemByName(form.menuBar(), step.Name)
-                                                  : form.findChild<QObject*>(step.Name);
+  QObject* named = step.Place == TPlace::MainMenu ? TLangs::FindMenuItemByName(menuBar, step.Name)
+                                                  : window.findChild<QObject*>(step.Name);
   if (step.Item == Caption)
     return named;
   const auto* group = qobject_cast<TRadioGroup*>(named);
@@ -224,11 +224,13 @@ std::string_view TLangs::Slot(int number) const
   return number >= 1 && number <= SlotCount ? Text(number) : std::string_view{};
 }
 
-void TLangs::ApplyTexts(TForm1& form) const
+void TLangs::ApplyTexts(QWidget& window, TConsoleView& view) const
 {
+  // The main window's own menu bar: a child of the window, not of its central widget.
+  const auto* menuBar = window.findChild<QMenuBar*>(QString(), Qt::FindDirectChildrenOnly);
   for (const TStep& step : Steps)
-    SetCaption(Target(form, step), Slot(step.Slot));
-  form.ShowMotorState();
+    SetCaption(Target(window, menuBar, step), Slot(step.Slot));
+  view.ShowMotorState();
 }
 
 QAction* TLangs::FindMenuItemByName(const QWidget* root, const QString& name)

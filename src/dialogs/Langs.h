@@ -5,7 +5,7 @@
 class QAction;
 class QString;
 class QWidget;
-class TForm1;
+class TConsoleView;
 
 // The window's texts in one numbered table, and the steps that write them into the main window.
 class TLangs {
@@ -14,8 +14,9 @@ public:
 
   // The text numbered 1..SlotCount; any other number gives an empty text.
   std::string_view Slot(int number) const;
-  // Writes the texts into the window's captions, then lets the window redraw its status labels.
-  void ApplyTexts(TForm1& form) const;
+  // Writes the texts into the captions of window and its menu bar, then lets view redraw the
+  // status labels, whose texts the captions' steps overwrite.
+  void ApplyTexts(QWidget& window, TConsoleView& view) const;
 
   // Depth first through root's items (a menu bar or a menu), each item before its submenu; root
   // itself is never compared. The first item whose object name equals name, or nullptr.

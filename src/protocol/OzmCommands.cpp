@@ -44,6 +44,11 @@ std::string TOzmCommands::HexByte(std::uint8_t value)
   return {Digits[value >> 4], Digits[value & 0x0F]};
 }
 
+std::string TOzmCommands::HexAddress(std::uint8_t address)
+{
+  return std::string("$").append(HexByte(address));
+}
+
 std::uint8_t TOzmCommands::RpmToRps(double rpm)
 {
   const double rps = rpm / 60.0;

@@ -41,6 +41,8 @@ public:
 
   // Two upper-case hexadecimal digits, the form every byte and command code is shown in.
   static std::string HexByte(std::uint8_t value);
+  // An address as the panels show it and the operator types it: "$0A".
+  static std::string HexAddress(std::uint8_t address);
   // Received bytes as the log shows them: "$0A$FF".
   static std::string LogBytes(std::span<const std::uint8_t> bytes);
   // Bytes that answer no frame: said in a line of their own, counted, never decoded.

@@ -115,7 +115,7 @@ void TRWThread::LogOvertaken(const TExchangeJob& job, std::uint8_t next)
 {
   std::string codes;
   for (std::uint8_t i = next; i < std::min<std::uint8_t>(job.Count, QueueSlots); ++i)
-    codes += " " + TOzmCommands::HexByte(job.Queue[i][2]);
+    codes.append(" ").append(TOzmCommands::HexByte(job.Queue[i][2]));
   if (!codes.empty()) // a poll's status request is not the operator's: it goes without a word
     LogProgress("Stop goes first, not sent:" + codes);
   Owner.EventRWAllowed.Set();

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 namespace {
@@ -51,6 +53,7 @@ TEST_F(InstalledProgram, EachProgramAnswers)
       {"ozmet", "--version", "ozmet " OZMET_VERSION "\n"},
       {"ozmetctl", "--help", "Usage: ozmetctl"},
       {"ozmet-sim", "--help", "Usage: ozmet-sim"},
+      {"ozmet-sim", "--version", "ozmet-sim " OZMET_VERSION "\n"},
   };
   for (const auto& c : cases) {
     auto program = Start(c.Program, {c.Argument});
@@ -84,6 +87,46 @@ TEST_F(InstalledProgram, KeepsItsDataFolderInTheHomeFolder)
   auto ctl = Start("ozmetctl", {"status"});
   EXPECT_TRUE(ctl->WaitForOutput(0, "$00: 0 rpm")) << ctl->Stdout() << ctl->Stderr();
   EXPECT_EQ(ctl->WaitForExit(), 0) << ctl->Stderr();
+}
+
+// The bash completion that is installed beside the programs knows ozmetctl only from its --help, so
+// a command or option added to the program completes without touching the completion.
+TEST_F(InstalledProgram, BashCompletesFromTheProgramsOwnHelp)
+{
+  const std::string completion = Prefix.Path() + "/share/bash-completion/completions/ozmetctl";
+  ASSERT_TRUE(fs::is_regular_file(completion));
+  fs::create_directories(Home + "/bench/old");
+  std::ofstream(Home + "/bench/line.ini") << "";
+  // As bash calls it: the line up to the cursor, which stands at its end.
+  const std::string script = R"(source "$0"; COMP_LINE=$1; COMP_POINT=${#1}; read -ra COMP_WORDS <<<"$1"
+                                [[ $1 == *' ' ]] && COMP_WORDS+=('')
+                                COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _ozmetctl ozmetctl
+                                printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort)";
+  const struct {
+    std::string Line;
+    std::string Completions; // one a line, sorted
+  } cases[] = {
+      {"ozmetctl st", "status\nstop\n"},
+      {"ozmetctl --port 3 dev", "devices\n"},
+      {"ozmetctl status --js", "--json\n"},
+      {"ozmetctl --par", "--parameters\n--parity\n"},
+      {"ozmetctl run --direction b", "backward\n"},
+      {"ozmetctl run --direction=f", "forward\n"},
+      {"ozmetctl direction ", "backward\nforward\n"},
+      {"ozmetctl direction forward ", "\n"}, // the operand is given
+      {"ozmetctl run --parameters " + Home + "/bench/", Home + "/bench/line.ini\n" + Home + "/bench/old\n"},
+      {"ozmetctl --device ser", "serial:\n"},
+      {"ozmetctl --device=by", "by-id:\n"},
+      {"ozmetctl --device /dev/nul", "/dev/null\n"},
+      {"ozmetctl --speed 3 --for 2 ru", "run\n"},
+  };
+  for (const auto& c : cases) {
+    TChildProcess bash("/bin/bash", {"-c", script, completion, c.Line},
+                       {"PATH=" + Prefix.Path() + "/bin:" + std::getenv("PATH")});
+    EXPECT_EQ(bash.WaitForExit(), 0) << c.Line;
+    bash.WaitForOutput(0, std::string(1, '\0'), 1s); // read to the end
+    EXPECT_EQ(bash.Stdout(), c.Completions) << c.Line << bash.Stderr();
+  }
 }
 
 } // namespace

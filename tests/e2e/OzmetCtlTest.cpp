@@ -45,7 +45,7 @@ std::string Hex(const TBytes& frame)
 {
   std::string text;
   for (std::uint8_t byte : frame)
-    text += (text.empty() ? "" : " ") + TOzmCommands::HexByte(byte);
+    text.append(text.empty() ? "" : " ").append(TOzmCommands::HexByte(byte));
   return text;
 }
 

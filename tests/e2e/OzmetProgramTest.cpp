@@ -174,7 +174,7 @@ protected:
 
   std::unique_ptr<TChildProcess> Server =
       std::make_unique<TChildProcess>("/usr/bin/Xvfb", std::vector<std::string>{"-displayfd", "1", "-nolisten", "tcp"});
-  const std::string Display = ":" + Server->FirstLine();
+  const std::string Display = std::string(":").append(Server->FirstLine());
 };
 
 TEST_P(ProgramEnding, ReleasesThePortAndStopsTheMotorUnlessTheOperatorLeftIt)

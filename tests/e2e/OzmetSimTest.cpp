@@ -1,6 +1,7 @@
 #include "OzmCommands.h"
 #include "ChildProcess.h"
 #include "PtyClient.h"
+#include "PtyPair.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -102,9 +103,79 @@ TEST_P(TOzmetSimLinkTest, LinkLivesAsLongAsTheSimulator)
 
 INSTANTIATE_TEST_SUITE_P(Stops, TOzmetSimLinkTest,
                          testing::Values(TStopCase{"Sigterm", [](TChildProcess& p) { p.Signal(SIGTERM); }},
-                                         TStopCase{"Sigint", [](TChildProcess& p) { p.Signal(SIGINT); }},
-                                         TStopCase{"StdinEnd", [](TChildProcess& p) { p.CloseStdin(); }}),
+                                         TStopCase{"Sigint", [](TChildProcess& p) { p.Signal(SIGINT); }}),
                          [](const testing::TestParamInfo<TStopCase>& info) { return info.param.Name; });
+
+// However its standard input stands, the simulator serves until it is told to stop. Each case starts it
+// from bash in a session of its own whose terminal is a pty, with the simulator's command as "$@".
+struct TInputCase {
+  const char* Name;
+  const char* Script;
+  void (*Then)(TChildProcess& sim, TPtyPair& terminal);
+  bool Job = false; // bash runs it as a job and says "job PID"
+};
+
+void PrintTo(const TInputCase& c, std::ostream* out)
+{
+  *out << c.Name;
+}
+
+class TOzmetSimInputTest : public testing::TestWithParam<TInputCase> {};
+
+TEST_P(TOzmetSimInputTest, KeepsServingUntilTold)
+{
+  TTempDir dir;
+  const std::string link = dir.Path() + "/sim";
+  TPtyPair terminal;
+  TChildProcess sim("/usr/bin/setsid",
+                    {"/bin/bash", "-c", GetParam().Script, "ozmet-sim", OZMET_SIM_PATH, "--link", link},
+                    {"OZMET_TERMINAL=" + terminal.SlavePath()});
+  ASSERT_FALSE(sim.FirstLine().empty()) << sim.Stderr();
+  // A job of its own is killed by pid whatever happens to the test.
+  struct TJob {
+    pid_t Pid = 0;
+    ~TJob()
+    {
+      if (Pid > 0)
+        ::kill(Pid, SIGKILL);
+    }
+  } job;
+  if (GetParam().Job) {
+    ASSERT_TRUE(sim.WaitForOutput(1, "job ") && sim.WaitForOutput(1, "\n")) << sim.Stderr();
+    job.Pid = std::stoi(sim.Stderr().substr(sim.Stderr().find("job ") + 4));
+  }
+
+  GetParam().Then(sim, terminal);
+  TPtyClient client(link);
+  ASSERT_TRUE(client.IsOpen());
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(client.Write(Status(0)));
+    EXPECT_TRUE(CrcRight(client.ReadExactly(5, Deadline))) << "round " << round << ": " << sim.Stderr();
+  }
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.WaitForExit(), 0) << sim.Stderr();
+  if (sim.WaitForExit())
+    job.Pid = 0; // reaped by bash
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, TOzmetSimInputTest,
+    testing::Values(
+        // A script's `ozmet-sim &` runs it with /dev/null for input.
+        TInputCase{"AtItsEndFromTheStart", R"(exec "$@" </dev/null)", [](TChildProcess&, TPtyPair&) {}},
+        TInputCase{"EndedWhileServing", R"(exec "$@")", [](TChildProcess& p, TPtyPair&) { p.CloseStdin(); }},
+        // `ozmet-sim --verbose > sim.out &` in an interactive shell: a background job of the terminal,
+        // which would be stopped (SIGTTIN) if it read the line typed there, and fall silent.
+        TInputCase{"TheTerminalOfABackgroundJob",
+                   R"(exec 0<>"$OZMET_TERMINAL"; set -m; "$@" & echo "job $!" >&2
+                      trap 'kill $!; wait $!; exit' TERM; wait $!)",
+                   [](TChildProcess&, TPtyPair& terminal) {
+                     const std::string line = "silent on\n";
+                     terminal.WriteMaster({line.begin(), line.end()});
+                   },
+                   true}),
+    [](const testing::TestParamInfo<TInputCase>& info) { return info.param.Name; });
 
 TEST(OzmetSim, RefusesToReplaceARegularFile)
 {
@@ -214,7 +285,8 @@ TEST(OzmetSim, HelpNamesEveryFlagAndCommand)
   EXPECT_EQ(sim.WaitForExit(), 0);
   for (const char* item : {"--address", "--link", "--silent", "--silent-to-status", "--corrupt-every", "--corrupt-address", "--drop-byte",
                            "--extra-byte", "--delay", "--hang-up-after", "--verbose", "--no-input", "--help", "button",
-                           "--baud", "--data-bits", "--parity", "--stop-bits", "--jitter", "--late-once", "--stray-byte"})
+                           "--baud", "--data-bits", "--parity", "--stop-bits", "--jitter", "--late-once", "--stray-byte",
+                           "--version"})
     EXPECT_TRUE(sim.WaitForOutput(0, item)) << item;
 }
 

@@ -121,6 +121,16 @@ std::vector<std::string> WindowTest::MessageHeads() const
   return heads;
 }
 
+bool WindowTest::WholeTextShows(const QLabel* label)
+{
+  QLabel alone;
+  alone.setFont(label->font());
+  alone.setFrameStyle(label->frameStyle());
+  alone.setTextFormat(label->textFormat());
+  alone.setText(label->text());
+  return alone.sizeHint().width() <= label->width();
+}
+
 bool WindowTest::StatusShownUnknown() const
 {
   const bool unknown = Label("lblCurrentSpeed").starts_with("Current speed: unknown");

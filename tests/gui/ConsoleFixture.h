@@ -54,6 +54,8 @@ protected:
   std::vector<std::string> MessageHeads() const;
   // The speed line reads unknown and the live-status labels are greyed.
   bool StatusShownUnknown() const;
+  // The label's whole text within its width, as a label of its own would lay it out.
+  static bool WholeTextShows(const QLabel* label);
 
   TTempDir Data;
   std::vector<std::string> Messages;

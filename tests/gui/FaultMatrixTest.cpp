@@ -14,6 +14,7 @@
 #include "OzmCommands.h"
 #include "PortSettingsFile.h"
 #include "RadioGroup.h"
+#include "Ser2net.h"
 #include "SpinEdit.h"
 
 #include <QPushButton>
@@ -68,6 +69,7 @@ struct TLineFault {
   std::vector<std::string> SimLine{}; // the controller's own line, as ozmet-sim's flags
   std::uint32_t ConsoleBaud = 0;      // the rate the operator sets before the sequence; 0 keeps 9600
   std::uint32_t MendBaud = 0;         // the rate the operator sets to end the fault
+  bool Network = false;               // over rfc2217:// through ser2net rather than on the device
 };
 
 const std::string Silence9600 =
@@ -143,6 +145,23 @@ const std::vector<TLineFault> LineFaults = {
      {OpenPortError}, Unknown, {"missing", "port"}},
 };
 
+// The faults that a line at a serial device server passes on as they are: the same sequence, the
+// same lines and counters over rfc2217:// through ser2net, the wrong rate mended at the far end.
+const std::set<std::string> OverNetwork = {"Silent",       "SilentToStatus", "CorruptCrc", "ByteLost",
+                                           "ByteAdded",    "LateBeyondTimeout", "LateRunAnswer", "StrayByte",
+                                           "WrongBaud",    "Trickle300"};
+
+std::vector<TLineFault> NetworkFaults()
+{
+  std::vector<TLineFault> faults;
+  for (TLineFault fault : LineFaults)
+    if (OverNetwork.count(fault.Name)) {
+      fault.Network = true;
+      faults.push_back(fault);
+    }
+  return faults;
+}
+
 class FaultFixture : public WindowTest {
 protected:
   void SetUp() override
@@ -161,6 +180,19 @@ protected:
     arguments.insert(arguments.end(), line.begin(), line.end());
     Sim = std::make_unique<TChildProcess>(OZMET_SIM_PATH, arguments);
     ASSERT_FALSE(Sim->FirstLine().empty()) << Sim->Stderr();
+  }
+
+  // The simulator behind ser2net, the port's COM<N> linked to the Telnet accepter.
+  void StartNetworkLine(const std::vector<std::string>& line = {})
+  {
+    std::vector<std::string> arguments{"--verbose"};
+    arguments.insert(arguments.end(), line.begin(), line.end());
+    Sim = std::make_unique<TChildProcess>(OZMET_SIM_PATH, arguments);
+    const std::string device = Sim->FirstLine();
+    ASSERT_FALSE(device.empty()) << Sim->Stderr();
+    Server = std::make_unique<TSer2net>(device);
+    ASSERT_TRUE(Server->Start());
+    Data.Link("COM" + std::to_string(Port), Server->Rfc2217Url());
   }
 
   void Command(const std::string& line)
@@ -278,6 +310,7 @@ protected:
   // be mistaken for the machine's own serial port.
   static constexpr int Port = 200;
   std::unique_ptr<TChildProcess> Sim;
+  std::unique_ptr<TSer2net> Server;
 };
 
 class LineFaultMatrix : public FaultFixture, public ::testing::WithParamInterface<TLineFault> {
@@ -286,7 +319,10 @@ protected:
   {
     WindowTest::SetUp();
     ASSERT_TRUE(TPortSettingsFile(Data.Path() + "/portp.dat").Save(Port));
-    StartSimulator(GetParam().SimLine);
+    if (GetParam().Network)
+      StartNetworkLine(GetParam().SimLine);
+    else
+      StartSimulator(GetParam().SimLine);
     StartWindow();
     if (GetParam().ConsoleBaud)
       SetConsoleBaud(GetParam().ConsoleBaud);
@@ -339,6 +375,37 @@ TEST_P(LineFaultMatrix, OperatorSeesItAndTheConsoleRecovers)
     StartSimulator();
     Click("BtnOpenPort");
   }
+  ExpectNormalRun();
+}
+
+INSTANTIATE_TEST_SUITE_P(NetworkLine, LineFaultMatrix, ::testing::ValuesIn(NetworkFaults()),
+                         [](const testing::TestParamInfo<TLineFault>& info) { return info.param.Name; });
+
+class NetworkFaultFixture : public FaultFixture {
+protected:
+  void SetUp() override
+  {
+    WindowTest::SetUp();
+    ASSERT_TRUE(TPortSettingsFile(Data.Path() + "/portp.dat").Save(Port));
+    StartNetworkLine();
+    StartWindow();
+  }
+};
+
+// The server gone while polling is an unplug: polling stops, a port failure is counted, nothing
+// reconnects by itself, and Open port reconnects once the server is back.
+TEST_F(NetworkFaultFixture, ServerGoneWhilePolling)
+{
+  Click("BtnRun");
+  ASSERT_TRUE(WaitFor([&] { return Count("motor status") >= 2; }, 10s));
+  Server->Kill();
+  ASSERT_TRUE(WaitFor([&] { return !PollTimerActive() && Idle(); }, 10s));
+  const std::vector<std::string> heads = MessageHeads();
+  EXPECT_EQ(std::set<std::string>(heads.begin(), heads.end()), std::set<std::string>{OpenPortError});
+  EXPECT_GT(Form->Datas->Counters.PortFailures, 0u);
+  EXPECT_TRUE(StatusShownUnknown());
+  ASSERT_TRUE(Server->Start());
+  Click("BtnOpenPort");
   ExpectNormalRun();
 }
 
@@ -524,9 +591,10 @@ TEST_F(FaultFixture, AddressDialogRefusesOddText)
 
 // ---- The document
 
-std::string Row(const std::string& fault, const std::string& sees, const std::string& result)
+std::string Row(const std::string& fault, const std::string& sees, const std::string& result,
+                const char* network = nullptr)
 {
-  return "| " + fault + " | " + sees + " | " + result + " |\n";
+  return "| " + fault + " | " + sees + " | " + result + (network ? std::string(" | ") + network : "") + " |\n";
 }
 
 std::string Joined(const std::vector<std::string>& texts)
@@ -545,16 +613,23 @@ std::string ReliabilityDocument()
                     "process, while the fault lasts and again after it. The test checks every line and message named "
                     "here and fails when this page and the program part ways; `OZMET_WRITE_RELIABILITY=1 "
                     "build/test/bin/gui_tests --gtest_filter=ReliabilityDoc.*` writes it anew.\n\n"
-                    "## The line\n\n| fault | what the operator sees | result |\n|---|---|---|\n";
+                    "## The line\n\nThe last column tells whether the row also runs over a network line: "
+                    "`rfc2217://` through ser2net, on loopback, to the simulator's pseudo-terminal.\n\n"
+                    "| fault | what the operator sees | result | network line |\n|---|---|---|---|\n";
   for (const TLineFault& f : LineFaults)
-    doc += Row(f.Fault, f.Sees + std::string(f.Speed == Unknown ? UnknownSees : ""), Recovers);
+    doc += Row(f.Fault, f.Sees + std::string(f.Speed == Unknown ? UnknownSees : ""), Recovers,
+               OverNetwork.count(f.Name) ? "the same" : "-");
   doc += Row("the device removed while polling and a new one linked in its place",
              "bold red \"Port connection error\" or red \"Stop\", the message \"Open port error\" with the reason "
              "beneath, a port failure counted" + std::string(UnknownSees) + "; Open port takes the new device",
-             Recovers);
+             Recovers, "-");
+  doc += Row("the serial device server gone while polling (ser2net killed)",
+             "the message \"Open port error\" with the reason beneath, polling off, a port failure counted" +
+                 std::string(UnknownSees) + "; nothing reconnects by itself",
+             "Open port reconnects once the server is back; " + Recovers, "only there");
   doc += Row("the device held by another program (exclusive open refused)",
              "the message \"Open port error\" at start, with the reason beneath",
-             "Open port connects once the other program lets go; " + Recovers);
+             "Open port connects once the other program lets go; " + Recovers, "-");
   doc += "\n## The settings file\n\n| fault | what the operator sees | result |\n|---|---|---|\n";
   for (const TSettingsFault& f : SettingsFaults)
     doc += Row(f.Fault, std::string(SettingsSees) + " (messages: " + Joined(f.Messages) + ")", SettingsResult);
@@ -562,7 +637,7 @@ std::string ReliabilityDocument()
   doc += "\n## Edit fields\n\nEvery field given " + std::string(OddTextsName) + ".\n\n"
          "| field | what the operator sees | result |\n|---|---|---|\n";
   for (const TFieldCase& f : FieldCases)
-    doc += Row("`" + std::string(f.Field) + "`", "\"" + f.Message + "\" for each; nothing queued or sent" +
+    doc += Row(std::string("`").append(f.Field).append("`"), "\"" + f.Message + "\" for each; nothing queued or sent" +
                                                      (std::string(f.Field) == "EditGearRatio" ? " (a huge number is a valid ratio)" : ""),
                "the panel works normally afterwards");
   doc += Row("`EditAdress` (address dialog)", AddressDialogSees, "the console works normally afterwards");

@@ -106,7 +106,7 @@ TEST_F(LangsTest, AppliedCaptionsThenTheStatusLabelsRedrawn)
     MenuItem(name)->setText("?");
   Find<QLabel>("LblEncoder")->setText("?");
   Find<QLabel>("LblEncoder")->setObjectName("LblEncoderRenamed"); // a target not found is skipped
-  TLangs().ApplyTexts(*Form);
+  TLangs().ApplyTexts(*Form, *Form);
   const struct {
     const char* Name;
     int Item;
@@ -140,9 +140,9 @@ TEST_F(LangsTest, ApplyingTwiceGivesTheSameCaptions)
       all.push_back(button->text());
     return all;
   };
-  TLangs().ApplyTexts(*Form);
+  TLangs().ApplyTexts(*Form, *Form);
   const std::vector<QString> once = captions();
-  TLangs().ApplyTexts(*Form);
+  TLangs().ApplyTexts(*Form, *Form);
   EXPECT_EQ(captions(), once);
 }
 

@@ -1,11 +1,14 @@
 #include "ComPort.h"
+#include "CommonDatas.h"
 #include "ConsoleFixture.h"
 #include "FormByteLen.h"
+#include "LinkCountersView.h"
 #include "LongTimer.h"
 #include "MessageBox.h"
 #include "PortSettingsFile.h"
 
 
+#include <QCoreApplication>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -98,6 +101,52 @@ TEST_F(ConsoleTest, CollapseAndExpandReturnToTheWidthAtCollapse)
   Click("SpeedButton1");
   EXPECT_EQ(Form->width(), 700);
   EXPECT_TRUE(Form->Expanded());
+}
+
+// The port description keeps its whole text beside any faults, at the window's own size and
+// collapsed, and never widens the window: the counters give way, the traffic first, the faults last.
+TEST_F(ConsoleTest, PortDescriptionKeepsItsWholeTextBesideTheLinkCounters)
+{
+  const struct {
+    const char* Name;
+    std::uint64_t Sent, Missing, Crc, Short, Stale, Port;
+    bool Collapsed;
+    std::vector<const char*> Shown, Dropped;
+    bool CountersWhole; // else the last of the faults may be cut at the window's edge
+  } cases[] = {
+      {"healthy", 12, 0, 0, 0, 0, 0, false, {"Tx 12", "Rx 0", "last -"}, {}, true},
+      {"three faults", 1520, 30, 2, 1, 0, 0, false, {"no answer 30", "CRC 2", "short 1"}, {"Tx", "Rx"}, true},
+      {"every fault", 123456, 30, 2, 1, 4, 1, false, {"no answer 30", "CRC 2", "short 1"}, {"Tx", "last"}, false},
+      {"three faults, collapsed", 1520, 30, 2, 1, 0, 0, true, {"no answer"}, {"Tx"}, false},
+  };
+  auto* description = Find<QLabel>("PanelPortProp");
+  auto* counters = Find<TLinkCountersView>("LblLinkCounters");
+  const std::string text = description->text().toStdString();
+  for (const auto& c : cases) {
+    TLinkCounters& counted = Form->Datas->Counters;
+    counted.FramesSent = c.Sent;
+    counted.AnswersMissing = c.Missing;
+    counted.ChecksumFailures = c.Crc;
+    counted.ShortBlocks = c.Short;
+    counted.Stale = c.Stale;
+    counted.PortFailures = c.Port;
+    if (c.Collapsed != !Form->Expanded())
+      Form->SpeedButton1Click();
+    counters->Refresh();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const int width = c.Collapsed ? TForm1::CollapsedWidth : 613;
+    ASSERT_TRUE(WaitFor([&] { return counters->geometry().right() < width; })) << c.Name;
+    EXPECT_EQ(Form->width(), width) << c.Name;
+    EXPECT_EQ(description->text().toStdString(), text) << c.Name;
+    EXPECT_TRUE(WholeTextShows(description)) << c.Name << ": " << description->width();
+    if (c.CountersWhole) {
+      EXPECT_TRUE(WholeTextShows(counters)) << c.Name << ": " << counters->text().toStdString();
+    }
+    for (const char* shown : c.Shown)
+      EXPECT_TRUE(counters->text().contains(shown)) << c.Name << ": " << shown;
+    for (const char* dropped : c.Dropped)
+      EXPECT_FALSE(counters->text().contains(dropped)) << c.Name << ": " << dropped;
+  }
 }
 
 TEST_F(ConsoleTest, PortButtonsCloseAndOpen)

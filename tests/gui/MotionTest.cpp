@@ -163,6 +163,7 @@ TEST_F(ConsoleTest, SilenceShowsTheStateUnknownUntilTheNextAnswer)
   EXPECT_TRUE(unknown.starts_with(head) && unknown.size() == head.size() + 9 && unknown[head.size() + 2] == ':' &&
               unknown.ends_with(")"))
       << unknown << ": the last speed and the time it was seen, hh:mm:ss";
+  EXPECT_TRUE(WaitFor([&] { return WholeTextShows(Find<QLabel>("lblCurrentSpeed")); }, 1s)) << "none of it cut";
   EXPECT_EQ(Label("lblStabil"), "Feedback: on") << "the last word stays, greyed";
   Click("BtnReset"); // the labels drawn again stay unknown
   EXPECT_TRUE(StatusShownUnknown());

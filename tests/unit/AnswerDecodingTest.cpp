@@ -68,7 +68,7 @@ TEST_P(GoodStatusAnswer, SetsTheDriveStatus)
   EXPECT_FALSE(Datas.StatusPolling);
   std::string bytes;
   for (std::uint8_t b : c.Answer)
-    bytes += "$" + TOzmCommands::HexByte(b);
+    bytes.append("$").append(TOzmCommands::HexByte(b));
   std::vector<std::string> expected;
   if (c.PollingEnds)
     expected.push_back("poll-off");

@@ -176,6 +176,7 @@ TEST(HexByte, IsTwoUpperCaseDigits)
   EXPECT_EQ(TOzmCommands::HexByte(0x0A), "0A");
   EXPECT_EQ(TOzmCommands::HexByte(0xE6), "E6");
   EXPECT_EQ(TOzmCommands::HexByte(0xFF), "FF");
+  EXPECT_EQ(TOzmCommands::HexAddress(0x0A), "$0A") << "an address as the panels show it";
 }
 
 TEST(CommonDatas, StartsWithTheDefaults)

@@ -22,6 +22,24 @@ TEST(SimOptions, ReadsFlagsAndDefaultsToOneControllerAtZero)
   EXPECT_EQ(parsed.Settings.Faults, (TSimFaults{true, false, 3, 2, 4, 150, 7, 9, 5, 0xA5, 120, 3}));
 }
 
+// The same forms as ozmetctl and the window take, for every option and command that names an address.
+TEST(SimOptions, AddressesAreWrittenAsOzmetctlWritesThem)
+{
+  for (const auto& [text, address] : std::vector<std::pair<std::string_view, std::optional<std::uint8_t>>>{
+           {"7", 7}, {"$07", 7}, {"0x07", 7}, {"$fe", 0xFE}, {"254", 254}, {"$FF", std::nullopt},
+           {"$", std::nullopt}, {"$-1", std::nullopt}, {"7$", std::nullopt}, {"0b1", std::nullopt}}) {
+    const auto parsed = Parse({"--address", text, "--corrupt-address", text});
+    EXPECT_EQ(parsed.Error.empty(), address.has_value()) << text << ": " << parsed.Error;
+    if (address) {
+      EXPECT_EQ(parsed.Settings.Addresses, std::vector<std::uint8_t>{*address}) << text;
+      EXPECT_EQ(parsed.Settings.Faults.CorruptAddress, address) << text;
+    }
+    TSimSettings settings;
+    EXPECT_EQ(TSimOptions::ApplyCommand("button " + std::string(text), settings).has_value(), !address) << text;
+    EXPECT_EQ(settings.ButtonAddress, address) << text;
+  }
+}
+
 // The controllers' own line, and how many bits each byte of theirs takes on the wire.
 TEST(SimOptions, LineFlagsSetTheControllersFraming)
 {

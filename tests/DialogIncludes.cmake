@@ -1,0 +1,21 @@
+# cmake -DROOT=<source tree> -P DialogIncludes.cmake: fails when a file of src/dialogs includes a
+# header that only src/console has (Form1.h, a panel). The dialogs reach the window through
+# TDialogHost; the window's headers would tie them to it again.
+cmake_minimum_required(VERSION 3.25)
+file(GLOB console_headers RELATIVE ${ROOT}/src/console ${ROOT}/src/console/*.h)
+file(GLOB dialog_files ${ROOT}/src/dialogs/*.h ${ROOT}/src/dialogs/*.cpp)
+set(tangled "")
+foreach(file IN LISTS dialog_files)
+  file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE "^[^\"]*\"([^\"]*)\".*$" "\\1" header "${line}")
+    get_filename_component(name "${header}" NAME)
+    if(name IN_LIST console_headers)
+      list(APPEND tangled "${file} includes ${header}")
+    endif()
+  endforeach()
+endforeach()
+if(tangled)
+  list(JOIN tangled "\n  " text)
+  message(FATAL_ERROR "the dialogs include the main window's own headers:\n  ${text}")
+endif()
