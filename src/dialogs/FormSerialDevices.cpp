@@ -3,12 +3,14 @@
 #include "ComPort.h"
 #include "DeviceMonitor.h"
 #include "DialogHost.h"
+#include "NetworkAddress.h"
 #include "PanelParts.h"
 #include "PortLinks.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSerialPortInfo>
@@ -62,6 +64,9 @@ TFormSerialDevices::TFormSerialDevices(TDialogHost& main) : QWidget(&main.Window
   SpinPortNumber = Named<QSpinBox>("SpinPortNumber", this);
   SpinPortNumber->setRange(1, 255);
   SpinPortNumber->setValue(std::clamp(Main.Port().PortNumber, 1, 255));
+  EditNetworkLine = Named<QLineEdit>("EditNetworkLine", this);
+  EditNetworkLine->setPlaceholderText("rfc2217://HOST:PORT or tcp://HOST:PORT");
+  EditNetworkLine->setToolTip("A line at a serial device server, assigned instead of a device of the list");
   auto* assign = Named<QPushButton>("BtnAssign", this, "Assign to port");
   connect(assign, &QPushButton::clicked, this, &TFormSerialDevices::BtnAssignClick);
   auto* remove = Named<QPushButton>("BtnRemoveLink", this, "Remove link");
@@ -82,6 +87,10 @@ TFormSerialDevices::TFormSerialDevices(TDialogHost& main) : QWidget(&main.Window
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel("Serial devices on this machine:", this));
   layout->addWidget(TableDevices, 3);
+  auto* network = new QHBoxLayout;
+  network->addWidget(new QLabel("Or a serial device server:", this));
+  network->addWidget(EditNetworkLine, 1);
+  layout->addLayout(network);
   layout->addLayout(actions);
   layout->addWidget(new QLabel("Port numbers linked to a device:", this));
   layout->addWidget(TablePorts, 2);
@@ -132,20 +141,28 @@ void TFormSerialDevices::FillPorts()
   for (const TPortLink& link : links) {
     const bool open = link.Port == Main.Port().PortNumber && Main.Port().IsOpen();
     SetRow(TablePorts, row++,
-           {QString::number(link.Port), QString::fromStdString(link.Target), link.Present ? "yes" : "absent",
-            open ? "open" : ""});
+           {QString::number(link.Port), QString::fromStdString(link.Target),
+            TNetworkAddress::IsUrl(link.Target) ? "network" : link.Present ? "yes" : "absent", open ? "open" : ""});
   }
+}
+
+// A network line typed in wins over the device chosen in the list.
+std::string TFormSerialDevices::ChosenDevice() const
+{
+  const std::string typed = EditNetworkLine->text().trimmed().toStdString();
+  const int row = TableDevices->currentRow();
+  return !typed.empty() || row < 0 ? typed : TableDevices->item(row, 0)->text().toStdString();
 }
 
 void TFormSerialDevices::BtnAssignClick()
 {
-  const int row = TableDevices->currentRow();
-  if (row < 0) {
-    Main.ShowMessage("Choose a device in the list first.");
+  const std::string device = ChosenDevice();
+  if (device.empty()) {
+    Main.ShowMessage("Choose a device in the list first, or type a serial device server's address.");
     return;
   }
   const int port = SpinPortNumber->value();
-  Report(TPortLinks(Main.Port().DataFolder).Assign(port, TableDevices->item(row, 0)->text().toStdString()));
+  Report(TPortLinks(Main.Port().DataFolder).Assign(port, device));
   if (port == Main.Port().PortNumber) // as the port number dialog does: the port in force opens anew
     Main.BtnOpenPortClick();
   FillPorts();

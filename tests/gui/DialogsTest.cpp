@@ -4,16 +4,21 @@
 #include "FormAdress.h"
 #include "FormByteLen.h"
 #include "FormPortName.h"
+#include "FormSerialDevices.h"
 #include "OzmCommands.h"
 #include "RadioGroup.h"
 #include "SpinEdit.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableWidget>
 #include <QTest>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace {
 
@@ -329,5 +334,48 @@ TEST_F(DialogsTest, AddressProcedureEndToEndMovesTheController)
   Form->MmSetNewAddressClick();
   EXPECT_EQ(In<QLineEdit>(Form->FormAdress, "EditAdress")->text().toStdString(), "$05") << "it keeps its text";
 }
+
+struct TNetworkAssignCase {
+  const char* Name;
+  const char* Typed;
+  const char* Message; // empty: linked as typed
+};
+
+class SerialDevicesNetwork : public DialogsTest, public ::testing::WithParamInterface<TNetworkAssignCase> {};
+
+// A serial device server's address is linked as it was typed, shown as a network line, and one that
+// is no address is refused with the forms it may take.
+TEST_P(SerialDevicesNetwork, AssignsATypedAddress)
+{
+  const TNetworkAssignCase& c = GetParam();
+  Form->MmSerialDevicesClick();
+  TFormSerialDevices* dialog = Form->FormSerialDevices;
+  ASSERT_NE(dialog, nullptr);
+  In<QLineEdit>(dialog, "EditNetworkLine")->setText(c.Typed);
+  In<QSpinBox>(dialog, "SpinPortNumber")->setValue(9);
+  dialog->BtnAssignClick();
+  std::error_code error;
+  const std::string link = std::filesystem::read_symlink(Data.Path() + "/COM9", error).string();
+  if (*c.Message) {
+    EXPECT_EQ(Messages, std::vector<std::string>{c.Message});
+    EXPECT_EQ(link, "");
+    return;
+  }
+  EXPECT_EQ(Messages, std::vector<std::string>{});
+  EXPECT_EQ(link, c.Typed);
+  auto* ports = In<QTableWidget>(dialog, "TablePorts");
+  const auto rows = ports->findItems(c.Typed, Qt::MatchExactly);
+  ASSERT_EQ(rows.size(), 1);
+  EXPECT_EQ(ports->item(rows.front()->row(), 2)->text(), "network");
+}
+
+const TNetworkAssignCase NetworkAssignCases[] = {
+    {"Rfc2217", "rfc2217://bench-7:3001", ""},
+    {"RawTcp", "tcp://[fd00::7]:3000", ""},
+    {"NoPort", "tcp://bench-7", "tcp://bench-7 is no network line: write tcp://HOST:PORT or rfc2217://HOST:PORT."},
+};
+
+INSTANTIATE_TEST_SUITE_P(Typed, SerialDevicesNetwork, ::testing::ValuesIn(NetworkAssignCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace
