@@ -15,6 +15,9 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -606,6 +609,29 @@ TEST_F(OzmetCtl, ServerGoneWhileWatchingIsALineFailure)
   EXPECT_EQ(ctl->WaitForExit(), 1);
   ctl->WaitForOutput(1, Never);
   EXPECT_NE(ctl->Stderr().find("the line failed"), std::string::npos) << ctl->Stderr();
+}
+
+// A server whose queue of connections is full drops the next one's handshake: the connect is given
+// 3 s, then said to have taken too long (exit 3), never waited on for the kernel's two minutes.
+TEST_F(OzmetCtl, ConnectThatTakesTooLongIsGivenUp)
+{
+  const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&address), size), 0);
+  ASSERT_EQ(::listen(server, 0), 0);
+  ASSERT_EQ(::getsockname(server, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&address), size), 0) << "the one place in the queue";
+  const std::string url = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  auto ctl = Ctl({"--device", url, "status"});
+  EXPECT_EQ(ctl->WaitForExit(10s), 3);
+  ctl->WaitForOutput(1, Never);
+  EXPECT_NE(ctl->Stderr().find("did not answer within 3 s."), std::string::npos) << ctl->Stderr();
+  ::close(filler);
+  ::close(server);
 }
 
 } // namespace

@@ -1,9 +1,11 @@
 #include "CasePrinter.h"
 #include "NetworkAddress.h"
+#include "OpenFailure.h"
 #include "TelnetCodec.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <optional>
 
 namespace {
@@ -100,5 +102,32 @@ TEST(TelnetEncoding, DoublesFFInTheLineAndInTheSettings)
   ASSERT_GE(settings.size(), head.size());
   EXPECT_EQ(TBytes(settings.begin(), settings.begin() + static_cast<std::ptrdiff_t>(head.size())), head);
 }
+
+// Why a server could not be reached, in the words the window's message and ozmetctl give.
+struct TUnreachableCase {
+  const char* Name;
+  int Error;
+  const char* Says;
+};
+
+class NetworkFailure : public testing::TestWithParam<TUnreachableCase> {};
+
+TEST_P(NetworkFailure, SaysWhyTheServerCouldNotBeReached)
+{
+  EXPECT_EQ(TOpenFailure::Explain("rfc2217://bench-7:3001", GetParam().Error),
+            std::string("rfc2217://bench-7:3001: ") + GetParam().Says);
+}
+
+const TUnreachableCase UnreachableCases[] = {
+    {"HostUnknown", TOpenFailure::HostUnknown, "the host bench-7 is unknown."},
+    {"Refused", ECONNREFUSED, "bench-7:3001 refused the connection: no serial device server listens there."},
+    {"NoRoute", EHOSTUNREACH, "no route to bench-7: the network cannot reach it."},
+    {"NetworkUnreachable", ENETUNREACH, "no route to bench-7: the network cannot reach it."},
+    {"TooSlow", ETIMEDOUT, "bench-7:3001 did not answer within 3 s."},
+    {"Closed", ECONNRESET, "bench-7:3001 closed the connection."},
+};
+
+INSTANTIATE_TEST_SUITE_P(Reasons, NetworkFailure, testing::ValuesIn(UnreachableCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace
