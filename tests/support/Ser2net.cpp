@@ -2,7 +2,7 @@
 
 #include "MainThreadWait.h"
 
-#include <filesystem>
+#include <array>
 #include <cerrno>
 #include <fstream>
 #include <netinet/in.h>
@@ -11,29 +11,39 @@
 
 namespace {
 
-// A port nothing listens on now: the kernel's pick for a socket bound to port 0.
-int FreePort()
+sockaddr_in Loopback(int port)
 {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0;
-  ::close(fd);
-  return bound ? ntohs(address.sin_port) : 0;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  return address;
+}
+
+// Two ports nothing listens on now: the kernel's picks for two sockets bound to port 0 at once, so
+// the two differ.
+std::array<int, 2> FreePorts()
+{
+  std::array<int, 2> fds{}, ports{};
+  for (std::size_t i = 0; i < fds.size(); ++i) {
+    fds[i] = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = Loopback(0);
+    socklen_t size = sizeof address;
+    if (::bind(fds[i], reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+        ::getsockname(fds[i], reinterpret_cast<sockaddr*>(&address), &size) == 0)
+      ports[i] = ntohs(address.sin_port);
+  }
+  for (const int fd : fds)
+    ::close(fd);
+  return ports;
 }
 
 // Someone listens there: the port cannot be bound. A connection would make ser2net open the device.
 bool Listening(int port)
 {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool taken = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
+  const sockaddr_in address = Loopback(port);
+  const bool taken = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
   ::close(fd);
   return taken;
 }
@@ -45,10 +55,18 @@ std::string Program()
 
 } // namespace
 
-TSer2net::TSer2net(std::string device) : Device(std::move(device)), RawPort(FreePort()), TelnetPort(FreePort())
+TSer2net::TSer2net(std::string device) : Device(std::move(device))
 {
-  // "local": no modem lines to wait for on a pseudo-terminal; no chardelay: an answer is passed on as
-  // it comes, not held back in the hope of more, as the README's configuration has it.
+  PickPorts();
+}
+
+// "local": no modem lines to wait for on a pseudo-terminal; no chardelay: an answer is passed on as
+// it comes, not held back in the hope of more, as the README's configuration has it.
+void TSer2net::PickPorts()
+{
+  const std::array<int, 2> ports = FreePorts();
+  RawPort = ports[0];
+  TelnetPort = ports[1];
   const std::string rest = "\n  connector: serialdev," + Device + ",9600n81,local\n  options:\n    chardelay: false\n";
   std::ofstream(Folder.Path() + "/ser2net.yaml")
       << "%YAML 1.1\n---\n"
@@ -56,27 +74,23 @@ TSer2net::TSer2net(std::string device) : Device(std::move(device)), RawPort(Free
       << "connection: &telnet\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << TelnetPort << rest;
 }
 
+// A port picked free may be taken by another test before ser2net binds it: new ports, again.
 bool TSer2net::Start()
 {
-  Server = std::make_unique<TChildProcess>(
-      Program(), std::vector<std::string>{"-n", "-d", "-c", Folder.Path() + "/ser2net.yaml", "-P",
-                                          Folder.Path() + "/ser2net.pid"});
-  return PollUntil([&] { return Listening(RawPort) && Listening(TelnetPort); });
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (attempt > 0)
+      PickPorts();
+    Server = std::make_unique<TChildProcess>(
+        Program(), std::vector<std::string>{"-n", "-d", "-c", Folder.Path() + "/ser2net.yaml", "-P",
+                                            Folder.Path() + "/ser2net.pid"});
+    if (PollUntil([&] { return !Server->Running() || (Listening(RawPort) && Listening(TelnetPort)); }) &&
+        Server->Running())
+      return true;
+  }
+  return false;
 }
 
 void TSer2net::Kill()
 {
   Server = nullptr;
-}
-
-void TSer2net::WaitForIdle() const
-{
-  const std::string fds = "/proc/" + std::to_string(Server->Id()) + "/fd";
-  PollUntil([&] {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(fds, error))
-      if (std::filesystem::read_symlink(entry.path(), error) == Device)
-        return false;
-    return true;
-  });
 }

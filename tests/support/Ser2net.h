@@ -14,14 +14,14 @@ public:
 
   std::string RawUrl() const { return "tcp://127.0.0.1:" + std::to_string(RawPort); }
   std::string Rfc2217Url() const { return "rfc2217://127.0.0.1:" + std::to_string(TelnetPort); }
-  // Starts it, and waits until both accepters listen; false when it would not start.
+  // Starts it, and waits until both accepters listen; false when it would not start. The ports stay
+  // those of the last start unless they were taken meanwhile.
   bool Start();
   void Kill();
-  // Until ser2net holds the device no more: it keeps it a moment after a client leaves.
-  void WaitForIdle() const;
-  const TChildProcess* Process() const { return Server.get(); }
 
 private:
+  void PickPorts();
+
   std::string Device;
   TTempDir Folder;
   int RawPort;
