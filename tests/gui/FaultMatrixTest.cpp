@@ -396,6 +396,8 @@ protected:
 // reconnects by itself, and Open port reconnects once the server is back.
 TEST_F(NetworkFaultFixture, ServerGoneWhilePolling)
 {
+  EXPECT_TRUE(Form->windowTitle().endsWith(" - " + QString::fromStdString(Server->Rfc2217Url())))
+      << "the address in use, as a device's path";
   Click("BtnRun");
   ASSERT_TRUE(WaitFor([&] { return Count("motor status") >= 2; }, 10s));
   Server->Kill();
