@@ -5,6 +5,10 @@
 #include "SerialDevice.h"
 #include "TcpLine.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+
 std::unique_ptr<TLine> TLine::For(const std::string& name)
 {
   const auto address = TNetworkAddress::Parse(name);
@@ -13,6 +17,29 @@ std::unique_ptr<TLine> TLine::For(const std::string& name)
   if (address)
     return std::make_unique<TTcpLine>();
   return std::make_unique<TSerialDevice>();
+}
+
+bool TLine::WriteAll(int fd, std::span<const std::uint8_t> bytes, std::chrono::steady_clock::time_point deadline,
+                     TPut put)
+{
+  using namespace std::chrono;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = put(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0 && errno != EAGAIN)
+      return false;
+    const auto left = std::max<long long>(0, ceil<milliseconds>(deadline - steady_clock::now()).count());
+    pollfd pfd{fd, POLLOUT, 0};
+    if (::poll(&pfd, 1, static_cast<int>(left)) <= 0 || (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)))
+      return false;
+  }
+  return true;
 }
 
 std::vector<std::uint8_t> TLine::DropInput()

@@ -3,9 +3,12 @@
 #include "LineSettings.h"
 #include "OpenFailure.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -54,4 +57,11 @@ public:
 
   // Takes everything queued now, right before a frame is written: none of it can be that frame's answer.
   std::vector<std::uint8_t> DropInput();
+
+protected:
+  using TPut = ssize_t (*)(int fd, const std::uint8_t* bytes, std::size_t count);
+  // Writes every byte through `put` (a device's write, a socket's send), waiting while the queue is
+  // full, until the deadline; false when the descriptor fails or the time runs out.
+  static bool WriteAll(int fd, std::span<const std::uint8_t> bytes, std::chrono::steady_clock::time_point deadline,
+                       TPut put);
 };

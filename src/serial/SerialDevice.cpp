@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -206,23 +205,8 @@ bool TSerialDevice::Write(const std::uint8_t* bytes, std::size_t count)
   using namespace std::chrono;
   // Ten bits a byte on the wire, a second to spare: a stuck driver fails the write instead of hanging it.
   const auto deadline = steady_clock::now() + seconds(1) + milliseconds(count * 10'000 / (Baud ? Baud : 1));
-  std::size_t done = 0;
-  while (Fd >= 0 && done < count) {
-    const ssize_t n = ::write(Fd, bytes + done, count - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0 && errno != EAGAIN)
-      return false;
-    const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
-    pollfd pfd{Fd, POLLOUT, 0};
-    if (left <= 0 || ::poll(&pfd, 1, static_cast<int>(left)) <= 0 || (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)))
-      return false;
-  }
-  return done == count;
+  return Fd >= 0 && WriteAll(Fd, std::span(bytes, count), deadline,
+                             [](int fd, const std::uint8_t* out, std::size_t size) { return ::write(fd, out, size); });
 }
 
 std::size_t TSerialDevice::Read(std::uint8_t* bytes, std::size_t count)

@@ -146,25 +146,14 @@ std::vector<std::uint8_t> TTcpLine::Wrapped(std::span<const std::uint8_t> bytes)
 
 bool TTcpLine::Send(std::span<const std::uint8_t> bytes)
 {
-  const auto deadline = steady_clock::now() + seconds(1);
-  std::size_t done = 0;
-  while (Fd >= 0 && !Closed && done < bytes.size()) {
-    // MSG_NOSIGNAL: a connection closed by the far end fails the write instead of ending the program.
-    const ssize_t n = ::send(Fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0 && errno != EAGAIN)
-      break;
-    pollfd pfd{Fd, POLLOUT, 0};
-    if (::poll(&pfd, 1, MillisecondsLeft(deadline)) <= 0 || (pfd.revents & (POLLERR | POLLHUP)))
-      break;
-  }
-  Closed = Closed || done < bytes.size();
-  return done == bytes.size();
+  // MSG_NOSIGNAL: a connection closed by the far end fails the write instead of ending the program.
+  const bool sent = Fd >= 0 && !Closed &&
+                    WriteAll(Fd, bytes, steady_clock::now() + seconds(1), [](int fd, const std::uint8_t* out,
+                                                                             std::size_t size) {
+                      return ::send(fd, out, size, MSG_NOSIGNAL);
+                    });
+  Closed = Closed || !sent;
+  return sent;
 }
 
 void TTcpLine::Pump()
@@ -172,18 +161,17 @@ void TTcpLine::Pump()
   std::uint8_t chunk[512];
   while (Fd >= 0 && !Closed) {
     const ssize_t n = ::recv(Fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      Closed = n == 0 || errno != EAGAIN;
+      return;
+    }
     // Acknowledged at once, every time (the kernel forgets it): a server that sends an answer byte by
     // byte holds the second byte back until the first is acknowledged, and a delayed acknowledgement
     // would split the answer by 40 ms.
     const int on = 1;
     ::setsockopt(Fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
-    if (n > 0)
-      Received(std::span(chunk, static_cast<std::size_t>(n)));
-    else if (n < 0 && errno == EINTR)
-      continue;
-    else
-      Closed = n == 0 || errno != EAGAIN;
-    if (n <= 0)
-      break;
+    Received(std::span(chunk, static_cast<std::size_t>(n)));
   }
 }
