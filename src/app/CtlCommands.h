@@ -1,73 +1,37 @@
 #pragma once
 
-#include "ConsoleForms.h"
-#include "CtlDrive.h"
-#include "FrameLine.h"
-#include "CtlOutput.h"
-#include "ParameterFile.h"
+#include "CtlCommand.h"
 
-#include <optional>
-#include <span>
+#include <memory>
+#include <string>
 
 class TCtlOptions;
+class TCtlOutput;
+class TCtlSession;
 
-// The commands of ozmetctl, each as the window carries it out: the same checks, the same frames in
-// the same order, each frame answered before the next goes. Every value is checked before the port
-// opens, so a refused command line never sends anything.
+// One command of ozmetctl, whole: its values checked and its line aimed before anything opens, then
+// carried out. Once a Run may have reached a controller, every way out of it (a failure, an
+// interrupt) sends Stop first: the whole process's Runs for the program's own command, the line's
+// own Runs for a line of a script, which goes on past a failed line only with --keep-going.
 class TCtlCommands {
 public:
-  // line: the open line of a script the command is a line of; none opens its own.
-  TCtlCommands(const TCtlOptions& options, TCtlOutput& output, TFrameLine* line = nullptr);
+  // nested: a line of a script, on the script's line.
+  TCtlCommands(const TCtlOptions& options, TCtlOutput& output, TCtlSession& session, bool nested = false);
+  ~TCtlCommands();
 
-  // Throws TCtlError when the command cannot be carried out. Once a Run may have reached the
-  // controller, every way out sends Stop first.
+  // Throws TCtlError for a refused value, TLineError (OpenFailed) for a device that cannot be
+  // named. Opens nothing, sends nothing.
+  void Prepare();
+  // Throws TCtlError or TLineError when the command cannot be carried out.
   void Run();
 
 private:
-  void Status();
-  void SetMotor();
-  void RunMotor();
-  void Stop();
-  void Direction();
-  void Watch();
-  void SetAddress();
-  void Scan();
-  void Script();
-  void Devices();
-  // The status of the line's command: 0 done, else its failure's, which is said.
-  int ScriptLine(int number, const std::vector<std::string>& words);
-
-  std::optional<TParameterFile::TContents> ParameterFile() const;
-  // Takes the motor's fields into the record, as the motor panel's Apply; the frames stay queued.
-  void ApplyMotor(const std::optional<TParameterFile::TContents>& file);
-  TMotorFields MotorFields(const std::optional<TParameterFile::TContents>& file) const;
-  TWorkFields WorkFields(const std::optional<TParameterFile::TContents>& file) const;
-  // Says a value that the controller gets other than asked, or refuses it under --strict.
-  void Compare(const std::string& what, const std::string& asked, const std::string& sent,
-               const std::string& why) const;
+  // The name of the line as the user gave it: a device, a network line, or the link of a port.
   std::string PortName() const;
-  TFrameLine& Line();
-
-  void SendQueued();
-  TFrame Ask(std::span<const std::uint8_t> frame);
-  void Broadcast(std::uint8_t command, std::uint8_t value);
-  void AskStatus();
-  // True when a controller answers at the address, soundly or not.
-  bool Answers(std::uint8_t address);
-  void StopMotor();
-  void StopOnTheWayOut();
-  void PollUntilStopped();
-  std::string Addressed(const std::string& text) const;
-  // "set acceleration (A5) from $09 on /dev/ttyUSB0"
-  std::string Described(std::span<const std::uint8_t> frame) const;
-  // A result about the controller at the address in force.
-  void Report(const std::string& kind, const std::string& text, std::vector<TCtlOutput::TField> fields);
 
   const TCtlOptions& Options;
   TCtlOutput& Output;
-  TCtlDrive Drive;
-  std::optional<TFrameLine> OwnLine;
-  TFrameLine* OpenLine;
-  std::string LineName;
-  bool RunMayHaveReached = false;
+  TCtlSession& Session;
+  const bool Nested;
+  std::unique_ptr<TCtlCommand> Command;
 };

@@ -3,6 +3,7 @@
 #include "CtlError.h"
 
 #include <array>
+#include <cmath>
 
 namespace {
 
@@ -46,6 +47,9 @@ void TCtlDrive::ApplyMotor(const TMotorFields& fields)
   Refuse(TMotorParameters::FirstFault(fields), fields);
   TMotorFields taken = fields;
   Motor.ApplyMotorParameters(taken);
+  // Speeds are the motor's divided by the ratio: a tiny ratio gives none that a number can hold.
+  if (!std::isfinite(Datas.MaxSpeedRps * 60.0 / Datas.GearRatio) || !std::isfinite(255 * 60.0 / Datas.GearRatio))
+    throw TCtlError(TCtlError::Usage, "--ratio: \"" + fields.GearRatio + "\" is too small: no number holds the speeds");
 }
 
 void TCtlDrive::ApplyWork(const TWorkFields& fields)

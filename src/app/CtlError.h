@@ -7,10 +7,16 @@
 class TCtlError : public std::runtime_error {
 public:
   static constexpr int NoAnswer = 1; // no answer, a bad checksum, or the line failed
-  static constexpr int Usage = 2;    // the command line was refused
+  static constexpr int Usage = 2;    // the command line, a script's line or a file was refused
   static constexpr int PortClosed = 3;
 
-  TCtlError(int exitStatus, const std::string& message) : std::runtime_error(message), ExitStatus(exitStatus) {}
+  // commandLine: a usage error of the words themselves, which --help answers; false for a value
+  // refused for what the line or a file holds.
+  TCtlError(int exitStatus, const std::string& message, bool commandLine = true)
+      : std::runtime_error(message), ExitStatus(exitStatus), CommandLine(commandLine)
+  {
+  }
 
   const int ExitStatus;
+  const bool CommandLine;
 };

@@ -1,10 +1,13 @@
 #include "CtlInterrupt.h"
 
+#include "CtlError.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <string_view>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -24,19 +27,32 @@ extern "C" void OnInterrupt(int signal)
   errno = saved;
 }
 
+// Standard output as a pipe or socket: one whose reader can go away while nothing is written.
+int Reader()
+{
+  struct stat output {};
+  return ::fstat(STDOUT_FILENO, &output) == 0 && (S_ISFIFO(output.st_mode) || S_ISSOCK(output.st_mode))
+             ? STDOUT_FILENO
+             : -1;
+}
+
 // Waits on the wake-up pipe and, if given, another descriptor; true when that one became readable.
+// A reader of the output that went away ends the wait as the SIGPIPE of the next write would.
 bool Wait(int other, const TCtlInterrupt::TTime* until)
 {
   using namespace std::chrono;
+  static const int reader = Reader();
   while (!Interrupted) {
-    pollfd fds[] = {{WakeRead, POLLIN, 0}, {other, POLLIN, 0}};
+    pollfd fds[] = {{WakeRead, POLLIN, 0}, {other, POLLIN, 0}, {reader, 0, 0}};
     int wait = -1;
     if (until)
       wait = static_cast<int>(std::max<long long>(0, ceil<milliseconds>(*until - steady_clock::now()).count()));
-    const int ready = ::poll(fds, 2, wait);
-    if (ready == 0)
+    const int ready = ::poll(fds, 3, wait);
+    if (ready > 0 && (fds[2].revents & POLLERR))
+      Interrupted = SIGPIPE;
+    else if (ready == 0)
       return false;
-    if (ready > 0 && fds[1].revents != 0)
+    else if (ready > 0 && fds[1].revents != 0)
       return true;
   }
   return false;
@@ -104,4 +120,9 @@ bool TCtlInterrupt::WaitForEnter()
       return true;
   }
   return false;
+}
+
+TCtlError TCtlInterrupt::Error(const std::string& what)
+{
+  return TCtlError(ExitStatus(), Name() + ": " + what);
 }

@@ -4,6 +4,7 @@
 #include "CtlInterrupt.h"
 #include "CtlOptions.h"
 #include "CtlOutput.h"
+#include "CtlSession.h"
 #include "LineError.h"
 
 #include <algorithm>
@@ -52,11 +53,14 @@ int main(int argc, char** argv)
   ::prctl(PR_SET_TIMERSLACK, 1UL);
   TCtlInterrupt::Install();
   TCtlOutput output(FormatOf(options), options.Has("quiet"), options.Has("verbose"));
+  TCtlSession session(output);
   try {
-    TCtlCommands(options, output).Run();
+    TCtlCommands command(options, output, session);
+    command.Prepare(); // every value checked before the port opens: a refused line sends nothing
+    command.Run();
     return 0;
   } catch (const TCtlError& error) {
-    if (error.ExitStatus == TCtlError::Usage && options.Command != "script") // a script's lines said theirs
+    if (error.ExitStatus == TCtlError::Usage && error.CommandLine)
       return Refused(error, argc, argv);
     output.Failure(error.what(), error.ExitStatus);
     return error.ExitStatus;

@@ -219,6 +219,8 @@ void TCtlOptions::Check() const
   for (const auto& [name, value] : Values)
     if (!(FindOption(name)->Commands & (1u << command)))
       throw Refused("--" + name + " does not apply to " + Command);
+  if (Has("csv") && Has("json"))
+    throw Refused("--csv and --json: give one of them");
   if (Has("device") && Text("device").empty())
     throw Refused("--device needs a device path, not an empty text");
 }

@@ -11,20 +11,48 @@
 
 namespace {
 
+// The length of the well-formed UTF-8 sequence at `at`, 0 when the byte there begins none.
+std::size_t Utf8Length(std::string_view text, std::size_t at)
+{
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : (lead & 0xF0) == 0xE0 ? 3
+                                             : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  if (length == 0 || at + length > text.size())
+    return 0;
+  for (std::size_t i = at + 1; i < at + length; ++i)
+    if ((byte(i) & 0xC0) != 0x80)
+      return 0;
+  // No overlong forms, surrogates or code points past U+10FFFF.
+  const unsigned char second = length > 1 ? byte(at + 1) : 0;
+  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
+      (lead == 0xF4 && second >= 0x90))
+    return 0;
+  return length;
+}
+
+std::string Escaped(unsigned code)
+{
+  char escaped[8];
+  std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
+  return escaped;
+}
+
+// A JSON string. Bytes that are no UTF-8 (a Latin-1 file name, a device path of any bytes) are
+// written as the characters of the same number, so that the line stays valid JSON.
 std::string Quoted(const std::string& text)
 {
   std::string quoted = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-      quoted += escaped;
-    } else {
-      quoted += c;
-    }
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = Utf8Length(text, i);
+    if (c == '"' || c == '\\')
+      quoted.append(1, '\\').append(1, static_cast<char>(c));
+    else if (c < 0x20 || length == 0)
+      quoted += Escaped(c);
+    else
+      quoted.append(text, i, length);
+    i += length == 0 ? 1 : length;
   }
   return quoted + "\"";
 }
@@ -63,7 +91,7 @@ std::string Now()
 
 } // namespace
 
-TCtlOutput::TCtlOutput(TFormat format, bool quiet, bool verbose) : Format(format), Quiet(quiet), Verbose(verbose)
+TCtlOutput::TCtlOutput(TFormat format, bool quiet, bool verbose) : Format(format), Quiet(quiet), IsVerbose(verbose)
 {
 }
 
@@ -73,7 +101,7 @@ void TCtlOutput::Result(const std::string& kind, const std::string& text, const 
   if (Format == TFormat::Json)
     Write(stdout, Json(kind, fields));
   else if (Format == TFormat::Csv && kind == "status")
-    WriteCsv(fields);
+    WriteCsv(fields, "answered");
   else if (!Quiet)
     Write(stdout, text);
 }
@@ -128,7 +156,7 @@ void TCtlOutput::Prompt(const std::string& text)
 
 void TCtlOutput::Trace(std::string_view what, std::span<const std::uint8_t> bytes)
 {
-  if (Verbose)
+  if (IsVerbose)
     Prompt(Now() + " " + std::string(what) + " " + (bytes.empty() ? "nothing" : TOzmCommands::LogBytes(bytes)));
 }
 
@@ -166,19 +194,34 @@ std::string TCtlOutput::Json(const std::string& kind, const std::vector<TField>&
   return object + "}";
 }
 
-// The JSON field names are the header; texts hold no comma or quote, so nothing needs quoting.
-void TCtlOutput::WriteCsv(const std::vector<TField>& fields)
+void TCtlOutput::Unanswered(std::uint8_t address, const std::string& answer)
 {
-  std::string header = "time", row = Now();
+  if (Format == TFormat::Csv)
+    WriteCsv({{"address", std::int64_t{address}}}, answer);
+}
+
+// The keys of a status object: the JSON field names are the header.
+void TCtlOutput::BeginStatusRows()
+{
+  if (Format != TFormat::Csv || CsvHeaderShown)
+    return;
+  Write(stdout, "time,address,output_speed_rpm,motor_speed_rps,feedback,direction,count,total,overflow,answer");
+  CsvHeaderShown = true;
+}
+
+// Texts hold no comma or quote, so nothing needs quoting; a request without a sound answer leaves
+// the values empty.
+void TCtlOutput::WriteCsv(const std::vector<TField>& fields, const std::string& answer)
+{
+  constexpr std::size_t StatusFields = 8;
+  BeginStatusRows();
+  std::string row = Now();
   for (const TField& field : fields) {
-    header += "," + field.Key;
     const auto* text = std::get_if<std::string>(&field.Value);
     row += "," + (text ? *text : JsonValue(field.Value));
   }
-  if (!CsvHeaderShown)
-    Write(stdout, header);
-  CsvHeaderShown = true;
-  Write(stdout, row);
+  row.append(StatusFields - fields.size(), ',');
+  Write(stdout, row + "," + answer);
 }
 
 // Flushed at once: a script reading a watch through a pipe gets each answer as it comes.

@@ -11,7 +11,8 @@
 class TCommonDatas;
 
 // What ozmetctl tells: a short line per result on standard output, with --json one JSON object a line
-// (each with its time), with --csv a header row then one row a status; failures and the operator's
+// (each with its time), with --csv a header row then one row a status request (its answer in the
+// last column); failures and the operator's
 // prompts on standard error (failures as objects too with --json); the scan's progress as one line
 // that rewrites itself, only on a terminal.
 class TCtlOutput {
@@ -28,6 +29,10 @@ public:
   void Result(const std::string& kind, const std::string& text, const std::vector<TField>& fields);
   // A decoded status answer; count is the revolutions it reported, signed by their direction.
   void Status(std::uint8_t address, const TCommonDatas& datas, std::int32_t count);
+  // A status request that brought no sound answer: a row of its own in CSV, said elsewhere otherwise.
+  void Unanswered(std::uint8_t address, const std::string& answer);
+  // Before the first status of a watch: the CSV header, even when nothing answers.
+  void BeginStatusRows();
   void Failure(const std::string& message, int exitStatus);
   // What went wrong without ending the command (a missed answer of a watch): on standard error, and
   // as an object on standard output with --json.
@@ -38,6 +43,7 @@ public:
   void Prompt(const std::string& text);
   // A frame written, an answer read or stale bytes dropped, with the time: only with --verbose.
   void Trace(std::string_view what, std::span<const std::uint8_t> bytes);
+  bool Verbose() const { return IsVerbose; }
   void Progress(const std::string& text);
   void EndProgress();
 
@@ -49,11 +55,11 @@ public:
 private:
   static std::string Json(const std::string& kind, const std::vector<TField>& fields);
   static void Write(std::FILE* stream, const std::string& line);
-  void WriteCsv(const std::vector<TField>& fields);
+  void WriteCsv(const std::vector<TField>& fields, const std::string& answer);
 
   TFormat Format;
   bool Quiet;
-  bool Verbose;
+  bool IsVerbose;
   bool ProgressShown = false;
   bool CsvHeaderShown = false;
 };

@@ -14,22 +14,35 @@ void TCtlScanReport::Scanning(std::uint8_t address, unsigned done, unsigned tota
                   std::to_string(done + 1) + " of " + std::to_string(total) + ", " + std::to_string(found) + " found");
 }
 
-// Decoded afresh for each controller, at the ratio asked for, as the window would show it.
 void TCtlScanReport::Found(std::uint8_t address, const TFrame& answer)
 {
-  TCtlDrive drive;
-  TMotorFields motor = Motor;
-  motor.Address = std::to_string(address);
-  drive.ApplyMotor(motor);
-  Output.Status(address, drive.Datas, drive.Decode(answer));
+  Answers[address] = answer;
   SoundAt.insert(address);
 }
 
 void TCtlScanReport::BadChecksum(std::uint8_t address)
 {
-  Output.Result("bad-checksum", TCtlOutput::Address(address) + ": answers, with a bad checksum",
-                {{"address", std::int64_t{address}}});
   DamagedAt.insert(address);
+}
+
+// Each found controller decoded afresh, at the ratio asked for, as the window would show it.
+void TCtlScanReport::Tell()
+{
+  std::set<std::uint8_t> all = SoundAt;
+  all.insert(DamagedAt.begin(), DamagedAt.end());
+  for (const std::uint8_t address : all) {
+    if (!SoundAt.contains(address)) {
+      Output.Result("bad-checksum", TCtlOutput::Address(address) + ": answers, with a bad checksum",
+                    {{"address", std::int64_t{address}}});
+      continue;
+    }
+    TCtlDrive drive;
+    TMotorFields motor = Motor;
+    motor.Address = std::to_string(address);
+    drive.ApplyMotor(motor);
+    const std::int32_t count = drive.Decode(Answers[address]);
+    Output.Status(address, drive.Datas, count);
+  }
 }
 
 bool TCtlScanReport::StopRequested()

@@ -3,13 +3,14 @@
 #include "BusScan.h"
 #include "ConsoleForms.h"
 
+#include <map>
 #include <set>
 
 class TCtlOutput;
 
-// The bus scan on the terminal: a progress line that rewrites itself, each controller found with
+// The bus scan on the terminal: a progress line that rewrites itself, then each controller found with
 // its state decoded at the ratio asked for, and each address whose answer had a bad checksum, as
-// results both. Ctrl+C stops it.
+// results both, in the order of the addresses. Ctrl+C stops it.
 class TCtlScanReport : public TBusScanReport {
 public:
   TCtlScanReport(TCtlOutput& output, TMotorFields motor);
@@ -18,11 +19,15 @@ public:
   void Found(std::uint8_t address, const TFrame& answer) override;
   void BadChecksum(std::uint8_t address) override;
   bool StopRequested() override;
+  // The results, address by address: the checks end out of order when a late answer sent an
+  // earlier address to be asked again.
+  void Tell();
 
   const std::set<std::uint8_t>& Sound() const { return SoundAt; }
   const std::set<std::uint8_t>& Damaged() const { return DamagedAt; }
 
 private:
+  std::map<std::uint8_t, TFrame> Answers;
   std::set<std::uint8_t> SoundAt;
   std::set<std::uint8_t> DamagedAt;
   TCtlOutput& Output;

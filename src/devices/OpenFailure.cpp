@@ -99,14 +99,6 @@ std::string Busy(const std::string& path)
   return path + " is in use by another program" + (holder.empty() ? "" : ": " + holder) + ".";
 }
 
-// "name (pid N)" of a process.
-std::string NameOf(pid_t pid)
-{
-  std::string name;
-  std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm"), name);
-  return (name.empty() ? "" : name + " ") + "(pid " + std::to_string(pid) + ")";
-}
-
 // The process that holds a lock on the device, from /proc/locks: its entries name the pid and the
 // device as major:minor:inode of the file system ("1: FLOCK  ADVISORY  WRITE 812 00:1a:5 0 EOF").
 // The lock holder is the one that keeps others out; other descriptors (a simulator's own end of a
@@ -177,7 +169,7 @@ std::string TOpenFailure::HolderOf(const std::string& path)
     return {};
   const pid_t self = ::getpid();
   if (const std::optional<pid_t> locker = LockHolder(device, self))
-    return NameOf(*locker);
+    return TOpenFailure::ProcessName(*locker);
   // No lock on it (TIOCEXCL alone): any process with a descriptor of it, as far as we may look.
   // Processes come and go meanwhile, so every step takes an error code instead of throwing.
   std::error_code error;
@@ -189,8 +181,23 @@ std::string TOpenFailure::HolderOf(const std::string& path)
     for (fs::directory_iterator fd(process->path() / "fd", closed); !closed && fd != end; fd.increment(closed)) {
       struct stat held {};
       if (::stat(fd->path().c_str(), &held) == 0 && held.st_dev == device.st_dev && held.st_ino == device.st_ino)
-        return NameOf(static_cast<pid_t>(std::stoi(pid)));
+        return TOpenFailure::ProcessName(static_cast<pid_t>(std::stoi(pid)));
     }
   }
   return {};
+}
+
+std::optional<int> TOpenFailure::LockHolderOf(const std::string& path)
+{
+  struct stat device {};
+  if (::stat(path.c_str(), &device) != 0)
+    return std::nullopt;
+  return LockHolder(device, ::getpid());
+}
+
+std::string TOpenFailure::ProcessName(int pid)
+{
+  std::string name;
+  std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm"), name);
+  return (name.empty() ? "" : name + " ") + "(pid " + std::to_string(pid) + ")";
 }

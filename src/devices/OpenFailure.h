@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 // Why a serial device would not open, in words an operator can act on: the adapter is unplugged or
@@ -18,4 +19,8 @@ public:
   // "name (pid N)" of another process that has the device open, the one holding its lock first ("" when
   // none can be seen). The device is told by its identity (st_dev, st_ino), not by its path.
   static std::string HolderOf(const std::string& path);
+  // The process that holds the device's lock, the one that keeps every other open out.
+  static std::optional<int> LockHolderOf(const std::string& path);
+  // "name (pid N)".
+  static std::string ProcessName(int pid);
 };

@@ -2,6 +2,7 @@
 
 #include "OzmCommands.h"
 
+#include <algorithm>
 #include <thread>
 
 TBusScan::TBusScan(TFrameLine& line, TBusScanReport& report) : Line(line), Report(report)
@@ -49,6 +50,15 @@ void TBusScan::Suspect(std::uint8_t address)
     ToCheck.push_back(address);
 }
 
+// What the address seemed to answer was the late answer of one asked within the answer time before it.
+void TBusScan::SuspectThoseBefore(std::uint8_t address)
+{
+  const auto first = std::find_if(Asked.begin(), Asked.end(), [&](const TAsked& a) { return a.Address == address; });
+  for (auto asked = Asked.begin(); asked != first; ++asked)
+    if (asked->At >= first->At - Line.AnswerTimeout())
+      Suspect(asked->Address);
+}
+
 void TBusScan::Confirm(std::uint8_t address)
 {
   std::this_thread::sleep_for(Line.AnswerTimeout()); // what a slow controller still owes comes in, to be dropped
@@ -56,6 +66,8 @@ void TBusScan::Confirm(std::uint8_t address)
   const TFrameLine::TReply reply = Ask(address, Line.AnswerTimeout(), answer);
   if (reply == TFrameLine::TReply::BadChecksum)
     Report.BadChecksum(address);
+  if (reply == TFrameLine::TReply::NoAnswer)
+    SuspectThoseBefore(address);
   if (reply != TFrameLine::TReply::Answered)
     return;
   Report.Found(address, answer);

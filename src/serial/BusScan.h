@@ -30,7 +30,8 @@ public:
 // time to answer. Answers carry no address, so a short wait may catch the late answer of the address
 // before: every address that answered is asked again with the full answer time on a quiet line before
 // it is listed, and stale bytes before a request send the addresses that may have owed them to the
-// same check. Only a sound answer to that check counts as a controller.
+// same check, as does a check that finds nobody where something answered. Only a sound answer to that
+// check counts as a controller.
 class TBusScan {
 public:
   TBusScan(TFrameLine& line, TBusScanReport& report);
@@ -49,6 +50,7 @@ private:
 
   TFrameLine::TReply Ask(std::uint8_t address, std::chrono::milliseconds timeout, TFrame& answer);
   void Suspect(std::uint8_t address);
+  void SuspectThoseBefore(std::uint8_t address);
   void Confirm(std::uint8_t address);
 
   TFrameLine& Line;

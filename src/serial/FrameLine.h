@@ -24,6 +24,8 @@ public:
   // Sends the frame and reads its five-byte answer. A short answer is a bad checksum, as in the
   // window. Throws TLineError (LineFailed) when the line itself fails.
   TReply Exchange(std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout, TFrame& answer);
+  // The same without the pause: for a caller that waits the pause itself, so that it can cut it short.
+  TReply ExchangeNow(std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout, TFrame& answer);
   // The protocol's 300 ms for an answer plus the time the frame and its answer take on this line.
   std::chrono::milliseconds AnswerTimeout() const;
   void SetTrace(TTrace trace) { Trace = std::move(trace); }

@@ -131,7 +131,8 @@ struct TCtlCase {
   std::vector<TBytes> Frames;         // as the simulator receives them
   int Exit;
   const char* Says = "";   // on standard error
-  bool ThenPolls = false;  // status requests to address 0 follow, until the motor stands still
+  bool ThenPolls = false;  // status requests to address 0 come between and after, until the motor stands still
+  const char* Prints = ""; // on standard output
 };
 
 void PrintTo(const TCtlCase& c, std::ostream* out)
@@ -152,15 +153,16 @@ TEST_P(OzmetCtlCommands, SendsTheWindowsFramesAndTellsTheOutcome)
   ctl->WaitForOutput(1, Never);
   EXPECT_NE(ctl->Stderr().find(c.Says), std::string::npos) << ctl->Stderr();
 
+  EXPECT_NE(ctl->Stdout().find(c.Prints), std::string::npos) << ctl->Stdout();
+
   std::vector<std::string> frames = FramesReceived();
   std::vector<std::string> expected;
   for (const TBytes& frame : c.Frames)
     expected.push_back(Hex(frame));
   if (c.ThenPolls) {
-    ASSERT_GT(frames.size(), expected.size());
-    for (std::size_t i = expected.size(); i < frames.size(); ++i)
-      EXPECT_EQ(frames[i], Hex(Status(0))) << "frame " << i;
-    frames.resize(expected.size());
+    const std::size_t all = frames.size();
+    std::erase(frames, Hex(Status(0)));
+    EXPECT_GT(all, frames.size()) << "no status requests";
   }
   EXPECT_EQ(frames, expected);
 
@@ -196,7 +198,8 @@ const std::vector<TCtlCase> Cases = {
      {Command(7, CmdSetEncoder, 2), Command(7, CmdSetMaxSpeed, 67)}, 0},
     {"TimedRunStopsAndWaitsForStandstill", {"run", "--speed", "600", "--for", "1", "--json"},
      {Command(0, CmdSetAccel, 24), Command(0, CmdSetDecel, 24), Command(0, CmdSetDirection, 0),
-      Command(0, CmdSetSpeed, 10), Command(0, CmdRun, 0), Command(0, CmdStop, 0)}, 0, "", true},
+      Command(0, CmdSetSpeed, 10), Command(0, CmdRun, 0), Command(0, CmdStop, 0)}, 0, "", true,
+     "\"polls\":1,\"missed\":0}"},
     {"WatchCounts", {"watch", "--count", "3", "--interval", "1", "--address", "7"},
      {Status(7), Status(7), Status(7)}, 0},
     {"SetAddressNobodyPressed", {"set-address", "$20", "--wait", "1"},
@@ -210,7 +213,8 @@ const std::vector<TCtlCase> Cases = {
     {"ScanListsABadChecksum", {"scan", "--from", "6", "--to", "10", "--json"},
      {Status(6), Status(7), Status(7), Status(8), Status(9), Status(9), Status(10)}, 0},
     {"NoAnswer", {"status", "--address", "8", "--json"}, {Status(8)}, 1,
-     "no answer to the status request (50) from $08 on /dev/pts/"},
+     "no answer to the status request (50) from $08 on /tmp/", false, "\"exit\":1"},
+    {"NoAnswerNamesTheLinkThenTheDevice", {"status", "--address", "8"}, {Status(8)}, 1, "/Data/COM1 (/dev/pts/"},
     {"BadChecksum", {"status", "--address", "9"}, {Status(9)}, 1, "bad checksum in the answer to the status request"},
     {"NothingAfterAnUnansweredFrame", {"run", "--speed", "100", "--address", "8"}, {Command(8, CmdSetAccel, 24)}, 1,
      "no answer to set acceleration (A5) from $08"},
@@ -221,6 +225,31 @@ const std::vector<TCtlCase> Cases = {
     {"RoundedMaximumIsSaid", {"set-motor", "--encoder", "2", "--max-speed", "1000"},
      {Command(0, CmdSetEncoder, 2), Command(0, CmdSetMaxSpeed, 17)}, 0, "maximum speed 1000 rpm asked, 1020 rpm sent"},
     {"StrictRefusesAClampedSpeed", {"run", "--speed", "4001", "--strict"}, {}, 2, "--strict refuses it"},
+    // The window's one step down leaves a speed above the maximum: said, and what the frame carries.
+    {"SpeedAboveTheMaximumIsSaid", {"run", "--speed", "5000"},
+     {Command(0, CmdSetAccel, 24), Command(0, CmdSetDecel, 24), Command(0, CmdSetDirection, 0),
+      Command(0, CmdSetSpeed, 82), Command(0, CmdRun, 0)}, 0,
+     "speed 5000 rpm asked, 4920 rpm sent (82 rev/s of the motor: above the maximum speed 4020 rpm"},
+    {"OutputSpeedRoundedAtTheRatio", {"run", "--speed", "100", "--ratio", "12.5", "--max-speed", "15000", "--json"},
+     {Command(0, CmdSetAccel, 24), Command(0, CmdSetDecel, 24), Command(0, CmdSetDirection, 0),
+      Command(0, CmdSetSpeed, 21), Command(0, CmdRun, 0)}, 0, "100 rpm asked, 100.8 rpm sent", false,
+     "\"output_speed_rpm\":100.8,"},
+    {"StrictRefusesARoundingAtTheRatio", {"run", "--speed", "100", "--ratio", "12.5", "--max-speed", "15000", "--strict"},
+     {}, 2, "100 rpm asked, 100.8 rpm sent"},
+    // run sends no maximum: nothing is said of it, and --strict has nothing to refuse.
+    {"RunSaysNothingOfAMaximumItDoesNotSend", {"run", "--speed", "600", "--max-speed", "4000", "--strict"},
+     {Command(0, CmdSetAccel, 24), Command(0, CmdSetDecel, 24), Command(0, CmdSetDirection, 0),
+      Command(0, CmdSetSpeed, 10), Command(0, CmdRun, 0)}, 0},
+    {"StrictSetMotorSendsNothing", {"set-motor", "--encoder", "2", "--max-speed", "1000", "--strict"}, {}, 2,
+     "--strict refuses it"},
+    {"WatchCsvRowsForEveryRequest", {"watch", "--csv", "--count", "2", "--interval", "1", "--address", "8"},
+     {Status(8), Status(8)}, 1, "no sound answer", false,
+     "time,address,output_speed_rpm,motor_speed_rps,feedback,direction,count,total,overflow,answer\n"},
+    {"WatchCsvMissedRow", {"watch", "--csv", "--count", "1", "--address", "9"}, {Status(9)}, 1, "", false,
+     ",9,,,,,,,,bad-checksum\n"},
+    {"CsvOrJson", {"watch", "--csv", "--json"}, {}, 2, "--csv and --json: give one of them"},
+    {"NonUtf8DeviceUnderJson", {"--device", "/dev/\xff\xfe", "status", "--json"}, {}, 3, "", false,
+     "/dev/\\u00ff\\u00fe"},
     {"WatchGoesOnPastBadAnswersThenGivesUp", {"watch", "--interval", "1", "--address", "9", "--max-failures", "3"},
      {Status(9), Status(9), Status(9)}, 1, "bad checksum in the answer to the status request (50) from $09"},
     {"WatchCountedWithoutOneSoundAnswer", {"watch", "--interval", "1", "--address", "8", "--count", "2", "--json"},
@@ -255,6 +284,44 @@ const std::vector<TCtlCase> Cases = {
 INSTANTIATE_TEST_SUITE_P(Commands, OzmetCtlCommands, testing::ValuesIn(Cases),
                          [](const testing::TestParamInfo<TCtlCase>& info) { return info.param.Name; });
 
+// Every option of run with a value it refuses, alone and beside --for: nothing reaches the line,
+// whichever option comes last.
+TEST_F(OzmetCtl, RefusedRunSendsNothing)
+{
+  StartSim({});
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"--retries", "11"}, "--retries: \"11\" is outside 0..10"},
+      {{"--address", "255"}, "--address: \"255\""},
+      {{"--accel", "0"}, "--accel: \"0\""},
+      {{"--decel", "25"}, "--decel: \"25\""},
+      {{"--direction", "up"}, "--direction: \"up\""},
+      {{"--max-speed", "15001"}, "--max-speed: \"15001\""},
+      {{"--ratio", "0"}, "--ratio: \"0\""},
+      {{"--speed", "x"}, "--speed: \"x\""},
+      {{"--parameters", "/nonexistent/motor.ini"}, "--parameters: "},
+      {{"--baud", "1234"}, "--baud: \"1234\""},
+      {{"--data-bits", "4"}, "--data-bits: \"4\""},
+      {{"--parity", "big"}, "--parity: \"big\""},
+      {{"--stop-bits", "3"}, "--stop-bits: \"3\""},
+      {{"--port", "0"}, "--port: \"0\""},
+      {{"--strict", "--speed", "4001"}, "--strict refuses it"},
+  };
+  for (const auto& [option, says] : refused)
+    for (const bool timed : {false, true}) {
+      std::vector<std::string> arguments{"run", "--speed", "600"};
+      if (timed)
+        arguments.insert(arguments.end(), {"--for", "1"});
+      arguments.insert(arguments.end(), option.begin(), option.end());
+      auto ctl = Ctl(arguments);
+      EXPECT_EQ(ctl->WaitForExit(), 2) << option[0];
+      ctl->WaitForOutput(1, Never);
+      EXPECT_NE(ctl->Stderr().find(says), std::string::npos) << ctl->Stderr();
+    }
+  auto timedOut = Ctl({"run", "--speed", "600", "--for", "0"});
+  EXPECT_EQ(timedOut->WaitForExit(), 2);
+  EXPECT_EQ(FramesReceived(), std::vector<std::string>{});
+}
+
 TEST_F(OzmetCtl, WatchEndsCleanlyOnCtrlC)
 {
   StartSim({});
@@ -287,6 +354,9 @@ struct TCutCase {
   std::vector<std::string> Simulator; // its faults
   const char* After;                  // the simulator's line that the signal waits for
   bool RunWent;                       // the Run reached the controller before the signal
+  std::vector<std::string> Extra{};   // more options of the run
+  const char* Says = "";              // on standard error
+  const char* Script = nullptr;       // the script run instead, from standard input
 };
 
 void PrintTo(const TCutCase& c, std::ostream* out)
@@ -303,14 +373,22 @@ TEST_P(OzmetCtlCut, NeverLeavesTheMotorRunning)
 {
   const TCutCase& c = GetParam();
   StartSim(c.Simulator);
-  auto ctl = Ctl({"run", "--speed", "600", "--for", "10"});
+  std::vector<std::string> arguments{"run", "--speed", "600", "--for", "10"};
+  arguments.insert(arguments.end(), c.Extra.begin(), c.Extra.end());
+  auto ctl = Ctl(c.Script ? std::vector<std::string>{"script", "-"} : arguments);
+  if (c.Script) {
+    ASSERT_TRUE(ctl->WriteStdin(c.Script));
+    ctl->CloseStdin();
+  }
   ASSERT_TRUE(Sim->WaitForOutput(1, c.After)) << Sim->Stderr();
   ctl->Signal(c.Signal);
   EXPECT_EQ(ctl->WaitForExit(), 128 + c.Signal);
+  ctl->WaitForOutput(1, Never);
+  EXPECT_NE(ctl->Stderr().find(c.Says), std::string::npos) << ctl->Stderr();
   const std::vector<std::string> codes = Codes(FramesReceived());
   EXPECT_EQ(StopFollowsRun(codes), c.RunWent) << ctl->Stderr();
   if (!c.RunWent) {
-    EXPECT_LT(codes.size(), 5u) << "the frames after the interrupt were not sent";
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), "51"), 0) << "the frames after the interrupt were not sent";
   }
 }
 
@@ -322,6 +400,14 @@ const TCutCase CutCases[] = {
     {"SighupWhileRunning", SIGHUP, {}, "rx E6 00 51", true},
     {"SigpipeWhileRunning", SIGPIPE, {}, "rx E6 00 51", true},
     {"SighupWhileTheRunIsAnswered", SIGHUP, {"--late-once", "51:250"}, "rx E6 00 51", true},
+    {"SigintWhileTheRunIsAnswered", SIGINT, {"--delay", "200"}, "rx E6 00 51", true},
+    {"SigtermWhileTheRunIsAnswered", SIGTERM, {"--delay", "200"}, "rx E6 00 51", true},
+    // The speed's answer leaves the controller: the signal lands in the pause before the Run.
+    {"SigintInThePauseBeforeTheRun", SIGINT, {}, "tx 00 A3", false},
+    {"SigintAndTheStopUnanswered", SIGINT, {"--late-once", "52:600"}, "rx E6 00 51", true, {"--retries", "0"},
+     "sent once: the motor may still run"},
+    {"SigintInAScriptsWatchAfterItsRun", SIGINT, {}, "rx E6 00 50", true, {}, "the script was cut short",
+     "run --speed 600\nwatch --interval 50\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Phases, OzmetCtlCut, testing::ValuesIn(CutCases),
@@ -365,7 +451,12 @@ const TFaultCase FaultCases[] = {
      "no answer to run (51)"},
     {"RunAnswerDamaged", {"--drop-byte", "5"}, {"run", "--speed", "600"}, 1, 1, "bad checksum in the answer to run"},
     {"StopAnsweredAtTheSecondTry", {"--late-once", "52:600"}, {"run", "--speed", "600", "--for", "1"}, 0, 2,
-     "no answer to stop (52) from $00 on /dev/pts/"},
+     "no answer to stop (52) from $00 on "},
+    // The answer's wire time counts as the request's: 300 baud and a controller that takes 250 ms.
+    {"SlowLineAndSlowController", {"--baud", "300", "--delay", "250"}, {"status", "--baud", "300"}, 0, 0, ""},
+    // Only failures in a row end a watch.
+    {"WatchPastScatteredBadAnswers", {"--corrupt-every", "2"},
+     {"watch", "--count", "6", "--interval", "1", "--max-failures", "2"}, 0, 0, "(3 missed)"},
     {"StopNeverAnswered", {"--late-once", "52:600"}, {"run", "--speed", "600", "--for", "1", "--retries", "0"}, 1, 1,
      "sent once: the motor may still run"},
 };
@@ -455,6 +546,40 @@ TEST_F(OzmetCtl, InterruptedScanTellsWhatItCovered)
       << ctl->Stdout();
 }
 
+// A bench held by a timed run is stopped from a second terminal: the run is asked to end (it stops
+// the motor on that way out), then the second ozmetctl sends its own Stop and says both.
+TEST_F(OzmetCtl, StopTakesOverTheLineFromARunningOzmetctl)
+{
+  StartSim({});
+  auto run = Ctl({"run", "--speed", "600", "--for", "3600"});
+  ASSERT_TRUE(Sim->WaitForOutput(1, "rx " + Hex(Command(0, CmdRun, 0))));
+  auto stop = Ctl({"stop"});
+  EXPECT_EQ(stop->WaitForExit(), 0) << stop->Stderr();
+  EXPECT_EQ(run->WaitForExit(), 128 + SIGTERM);
+  stop->WaitForOutput(0, Never);
+  EXPECT_NE(stop->Stdout().find("ozmetctl (pid "), std::string::npos) << stop->Stdout();
+  EXPECT_NE(stop->Stdout().find("was asked to end and ended; $00: stopped, Stop answered"), std::string::npos);
+  const std::vector<std::string> codes = Codes(FramesReceived());
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), "52"), 2) << "the run's own Stop and the second one";
+}
+
+// The line gone under a timed run is said at once, not at the run's end; the line that comes back
+// (the simulator again behind the same link, as an adapter plugged in again) gets the Stop.
+TEST_F(OzmetCtl, LineLostUnderATimedRunIsSaidAndGetsItsStopWhenItComesBack)
+{
+  StartSim({});
+  auto run = Ctl({"run", "--speed", "600", "--for", "20"});
+  ASSERT_TRUE(Sim->WaitForOutput(1, "rx " + Hex(Status(0))));
+  Sim = nullptr;
+  ASSERT_TRUE(run->WaitForOutput(1, "the motor may still be running")) << run->Stderr();
+  StartSim({});
+  EXPECT_EQ(run->WaitForExit(), 1);
+  run->WaitForOutput(1, Never);
+  EXPECT_NE(run->Stderr().find("the Stop was answered once the line was open again"), std::string::npos)
+      << run->Stderr();
+  EXPECT_EQ(FramesReceived(), std::vector<std::string>{Hex(Command(0, CmdStop, 0))});
+}
+
 TEST_F(OzmetCtl, SetAddressMovesTheControllerWhoseButtonIsPressed)
 {
   StartSim({});
@@ -507,7 +632,7 @@ TEST_F(OzmetCtl, ScriptStopsAtTheFirstFailingLine)
 {
   StartSim({});
   const std::string script = Folder.Path() + "/bench.txt";
-  std::ofstream(script) << "# a bench's steps\nstatus\n\nstatus --address 8   # nobody there\nstop\n";
+  std::ofstream(script) << "# a bench's steps\nstatus\n\nstatus --address \"8\"   # nobody there\nstop\n";
   for (const bool keepGoing : {false, true}) {
     std::vector<std::string> arguments{"--device", "{device}", "script", script};
     if (keepGoing)
@@ -515,7 +640,7 @@ TEST_F(OzmetCtl, ScriptStopsAtTheFirstFailingLine)
     auto ctl = Ctl(arguments);
     EXPECT_EQ(ctl->WaitForExit(10s), 1);
     ctl->WaitForOutput(1, Never);
-    EXPECT_NE(ctl->Stderr().find("bench.txt line 4: no answer to the status request (50) from $08"),
+    EXPECT_NE(ctl->Stderr().find("bench.txt line 4: no answer to the status request (50) from $08 on " + Device),
               std::string::npos)
         << ctl->Stderr();
     std::vector<std::string> expected{Hex(Status(0)), Hex(Status(8))};
@@ -525,6 +650,23 @@ TEST_F(OzmetCtl, ScriptStopsAtTheFirstFailingLine)
     Sim = nullptr;
     StartSim({});
   }
+}
+
+// The whole script is checked first: a line refused further down sends nothing at all, the Run
+// above it included.
+TEST_F(OzmetCtl, RefusedScriptSendsNothing)
+{
+  StartSim({});
+  for (const std::string bad : {"status --retries 3", "run --speed 600 --for 1 --retries 11", "stop 'unclosed"}) {
+    auto ctl = Ctl({"--device", "{device}", "script", "-"});
+    ASSERT_TRUE(ctl->WriteStdin("run --speed 600\nstatus\n" + bad + "\n"));
+    ctl->CloseStdin();
+    EXPECT_EQ(ctl->WaitForExit(), 2);
+    ctl->WaitForOutput(1, Never);
+    EXPECT_NE(ctl->Stderr().find("- line 3: "), std::string::npos) << ctl->Stderr();
+    EXPECT_EQ(ctl->Stderr().find("Try 'ozmetctl --help'"), std::string::npos) << ctl->Stderr();
+  }
+  EXPECT_EQ(FramesReceived(), std::vector<std::string>{});
 }
 
 TEST_F(OzmetCtl, ScriptLinesMayNotChooseAnotherPort)
@@ -591,7 +733,7 @@ const TNetworkCase NetworkCases[] = {
      "127.0.0.1:1 refused the connection: no serial device server listens there."},
     {"UnknownHost", {}, {"--device", "rfc2217://no-such-host.invalid:2000", "status"}, 3,
      "the host no-such-host.invalid is unknown."},
-    {"NoPort", {}, {"--device", "tcp://127.0.0.1", "status"}, 3, "is no network line: write tcp://HOST:PORT"},
+    {"NoPort", {}, {"--device", "rfc2217://127.0.0.1", "status"}, 2, "is no network line: write tcp://HOST:PORT"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Lines, OzmetCtlNetwork, testing::ValuesIn(NetworkCases),
