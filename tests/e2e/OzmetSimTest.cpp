@@ -286,7 +286,8 @@ TEST(OzmetSim, HelpNamesEveryFlagAndCommand)
   for (const char* item : {"--address", "--link", "--silent", "--silent-to-status", "--corrupt-every", "--corrupt-address", "--drop-byte",
                            "--extra-byte", "--delay", "--hang-up-after", "--verbose", "--no-input", "--help", "button",
                            "--baud", "--data-bits", "--parity", "--stop-bits", "--jitter", "--late-once", "--stray-byte",
-                           "--version"})
+                           "--version", "silent", "corrupt", "delay=MS", "jitter=MS", "max-rps=N", "slip=F",
+                           "stall-after=S"})
     EXPECT_TRUE(sim.WaitForOutput(0, item)) << item;
 }
 
