@@ -301,6 +301,10 @@ TEST_P(TSimLineControllerFaultTest, HitsItsOwnControllerOnly)
   const auto [sound, took] = timed(6);
   EXPECT_EQ(sound, IdleStatus(6));
   EXPECT_LT(took, AnswerLimit);
+  if (c.Late > 0ms) {
+    const TBytes both = Exchange(Join({Status(5), Status(6)}), 10);
+    EXPECT_EQ(TBytes(both.begin(), both.begin() + 5), IdleStatus(6)) << "6 overtakes the late 5";
+  }
   if (!c.Late)
     return;
 
