@@ -208,11 +208,12 @@ std::optional<std::string> SetControllerFaults(TSimControllerFaults& faults, std
     if (key == std::end(ControllerKeys))
       return (item.empty() ? "empty controller setting" : "invalid controller setting '" + std::string(item) + "'") +
              " in '" + std::string(argument) + "': expected " + ControllerKeyList();
-    const std::string_view value = equals == std::string_view::npos ? "" : item.substr(equals + 1);
     const bool hasValue = equals != std::string_view::npos;
-    if (key->ValueName.empty() != !hasValue || (hasValue && value.empty()))
-      return (hasValue && value.empty() ? "empty value in '" : "invalid controller setting '") + std::string(item) +
-             "': expected " + ControllerKeyText(*key);
+    const std::string_view value = hasValue ? item.substr(equals + 1) : "";
+    if (hasValue && value.empty())
+      return "empty value in '" + std::string(item) + "': expected " + ControllerKeyText(*key);
+    if (hasValue == key->ValueName.empty()) // a bare key takes no value, the others need one
+      return "invalid controller setting '" + std::string(item) + "': expected " + ControllerKeyText(*key);
     if (auto error = key->Apply(faults, value))
       return error;
     if (comma == std::string_view::npos)
