@@ -304,6 +304,20 @@ TEST(OzmetSim, NoInputKeepsRunningPastTheEndOfInput)
   EXPECT_EQ(sim.WaitForExit(), 0);
 }
 
+// The settings after an address reach that controller, and only it.
+TEST(OzmetSim, ControllerSettingsReachTheirControllerOnly)
+{
+  TChildProcess sim(OZMET_SIM_PATH, {"--no-input", "--address", "5:corrupt", "--address", "6"});
+  TPtyClient client(sim.FirstLine());
+  ASSERT_TRUE(client.IsOpen());
+  ASSERT_TRUE(client.Write(Status(5)));
+  const TBytes corrupt = client.ReadExactly(5, Deadline);
+  EXPECT_EQ(corrupt.size(), 5u);
+  EXPECT_FALSE(CrcRight(corrupt));
+  ASSERT_TRUE(client.Write(Status(6)));
+  EXPECT_TRUE(CrcRight(client.ReadExactly(5, Deadline)));
+}
+
 TEST(OzmetSim, BadAddressExitsWithTwo)
 {
   for (const char* address : {"255", "300", "text", "0x100"}) {
