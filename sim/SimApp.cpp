@@ -75,6 +75,8 @@ int TSimApp::Run()
   InstallSignals();
   Line.SetLineSettings(Settings.Line);
   Line.SetFaults(Settings.Faults);
+  for (const auto& [address, faults] : Settings.ControllerFaults)
+    Line.SetControllerFaults(address, faults);
   if (Settings.Verbose)
     Line.SetTrafficCallback(&TSimApp::LogTraffic);
   Line.SetEndCallback([fd = WakeWrite] {

@@ -55,8 +55,15 @@ std::optional<TFrame> TSimController::HandleFrame(std::span<const std::uint8_t> 
 void TSimController::Apply(std::uint8_t command, std::uint8_t value)
 {
   switch (command) {
-  case CmdRun: IsRunning = true; break;
-  case CmdStop: IsRunning = false; break;
+  case CmdRun:
+    if (!IsRunning)
+      RunStart = LastUpdate; // the motion was just brought up to the frame's time
+    IsRunning = true;
+    break;
+  case CmdStop:
+    IsRunning = false;
+    Stalled = false;
+    break;
   case CmdAddressSetBegin: BeginAddressSetting(value); break;
   case CmdAddressSetEnd: EndAddressSetting(); break;
   case CmdSetEncoder: Motor.EncoderPulses = value; break;
@@ -76,6 +83,16 @@ void TSimController::BeginAddressSetting(std::uint8_t address)
   Waiting = true;
   PendingAddress = address;
   ChosenAddress.reset();
+}
+
+void TSimController::SetFaults(const TSimControllerFaults& faults)
+{
+  Faulty = faults;
+}
+
+const TSimControllerFaults& TSimController::Faults() const
+{
+  return Faulty;
 }
 
 void TSimController::PressButton()
@@ -99,7 +116,22 @@ bool TSimController::WaitingForButton() const
   return Waiting;
 }
 
+// A stall cuts the speed to 0 at once, so the motion is brought up to that moment first.
 void TSimController::AdvanceTo(TTime now)
+{
+  if (IsRunning && !Stalled && Faulty.StallAfterS) {
+    const auto after = std::chrono::round<TTime::duration>(std::chrono::duration<double>(*Faulty.StallAfterS));
+    const TTime stall = RunStart + after;
+    if (stall <= now) {
+      Move(stall);
+      Stalled = true;
+      VelocityRps = 0.0;
+    }
+  }
+  Move(now);
+}
+
+void TSimController::Move(TTime now)
 {
   if (now <= LastUpdate)
     return;
@@ -113,9 +145,10 @@ void TSimController::AdvanceTo(TTime now)
 
 double TSimController::TargetVelocity() const
 {
-  if (!IsRunning)
+  if (!IsRunning || Stalled)
     return 0.0;
-  const double speed = std::min(Motor.SetSpeedRps, Motor.MaxSpeedRps);
+  const unsigned capped = Faulty.MaxRps.value_or(MaxSpeedLimit); // the motor's own limit, whatever is commanded
+  const double speed = std::min({unsigned{Motor.SetSpeedRps}, unsigned{Motor.MaxSpeedRps}, capped});
   return Motor.Backward ? -speed : speed;
 }
 
@@ -138,7 +171,7 @@ double TSimController::Ramp(double seconds)
 void TSimController::Travel(double revolutions)
 {
   PositionRevs += revolutions;
-  UnreportedRevs += revolutions;
+  UnreportedRevs += revolutions * Faulty.Slip;
 }
 
 // Whole revolutions since the previous answer; the fraction waits for the next one, and what the

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommonDatas.h"
+#include "SimFaults.h"
 
 #include <chrono>
 #include <cstdint>
@@ -34,6 +35,10 @@ public:
   // Brings the motion up to now; time never runs backwards.
   void AdvanceTo(TTime now);
 
+  // What this controller does wrong; it stays with the controller when its address changes.
+  void SetFaults(const TSimControllerFaults& faults);
+  const TSimControllerFaults& Faults() const;
+
   void PressButton();
   bool WaitingForButton() const;
 
@@ -47,6 +52,7 @@ private:
   void Apply(std::uint8_t command, std::uint8_t value);
   void BeginAddressSetting(std::uint8_t address);
   void EndAddressSetting();
+  void Move(TTime now);
   double TargetVelocity() const;
   double Ramp(double seconds);
   void Travel(double revolutions);
@@ -58,8 +64,11 @@ private:
   bool IsRunning = false;
   double VelocityRps = 0.0;
   double PositionRevs = 0.0;
-  double UnreportedRevs = 0.0; // travel since the last status answer
+  double UnreportedRevs = 0.0; // travel the counter took in since the last status answer
   TTime LastUpdate{};
+  TSimControllerFaults Faulty;
+  TTime RunStart{};
+  bool Stalled = false;
 
   bool Waiting = false;
   std::uint8_t PendingAddress = 0;

@@ -21,3 +21,17 @@ struct TSimFaults {
 
   bool operator==(const TSimFaults&) const = default;
 };
+
+// What one controller does wrong, on top of the line's faults, so that a mixed bus can be tested:
+// its answers (silent, corrupted, late) and its motor (capped, slipping counter, stalling).
+struct TSimControllerFaults {
+  bool Silent = false;
+  bool Corrupt = false;                 // every answer gets a wrong CRC
+  unsigned DelayMs = 0;                 // added to the line's delay
+  unsigned JitterMs = 0;                // added to the line's jitter
+  std::optional<unsigned> MaxRps{};     // the motor goes no faster, whatever is commanded
+  double Slip = 1.0;                    // the counter reports this many times the revolutions made
+  std::optional<double> StallAfterS{};  // the speed drops to 0 this long after a run starts
+
+  bool operator==(const TSimControllerFaults&) const = default;
+};

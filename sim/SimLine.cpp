@@ -164,6 +164,19 @@ bool TSimLine::PressButton(std::optional<std::uint8_t> address)
   return true;
 }
 
+bool TSimLine::SetControllerFaults(std::uint8_t address, const TSimControllerFaults& faults)
+{
+  std::lock_guard lock(Mutex);
+  bool found = false;
+  for (TSimController& device : Devices) {
+    if (device.Address() == address) {
+      device.SetFaults(faults);
+      found = true;
+    }
+  }
+  return found;
+}
+
 std::vector<TSimController> TSimLine::Controllers() const
 {
   std::vector<TSimController> copies;
@@ -317,21 +330,26 @@ void TSimLine::HandleFrame(const std::vector<std::uint8_t>& frame, TTime now)
 void TSimLine::Dispatch(const std::vector<std::uint8_t>& frame, TTime now)
 {
   for (TSimController& device : Devices) {
-    if (const auto answer = device.HandleFrame(frame, now); answer && ShouldAnswer(frame[2]))
-      QueueAnswer(*answer, now, ActiveFaults.CorruptAddress == device.Address(), frame[2]);
+    if (const auto answer = device.HandleFrame(frame, now); answer && ShouldAnswer(device, frame[2]))
+      QueueAnswer(*answer, now, device, frame[2]);
   }
 }
 
-bool TSimLine::ShouldAnswer(std::uint8_t command) const
+bool TSimLine::ShouldAnswer(const TSimController& device, std::uint8_t command) const
 {
-  return !ActiveFaults.Silent && !(ActiveFaults.SilentToStatus && command == CmdGetStatus);
+  return !ActiveFaults.Silent && !device.Faults().Silent &&
+         !(ActiveFaults.SilentToStatus && command == CmdGetStatus);
 }
 
-void TSimLine::QueueAnswer(const TFrame& answer, TTime now, bool corrupt, std::uint8_t command)
+// The controller's own faults add to the line's.
+void TSimLine::QueueAnswer(const TFrame& answer, TTime now, const TSimController& device, std::uint8_t command)
 {
-  TTransmission transmission{now + std::chrono::milliseconds(ActiveFaults.DelayMs), {answer.begin(), answer.end()}};
+  const TSimControllerFaults& own = device.Faults();
+  const auto delay = std::chrono::milliseconds(ActiveFaults.DelayMs + own.DelayMs);
+  TTransmission transmission{now + delay, {answer.begin(), answer.end()}};
   std::vector<std::uint8_t>& bytes = transmission.Bytes;
   const unsigned number = ++AnswersSinceFaults;
+  const bool corrupt = own.Corrupt || ActiveFaults.CorruptAddress == device.Address();
   if (corrupt || (ActiveFaults.CorruptEvery != 0 && number % ActiveFaults.CorruptEvery == 0))
     bytes.back() ^= 0xFF;
   if (ActiveFaults.DropByteAt == number) {
@@ -346,8 +364,8 @@ void TSimLine::QueueAnswer(const TFrame& answer, TTime now, bool corrupt, std::u
     transmission.StrayAfter = true;
     ActiveFaults.StrayByteAfter = 0;
   }
-  if (ActiveFaults.JitterMs != 0) {
-    std::uniform_int_distribution<std::int64_t> jitter(0, std::int64_t{ActiveFaults.JitterMs} * 1000);
+  if (const unsigned jitterMs = ActiveFaults.JitterMs + own.JitterMs; jitterMs != 0) {
+    std::uniform_int_distribution<std::int64_t> jitter(0, std::int64_t{jitterMs} * 1000);
     transmission.Due += std::chrono::microseconds(jitter(Random));
   }
   if (ActiveFaults.LateOnceCommand == command) {

@@ -63,6 +63,9 @@ public:
 
   void SetFaults(const TSimFaults& faults);
   TSimFaults Faults() const;
+  // What every controller now at that address does wrong on top of the line's faults; it stays with
+  // them if their address changes. False when no controller is there.
+  bool SetControllerFaults(std::uint8_t address, const TSimControllerFaults& faults);
   // Presses the button of the controller at that address, or without one of the first one waiting for
   // it. False when no controller took it.
   bool PressButton(std::optional<std::uint8_t> address = std::nullopt);
@@ -110,8 +113,8 @@ private:
   void HandleHeard(TTime now);
   void HandleFrame(const std::vector<std::uint8_t>& frame, TTime now);
   void Dispatch(const std::vector<std::uint8_t>& frame, TTime now);
-  bool ShouldAnswer(std::uint8_t command) const;
-  void QueueAnswer(const TFrame& answer, TTime now, bool corrupt, std::uint8_t command);
+  bool ShouldAnswer(const TSimController& device, std::uint8_t command) const;
+  void QueueAnswer(const TFrame& answer, TTime now, const TSimController& device, std::uint8_t command);
   void Schedule(TTransmission transmission);
   void SendDue(TTime now);
   void FinishTransmission(TTime lastByteDue);

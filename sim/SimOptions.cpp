@@ -27,6 +27,9 @@ constexpr unsigned MaxDelayMs = 60'000;
 constexpr unsigned MaxCode = 0xFF;
 constexpr unsigned MinBaud = 50;
 constexpr unsigned MaxBaud = 4'000'000;
+constexpr unsigned MaxMotorRps = 250;
+constexpr unsigned MaxSlip = 10;
+constexpr unsigned MaxStallSeconds = 3600;
 
 // Decimal, or hexadecimal after 0x; nothing else may follow the digits.
 std::optional<unsigned> ParseNumber(std::string_view text, unsigned max)
@@ -127,12 +130,116 @@ std::optional<std::string> SetSwitch(bool& field, std::string_view text)
   return std::nullopt;
 }
 
-constexpr TOption Options[] = {
-    {"address", TArgument::Value, "N", TScope::Flag,
-     "put a controller at bus address N (0..254: 7, $07 or 0x07); repeat for several (default: one at 0)",
-     [](TSimSettings& s, std::string_view a) {
-       return WithAddress(a, [&](std::uint8_t address) { s.Addresses.push_back(address); });
+// A decimal fraction such as 0.9 or 2: no sign, no exponent.
+std::optional<std::string> WithFraction(std::string_view text, unsigned max, std::string_view what, auto store)
+{
+  double value = 0.0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+  // NaN fails the range check too
+  if (text.empty() || text[0] == '-' || error != std::errc{} || stop != end || !(value <= max))
+    return "invalid " + std::string(what) + " '" + std::string(text) + "': expected 0.." + std::to_string(max) +
+           ", decimal (0.9)";
+  store(value);
+  return std::nullopt;
+}
+
+// What a controller does wrong of its own: KEY or KEY=VALUE after its address.
+struct TControllerKey {
+  std::string_view Key;
+  std::string_view ValueName; // empty for a key that takes no value
+  std::string_view Help;
+  std::optional<std::string> (*Apply)(TSimControllerFaults&, std::string_view);
+};
+
+constexpr TControllerKey ControllerKeys[] = {
+    {"silent", "", "answer nothing",
+     [](TSimControllerFaults& f, std::string_view) -> std::optional<std::string> {
+       f.Silent = true;
+       return std::nullopt;
      }},
+    {"corrupt", "", "give every answer a wrong CRC, as --corrupt-address",
+     [](TSimControllerFaults& f, std::string_view) -> std::optional<std::string> {
+       f.Corrupt = true;
+       return std::nullopt;
+     }},
+    {"delay", "MS", "send every answer MS milliseconds later than the line's delay",
+     [](TSimControllerFaults& f, std::string_view v) { return SetCount(f.DelayMs, v, MaxDelayMs); }},
+    {"jitter", "MS", "add a random 0..MS milliseconds to the line's jitter",
+     [](TSimControllerFaults& f, std::string_view v) { return SetCount(f.JitterMs, v, MaxDelayMs); }},
+    {"max-rps", "N", "the motor goes no faster than N rev/s, whatever speed is commanded",
+     [](TSimControllerFaults& f, std::string_view v) {
+       return WithNumber(v, MaxMotorRps, "speed", [&](unsigned rps) { f.MaxRps = rps; });
+     }},
+    {"slip", "F", "the revolution counter reports F x the revolutions made (0.9)",
+     [](TSimControllerFaults& f, std::string_view v) {
+       return WithFraction(v, MaxSlip, "slip", [&](double slip) { f.Slip = slip; });
+     }},
+    {"stall-after", "S", "the speed drops to 0 once a run has lasted S seconds, until a stop",
+     [](TSimControllerFaults& f, std::string_view v) {
+       return WithFraction(v, MaxStallSeconds, "time", [&](double seconds) { f.StallAfterS = seconds; });
+     }},
+};
+
+std::string ControllerKeyText(const TControllerKey& key)
+{
+  return key.ValueName.empty() ? std::string(key.Key) : std::string(key.Key) + "=" + std::string(key.ValueName);
+}
+
+std::string ControllerKeyList()
+{
+  std::string list;
+  for (const TControllerKey& key : ControllerKeys)
+    list += (list.empty() ? "" : ", ") + ControllerKeyText(key);
+  return list;
+}
+
+// The comma-separated settings after N: in --address N:SETTINGS; `argument` is all of it, for the message.
+std::optional<std::string> SetControllerFaults(TSimControllerFaults& faults, std::string_view list,
+                                               std::string_view argument)
+{
+  for (std::string_view rest = list;;) {
+    const std::size_t comma = rest.find(',');
+    const std::string_view item = rest.substr(0, comma);
+    const std::size_t equals = item.find('=');
+    const std::string_view name = item.substr(0, equals);
+    const auto key = std::find_if(std::begin(ControllerKeys), std::end(ControllerKeys),
+                                  [&](const TControllerKey& k) { return k.Key == name; });
+    if (key == std::end(ControllerKeys))
+      return (item.empty() ? "empty controller setting" : "invalid controller setting '" + std::string(item) + "'") +
+             " in '" + std::string(argument) + "': expected " + ControllerKeyList();
+    const bool hasValue = equals != std::string_view::npos;
+    const std::string_view value = hasValue ? item.substr(equals + 1) : "";
+    if (hasValue && value.empty())
+      return "empty value in '" + std::string(item) + "': expected " + ControllerKeyText(*key);
+    if (hasValue == key->ValueName.empty()) // a bare key takes no value, the others need one
+      return "invalid controller setting '" + std::string(item) + "': expected " + ControllerKeyText(*key);
+    if (auto error = key->Apply(faults, value))
+      return error;
+    if (comma == std::string_view::npos)
+      return std::nullopt;
+    rest.remove_prefix(comma + 1);
+  }
+}
+
+// N or N:SETTINGS; settings given twice for one address add up, the later value winning.
+std::optional<std::string> AddController(TSimSettings& settings, std::string_view text)
+{
+  const std::size_t colon = text.find(':');
+  std::uint8_t added = 0;
+  if (auto error = WithAddress(text.substr(0, colon), [&](std::uint8_t address) { added = address; }))
+    return error;
+  settings.Addresses.push_back(added);
+  if (colon == std::string_view::npos)
+    return std::nullopt;
+  return SetControllerFaults(settings.ControllerFaults[added], text.substr(colon + 1), text);
+}
+
+constexpr TOption Options[] = {
+    {"address", TArgument::Value, "N[:SETTINGS]", TScope::Flag,
+     "put a controller at bus address N (0..254: 7, $07 or 0x07), with faults of its own after the colon "
+     "(below); repeat for several (default: one at 0)",
+     [](TSimSettings& s, std::string_view a) { return AddController(s, a); }},
     {"link", TArgument::Value, "PATH", TScope::Flag, "make PATH a symbolic link to the device while running",
      [](TSimSettings& s, std::string_view a) -> std::optional<std::string> {
        s.LinkPath = a;
@@ -250,14 +357,17 @@ std::vector<std::string_view> Words(std::string_view line)
   return words;
 }
 
-void ListOptions(std::ostringstream& out, TScope scope, std::string_view prefix)
+void HelpRow(std::ostringstream& out, const std::string& usage, std::string_view help)
 {
   constexpr std::size_t Column = 28;
+  out << usage << std::string(Column > usage.size() ? Column - usage.size() : 1, ' ') << help << '\n';
+}
+
+void ListOptions(std::ostringstream& out, TScope scope, std::string_view prefix)
+{
   for (const TOption& option : Options) {
-    if (!InScope(option, scope))
-      continue;
-    const std::string usage = "  " + std::string(prefix) + std::string(option.Name) + ArgumentText(option, scope);
-    out << usage << std::string(Column > usage.size() ? Column - usage.size() : 1, ' ') << option.Help << '\n';
+    if (InScope(option, scope))
+      HelpRow(out, "  " + std::string(prefix) + std::string(option.Name) + ArgumentText(option, scope), option.Help);
   }
 }
 
@@ -302,7 +412,7 @@ std::optional<std::string> TSimOptions::ApplyCommand(std::string_view line, TSim
 std::string TSimOptions::HelpText()
 {
   std::ostringstream out;
-  out << "Usage: ozmet-sim [--address N ...] [--link PATH] [line flags] [fault flags] [--verbose]\n"
+  out << "Usage: ozmet-sim [--address N[:SETTINGS] ...] [--link PATH] [line flags] [fault flags] [--verbose]\n"
          "       ozmet-sim --help | --version\n"
          "Simulates Ozmet motor controllers on a pseudo-terminal and prints its device path first.\n"
          "Bytes take their wire time; a console whose line settings differ from the controllers' own\n"
@@ -310,6 +420,10 @@ std::string TSimOptions::HelpText()
          "Runs until SIGINT, SIGTERM or the line hanging up. Commands are read from standard input until\n"
          "its end; a terminal is read only while the simulator runs in its foreground.\n\nFlags:\n";
   ListOptions(out, TScope::Flag, "--");
+  out << "\nController settings, KEY or KEY=VALUE joined by commas (--address 5:delay=100,jitter=50); they add\n"
+         "to the line-wide faults above:\n";
+  for (const TControllerKey& key : ControllerKeys)
+    HelpRow(out, "  " + ControllerKeyText(key), key.Help);
   out << "\nCommands on standard input, one a line:\n";
   ListOptions(out, TScope::Command, "");
   return out.str();

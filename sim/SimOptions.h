@@ -4,6 +4,7 @@
 #include "SimLineSettings.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +14,7 @@
 // What the command line or a standard-input command asks for.
 struct TSimSettings {
   std::vector<std::uint8_t> Addresses{};
+  std::map<std::uint8_t, TSimControllerFaults> ControllerFaults{}; // by address, for those given any
   std::string LinkPath{};
   TSimFaults Faults;
   TSimLineSettings Line{};

@@ -286,7 +286,8 @@ TEST(OzmetSim, HelpNamesEveryFlagAndCommand)
   for (const char* item : {"--address", "--link", "--silent", "--silent-to-status", "--corrupt-every", "--corrupt-address", "--drop-byte",
                            "--extra-byte", "--delay", "--hang-up-after", "--verbose", "--no-input", "--help", "button",
                            "--baud", "--data-bits", "--parity", "--stop-bits", "--jitter", "--late-once", "--stray-byte",
-                           "--version"})
+                           "--version", "silent", "corrupt", "delay=MS", "jitter=MS", "max-rps=N", "slip=F",
+                           "stall-after=S"})
     EXPECT_TRUE(sim.WaitForOutput(0, item)) << item;
 }
 
@@ -301,6 +302,20 @@ TEST(OzmetSim, NoInputKeepsRunningPastTheEndOfInput)
   EXPECT_TRUE(CrcRight(client.ReadExactly(5, Deadline)));
   sim.Signal(SIGTERM);
   EXPECT_EQ(sim.WaitForExit(), 0);
+}
+
+// The settings after an address reach that controller, and only it.
+TEST(OzmetSim, ControllerSettingsReachTheirControllerOnly)
+{
+  TChildProcess sim(OZMET_SIM_PATH, {"--no-input", "--address", "5:corrupt", "--address", "6"});
+  TPtyClient client(sim.FirstLine());
+  ASSERT_TRUE(client.IsOpen());
+  ASSERT_TRUE(client.Write(Status(5)));
+  const TBytes corrupt = client.ReadExactly(5, Deadline);
+  EXPECT_EQ(corrupt.size(), 5u);
+  EXPECT_FALSE(CrcRight(corrupt));
+  ASSERT_TRUE(client.Write(Status(6)));
+  EXPECT_TRUE(CrcRight(client.ReadExactly(5, Deadline)));
 }
 
 TEST(OzmetSim, BadAddressExitsWithTwo)

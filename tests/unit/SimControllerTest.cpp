@@ -54,6 +54,7 @@ struct TMotionCase {
   const char* Name;
   std::vector<TTimedCommand> Commands;
   double Seconds, Velocity, Position;
+  TSimControllerFaults Faults{};
 };
 
 void PrintTo(const TMotionCase& c, std::ostream* out)
@@ -66,6 +67,7 @@ class TMotionTest : public testing::TestWithParam<TMotionCase> {};
 TEST_P(TMotionTest, FollowsTheRamps)
 {
   TSimController controller(0);
+  controller.SetFaults(GetParam().Faults);
   Play(controller, GetParam().Commands);
   controller.AdvanceTo(At(GetParam().Seconds));
   EXPECT_NEAR(controller.Velocity(), GetParam().Velocity, 1e-9);
@@ -91,7 +93,14 @@ INSTANTIATE_TEST_SUITE_P(
                     {{0, CmdSetAccel, 16}, {0, CmdSetDecel, 16}, {0, CmdRun}, {1, CmdSetDirection, 1}}, 2.5, -8.0, 14.0},
         TMotionCase{"ReversalUsesBothRates",
                     {{0, CmdSetAccel, 4}, {0, CmdSetDecel, 16}, {0, CmdSetSpeed, 8}, {0, CmdRun}, {2, CmdSetDirection, 1}},
-                    3.0, -2.0, 8.0 + 2.0 - 0.5}),
+                    3.0, -2.0, 8.0 + 2.0 - 0.5},
+        TMotionCase{"MotorSlowerThanCommanded", {{0, CmdSetSpeed, 100}, {0, CmdSetAccel, 10}, {0, CmdRun}}, 3.0, 12.0,
+                    7.2 + 21.6, {.MaxRps = 12}},
+        TMotionCase{"StallCutsTheSpeedAtOnce", {{0, CmdRun}}, 2.0, 0.0, 3.0, {.StallAfterS = 0.5}},
+        TMotionCase{"StallsAgainOnlyAfterARestart", {{0, CmdRun}, {1, CmdRun}, {2, CmdStop}, {2, CmdRun}}, 2.75, 0.0,
+                    3.0 + 3.0, {.StallAfterS = 0.5}},
+        TMotionCase{"StallTimedFromTheRestart", {{0, CmdRun}, {1, CmdStop}, {1.5, CmdRun}}, 1.75, 6.0, 3.0 + 0.75,
+                    {.StallAfterS = 0.5}}),
     [](const testing::TestParamInfo<TMotionCase>& info) { return info.param.Name; });
 
 TEST(SimControllerStatus, CountsWholeRevolutionsCarriesTheFractionAndRoundsTheSpeed)

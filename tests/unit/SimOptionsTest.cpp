@@ -66,6 +66,46 @@ TEST(SimOptions, LineFlagsSetTheControllersFraming)
             std::chrono::nanoseconds(36'666'666));
 }
 
+// Behaviour of one controller after its address; the line-wide faults stay apart.
+TEST(SimOptions, ControllerSettingsFollowTheAddress)
+{
+  const struct {
+    std::string_view Argument;
+    std::uint8_t Address;
+    std::optional<TSimControllerFaults> Faults; // none: a plain controller
+  } cases[] = {{"5", 5, std::nullopt},
+               {"5:delay=100", 5, TSimControllerFaults{.DelayMs = 100}},
+               {"6:silent", 6, TSimControllerFaults{.Silent = true}},
+               {"200:jitter=250", 200, TSimControllerFaults{.JitterMs = 250}},
+               {"9:corrupt", 9, TSimControllerFaults{.Corrupt = true}},
+               {"3:max-rps=20", 3, TSimControllerFaults{.MaxRps = 20}},
+               {"4:slip=0.9", 4, TSimControllerFaults{.Slip = 0.9}},
+               {"5:stall-after=2", 5, TSimControllerFaults{.StallAfterS = 2.0}},
+               {"$0A:delay=100,jitter=50", 10, TSimControllerFaults{.DelayMs = 100, .JitterMs = 50}},
+               {"0x07:slip=1.25,max-rps=0x10,stall-after=0.5,corrupt,silent", 7,
+                TSimControllerFaults{true, true, 0, 0, 16, 1.25, 0.5}},
+               {"7:max-rps=0,slip=0,stall-after=0", 7, TSimControllerFaults{.MaxRps = 0, .Slip = 0, .StallAfterS = 0}},
+               {"7:delay=1,delay=2", 7, TSimControllerFaults{.DelayMs = 2}}};
+  for (const auto& c : cases) {
+    const auto parsed = Parse({"--delay", "30", "--address", c.Argument, "--address", "1"});
+    ASSERT_EQ(parsed.Error, "") << c.Argument;
+    EXPECT_EQ(parsed.Settings.Addresses, (std::vector<std::uint8_t>{c.Address, 1})) << c.Argument;
+    EXPECT_EQ(parsed.Settings.Faults, TSimFaults{.DelayMs = 30}) << c.Argument;
+    using TByAddress = std::map<std::uint8_t, TSimControllerFaults>;
+    const TByAddress expected = c.Faults ? TByAddress{{c.Address, *c.Faults}} : TByAddress{};
+    EXPECT_EQ(parsed.Settings.ControllerFaults, expected) << c.Argument;
+  }
+  // The reason names the setting and what it takes.
+  EXPECT_EQ(Parse({"--address", "5:delay="}).Error, "empty value in 'delay=': expected delay=MS");
+  EXPECT_EQ(Parse({"--address", "5:fast"}).Error,
+            "invalid controller setting 'fast' in '5:fast': expected silent, corrupt, delay=MS, jitter=MS, max-rps=N, "
+            "slip=F, stall-after=S");
+  EXPECT_EQ(Parse({"--address", "5:delay=1,"}).Error,
+            "empty controller setting in '5:delay=1,': expected silent, corrupt, delay=MS, jitter=MS, max-rps=N, "
+            "slip=F, stall-after=S");
+  EXPECT_EQ(Parse({"--address", "5:slip=x"}).Error, "invalid slip 'x': expected 0..10, decimal (0.9)");
+}
+
 TEST(SimOptions, RefusesBadArgumentsAndCommands)
 {
   for (const auto& arguments : std::vector<std::vector<std::string_view>>{
@@ -75,7 +115,15 @@ TEST(SimOptions, RefusesBadArgumentsAndCommands)
            {"--data-bits", "78"}, {"--parity", "e"}, {"--parity", "EVEN"}, {"--stop-bits", "1.5"},
            {"--stop-bits", "0"}, {"--jitter", "60001"}, {"--late-once", "A5"}, {"--late-once", "A5:"},
            {"--late-once", ":10"}, {"--late-once", "0x100:5"}, {"--late-once", "256:5"}, {"--late-once", "G1:5"},
-           {"--late-once", "1A5:5"}, {"--late-once", "A5:60001"}, {"--stray-byte", "-1"}})
+           {"--late-once", "1A5:5"}, {"--late-once", "A5:60001"}, {"--stray-byte", "-1"}, {"--address", "5:"},
+           {"--address", ":silent"}, {"--address", "255:silent"}, {"--address", "5:bogus"}, {"--address", "5:Silent"},
+           {"--address", "5:delay"}, {"--address", "5:delay="}, {"--address", "5:delay=x"},
+           {"--address", "5:delay=60001"}, {"--address", "5:silent=1"}, {"--address", "5:corrupt=on"},
+           {"--address", "5:delay=1,"}, {"--address", "5:,silent"}, {"--address", "5:delay=1;jitter=2"},
+           {"--address", "5:jitter=-1"}, {"--address", "5:max-rps=251"}, {"--address", "5:max-rps=2.5"},
+           {"--address", "5:slip=-0.5"}, {"--address", "5:slip=10.5"}, {"--address", "5:slip=1e-1"},
+           {"--address", "5:slip=nan"}, {"--address", "5:slip=.9x"}, {"--address", "5:stall-after=3601"},
+           {"--address", "5:stall-after=inf"}, {"--address", "5:delay=1:jitter=2"}})
     EXPECT_NE(Parse(arguments).Error, "") << arguments[0] << " " << (arguments.size() > 1 ? arguments[1] : "");
   for (const char* line : {"bogus", "silent", "silent maybe", "delay soon", "button 255", "button 1 2", "verbose",
                            "baud 4800", "jitter", "late-once 51", "late-once 0x50:1:2", "stray-byte x"}) {
