@@ -16,8 +16,10 @@ unsigned TBusScan::Run(std::uint8_t from, std::uint8_t to, std::chrono::millisec
     const auto at = static_cast<std::uint8_t>(address);
     Report.Scanning(at, address - from, total, Found);
     TFrame answer{};
-    if (Ask(at, timeout, answer) != TFrameLine::TReply::NoAnswer)
+    if (Ask(at, timeout, answer) != TFrameLine::TReply::NoAnswer) {
       Suspect(at);
+      SeemedToAnswer.insert(at);
+    }
     while (!ToCheck.empty() && !Report.StopRequested()) {
       const std::uint8_t next = ToCheck.front();
       ToCheck.pop_front();
@@ -66,7 +68,7 @@ void TBusScan::Confirm(std::uint8_t address)
   const TFrameLine::TReply reply = Ask(address, Line.AnswerTimeout(), answer);
   if (reply == TFrameLine::TReply::BadChecksum)
     Report.BadChecksum(address);
-  if (reply == TFrameLine::TReply::NoAnswer)
+  if (reply == TFrameLine::TReply::NoAnswer && SeemedToAnswer.contains(address))
     SuspectThoseBefore(address);
   if (reply != TFrameLine::TReply::Answered)
     return;

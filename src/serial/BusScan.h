@@ -57,6 +57,7 @@ private:
   TBusScanReport& Report;
   std::vector<TAsked> Asked;
   std::set<std::uint8_t> Checked; // asked again on a quiet line, or about to be
+  std::set<std::uint8_t> SeemedToAnswer; // something came back to its first request
   std::deque<std::uint8_t> ToCheck;
   unsigned Found = 0;
   std::optional<std::uint8_t> Last;

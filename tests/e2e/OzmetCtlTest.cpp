@@ -557,6 +557,11 @@ const TLateScanCase LateScanCases[] = {
     {"OneAnswering100msLatePastAShortWait", {"--address", "5", "--delay", "100"},
      {"--from", "0", "--to", "10", "--timeout-ms", "20"}, {5}},
     {"OneAnswering290msLate", {"--address", "9", "--delay", "290"}, {"--from", "0", "--to", "15"}, {9}},
+    {"MixedBus", {"--address", "5:delay=100", "--address", "6", "--address", "9:delay=290", "--address",
+                  "200:jitter=250"}, {"--from", "0", "--to", "210"}, {5, 6, 9, 200}},
+    {"MixedBusPastAShortWait", {"--address", "5:delay=100", "--address", "6", "--address", "9:delay=290",
+                                "--address", "200:jitter=250"}, {"--from", "0", "--to", "210", "--timeout-ms", "25"},
+     {5, 6, 9, 200}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Scans, OzmetCtlLateScan, testing::ValuesIn(LateScanCases),
