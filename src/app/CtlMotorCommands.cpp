@@ -39,8 +39,8 @@ std::optional<double> Number(const std::string& text)
 std::string SpeedReason(const TCommonDatas& datas, std::uint8_t rounded)
 {
   const std::string sent = std::to_string(datas.WorkSpeedRps) + " rev/s of the motor";
-  const std::string maximum = "the maximum speed " + std::to_string(datas.MaxSpeedRps * 60) + " rpm (" +
-                              std::to_string(datas.MaxSpeedRps) + " rev/s) of --max-speed or its default";
+  const std::string maximum = "the maximum speed of " + std::to_string(datas.MaxSpeedRps) + " rev/s, " +
+                              std::to_string(datas.MaxSpeedRps * 60) + " rpm, that --max-speed or its default gives";
   if (datas.WorkSpeedRps >= datas.MaxSpeedRps && datas.WorkSpeedRps > 0)
     return sent + ": above " + maximum;
   if (rounded != datas.WorkSpeedRps)
@@ -154,6 +154,8 @@ void TCtlMotorCommands::WaitWhileRunning(TClock::time_point end)
       return;
     try {
       PollWhileRunning();
+    } catch (const TCtlError&) { // an interrupt in the pause before the request
+      throw TCtlInterrupt::Error("run cut short");
     } catch (const TLineError& error) {
       if (error.Kind != TLineError::TKind::LineFailed)
         throw;
@@ -243,7 +245,12 @@ void TCtlMotorCommands::Watch()
     next = next + interval;
     TFrame answer{};
     const TStatusRequest request = Drive.StatusRequest();
-    const TFrameLine::TReply reply = Session.Send(request, answer);
+    TFrameLine::TReply reply{};
+    try {
+      reply = Session.Send(request, answer);
+    } catch (const TCtlError&) { // Ctrl+C in the pause before the request: the watch's usual end
+      break;
+    }
     if (reply == TFrameLine::TReply::Answered) {
       ShowStatus(answer);
       inARow = 0;

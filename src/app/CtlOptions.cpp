@@ -21,12 +21,14 @@ constexpr TCommand Commands[] = {
     {"status", "", "ask for the controller's state once"},
     {"set-motor", "", "send the encoder pulses and the maximum motor speed (the motor panel's Apply)"},
     {"run", "", "send acceleration, deceleration, direction and speed, then run (the Run button)"},
-    {"stop", "", "stop the motor"},
+    {"stop", "", "stop the motor; where another ozmetctl or the window of this user holds the line, that "
+                 "program is asked to end first (it stops its motors then), and the line is taken over"},
     {"direction", "forward|backward", "set the direction of rotation"},
     {"watch", "", "ask for the state again and again, a line per answer, until Ctrl+C or --count"},
     {"set-address", "NEW", "give the controller whose button is pressed the address NEW (0..254)"},
     {"scan", "", "ask every address in turn and list the controllers that answer"},
-    {"script", "FILE", "run the commands in FILE (- for standard input), one a line, on one open port"},
+    {"script", "FILE", "run the commands in FILE (- for standard input), one a line, on one open port; every "
+                       "line is checked before anything is sent"},
     {"devices", "", "list the USB serial adapters present: device, maker, product, serial number, USB id, "
                     "/dev/serial/by-id name"},
 };
@@ -69,7 +71,8 @@ constexpr TOption Options[] = {
     {"parameters", 0, "FILE", SetMotorBit | RunBit, "a parameter file saved by the window; options given beside it "
                                                     "win"},
     {"encoder", 0, "E", SetMotorBit, "encoder pulses per revolution 0..255"},
-    {"max-speed", 0, "RPM", SetMotorBit | RunBit, "maximum motor speed 0..15000 rpm; run keeps below it (4000)"},
+    {"max-speed", 0, "RPM", SetMotorBit | RunBit, "maximum motor speed 0..15000 rpm: set-motor sends it, run steps a "
+                                                 "speed at or above it down once (4000)"},
     {"speed", 0, "RPM", RunBit, "output speed in rpm"},
     {"accel", 0, "A", RunBit, "acceleration 1..24 (24)"},
     {"decel", 0, "D", RunBit, "deceleration 1..24 (24)"},
@@ -81,7 +84,8 @@ constexpr TOption Options[] = {
     {"interval", 0, "MS", WatchBit, "time between two requests (500, the window's poll)"},
     {"count", 0, "N", WatchBit, "stop after N answers (no limit)"},
     {"max-failures", 0, "N", WatchBit, "give up after N missed or bad answers in a row (10)"},
-    {"csv", 0, "", WatchBit, "comma-separated values: a header row, then a row per answer"},
+    {"csv", 0, "", WatchBit, "comma-separated values: a header row, then a row per request, its answer last "
+                             "(not with --json)"},
     {"wait", 0, "SECONDS", SetAddressBit, "end the procedure after this long (1..3600) instead of at Enter"},
     {"force", 0, "", SetAddressBit, "give the address even though a controller already answers at it"},
     {"from", 0, "A", ScanBit, "first address asked (0)"},
@@ -262,14 +266,19 @@ std::string TCtlOptions::Usage(const std::string& command)
     text += OptionEntry(option, AppliesTo(option.Commands)) + "\n";
   return text + "\n'ozmetctl COMMAND --help' tells one command's options; -- ends the options.\n"
                 "set-motor needs --encoder and --max-speed, and run needs --speed, unless --parameters gives them.\n"
-                "A value the controller gets rounded or clamped is said on standard error (--strict refuses it).\n"
-                "run: once the Run may have reached the controller, every way out (the end of --for, a failure,\n"
-                "Ctrl+C, SIGTERM, SIGHUP, a closed output) sends Stop first, again until it is answered.\n"
+                "Every value (of the command line, each script line, a parameter file) is checked before the\n"
+                "port opens. A value the controller gets other than asked is said on standard error with what\n"
+                "is sent (--strict refuses it).\n"
+                "run: once a Run may have reached a controller, every way out of the process (the end of --for,\n"
+                "a failure, Ctrl+C, SIGTERM, SIGHUP, a closed output) sends it Stop first, again until it is\n"
+                "answered; after an interrupt only a Stop starts. A timed run polls the status and says a\n"
+                "failed line at once, then opens it again to send Stop until its time is up.\n"
                 "set-address: Ctrl+C ends the procedure early, as closing the window's dialog does; success is\n"
                 "told only when the controller answers at its new address.\n"
-                "Exit status: 0 done; 1 no answer, a bad checksum or a failed line; 2 a refused command line;\n"
-                "3 the port would not open; 130, 143, 129, 141 interrupted by SIGINT, SIGTERM, SIGHUP, a closed\n"
-                "output (SIGPIPE); watch ends with 0 at Ctrl+C, its usual end.\n";
+                "Exit status: 0 done; 1 no answer, a bad checksum or a failed line; 2 a refused command line,\n"
+                "script line or file; 3 the port would not open; 130, 143, 129, 141 interrupted by SIGINT,\n"
+                "SIGTERM, SIGHUP, a closed output (SIGPIPE); watch ends with 0 at Ctrl+C, its usual end, once\n"
+                "some request was answered soundly.\n";
 }
 
 std::string TCtlOptions::CommandUsage(std::size_t command)

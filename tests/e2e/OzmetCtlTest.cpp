@@ -229,7 +229,7 @@ const std::vector<TCtlCase> Cases = {
     {"SpeedAboveTheMaximumIsSaid", {"run", "--speed", "5000"},
      {Command(0, CmdSetAccel, 24), Command(0, CmdSetDecel, 24), Command(0, CmdSetDirection, 0),
       Command(0, CmdSetSpeed, 82), Command(0, CmdRun, 0)}, 0,
-     "speed 5000 rpm asked, 4920 rpm sent (82 rev/s of the motor: above the maximum speed 4020 rpm"},
+     "speed 5000 rpm asked, 4920 rpm sent (82 rev/s of the motor: above the maximum speed of 67 rev/s"},
     {"OutputSpeedRoundedAtTheRatio", {"run", "--speed", "100", "--ratio", "12.5", "--max-speed", "15000", "--json"},
      {Command(0, CmdSetAccel, 24), Command(0, CmdSetDecel, 24), Command(0, CmdSetDirection, 0),
       Command(0, CmdSetSpeed, 21), Command(0, CmdRun, 0)}, 0, "100 rpm asked, 100.8 rpm sent", false,
