@@ -7,9 +7,35 @@
 #include "PortLinks.h"
 #include "WireTime.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <thread>
+
+namespace {
+
+// What a serial device server said before it closed the line: ser2net tells a second client "Port
+// already in use" in plain text. Empty when the bytes are no such text.
+std::string ServerWords(std::span<const std::uint8_t> bytes)
+{
+  std::string text(bytes.begin(), bytes.end());
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
+    text.pop_back();
+  const bool printable = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+  return text.size() >= 4 && printable ? text : "";
+}
+
+// The reason a line failed, with the server's own words when it said any.
+TLineError Failed(std::span<const std::uint8_t> said, const std::string& otherwise)
+{
+  const std::string words = ServerWords(said);
+  if (words.empty())
+    return TLineError(TLineError::TKind::LineFailed, otherwise);
+  return TLineError(TLineError::TKind::LineFailed, "the server closed the line, saying \"" + words +
+                                                       "\": its port or its device is in use by another client");
+}
+
+} // namespace
 
 void TFrameLine::Open(const std::string& name, const TLineSettings& settings)
 {
@@ -18,8 +44,13 @@ void TFrameLine::Open(const std::string& name, const TLineSettings& settings)
   Device = TLine::For(device);
   if (!Device->Open(device))
     throw TLineError(TLineError::TKind::OpenFailed, TOpenFailure::Explain(name, Device->OpenError()));
-  if (!Device->Apply(settings))
-    throw TLineError(TLineError::TKind::OpenFailed, name + " refuses the line settings.");
+  if (!Device->Apply(settings)) {
+    const std::string words = ServerWords(Device->DropInput());
+    throw TLineError(TLineError::TKind::OpenFailed,
+                     words.empty() ? name + " refuses the line settings."
+                                   : name + ": the server closed the line, saying \"" + words +
+                                         "\": its port or its device is in use by another client.");
+  }
   Settings = settings;
 }
 
@@ -44,8 +75,12 @@ TFrameLine::TReply TFrameLine::ExchangeNow(std::span<const std::uint8_t> frame, 
   Stale = Device->DropInput(); // a late answer or a stray byte must not pass for this frame's answer
   if (!Stale.empty())
     Traced("stale", Stale);
-  if (!Device->Write(frame.data(), frame.size()))
-    throw TLineError(TLineError::TKind::LineFailed, "the line failed: the frame could not be written");
+  if (!Device->Write(frame.data(), frame.size())) {
+    const std::vector<std::uint8_t> more = Device->DropInput();
+    std::vector<std::uint8_t> said = Stale;
+    said.insert(said.end(), more.begin(), more.end());
+    throw Failed(said, "the line failed: the frame could not be written");
+  }
   Traced("tx", frame);
   const std::size_t count = ReadAnswer(answer, std::chrono::steady_clock::now() + timeout);
   Traced("rx", std::span(answer).first(count));
@@ -81,7 +116,7 @@ std::size_t TFrameLine::ReadAnswer(TFrame& answer, std::chrono::steady_clock::ti
     count += got;
     // Readable with nothing for the line (a network line's own talk) is no failure; an end is.
     if (Device->Ended() || (got == 0 && (pfd.revents & (POLLHUP | POLLERR))))
-      throw TLineError(TLineError::TKind::LineFailed, "the line failed: the device hung up");
+      throw Failed(std::span(answer).first(count), "the line failed: the device hung up");
   }
   return count;
 }

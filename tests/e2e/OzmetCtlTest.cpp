@@ -729,6 +729,7 @@ struct TNetworkCase {
   std::vector<std::string> Arguments; // {raw}, {telnet}: ser2net's two accepters on the simulator
   int Exit;
   const char* Prints; // on standard output, or standard error for a failure
+  bool Busy = false;  // another client holds the raw port, and so the device, first
 };
 
 void PrintTo(const TNetworkCase& c, std::ostream* out)
@@ -749,6 +750,11 @@ TEST_P(OzmetCtlNetwork, DrivesALineAtASerialDeviceServer)
   std::vector<std::string> arguments = c.Arguments;
   for (std::string& argument : arguments)
     argument = argument == "{raw}" ? server.RawUrl() : argument == "{telnet}" ? server.Rfc2217Url() : argument;
+  std::unique_ptr<TChildProcess> holder;
+  if (c.Busy) {
+    holder = Ctl({"--device", server.RawUrl(), "watch", "--interval", "100"});
+    ASSERT_TRUE(holder->WaitForOutput(0, "total 0\n"));
+  }
   auto ctl = Ctl(arguments);
   EXPECT_EQ(ctl->WaitForExit(20s), c.Exit);
   ctl->WaitForOutput(0, Never);
@@ -773,6 +779,8 @@ const TNetworkCase NetworkCases[] = {
     {"UnknownHost", {}, {"--device", "rfc2217://no-such-host.invalid:2000", "status"}, 3,
      "the host no-such-host.invalid is unknown."},
     {"NoPort", {}, {"--device", "rfc2217://127.0.0.1", "status"}, 2, "is no network line: write tcp://HOST:PORT"},
+    {"BusyRaw", {}, {"--device", "{raw}", "status"}, 1,
+     "the server closed the line, saying \"Port already in use\": its port or its device is in use", true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Lines, OzmetCtlNetwork, testing::ValuesIn(NetworkCases),
