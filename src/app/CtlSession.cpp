@@ -3,6 +3,7 @@
 #include "ComPort.h"
 #include "CtlError.h"
 #include "CtlInterrupt.h"
+#include "DeviceHolders.h"
 #include "LineError.h"
 #include "OpenFailure.h"
 #include "OzmCommands.h"
@@ -65,6 +66,9 @@ void TCtlSession::Open()
   line.Open(Path, Settings);
   line.SetTrace([this](std::string_view what, std::span<const std::uint8_t> bytes) { Output.Trace(what, bytes); });
   Frames.emplace(std::move(line));
+  // Another program that reads this device takes some of the answers: said, not refused.
+  for (const std::string& other : TDeviceHolders::Sharing(Device))
+    Output.Warning("shared", Where() + " is also open in " + other + ": it may take the controller's answers");
 }
 
 bool TCtlSession::Reopen()

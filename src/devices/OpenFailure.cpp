@@ -1,5 +1,6 @@
 #include "OpenFailure.h"
 
+#include "DeviceHolders.h"
 #include "NetworkAddress.h"
 #include "PortLinks.h"
 
@@ -143,6 +144,7 @@ std::string TOpenFailure::Explain(const std::string& path, int error)
   case EBUSY:
   case EWOULDBLOCK: return Busy(path);
   case ENOTTY: return Through(path) + " is not a serial device.";
+  case EISDIR: return Through(path) + " is a directory, not a serial device.";
   default: return "Cannot open " + path + ": " + std::strerror(error) + ".";
   }
 }
@@ -171,20 +173,8 @@ std::string TOpenFailure::HolderOf(const std::string& path)
   if (const std::optional<pid_t> locker = LockHolder(device, self))
     return TOpenFailure::ProcessName(*locker);
   // No lock on it (TIOCEXCL alone): any process with a descriptor of it, as far as we may look.
-  // Processes come and go meanwhile, so every step takes an error code instead of throwing.
-  std::error_code error;
-  for (fs::directory_iterator process("/proc", error), end; !error && process != end; process.increment(error)) {
-    const std::string pid = process->path().filename().string();
-    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == std::to_string(self))
-      continue;
-    std::error_code closed;
-    for (fs::directory_iterator fd(process->path() / "fd", closed); !closed && fd != end; fd.increment(closed)) {
-      struct stat held {};
-      if (::stat(fd->path().c_str(), &held) == 0 && held.st_dev == device.st_dev && held.st_ino == device.st_ino)
-        return TOpenFailure::ProcessName(static_cast<pid_t>(std::stoi(pid)));
-    }
-  }
-  return {};
+  const std::vector<int> holders = TDeviceHolders::Of(path);
+  return holders.empty() ? "" : ProcessName(holders.front());
 }
 
 std::optional<int> TOpenFailure::LockHolderOf(const std::string& path)

@@ -265,6 +265,7 @@ const std::vector<TCtlCase> Cases = {
     {"UnknownCommand", {"spin"}, {}, 2, "unknown command"},
     {"LinkLeadingNowhere", {"--port", "5", "status"}, {}, 3, "links to /nonexistent/ttyUSB9, which is not there"},
     {"NotASerialDevice", {"--device", "/dev/null", "status", "--json"}, {}, 3, "/dev/null is not a serial device."},
+    {"ADirectory", {"--device", "/tmp", "status"}, {}, 3, "/tmp is a directory, not a serial device."},
     {"EmptyDevice", {"--device", "", "status"}, {}, 2, "--device needs a device path"},
     {"RatioWithoutFiniteSpeeds", {"status", "--ratio", "1e-306"}, {}, 2, "--ratio: \"1e-306\" is too small"},
     {"NoTimeToPressTheButton", {"set-address", "5", "--wait", "0"}, {}, 2, "--wait: \"0\" is outside 1..3600"},
@@ -617,6 +618,24 @@ TEST_F(OzmetCtl, LineLostUnderATimedRunIsSaidAndGetsItsStopWhenItComesBack)
   EXPECT_NE(run->Stderr().find("the Stop was answered once the line was open again"), std::string::npos)
       << run->Stderr();
   EXPECT_EQ(FramesReceived(), std::vector<std::string>{Hex(Command(0, CmdStop, 0))});
+}
+
+// Another program reading the same device takes answers away: said before anything else, the
+// simulator (the far end of the pseudo-terminal) never named.
+TEST_F(OzmetCtl, ADeviceSharedWithAnotherProgramIsSaid)
+{
+  StartSim({});
+  auto status = Ctl({"status", "--json"});
+  EXPECT_EQ(status->WaitForExit(), 0);
+  status->WaitForOutput(1, Never);
+  EXPECT_EQ(status->Stderr(), "");
+  TChildProcess other("/bin/sh", {"-c", "exec 3<>" + Device + "; echo held; exec sleep 30"});
+  ASSERT_TRUE(other.WaitForOutput(0, "held"));
+  auto shared = Ctl({"status", "--json"});
+  shared->WaitForExit();
+  shared->WaitForOutput(0, Never);
+  EXPECT_NE(shared->Stdout().find("{\"kind\":\"shared\""), std::string::npos) << shared->Stdout();
+  EXPECT_NE(shared->Stdout().find("is also open in sleep (pid "), std::string::npos) << shared->Stdout();
 }
 
 TEST_F(OzmetCtl, SetAddressMovesTheControllerWhoseButtonIsPressed)
