@@ -39,7 +39,7 @@ TFrameLine::TReply TFrameLine::Exchange(std::span<const std::uint8_t> frame, std
   if (!Stale.empty())
     Traced("stale", Stale);
   if (!Device->Write(frame.data(), frame.size()))
-    throw TLineError(TLineError::TKind::LineFailed, "the line failed: the frame could not be written");
+    throw TLineError(TLineError::TKind::LineFailed, Failed("the frame could not be written"));
   Traced("tx", frame);
   const std::size_t count = ReadAnswer(answer, std::chrono::steady_clock::now() + timeout);
   Traced("rx", std::span(answer).first(count));
@@ -48,6 +48,12 @@ TFrameLine::TReply TFrameLine::Exchange(std::span<const std::uint8_t> frame, std
   if (count < answer.size() || TOzmCommands::Crc8(std::span(answer).first(4)) != answer[4])
     return TReply::BadChecksum;
   return TReply::Answered;
+}
+
+std::string TFrameLine::Failed(const std::string& otherwise) const
+{
+  const std::string reason = Device->FailureReason();
+  return "the line failed: " + (reason.empty() ? otherwise : reason);
 }
 
 void TFrameLine::Traced(std::string_view what, std::span<const std::uint8_t> bytes) const
@@ -75,7 +81,7 @@ std::size_t TFrameLine::ReadAnswer(TFrame& answer, std::chrono::steady_clock::ti
     count += got;
     // Readable with nothing for the line (a network line's own talk) is no failure; an end is.
     if (Device->Ended() || (got == 0 && (pfd.revents & (POLLHUP | POLLERR))))
-      throw TLineError(TLineError::TKind::LineFailed, "the line failed: the device hung up");
+      throw TLineError(TLineError::TKind::LineFailed, Failed("the device hung up"));
   }
   return count;
 }

@@ -1,6 +1,7 @@
 #include "ReadThread.h"
 
 #include "ComPort.h"
+#include "CommonDatas.h"
 #include "Line.h"
 #include "Synchronizer.h"
 
@@ -16,6 +17,7 @@
 TReadThread::TReadThread(TComPort& port, TLine& device)
     : Port(port), Device(device), WakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       EpollFd(::epoll_create1(EPOLL_CLOEXEC)), BlockSize(port.InBufSize()), WholeBlocksOnly(port.WaitFullBuffer),
+      GapsEndBlocks(device.GapsEndBlocks()),
       Buffer(BlockSize), Thread([this] { Execute(); })
 {
 }
@@ -62,10 +64,12 @@ void TReadThread::SetLineRate(std::uint32_t baud)
 }
 
 // Far longer than the pauses inside one answer (four characters, or a USB adapter's packet delay),
-// far shorter than the 50 ms of silence before the next frame can even be written.
+// far shorter than the 50 ms of silence before the next frame can even be written. A network line
+// delays a segment by far more (a retransmission): there only the answer timeout ends a block.
 std::chrono::milliseconds TReadThread::PartialBlockTimeout() const
 {
-  return std::chrono::milliseconds(30 + 4 * 10'000 / LineRate);
+  const std::chrono::milliseconds gap(30 + 4 * 10'000 / LineRate);
+  return GapsEndBlocks ? gap : gap + std::chrono::milliseconds(TCommonDatas::AnswerTimeout);
 }
 
 void TReadThread::Execute()
