@@ -39,9 +39,8 @@ protected:
     ASSERT_TRUE(Server->Start()) << "ser2net would not start";
     std::string url = path == TPath::Telnet ? Server->Rfc2217Url() : Server->RawUrl();
     if (path == TPath::GapRelay || path == TPath::Flood) {
-      const int target = std::stoi(url.substr(url.rfind(':') + 1));
       Peer = std::make_unique<TLoopbackPeer>(
-          path == TPath::Flood ? TLoopbackPeer::TKind::Flood : TLoopbackPeer::TKind::GapRelay, target);
+          path == TPath::Flood ? TLoopbackPeer::TKind::Flood : TLoopbackPeer::TKind::GapRelay, url);
       url = Peer->Url();
     }
     Data.Link("COM3", url);

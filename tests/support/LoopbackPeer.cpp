@@ -29,7 +29,8 @@ bool Ready(int fd, short events)
 
 } // namespace
 
-TLoopbackPeer::TLoopbackPeer(TKind kind, int target) : Kind(kind), Target(target)
+TLoopbackPeer::TLoopbackPeer(TKind kind, const std::string& target)
+    : Kind(kind), Target(target.empty() ? 0 : std::stoi(target.substr(target.rfind(':') + 1)))
 {
   Listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   sockaddr_in address = Loopback(0);

@@ -14,8 +14,8 @@ public:
   // The relay's hold inside an answer: longer than a UART's silence that ends a block.
   static constexpr int GapMs = 60;
 
-  // `target`: the port the relay passes the bytes on to (unused by a flood).
-  explicit TLoopbackPeer(TKind kind, int target = 0);
+  // `target`: the tcp://127.0.0.1:PORT the relay passes the bytes on to (unused by a flood).
+  explicit TLoopbackPeer(TKind kind, const std::string& target = "");
   ~TLoopbackPeer();
   TLoopbackPeer(const TLoopbackPeer&) = delete;
   TLoopbackPeer& operator=(const TLoopbackPeer&) = delete;
