@@ -65,11 +65,13 @@ void TReadThread::SetLineRate(std::uint32_t baud)
 
 // Far longer than the pauses inside one answer (four characters, or a USB adapter's packet delay),
 // far shorter than the 50 ms of silence before the next frame can even be written. A network line
-// delays a segment by far more (a retransmission): there only the answer timeout ends a block.
+// delays a segment by far more (a retransmission, 200 ms): there a block waits for its rest longer
+// than that, yet hands a short answer over while its frame's answer time (300 ms) still runs.
 std::chrono::milliseconds TReadThread::PartialBlockTimeout() const
 {
-  const std::chrono::milliseconds gap(30 + 4 * 10'000 / LineRate);
-  return GapsEndBlocks ? gap : gap + std::chrono::milliseconds(TCommonDatas::AnswerTimeout);
+  if (!GapsEndBlocks)
+    return std::chrono::milliseconds(TCommonDatas::AnswerTimeout - 50);
+  return std::chrono::milliseconds(30 + 4 * 10'000 / LineRate);
 }
 
 void TReadThread::Execute()

@@ -15,7 +15,7 @@ class TLine;
 // Bytes short of a block that stay alone on a silent line (a byte lost, or one too many) are handed
 // over as a short block once the line has been silent for a while, so the next answer starts a
 // block of its own again instead of every later block being shifted. On a network line, whose gaps
-// are the network's, that while is the answer timeout.
+// are the network's, that while outlasts a retransmission but not the answer timeout.
 class TReadThread {
 public:
   TReadThread(TComPort& port, TLine& device);
