@@ -220,6 +220,12 @@ std::uint32_t TComPort::ModemStatus() const
   return Device->ModemStatus();
 }
 
+std::string TComPort::FailureReason() const
+{
+  std::lock_guard lock(DeviceMutex);
+  return Device->FailureReason();
+}
+
 std::chrono::steady_clock::time_point TComPort::LastBlockRead() const
 {
   return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(LastBlockTicks.load()));

@@ -57,6 +57,8 @@ public:
   bool WriteBlock(std::span<const std::uint8_t> bytes);
   bool WriteBytes(const std::uint8_t* bytes, std::size_t count);
   std::uint32_t ModemStatus() const;
+  // Why the line gave up by itself (it flooded); "" when it did not.
+  std::string FailureReason() const;
 
   // Read epochs tell which write a block follows: each frame's write begins a new one, and the
   // receive thread reads every block within one, so a block read before the write is never taken

@@ -103,6 +103,8 @@ void TExchange::PortFailure()
 {
   ++Datas.Counters.PortFailures;
   View.AppendLog(PortErrorText, TLogColour::Red, true);
+  if (const std::string reason = Port.FailureReason(); !reason.empty())
+    View.AppendLog(reason, TLogColour::Red, false);
   View.ScrollLogToEnd();
   Datas.StatusPolling = false;
   View.StatusUnknown();

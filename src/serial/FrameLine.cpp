@@ -26,7 +26,7 @@ std::string ServerWords(std::span<const std::uint8_t> bytes)
 }
 
 // The reason a line failed, with the server's own words when it said any.
-TLineError Failed(std::span<const std::uint8_t> said, const std::string& otherwise)
+TLineError Closed(std::span<const std::uint8_t> said, const std::string& otherwise)
 {
   const std::string words = ServerWords(said);
   if (words.empty())
@@ -79,7 +79,7 @@ TFrameLine::TReply TFrameLine::ExchangeNow(std::span<const std::uint8_t> frame, 
     const std::vector<std::uint8_t> more = Device->DropInput();
     std::vector<std::uint8_t> said = Stale;
     said.insert(said.end(), more.begin(), more.end());
-    throw Failed(said, "the line failed: the frame could not be written");
+    throw Closed(said, Failed("the frame could not be written"));
   }
   Traced("tx", frame);
   const std::size_t count = ReadAnswer(answer, std::chrono::steady_clock::now() + timeout);
@@ -89,6 +89,12 @@ TFrameLine::TReply TFrameLine::ExchangeNow(std::span<const std::uint8_t> frame, 
   if (count < answer.size() || TOzmCommands::Crc8(std::span(answer).first(4)) != answer[4])
     return TReply::BadChecksum;
   return TReply::Answered;
+}
+
+std::string TFrameLine::Failed(const std::string& otherwise) const
+{
+  const std::string reason = Device->FailureReason();
+  return "the line failed: " + (reason.empty() ? otherwise : reason);
 }
 
 void TFrameLine::Traced(std::string_view what, std::span<const std::uint8_t> bytes) const
@@ -116,7 +122,7 @@ std::size_t TFrameLine::ReadAnswer(TFrame& answer, std::chrono::steady_clock::ti
     count += got;
     // Readable with nothing for the line (a network line's own talk) is no failure; an end is.
     if (Device->Ended() || (got == 0 && (pfd.revents & (POLLHUP | POLLERR))))
-      throw Failed(std::span(answer).first(count), "the line failed: the device hung up");
+      throw Closed(std::span(answer).first(count), Failed("the device hung up"));
   }
   return count;
 }

@@ -36,6 +36,8 @@ private:
   // The bytes of the answer that came by the deadline, at most five.
   std::size_t ReadAnswer(TFrame& answer, std::chrono::steady_clock::time_point deadline);
 
+  // The words of a line failure: the line's own reason when it gave one, else `otherwise`.
+  std::string Failed(const std::string& otherwise) const;
   void Traced(std::string_view what, std::span<const std::uint8_t> bytes) const;
 
   std::unique_ptr<TLine> Device;

@@ -45,8 +45,9 @@ bool TLine::WriteAll(int fd, std::span<const std::uint8_t> bytes, std::chrono::s
 std::vector<std::uint8_t> TLine::DropInput()
 {
   std::vector<std::uint8_t> dropped;
-  std::uint8_t chunk[64];
-  for (std::size_t got; (got = Read(chunk, sizeof chunk)) > 0;)
-    dropped.insert(dropped.end(), chunk, chunk + got);
+  std::uint8_t chunk[4096];
+  const auto deadline = std::chrono::steady_clock::now() + DropLimit;
+  for (std::size_t got; (got = Read(chunk, sizeof chunk)) > 0 && std::chrono::steady_clock::now() < deadline;)
+    dropped.insert(dropped.end(), chunk, chunk + std::min(got, DropKept - dropped.size()));
   return dropped;
 }

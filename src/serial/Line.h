@@ -54,8 +54,18 @@ public:
   virtual std::size_t Read(std::uint8_t* bytes, std::size_t count) = 0;
   // True once a read found the line ended (a hang-up, a closed connection): readable, with nothing.
   virtual bool Ended() const = 0;
+  // Why the line gave up by itself (it flooded), in words for the log; "" when it did not.
+  virtual std::string FailureReason() const { return {}; }
+  // On a UART a silence of a few character times ends a block. On a network line the gaps come from
+  // the network (a retransmission takes 200 ms): there a block ends whole or on the answer timeout.
+  virtual bool GapsEndBlocks() const { return true; }
 
+  // At most this much of what DropInput drops is kept for the log; the rest is only drained.
+  static constexpr std::size_t DropKept = 64;
+  // DropInput gives up after this long: a line that sends without end must not hold the device.
+  static constexpr std::chrono::milliseconds DropLimit{1100};
   // Takes everything queued now, right before a frame is written: none of it can be that frame's answer.
+  // Returns the first DropKept bytes of it.
   std::vector<std::uint8_t> DropInput();
 
 protected:

@@ -147,10 +147,13 @@ bool TRWThread::SendFrame(std::span<const std::uint8_t> bytes, const std::string
   // Armed right before the write, never before the pause: nothing read until the write is its answer.
   Owner.EventPortString.Reset();
   Owner.Datas.Answers.Open(Owner.Port.Epoch() + 1, statusRequest);
-  // A frame that did not go out shows as a missing answer.
-  Owner.Port.WriteFrame(bytes, [this](std::vector<std::uint8_t> stale) {
+  const bool written = Owner.Port.WriteFrame(bytes, [this](std::vector<std::uint8_t> stale) {
     TSynchronizer::Instance().Post([this, stale = std::move(stale)] { Owner.LogStale(stale); });
   });
+  // A line that gave up by itself (it floods) is a port failure, said with its reason; any other
+  // frame that did not go out shows as a missing answer.
+  if (!written && !Owner.Port.FailureReason().empty())
+    return false;
   ++Owner.Datas.Counters.FramesSent;
   SilentSince = std::chrono::steady_clock::now(); // an answer read before this is not ours
   return true;

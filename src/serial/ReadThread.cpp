@@ -1,6 +1,7 @@
 #include "ReadThread.h"
 
 #include "ComPort.h"
+#include "CommonDatas.h"
 #include "Line.h"
 #include "Synchronizer.h"
 
@@ -16,6 +17,7 @@
 TReadThread::TReadThread(TComPort& port, TLine& device)
     : Port(port), Device(device), WakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       EpollFd(::epoll_create1(EPOLL_CLOEXEC)), BlockSize(port.InBufSize()), WholeBlocksOnly(port.WaitFullBuffer),
+      GapsEndBlocks(device.GapsEndBlocks()),
       Buffer(BlockSize), Thread([this] { Execute(); })
 {
 }
@@ -62,9 +64,13 @@ void TReadThread::SetLineRate(std::uint32_t baud)
 }
 
 // Far longer than the pauses inside one answer (four characters, or a USB adapter's packet delay),
-// far shorter than the 50 ms of silence before the next frame can even be written.
+// far shorter than the 50 ms of silence before the next frame can even be written. A network line
+// delays a segment by far more (a retransmission, 200 ms): there a block waits for its rest longer
+// than that, yet hands a short answer over while its frame's answer time (300 ms) still runs.
 std::chrono::milliseconds TReadThread::PartialBlockTimeout() const
 {
+  if (!GapsEndBlocks)
+    return std::chrono::milliseconds(TCommonDatas::AnswerTimeout - 50);
   return std::chrono::milliseconds(30 + 4 * 10'000 / LineRate);
 }
 

@@ -14,7 +14,8 @@ class TLine;
 // OnReceive on the window's thread. It starts suspended: nothing is read before SetReading(true).
 // Bytes short of a block that stay alone on a silent line (a byte lost, or one too many) are handed
 // over as a short block once the line has been silent for a while, so the next answer starts a
-// block of its own again instead of every later block being shifted.
+// block of its own again instead of every later block being shifted. On a network line, whose gaps
+// are the network's, that while outlasts a retransmission but not the answer timeout.
 class TReadThread {
 public:
   TReadThread(TComPort& port, TLine& device);
@@ -46,6 +47,7 @@ private:
   // Handed over at construction: the port may not change them while it is open.
   const std::uint32_t BlockSize;
   const bool WholeBlocksOnly;
+  const bool GapsEndBlocks;
   std::vector<std::uint8_t> Buffer;
   std::atomic<std::uint32_t> LineRate{9600};
   std::uint32_t PendingErrors = 0;

@@ -13,8 +13,9 @@ bool TRfc2217Line::Apply(const TLineSettings& settings)
 
 void TRfc2217Line::Received(std::span<const std::uint8_t> bytes)
 {
-  std::vector<std::uint8_t> replies;
-  Codec.Decode(bytes, Inbox, replies);
+  std::vector<std::uint8_t> data, replies;
+  Codec.Decode(bytes, data, replies);
+  Keep(data);
   if (!replies.empty())
     Send(replies);
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <utility>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -59,6 +60,9 @@ bool TTcpLine::Open(const std::string& name)
   LastOpenError = 0;
   Closed = false;
   Inbox.clear();
+  InboxHead = 0;
+  PendingErrors = 0;
+  Flood.Reset();
   return true;
 }
 
@@ -116,7 +120,8 @@ TLineStatus TTcpLine::ClearErrors()
 {
   Pump();
   TLineStatus status;
-  status.InQueue = static_cast<std::uint32_t>(Inbox.size());
+  status.InQueue = static_cast<std::uint32_t>(Queued());
+  status.Errors = std::exchange(PendingErrors, 0);
   return status;
 }
 
@@ -128,15 +133,28 @@ bool TTcpLine::Write(const std::uint8_t* bytes, std::size_t count)
 std::size_t TTcpLine::Read(std::uint8_t* bytes, std::size_t count)
 {
   Pump();
-  const std::size_t taken = std::min(count, Inbox.size());
-  std::copy_n(Inbox.begin(), taken, bytes);
-  Inbox.erase(Inbox.begin(), Inbox.begin() + static_cast<std::ptrdiff_t>(taken));
+  const std::size_t taken = std::min(count, Queued());
+  std::copy_n(Inbox.begin() + static_cast<std::ptrdiff_t>(InboxHead), taken, bytes);
+  InboxHead += taken;
+  // Compacted once the read part outweighs the rest: each byte is moved at most once on average.
+  if (InboxHead == Inbox.size() || InboxHead > Queued()) {
+    Inbox.erase(Inbox.begin(), Inbox.begin() + static_cast<std::ptrdiff_t>(InboxHead));
+    InboxHead = 0;
+  }
   return taken;
 }
 
 void TTcpLine::Received(std::span<const std::uint8_t> bytes)
 {
-  Inbox.insert(Inbox.end(), bytes.begin(), bytes.end());
+  Keep(bytes);
+}
+
+void TTcpLine::Keep(std::span<const std::uint8_t> bytes)
+{
+  const std::size_t room = InboxLimit - std::min(InboxLimit, Queued());
+  if (bytes.size() > room)
+    PendingErrors |= TLineStatus::Overrun;
+  Inbox.insert(Inbox.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(room, bytes.size())));
 }
 
 std::vector<std::uint8_t> TTcpLine::Wrapped(std::span<const std::uint8_t> bytes)
@@ -158,20 +176,33 @@ bool TTcpLine::Send(std::span<const std::uint8_t> bytes)
 
 void TTcpLine::Pump()
 {
-  std::uint8_t chunk[512];
-  while (Fd >= 0 && !Closed) {
+  // One look takes at most a queue's worth: a peer that sends without end cannot hold the reader here.
+  std::uint8_t chunk[4096];
+  std::size_t taken = 0;
+  while (Fd >= 0 && !Closed && taken < InboxLimit) {
     const ssize_t n = ::recv(Fd, chunk, sizeof chunk, MSG_DONTWAIT);
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0) {
       Closed = n == 0 || errno != EAGAIN;
-      return;
+      break;
     }
     // Acknowledged at once, every time (the kernel forgets it): a server that sends an answer byte by
     // byte holds the second byte back until the first is acknowledged, and a delayed acknowledgement
     // would split the answer by 40 ms.
     const int on = 1;
     ::setsockopt(Fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+    taken += static_cast<std::size_t>(n);
     Received(std::span(chunk, static_cast<std::size_t>(n)));
+  }
+  if (Fd < 0 || Closed)
+    return;
+  Flood.Note(taken);
+  if (Flood.Flooding()) {
+    // Nothing it sent can be told an answer: the line has failed, and says so as a hung-up one does.
+    Closed = true;
+    Inbox.clear();
+    InboxHead = 0;
+    ::shutdown(Fd, SHUT_RDWR);
   }
 }

@@ -1,4 +1,5 @@
 #include "ChildProcess.h"
+#include "LoopbackPeer.h"
 #include "OzmCommands.h"
 #include "PortSettingsFile.h"
 #include "PtyClient.h"
@@ -785,6 +786,9 @@ TEST_P(OzmetCtlNetwork, DrivesALineAtASerialDeviceServer)
 const TNetworkCase NetworkCases[] = {
     {"StatusRaw", {}, {"--device", "{raw}", "status"}, 0, "$00: 0 rpm"},
     {"StatusTelnet", {}, {"--device", "{telnet}", "status"}, 0, "$00: 0 rpm"},
+    // The status request to $9A ends in the CRC 0xFF, which Telnet must double.
+    {"StatusOf9ATelnet", {"--address", "$9A"}, {"--device", "{telnet}", "status", "--address", "$9A"}, 0,
+     "$9A: 0 rpm"},
     {"TimedRunTelnet", {}, {"--device", "{telnet}", "run", "--speed", "600", "--for", "1"}, 0, "$00: stopped"},
     {"ScanRaw", {"--address", "2"}, {"--device", "{raw}", "scan", "--to", "3"}, 0,
      "1 answered on $00..$03"},
@@ -817,6 +821,24 @@ TEST_F(OzmetCtl, ServerGoneWhileWatchingIsALineFailure)
   EXPECT_EQ(ctl->WaitForExit(), 1);
   ctl->WaitForOutput(1, Never);
   EXPECT_NE(ctl->Stderr().find("the line failed"), std::string::npos) << ctl->Stderr();
+}
+
+// A server that sends zeros without end fails the line within 2 s, with the reason; a relay that
+// holds every answer back after its third byte, as a retransmission does, costs nothing.
+TEST_F(OzmetCtl, FloodFailsTheLineAndAGapInsideAnAnswerDoesNot)
+{
+  StartSim({});
+  TSer2net server(Device);
+  ASSERT_TRUE(server.Start());
+  TLoopbackPeer relay(TLoopbackPeer::TKind::GapRelay, server.RawUrl());
+  auto gap = Ctl({"--device", relay.Url(), "status"});
+  EXPECT_EQ(gap->WaitForExit(10s), 0);
+  gap->WaitForOutput(0, Never);
+  EXPECT_NE(gap->Stdout().find("$00: 0 rpm"), std::string::npos) << gap->Stdout() << gap->Stderr();
+  TLoopbackPeer flood(TLoopbackPeer::TKind::Flood);
+  auto flooded = Ctl({"--device", flood.Url(), "status"});
+  EXPECT_TRUE(flooded->WaitForOutput(1, "the line failed: the line sends without pause: ", 2s)) << flooded->Stderr();
+  EXPECT_EQ(flooded->WaitForExit(), 1);
 }
 
 // A server whose queue of connections is full drops the next one's handshake: the connect is given

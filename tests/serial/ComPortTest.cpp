@@ -225,6 +225,19 @@ TEST_F(ComPortTest, ModemStatusOfALineWithoutModemLinesIsZero)
   EXPECT_NE(Port.ModemStatus(), 0u) << "a closed port is a failed line";
 }
 
+// A block read under the epoch before a frame's write would pass for that frame's answer.
+TEST_F(ComPortTest, ReadUnderTheEpochBeforeAWriteGetsNothing)
+{
+  ASSERT_TRUE(Port.Open()); // not reading: the test reads
+  const std::uint64_t before = Port.Epoch();
+  ASSERT_TRUE(Port.WriteFrame(TBytes{0xE6, 0x00, 0x50, 0xDB}, [](TBytes) {}));
+  Pty.WriteMaster({1, 2, 3, 4, 5});
+  ASSERT_TRUE(PollUntil([&] { return Port.ClearErrors().InQueue == 5; }));
+  std::uint8_t block[5] = {};
+  EXPECT_EQ(Port.ReadQueued(block, sizeof block, before), 0u);
+  EXPECT_EQ(Port.ReadQueued(block, sizeof block, Port.Epoch()), 5u) << "the bytes stay for the new epoch";
+}
+
 TEST_F(ComPortTest, WritesReachTheOtherSide)
 {
   ASSERT_TRUE(Port.Open());

@@ -1,4 +1,5 @@
 #include "CasePrinter.h"
+#include "FloodWatch.h"
 #include "NetworkAddress.h"
 #include "OpenFailure.h"
 #include "TelnetCodec.h"
@@ -125,9 +126,50 @@ const TUnreachableCase UnreachableCases[] = {
     {"NetworkUnreachable", ENETUNREACH, "no route to bench-7: the network cannot reach it."},
     {"TooSlow", ETIMEDOUT, "bench-7:3001 did not answer within 3 s."},
     {"Closed", ECONNRESET, "bench-7:3001 closed the connection."},
+    {"ClosedUnderAWrite", EPIPE, "bench-7:3001 closed the connection."},
 };
 
 INSTANTIATE_TEST_SUITE_P(Reasons, NetworkFailure, testing::ValuesIn(UnreachableCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// What a line brings, as (milliseconds from the start, bytes) reads: a line floods once it brings
+// more in a second than a serial line at 115 200 baud could, and never for what answers amount to.
+struct TFloodCase {
+  const char* Name;
+  std::vector<std::pair<int, std::size_t>> Reads;
+  bool Floods;
+  const char* Says = "";
+};
+
+class FloodWatch : public testing::TestWithParam<TFloodCase> {};
+
+TEST_P(FloodWatch, TellsALineThatSendsWithoutPause)
+{
+  TFloodWatch watch;
+  const auto start = TFloodWatch::TClock::now();
+  for (const auto& [ms, bytes] : GetParam().Reads)
+    watch.Note(bytes, start + std::chrono::milliseconds(ms));
+  EXPECT_EQ(watch.Flooding(), GetParam().Floods);
+  EXPECT_EQ(watch.Reason(), GetParam().Says);
+}
+
+std::vector<std::pair<int, std::size_t>> Every(int stepMs, int untilMs, std::size_t bytes)
+{
+  std::vector<std::pair<int, std::size_t>> reads;
+  for (int ms = 0; ms < untilMs; ms += stepMs)
+    reads.emplace_back(ms, bytes);
+  return reads;
+}
+
+const TFloodCase FloodCases[] = {
+    {"AnswersForAMinute", Every(55, 60'000, 5), false},
+    {"TheFastestUartForTenSeconds", Every(10, 10'000, 115), false},
+    {"OneByteMoreThanItCarries", {{0, 11'520}, {999, 1}}, true, "the line sends without pause: 11521 bytes in 1 s, no frame"},
+    {"TheSameAfterTheSecond", {{0, 11'520}, {1000, 1}}, false},
+    {"AServersQueueAtOnce", {{0, 65'536}}, true, "the line sends without pause: 65536 bytes in 1 s, no frame"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lines, FloodWatch, testing::ValuesIn(FloodCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace
