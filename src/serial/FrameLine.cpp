@@ -25,14 +25,17 @@ std::string ServerWords(std::span<const std::uint8_t> bytes)
   return text.size() >= 4 && printable ? text : "";
 }
 
-// The reason a line failed, with the server's own words when it said any.
-TLineError Closed(std::span<const std::uint8_t> said, const std::string& otherwise)
+// The reason a line failed, with the server's own words when it said any: a server that refuses the
+// line before anything was answered on it refused to open it, whether that came before or after
+// the settings were sent.
+TLineError Closed(std::span<const std::uint8_t> said, const std::string& otherwise, bool answeredBefore)
 {
   const std::string words = ServerWords(said);
   if (words.empty())
     return TLineError(TLineError::TKind::LineFailed, otherwise);
-  return TLineError(TLineError::TKind::LineFailed, "the server closed the line, saying \"" + words +
-                                                       "\": its port or its device is in use by another client");
+  return TLineError(answeredBefore ? TLineError::TKind::LineFailed : TLineError::TKind::OpenFailed,
+                    "the server closed the line, saying \"" + words +
+                        "\": its port or its device is in use by another client");
 }
 
 } // namespace
@@ -41,6 +44,7 @@ void TFrameLine::Open(const std::string& name, const TLineSettings& settings)
 {
   // As the window opens it: the links followed hop by hop, and the reason told about the name.
   const std::string device = TPortLinks::DeviceBehind(name);
+  AnsweredBefore = false;
   Device = TLine::For(device);
   if (!Device->Open(device))
     throw TLineError(TLineError::TKind::OpenFailed, TOpenFailure::Explain(name, Device->OpenError()));
@@ -79,13 +83,14 @@ TFrameLine::TReply TFrameLine::ExchangeNow(std::span<const std::uint8_t> frame, 
     const std::vector<std::uint8_t> more = Device->DropInput();
     std::vector<std::uint8_t> said = Stale;
     said.insert(said.end(), more.begin(), more.end());
-    throw Closed(said, Failed("the frame could not be written"));
+    throw Closed(said, Failed("the frame could not be written"), AnsweredBefore);
   }
   Traced("tx", frame);
   const std::size_t count = ReadAnswer(answer, std::chrono::steady_clock::now() + timeout);
   Traced("rx", std::span(answer).first(count));
   if (count == 0)
     return TReply::NoAnswer;
+  AnsweredBefore = true;
   if (count < answer.size() || TOzmCommands::Crc8(std::span(answer).first(4)) != answer[4])
     return TReply::BadChecksum;
   return TReply::Answered;
@@ -122,7 +127,7 @@ std::size_t TFrameLine::ReadAnswer(TFrame& answer, std::chrono::steady_clock::ti
     count += got;
     // Readable with nothing for the line (a network line's own talk) is no failure; an end is.
     if (Device->Ended() || (got == 0 && (pfd.revents & (POLLHUP | POLLERR))))
-      throw Closed(std::span(answer).first(count), Failed("the device hung up"));
+      throw Closed(std::span(answer).first(count), Failed("the device hung up"), AnsweredBefore);
   }
   return count;
 }

@@ -43,5 +43,6 @@ private:
   std::unique_ptr<TLine> Device;
   TLineSettings Settings;
   std::vector<std::uint8_t> Stale;
+  bool AnsweredBefore = false; // something came back on this line since it opened
   TTrace Trace;
 };

@@ -99,9 +99,12 @@ void TTcpLine::Close()
   Fd = -1;
 }
 
+// What the server said first is read before anything more is sent: a server that refuses this client
+// says why and closes, and a write into the closed connection would have its words thrown away.
 bool TTcpLine::Apply(const TLineSettings& settings)
 {
   Settings = settings;
+  Pump();
   return Fd >= 0;
 }
 

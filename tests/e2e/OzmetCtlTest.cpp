@@ -802,8 +802,10 @@ const TNetworkCase NetworkCases[] = {
     {"UnknownHost", {}, {"--device", "rfc2217://no-such-host.invalid:2000", "status"}, 3,
      "the host no-such-host.invalid is unknown."},
     {"NoPort", {}, {"--device", "rfc2217://127.0.0.1", "status"}, 2, "is no network line: write tcp://HOST:PORT"},
-    {"BusyRaw", {}, {"--device", "{raw}", "status"}, 1,
+    {"BusyRaw", {}, {"--device", "{raw}", "status"}, 3,
      "the server closed the line, saying \"Port already in use\": its port or its device is in use", true},
+    {"BusyTelnet", {}, {"--device", "{telnet}", "status"}, 3,
+     "the server closed the line, saying \"Port's device already in use\"", true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Lines, OzmetCtlNetwork, testing::ValuesIn(NetworkCases),
