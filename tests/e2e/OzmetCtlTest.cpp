@@ -587,6 +587,17 @@ TEST_F(OzmetCtl, InterruptedScanTellsWhatItCovered)
       << ctl->Stdout();
 }
 
+// A reader of the output that goes away mid-run cuts the run at once, as the SIGPIPE of the next write
+// would: the motor is stopped and the status is a closed output's.
+TEST_F(OzmetCtl, ClosedOutputCutsATimedRunAtOnce)
+{
+  StartSim({});
+  TChildProcess pipeline("/bin/bash", {"-c", "set -o pipefail; '" + Program +
+                                                 "' run --speed 600 --for 20 | head -c 1 >/dev/null"});
+  EXPECT_EQ(pipeline.WaitForExit(), 128 + SIGPIPE) << pipeline.Stderr();
+  EXPECT_TRUE(StopFollowsRun(Codes(FramesReceived())));
+}
+
 // A bench held by a timed run is stopped from a second terminal: the run is asked to end (it stops
 // the motor on that way out), then the second ozmetctl sends its own Stop and says both.
 TEST_F(OzmetCtl, StopTakesOverTheLineFromARunningOzmetctl)
