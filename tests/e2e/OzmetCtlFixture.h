@@ -1,0 +1,157 @@
+#pragma once
+
+#include "ChildProcess.h"
+#include "LoopbackPeer.h"
+#include "OzmCommands.h"
+#include "PortSettingsFile.h"
+#include "PtyClient.h"
+#include "Ser2net.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+// g++ 12 with AddressSanitizer sees an uninitialised std::function inside std::regex: a false alarm.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <regex>
+#include <set>
+#include <sstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// ozmetctl's end-to-end tests share this: the frames as the simulator logs them, and ozmetctl in a
+// folder of its own beside the simulator.
+
+using namespace std::chrono_literals;
+using TBytes = TPtyClient::TBytes;
+
+inline const std::string Never(1, '\0'); // never written: waiting for it reads a stream to its end
+
+inline TBytes Status(std::uint8_t address)
+{
+  const TStatusRequest request = TOzmCommands::StatusRequestFor(address);
+  return {request.begin(), request.end()};
+}
+
+inline TBytes Command(std::uint8_t address, std::uint8_t command, std::uint8_t value)
+{
+  return {FrameMarker, address, command, value, TOzmCommands::Crc8(3, address, command, value)};
+}
+
+// A command that no controller knows, to everyone: the test's own frame that closes a run's frames.
+inline TBytes Sentinel()
+{
+  return Command(BroadcastAddress, 0x00, 0x5A);
+}
+
+// As the simulator logs a frame: "E6 00 50 DB".
+inline std::string Hex(const TBytes& frame)
+{
+  std::string text;
+  for (std::uint8_t byte : frame)
+    text.append(text.empty() ? "" : " ").append(TOzmCommands::HexByte(byte));
+  return text;
+}
+
+inline std::vector<std::string> Lines(const std::string& text)
+{
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+// A light check that a line is one flat JSON object of the shape ozmetctl writes.
+inline bool IsJsonObject(const std::string& line)
+{
+  static const std::regex Shape(
+      R"(\{"kind":"[a-z-]+","time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z")"
+      R"((,"[a-z_]+":(-?[0-9][0-9.e+-]*|true|false|"([^"\\]|\\.)*"|\[(\d+(,\d+)*)?\]))*\})");
+  return std::regex_match(line, Shape);
+}
+
+inline constexpr const char* ParameterFile = "# Ozmet console parameters\n"
+                                      "[motor]\naddress=$07\nencoder=2\nmax_speed=4000\nratio=2\n"
+                                      "[operation]\nspeed=300\nacceleration=12\ndeceleration=6\n"
+                                      "direction=backward\nmotion=continuous\ntime=\n";
+
+// ozmetctl in a folder of its own: its Data folder keeps port 1, linked to the simulator, and a COM5
+// that leads nowhere; beside it a parameter file for a motor at address 7.
+class OzmetCtl : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    std::filesystem::copy_file(OZMETCTL_PATH, Program);
+    std::filesystem::create_directory(Data);
+    ASSERT_TRUE(TPortSettingsFile(Data + "/portp.dat").Save(1));
+    std::filesystem::create_symlink("/nonexistent/ttyUSB9", Data + "/COM5");
+    std::ofstream(Parameters) << ParameterFile;
+  }
+
+  void StartSim(std::vector<std::string> arguments)
+  {
+    arguments.insert(arguments.end(), {"--verbose", "--link", Data + "/COM1"});
+    Sim = std::make_unique<TChildProcess>(OZMET_SIM_PATH, arguments);
+    Device = Sim->FirstLine();
+    ASSERT_FALSE(Device.empty()) << Sim->Stderr();
+  }
+
+  std::unique_ptr<TChildProcess> Ctl(std::vector<std::string> arguments)
+  {
+    for (std::string& argument : arguments)
+      argument = argument == "{device}" ? Device : argument == "{file}" ? Parameters : argument;
+    return std::make_unique<TChildProcess>(Program, arguments);
+  }
+
+  // Every frame the simulator received until now: the test's sentinel frame comes after them all.
+  std::vector<std::string> FramesReceived()
+  {
+    TPtyClient client(Device);
+    EXPECT_TRUE(client.Write(Sentinel()));
+    const std::string sentinel = "rx " + Hex(Sentinel());
+    EXPECT_TRUE(Sim->WaitForOutput(1, sentinel));
+    std::vector<std::string> frames;
+    for (const std::string& line : Lines(Sim->Stderr().substr(0, Sim->Stderr().find(sentinel))))
+      if (const auto at = line.find(" rx "); at != std::string::npos)
+        frames.push_back(line.substr(at + 4));
+    return frames;
+  }
+
+  TTempDir Folder;
+  const std::string Program = Folder.Path() + "/ozmetctl";
+  const std::string Data = Folder.Path() + "/Data";
+  const std::string Parameters = Folder.Path() + "/motor.ini";
+  std::unique_ptr<TChildProcess> Sim;
+  std::string Device;
+};
+
+
+// The two-digit code of each frame the simulator received, in order.
+inline std::vector<std::string> Codes(const std::vector<std::string>& frames)
+{
+  std::vector<std::string> codes;
+  for (const std::string& frame : frames)
+    codes.push_back(frame.substr(6, 2));
+  return codes;
+}
+
+inline bool StopFollowsRun(const std::vector<std::string>& codes)
+{
+  const auto run = std::find(codes.begin(), codes.end(), "51");
+  return run != codes.end() && std::find(run, codes.end(), "52") != codes.end();
+}
+
+// The addresses of the status objects among JSON lines.
+inline std::set<int> StatusAddresses(const std::string& output)
+{
+  std::set<int> found;
+  static const std::regex Address(R"(^\{"kind":"status",.*"address":(\d+),)");
+  for (const std::string& line : Lines(output))
+    if (std::smatch match; std::regex_search(line, match, Address))
+      found.insert(std::stoi(match[1]));
+  return found;
+}
