@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <set>
 
 namespace {
 
@@ -67,93 +68,143 @@ void TCtlMotorCommands::Prepare()
   Options.Whole("interval", 1, MaxMilliseconds, 0);
   Options.Whole("count", 1, INT_MAX, 0);
   Options.Whole("max-failures", 1, INT_MAX, 0);
-  Drive.ApplyMotor(MotorFields()); // the motor panel's Apply: its frames queued
-  if (command == "set-motor") {
-    const std::string asked = MotorFields().MaxSpeed, sent = Drive.MotorInForce().MaxSpeed;
-    if (*Number(asked) != *Number(sent))
-      Say("maximum speed " + asked + " rpm asked, " + sent + " rpm sent (whole rev/s of the motor)");
-    return; // its frames stay queued
+  const std::vector<std::string> addresses = Options.Addresses(File ? File->Motor.Address : TMotorFields{}.Address);
+  if (addresses.size() > 1 && command == "direction")
+    throw Refused("--address: direction takes one controller; a list applies to status, watch, stop, run and "
+                  "set-motor");
+  for (const std::string& address : addresses) {
+    TUnit& unit = Units.emplace_back();
+    const bool first = Units.size() == 1; // what is said of the values is said once
+    unit.Drive.ApplyMotor(MotorFields(address)); // the motor panel's Apply: its frames queued
+    if (command == "set-motor") {
+      const std::string asked = MotorFields(address).MaxSpeed, sent = unit.Drive.MotorInForce().MaxSpeed;
+      if (first && *Number(asked) != *Number(sent))
+        Say("maximum speed " + asked + " rpm asked, " + sent + " rpm sent (whole rev/s of the motor)");
+      continue; // its frames stay queued
+    }
+    unit.Drive.ClearQueue(); // the motor's values are taken, not sent: set-motor sends them
+    if (command == "run")
+      PrepareRun(unit, first);
+    if (command == "direction")
+      unit.Drive.Queue(CmdSetDirection,
+                       static_cast<std::uint8_t>(TCtlOptions::ChoiceOf("direction", Options.Operand, Directions)));
   }
-  Drive.ClearQueue(); // the motor's values are taken, not sent: set-motor sends them
-  if (command == "run")
-    PrepareRun();
-  if (command == "direction")
-    Drive.Queue(CmdSetDirection,
-                static_cast<std::uint8_t>(TCtlOptions::ChoiceOf("direction", Options.Operand, Directions)));
 }
 
-void TCtlMotorCommands::PrepareRun()
+void TCtlMotorCommands::PrepareRun(TUnit& unit, bool say)
 {
   const TWorkFields asked = WorkFields();
-  Drive.ApplyWork(asked);
-  const TCommonDatas& datas = Drive.Datas;
+  unit.Drive.ApplyWork(asked);
+  const TCommonDatas& datas = unit.Drive.Datas;
   SpeedSent = datas.WorkSpeedRps * 60.0 / datas.GearRatio;
-  if (*Number(asked.Speed) != SpeedSent)
+  if (say && *Number(asked.Speed) != SpeedSent)
     Say("speed " + asked.Speed + " rpm asked, " + FormatGeneral(SpeedSent) + " rpm sent (" +
         SpeedReason(datas, TOzmCommands::RpmToRps(*Number(asked.Speed) * datas.GearRatio)) + ")");
-  Drive.Queue(CmdRun, 0);
+  unit.Drive.Queue(CmdRun, 0);
   Session.StopRetries(datas.MotorAddress, Retries);
 }
 
 void TCtlMotorCommands::Execute()
 {
-  using TStep = void (TCtlMotorCommands::*)();
-  static constexpr std::pair<std::string_view, TStep> Table[] = {
-      {"status", &TCtlMotorCommands::AskStatus}, {"set-motor", &TCtlMotorCommands::SetMotor},
-      {"run", &TCtlMotorCommands::RunMotor},     {"stop", &TCtlMotorCommands::Stop},
-      {"direction", &TCtlMotorCommands::Direction}, {"watch", &TCtlMotorCommands::Watch}};
+  const std::string& command = Options.Command;
+  if (command == "run")
+    return RunMotor();
+  if (command == "watch")
+    return Watch();
+  if (command == "stop")
+    Session.OpenTakingOver();
+  using TStep = void (TCtlMotorCommands::*)(TUnit&);
+  static constexpr std::pair<std::string_view, TStep> Table[] = {{"status", &TCtlMotorCommands::AskStatus},
+                                                                 {"set-motor", &TCtlMotorCommands::SetMotor},
+                                                                 {"stop", &TCtlMotorCommands::Stop},
+                                                                 {"direction", &TCtlMotorCommands::Direction}};
   const auto* step =
-      std::find_if(std::begin(Table), std::end(Table), [&](const auto& entry) { return entry.first == Options.Command; });
-  (this->*step->second)();
+      std::find_if(std::begin(Table), std::end(Table), [&](const auto& entry) { return entry.first == command; });
+  EachUnit([&](TUnit& unit) { (this->*step->second)(unit); });
 }
 
-void TCtlMotorCommands::SetMotor()
+void TCtlMotorCommands::EachUnit(const std::function<void(TUnit&)>& step)
 {
-  SendQueued();
-  const TMotorFields taken = Drive.MotorInForce();
-  Report("set-motor",
-         "encoder " + taken.Encoder + ", maximum speed " + taken.MaxSpeed + " rpm (" +
-             std::to_string(Drive.Datas.MaxSpeedRps) + " rev/s), ratio " + taken.GearRatio,
-         {{"encoder", std::int64_t{Drive.Datas.EncoderPulses}},
-          {"motor_max_speed_rps", std::int64_t{Drive.Datas.MaxSpeedRps}},
-          {"motor_max_speed_rpm", std::int64_t{Drive.Datas.MaxSpeedRps * 60}},
-          {"ratio", Drive.Datas.GearRatio}});
+  if (Units.size() == 1)
+    return step(Units.front());
+  int worst = 0;
+  std::size_t failed = 0;
+  for (TUnit& unit : Units) {
+    try {
+      step(unit);
+    } catch (const TCtlError& error) {
+      if (TCtlInterrupt::Requested())
+        throw;
+      Output.Failure(error.what(), error.ExitStatus);
+      worst = std::max(worst, error.ExitStatus);
+      ++failed;
+    }
+  }
+  if (failed)
+    throw TCtlError(worst, std::to_string(failed) + " of " + std::to_string(Units.size()) + " controllers failed",
+                    false);
 }
 
+void TCtlMotorCommands::SetMotor(TUnit& unit)
+{
+  SendQueued(unit);
+  const TMotorFields taken = unit.Drive.MotorInForce();
+  const TCommonDatas& datas = unit.Drive.Datas;
+  Report(unit, "set-motor",
+         "encoder " + taken.Encoder + ", maximum speed " + taken.MaxSpeed + " rpm (" +
+             std::to_string(datas.MaxSpeedRps) + " rev/s), ratio " + taken.GearRatio,
+         {{"encoder", std::int64_t{datas.EncoderPulses}},
+          {"motor_max_speed_rps", std::int64_t{datas.MaxSpeedRps}},
+          {"motor_max_speed_rpm", std::int64_t{datas.MaxSpeedRps * 60}},
+          {"ratio", datas.GearRatio}});
+}
+
+void TCtlMotorCommands::SendRun(TUnit& unit)
+{
+  SendQueued(unit);
+  const TWorkFields taken = unit.Drive.WorkInForce();
+  const TCommonDatas& datas = unit.Drive.Datas;
+  const std::string direction(Directions[taken.Direction]);
+  Report(unit, "run",
+         "running at " + FormatGeneral(SpeedSent) + " rpm (" + std::to_string(datas.WorkSpeedRps) +
+             " rev/s), acceleration " + taken.Accel + ", deceleration " + taken.Decel + ", " + direction,
+         {{"output_speed_rpm", SpeedSent},
+          {"motor_speed_rps", std::int64_t{datas.WorkSpeedRps}},
+          {"acceleration", std::int64_t{datas.Acceleration}},
+          {"deceleration", std::int64_t{datas.Deceleration}},
+          {"direction", direction}});
+}
+
+// Several controllers run together: each gets its frames in turn, the time is waited once, and
+// every one of them is stopped at its end, as on every other way out.
 void TCtlMotorCommands::RunMotor()
 {
   RunMark = Session.RunsSent();
-  SendQueued();
-  const TWorkFields taken = Drive.WorkInForce();
-  const std::string direction(Directions[taken.Direction]);
-  Report("run",
-         "running at " + FormatGeneral(SpeedSent) + " rpm (" + std::to_string(Drive.Datas.WorkSpeedRps) +
-             " rev/s), acceleration " + taken.Accel + ", deceleration " + taken.Decel + ", " + direction,
-         {{"output_speed_rpm", SpeedSent},
-          {"motor_speed_rps", std::int64_t{Drive.Datas.WorkSpeedRps}},
-          {"acceleration", std::int64_t{Drive.Datas.Acceleration}},
-          {"deceleration", std::int64_t{Drive.Datas.Deceleration}},
-          {"direction", direction}});
-  if (Drive.Datas.MotionType != 1)
+  EachUnit([this](TUnit& unit) { SendRun(unit); });
+  const TCommonDatas& datas = Units.front().Drive.Datas;
+  if (datas.MotionType != 1)
     return;
-  WaitWhileRunning(TClock::now() + milliseconds(Drive.Datas.MotionTimeMs));
-  if (!Session.StopOnTheWayOut(RunMark, {{"polls", Polls}, {"missed", Missed}}))
-    throw TCtlError(TCtlError::NoAnswer, Addressed("the Stop at the end of the run went unanswered"));
-  PollUntilStopped();
+  WaitWhileRunning(TClock::now() + milliseconds(datas.MotionTimeMs));
+  if (!Session.StopOnTheWayOut(RunMark, [this](std::uint8_t address) { return Counted(address); }))
+    throw TCtlError(TCtlError::NoAnswer, "the Stop at the end of the run went unanswered");
+  EachUnit([this](TUnit& unit) { PollUntilStopped(unit); });
 }
 
-// A poll that could not end before the run's end is left out, so that the Stop goes on time.
+// One controller's request a tick, so that each is asked at the window's rate; a poll that could
+// not end before the run's end is left out, so that the Stop goes on time.
 void TCtlMotorCommands::WaitWhileRunning(TClock::time_point end)
 {
   const auto exchange = Session.Line().AnswerTimeout() + milliseconds(TComPort::WritePauseMs);
-  for (auto next = TClock::now() + PollInterval;; next += PollInterval) {
+  const auto tick = std::max<TClock::duration>(PollInterval / Units.size(), exchange);
+  std::size_t turn = 0;
+  for (auto next = TClock::now() + tick;; next += tick) {
     const bool last = next + exchange > end;
     if (!TCtlInterrupt::SleepUntil(last ? end : next))
       throw TCtlInterrupt::Error("run cut short");
     if (last)
       return;
     try {
-      PollWhileRunning();
+      PollWhileRunning(Units[turn++ % Units.size()]);
     } catch (const TCtlError&) { // an interrupt in the pause before the request
       throw TCtlInterrupt::Error("run cut short");
     } catch (const TLineError& error) {
@@ -164,20 +215,29 @@ void TCtlMotorCommands::WaitWhileRunning(TClock::time_point end)
   }
 }
 
-void TCtlMotorCommands::PollWhileRunning()
+void TCtlMotorCommands::PollWhileRunning(TUnit& unit)
 {
   TFrame answer{};
-  const TStatusRequest request = Drive.StatusRequest();
+  const TStatusRequest request = unit.Drive.StatusRequest();
   const TFrameLine::TReply reply = Session.Send(request, answer);
   if (reply != TFrameLine::TReply::Answered) {
-    ++Missed;
+    ++unit.Missed;
     Output.Warning("missed", Session.Failed(reply, request) + " while running");
     return;
   }
-  ++Polls;
-  const std::int32_t count = Drive.Decode(answer);
+  ++unit.Polls;
+  const std::int32_t count = unit.Drive.Decode(answer);
   if (Output.Verbose())
-    Output.Status(Drive.Datas.MotorAddress, Drive.Datas, count);
+    Output.Status(unit.Drive.Datas.MotorAddress, unit.Drive.Datas, count);
+}
+
+std::vector<TCtlOutput::TField> TCtlMotorCommands::Counted(std::uint8_t address) const
+{
+  const auto unit = std::find_if(Units.begin(), Units.end(),
+                                 [&](const TUnit& u) { return u.Drive.Datas.MotorAddress == address; });
+  if (unit == Units.end())
+    return {};
+  return {{"polls", unit->Polls}, {"missed", unit->Missed}};
 }
 
 void TCtlMotorCommands::LineLost(const TLineError& error, TClock::time_point end)
@@ -185,86 +245,105 @@ void TCtlMotorCommands::LineLost(const TLineError& error, TClock::time_point end
   Output.Warning("line-failed", "the line " + Session.Where() + " failed: " + error.what() +
                                     ": the motor may still be running; opening it again to send Stop until the "
                                     "run would have ended");
-  const std::uint8_t address = Drive.Datas.MotorAddress;
+  std::set<std::uint8_t> stopped;
   while (TClock::now() < end) {
-    if (Session.Reopen() && !Session.TryStop(address, Retries)) {
-      Session.ReportStopped(address, {{"polls", Polls}, {"missed", Missed}});
-      throw TCtlError(TCtlError::NoAnswer, Addressed("the line failed during the run; the Stop was answered once "
-                                                     "the line was open again"));
+    const bool open = Session.Reopen();
+    for (const TUnit& unit : Units) {
+      const std::uint8_t address = unit.Drive.Datas.MotorAddress;
+      if (open && !stopped.contains(address) && !Session.TryStop(address, Retries)) {
+        Session.ReportStopped(address, Counted(address));
+        stopped.insert(address);
+      }
     }
+    if (stopped.size() == Units.size())
+      throw TCtlError(TCtlError::NoAnswer, "the line failed during the run; the Stop was answered once the line "
+                                           "was open again");
     if (!TCtlInterrupt::SleepUntil(std::min(end, TClock::now() + PollInterval)))
       throw TCtlInterrupt::Error("run cut short");
   }
   Session.StopOnTheWayOut(RunMark);
-  throw TCtlError(TCtlError::NoAnswer, Addressed("the line failed during the run and carried no Stop by its end: "
-                                                 "the motor may still be running"));
+  throw TCtlError(TCtlError::NoAnswer, "the line failed during the run and carried no Stop by its end: the motor "
+                                       "may still be running");
 }
 
 // Asks at the window's poll rate until the controller reports speed 0; the slowest ramp down from
 // the fastest speed bounds the wait.
-void TCtlMotorCommands::PollUntilStopped()
+void TCtlMotorCommands::PollUntilStopped(TUnit& unit)
 {
-  const auto limit = TClock::now() + seconds(256 / std::max<int>(Drive.Datas.Deceleration, 1) + 5);
-  for (AskStatus(); Drive.Datas.CurrentSpeedRpm != 0; AskStatus()) {
+  const TCommonDatas& datas = unit.Drive.Datas;
+  const auto limit = TClock::now() + seconds(256 / std::max<int>(datas.Deceleration, 1) + 5);
+  for (AskStatus(unit); datas.CurrentSpeedRpm != 0; AskStatus(unit)) {
     if (TClock::now() > limit)
-      throw TCtlError(TCtlError::NoAnswer, Addressed("the motor still turns after the stop"));
+      throw TCtlError(TCtlError::NoAnswer, TCtlOutput::Address(datas.MotorAddress) + ": the motor still turns after "
+                                                                                    "the stop");
     if (!TCtlInterrupt::SleepUntil(TClock::now() + PollInterval))
       return;
   }
 }
 
-// Sent again while it goes unanswered, whatever interrupt came: a Stop is never cut short. Where
-// another ozmetctl or the window holds the line, that program is asked to end first.
-void TCtlMotorCommands::Stop()
+// Sent again while it goes unanswered, whatever interrupt came: a Stop is never cut short.
+void TCtlMotorCommands::Stop(TUnit& unit)
 {
-  Session.OpenTakingOver();
-  if (const std::optional<std::string> failure = Session.TryStop(Drive.Datas.MotorAddress, Retries))
+  const std::uint8_t address = unit.Drive.Datas.MotorAddress;
+  if (const std::optional<std::string> failure = Session.TryStop(address, Retries))
     throw TCtlError(TCtlError::NoAnswer, *failure);
-  Session.ReportStopped(Drive.Datas.MotorAddress);
+  Session.ReportStopped(address);
 }
 
-void TCtlMotorCommands::Direction()
+void TCtlMotorCommands::Direction(TUnit& unit)
 {
-  SendQueued();
+  SendQueued(unit);
   const std::string direction(Directions[TCtlOptions::ChoiceOf("direction", Options.Operand, Directions)]);
-  Report("direction", direction, {{"direction", direction}});
+  Report(unit, "direction", direction, {{"direction", direction}});
 }
 
-// A missed or damaged answer is said and counted, and the watch goes on: only a run of them ends it,
-// and a watch that got no sound answer at all did not watch.
+// Each controller in turn, one request a tick, each asked every --interval (or as often as the line
+// allows). A missed or damaged answer is said and counted, and the watch goes on: only a run of them
+// ends it, and a controller that gave no sound answer at all was not watched.
 void TCtlMotorCommands::Watch()
 {
   const milliseconds interval(Options.Whole("interval", 1, MaxMilliseconds, PollInterval.count()));
   const std::int32_t count = Options.Whole("count", 1, INT_MAX, 0);
   const std::int32_t maxFailures = Options.Whole("max-failures", 1, INT_MAX, 10);
-  const std::uint8_t address = Drive.Datas.MotorAddress;
+  const auto tick = interval / static_cast<std::int64_t>(Units.size());
   Output.BeginStatusRows();
   auto next = TClock::now();
-  std::int32_t n = 0, inARow = 0, missed = 0;
-  for (; (count == 0 || n < count) && TCtlInterrupt::SleepUntil(next); ++n) {
-    next = next + interval;
-    TFrame answer{};
-    const TStatusRequest request = Drive.StatusRequest();
-    TFrameLine::TReply reply{};
-    try {
-      reply = Session.Send(request, answer);
-    } catch (const TCtlError&) { // Ctrl+C in the pause before the request: the watch's usual end
-      break;
+  bool watching = true;
+  for (std::int32_t round = 0; watching && (count == 0 || round < count); ++round)
+    for (std::size_t i = 0; watching && i < Units.size(); ++i) {
+      watching = TCtlInterrupt::SleepUntil(next) && WatchOnce(Units[i], maxFailures);
+      next = std::max(next + tick, TClock::now());
     }
-    if (reply == TFrameLine::TReply::Answered) {
-      ShowStatus(answer);
-      inARow = 0;
-    } else {
-      Output.Unanswered(address, reply == TFrameLine::TReply::NoAnswer ? "no-answer" : "bad-checksum");
-      const std::string failure = Session.Failed(reply, request);
-      if (++inARow >= maxFailures)
-        throw TCtlError(TCtlError::NoAnswer, failure + ", " + std::to_string(inARow) + " in a row");
-      Output.Warning("missed", failure + " (" + std::to_string(++missed) + " missed)");
-    }
-    next = std::max(next, TClock::now());
+  EachUnit([](TUnit& unit) {
+    if (unit.Polls == 0 && unit.Missed > 0)
+      throw TCtlError(TCtlError::NoAnswer, TCtlOutput::Address(unit.Drive.Datas.MotorAddress) + ": no sound answer to " +
+                                               std::to_string(unit.Missed) + " status requests");
+  });
+}
+
+bool TCtlMotorCommands::WatchOnce(TUnit& unit, std::int32_t maxFailures)
+{
+  TFrame answer{};
+  const TStatusRequest request = unit.Drive.StatusRequest();
+  TFrameLine::TReply reply{};
+  try {
+    reply = Session.Send(request, answer);
+  } catch (const TCtlError&) { // Ctrl+C in the pause before the request: the watch's usual end
+    return false;
   }
-  if (n > 0 && missed == n)
-    throw TCtlError(TCtlError::NoAnswer, Addressed("no sound answer to " + std::to_string(n) + " status requests"));
+  if (reply == TFrameLine::TReply::Answered) {
+    ShowStatus(unit, answer);
+    ++unit.Polls;
+    unit.InARow = 0;
+    return true;
+  }
+  Output.Unanswered(request[1], reply == TFrameLine::TReply::NoAnswer ? "no-answer" : "bad-checksum");
+  const std::string failure = Session.Failed(reply, request);
+  ++unit.Missed;
+  if (++unit.InARow >= maxFailures)
+    throw TCtlError(TCtlError::NoAnswer, failure + ", " + std::to_string(unit.InARow) + " in a row");
+  Output.Warning("missed", failure + " (" + std::to_string(unit.Missed) + " missed)");
+  return true;
 }
 
 std::optional<TParameterFile::TContents> TCtlMotorCommands::ParameterFile() const
@@ -277,10 +356,10 @@ std::optional<TParameterFile::TContents> TCtlMotorCommands::ParameterFile() cons
   return read.Contents;
 }
 
-TMotorFields TCtlMotorCommands::MotorFields() const
+TMotorFields TCtlMotorCommands::MotorFields(const std::string& address) const
 {
   TMotorFields fields = File ? File->Motor : TMotorFields{};
-  fields.Address = Options.Text("address", fields.Address);
+  fields.Address = address;
   fields.Encoder = Options.Text("encoder", fields.Encoder);
   fields.MaxSpeed = Options.Text("max-speed", fields.MaxSpeed);
   fields.GearRatio = Options.Text("ratio", fields.GearRatio);
@@ -308,32 +387,28 @@ void TCtlMotorCommands::Say(const std::string& text) const
   Output.Note("ozmetctl: " + text);
 }
 
-void TCtlMotorCommands::SendQueued()
+void TCtlMotorCommands::SendQueued(TUnit& unit)
 {
-  for (const TFrame& frame : Drive.Queued())
+  for (const TFrame& frame : unit.Drive.Queued())
     Session.Ask(frame); // an interrupt keeps this frame and the rest from going
-  Drive.ClearQueue();
+  unit.Drive.ClearQueue();
 }
 
-void TCtlMotorCommands::AskStatus()
+void TCtlMotorCommands::AskStatus(TUnit& unit)
 {
-  ShowStatus(Session.Ask(Drive.StatusRequest()));
+  ShowStatus(unit, Session.Ask(unit.Drive.StatusRequest()));
 }
 
-void TCtlMotorCommands::ShowStatus(const TFrame& answer)
+void TCtlMotorCommands::ShowStatus(TUnit& unit, const TFrame& answer)
 {
-  const std::int32_t count = Drive.Decode(answer);
-  Output.Status(Drive.Datas.MotorAddress, Drive.Datas, count);
+  const std::int32_t count = unit.Drive.Decode(answer);
+  Output.Status(unit.Drive.Datas.MotorAddress, unit.Drive.Datas, count);
 }
 
-std::string TCtlMotorCommands::Addressed(const std::string& text) const
-{
-  return TCtlOutput::Address(Drive.Datas.MotorAddress) + ": " + text;
-}
-
-void TCtlMotorCommands::Report(const std::string& kind, const std::string& text,
+void TCtlMotorCommands::Report(TUnit& unit, const std::string& kind, const std::string& text,
                                std::vector<TCtlOutput::TField> fields)
 {
-  fields.insert(fields.begin(), {"address", std::int64_t{Drive.Datas.MotorAddress}});
-  Output.Result(kind, Addressed(text), fields);
+  const std::uint8_t address = unit.Drive.Datas.MotorAddress;
+  fields.insert(fields.begin(), {"address", std::int64_t{address}});
+  Output.Result(kind, TCtlOutput::Address(address) + ": " + text, fields);
 }

@@ -7,15 +7,18 @@
 #include "ParameterFile.h"
 
 #include <chrono>
+#include <deque>
+#include <functional>
 #include <optional>
 
 class TCtlOptions;
 class TCtlSession;
 class TLineError;
 
-// The commands of one controller: status, set-motor, run, stop, direction and watch, each as the
-// window carries it out: the same checks, the same frames in the same order, each frame answered
-// before the next goes.
+// The commands of the controllers at --address (one, or a list): status, set-motor, run, stop,
+// direction and watch, each as the window carries it out: the same checks, the same frames in the
+// same order, each frame answered before the next goes. Several controllers get their frames in
+// turn; a failure at one is said and the others go on; the exit status is the worst.
 class TCtlMotorCommands : public TCtlCommand {
 public:
   TCtlMotorCommands(const TCtlOptions& options, TCtlOutput& output, TCtlSession& session);
@@ -25,41 +28,52 @@ public:
 
 private:
   using TClock = std::chrono::steady_clock;
+  // One controller: the window's record of it and what a timed run or a watch counted.
+  struct TUnit {
+    TCtlDrive Drive;
+    std::int64_t Polls = 0;
+    std::int64_t Missed = 0;
+    std::int32_t InARow = 0;
+  };
 
-  void PrepareRun();
-  void SetMotor();
+  void PrepareRun(TUnit& unit, bool say);
+  void SetMotor(TUnit& unit);
+  void SendRun(TUnit& unit);
   void RunMotor();
-  void Stop();
-  void Direction();
+  void Stop(TUnit& unit);
+  void Direction(TUnit& unit);
   void Watch();
+  // A watch's request to one controller; false when an interrupt came before it went.
+  bool WatchOnce(TUnit& unit, std::int32_t maxFailures);
+  // Each controller in turn; a failure is said and the next goes on. Throws the worst at the end.
+  void EachUnit(const std::function<void(TUnit&)>& step);
 
-  // A timed run's wait: the status at the window's poll rate, a failed line said at once.
+  // A timed run's wait: the status of each controller in turn at the window's poll rate, a failed
+  // line said at once.
   void WaitWhileRunning(TClock::time_point end);
-  void PollWhileRunning();
+  void PollWhileRunning(TUnit& unit);
   // The line failed under a timed run: opened again and Stop sent until the run would have ended.
   [[noreturn]] void LineLost(const TLineError& error, TClock::time_point end);
-  void PollUntilStopped();
+  void PollUntilStopped(TUnit& unit);
+  std::vector<TCtlOutput::TField> Counted(std::uint8_t address) const;
 
   std::optional<TParameterFile::TContents> ParameterFile() const;
-  TMotorFields MotorFields() const;
+  TMotorFields MotorFields(const std::string& address) const;
   TWorkFields WorkFields() const;
   // Says a value that the controller gets other than asked, or refuses it under --strict.
   void Say(const std::string& text) const;
-  void SendQueued();
-  void AskStatus();
-  void ShowStatus(const TFrame& answer);
-  std::string Addressed(const std::string& text) const;
-  // A result about the controller at the address in force.
-  void Report(const std::string& kind, const std::string& text, std::vector<TCtlOutput::TField> fields);
+  void SendQueued(TUnit& unit);
+  void AskStatus(TUnit& unit);
+  void ShowStatus(TUnit& unit, const TFrame& answer);
+  // A result about the unit's controller.
+  void Report(TUnit& unit, const std::string& kind, const std::string& text, std::vector<TCtlOutput::TField> fields);
 
   const TCtlOptions& Options;
   TCtlOutput& Output;
   TCtlSession& Session;
-  TCtlDrive Drive;
+  std::deque<TUnit> Units;
   std::optional<TParameterFile::TContents> File;
   double SpeedSent = 0; // the output shaft's rpm that the speed frame carries, unrounded
   std::int32_t Retries = 0;
   std::size_t RunMark = 0; // the session's Runs before this command's
-  std::int64_t Polls = 0;
-  std::int64_t Missed = 0;
 };

@@ -63,7 +63,8 @@ constexpr TOption Options[] = {
     {"parity", 0, "P", OnALine, "parity: none, odd, even, mark or space (none)"},
     {"stop-bits", 0, "1|2", OnALine, "stop bits (1)"},
     {"address", 0, "A", Addressed, "the controller's bus address 0..254, decimal or $hex (0; with --parameters, "
-                                   "the file's)"},
+                                   "the file's); status, watch, stop, run and set-motor take a list with "
+                                   "ranges, 1,2,5 or 1-4,9, and go to each in turn"},
     {"json", 0, "", Every, "one JSON object a line instead of text, failures included"},
     {"quiet", 'q', "", Every, "no results or notes in text; failures and prompts still show"},
     {"verbose", 'v', "", Every, "every frame written and answer read, with its time, on standard error"},
@@ -349,4 +350,32 @@ TLineSettings TCtlOptions::LineSettings() const
   settings.Parity = static_cast<std::uint8_t>(Choice("parity", Parities, 0));
   settings.StopBits = static_cast<std::uint8_t>(Choice("stop-bits", StopBits, 0) * 2); // the code of two is 2
   return settings;
+}
+
+std::vector<std::string> TCtlOptions::Addresses(const std::string& fallback) const
+{
+  if (!Has("address"))
+    return {fallback};
+  const std::string text = Text("address");
+  std::vector<std::string> addresses;
+  const auto add = [&](const std::string& address) {
+    if (std::find(addresses.begin(), addresses.end(), address) == addresses.end())
+      addresses.push_back(address);
+  };
+  std::istringstream items(text);
+  for (std::string item; std::getline(items, item, ',');) {
+    const std::size_t dash = item.find('-', 1);
+    if (dash == std::string::npos) {
+      add(item);
+      continue;
+    }
+    const std::optional<std::int32_t> low = ParseValue(item.substr(0, dash)), high = ParseValue(item.substr(dash + 1));
+    if (!low || !high || *low < 0 || *high > 254 || *low > *high)
+      throw Refused("--address: \"" + item + "\" is no range of addresses: write FIRST-LAST within 0..254");
+    for (std::int32_t address = *low; address <= *high; ++address)
+      add(std::to_string(address));
+  }
+  if (addresses.empty() || text.back() == ',')
+    throw Refused("--address: \"" + text + "\" has an empty item");
+  return addresses;
 }

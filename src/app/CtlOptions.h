@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The command line of ozmetctl: one command, its operand, and options before or after it. Commands
 // and options come from one table each, so --help lists exactly what is understood, and an option
@@ -32,6 +33,10 @@ public:
   // A whole number, decimal or $hex as the window reads it, within low..high.
   std::int32_t Whole(std::string_view option, std::int32_t low, std::int32_t high, std::int32_t fallback) const;
   std::size_t Choice(std::string_view option, std::span<const std::string_view> words, std::size_t fallback) const;
+  // The texts of the addresses of --address: one, or a list with ranges ("1-4,9" gives 1 2 3 4 9),
+  // each once; `fallback` without it. Each is checked as the window checks an address when it is
+  // taken. Throws a usage TCtlError for a list or range that is not well formed.
+  std::vector<std::string> Addresses(const std::string& fallback) const;
   // The window's 9600 baud, 8 data bits, no parity and 1 stop bit, unless the options say otherwise.
   TLineSettings LineSettings() const;
 

@@ -178,7 +178,8 @@ std::optional<std::string> TCtlSession::TryStop(std::uint8_t address, int retrie
   }
 }
 
-bool TCtlSession::StopOnTheWayOut(std::size_t since, const std::vector<TCtlOutput::TField>& fields)
+bool TCtlSession::StopOnTheWayOut(std::size_t since,
+                                  const std::function<std::vector<TCtlOutput::TField>(std::uint8_t)>& fields)
 {
   bool answered = true;
   for (std::size_t i = since; i < RunLog.size(); ++i) {
@@ -190,7 +191,7 @@ bool TCtlSession::StopOnTheWayOut(std::size_t since, const std::vector<TCtlOutpu
     if (failure)
       Output.Warning("stop-failed", *failure);
     else
-      ReportStopped(address, fields);
+      ReportStopped(address, fields ? fields(address) : std::vector<TCtlOutput::TField>{});
     answered = answered && !failure;
   }
   return answered;

@@ -4,6 +4,7 @@
 #include "FrameLine.h"
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
@@ -52,7 +53,9 @@ public:
   std::optional<std::string> TryStop(std::uint8_t address, int retries);
   // The way out: Stop to every controller that a Run sent since `since` (RunsSent()) may have
   // reached; each unanswered Stop is a stop-failed warning. True when every Stop was answered.
-  bool StopOnTheWayOut(std::size_t since = 0, const std::vector<TCtlOutput::TField>& fields = {});
+  // fields: what the stop object of an address carries besides it.
+  bool StopOnTheWayOut(std::size_t since = 0,
+                       const std::function<std::vector<TCtlOutput::TField>(std::uint8_t)>& fields = {});
   // How often a Stop to the address is sent again on the way out, when a Run went there (2).
   void StopRetries(std::uint8_t address, int retries);
   std::size_t RunsSent() const { return RunLog.size(); }

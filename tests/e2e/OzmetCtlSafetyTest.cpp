@@ -9,7 +9,7 @@ struct TCutCase {
   const char* After;                  // the simulator's line that the signal waits for
   bool RunWent;                       // the Run reached the controller before the signal
   std::vector<std::string> Extra{};   // more options of the run
-  const char* Says = "";              // on standard error
+  const char* Says = "";              // on standard output or error
   const char* Script = nullptr;       // the script run instead, from standard input
   bool Timed = true;                  // the run has --for
 };
@@ -40,8 +40,9 @@ TEST_P(OzmetCtlCut, NeverLeavesTheMotorRunning)
   ASSERT_TRUE(Sim->WaitForOutput(1, c.After)) << Sim->Stderr();
   ctl->Signal(c.Signal);
   EXPECT_EQ(ctl->WaitForExit(), 128 + c.Signal);
+  ctl->WaitForOutput(0, Never);
   ctl->WaitForOutput(1, Never);
-  EXPECT_NE(ctl->Stderr().find(c.Says), std::string::npos) << ctl->Stderr();
+  EXPECT_NE((ctl->Stdout() + ctl->Stderr()).find(c.Says), std::string::npos) << ctl->Stdout() << ctl->Stderr();
   const std::vector<std::string> codes = Codes(FramesReceived());
   EXPECT_EQ(StopFollowsRun(codes), c.RunWent) << ctl->Stderr();
   if (!c.RunWent) {
@@ -64,6 +65,8 @@ const TCutCase CutCases[] = {
     {"SigintInThePauseBeforeTheRun", SIGINT, {}, "tx 00 A3", false},
     {"SigintAndTheStopUnanswered", SIGINT, {"--late-once", "52:600"}, "rx E6 00 51", true, {"--retries", "0"},
      "sent once: the motor may still run"},
+    {"SigintWhileAListRuns", SIGINT, {"--address", "0", "--address", "7"}, "rx E6 07 51", true,
+     {"--address", "0,7"}, "$07: stopped"},
     {"SigintInAScriptsWatchAfterItsRun", SIGINT, {}, "rx E6 00 50", true, {}, "the script was cut short",
      "run --speed 600\nwatch --interval 50\n"},
 };
@@ -95,8 +98,9 @@ TEST_P(OzmetCtlFaults, StopsAfterARunThatMayHaveReachedTheController)
   StartSim(c.Simulator);
   auto ctl = Ctl(c.Arguments);
   EXPECT_EQ(ctl->WaitForExit(20s), c.Exit);
+  ctl->WaitForOutput(0, Never);
   ctl->WaitForOutput(1, Never);
-  EXPECT_NE(ctl->Stderr().find(c.Says), std::string::npos) << ctl->Stderr();
+  EXPECT_NE((ctl->Stdout() + ctl->Stderr()).find(c.Says), std::string::npos) << ctl->Stdout() << ctl->Stderr();
   const std::vector<std::string> codes = Codes(FramesReceived());
   EXPECT_EQ(static_cast<std::size_t>(std::count(codes.begin(), codes.end(), "52")), c.Stops);
   if (c.Stops > 0) {
