@@ -73,12 +73,12 @@ void TForm1::CreateDialogs()
 
 TForm1::~TForm1()
 {
-  FormClose();
+  FormClose(std::chrono::steady_clock::time_point::max());
 }
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-  FormClose();
+  FormClose(std::chrono::steady_clock::time_point::max());
   event->accept();
 }
 
@@ -125,8 +125,9 @@ void TForm1::ApplyStartChoice(const TStartChoice& choice)
 }
 
 // Stops everything that could still call in before the objects go: the timers, the worker, the
-// receive thread (closing the port), and only then frees them.
-void TForm1::FormClose()
+// receive thread (closing the port), and only then frees them. A worker that has not ended by the
+// deadline waits for this thread below us: its objects are left to the ending process.
+void TForm1::FormClose(std::chrono::steady_clock::time_point workerDeadline)
 {
   if (Closed)
     return;
@@ -142,7 +143,10 @@ void TForm1::FormClose()
   LinkCounters = nullptr;
   TimerGetMotorState->stop();
   TmrStopMotor->SetEnabled(false);
-  Exchange->WaitForWorker();
+  if (!Exchange->WaitForWorker(workerDeadline)) {
+    std::fputs("ozmet: the exchange under way did not end; its port is left to the system\n", stderr);
+    return;
+  }
   ComPort->Close();
   WorkParameters.reset();
   MotorParameters.reset();
@@ -154,30 +158,6 @@ void TForm1::FormClose()
   Datas.reset();
   OzmCommands.reset();
   TSynchronizer::Instance().SetWaker(nullptr);
-}
-
-bool TForm1::MotorMayRun() const
-{
-  return !Closed && (!Datas->MotorStopped || Datas->CurrentSpeedRpm > 0);
-}
-
-void TForm1::StopBeforeUnattendedEnd(const std::string& why)
-{
-  if (!MotorMayRun())
-    return;
-  // No box may wait for an operator who is not there (nor for a display that is gone).
-  SetMessageRecorder([](const std::string& text) { std::fprintf(stderr, "ozmet: %s\n", text.c_str()); });
-  const std::uint64_t missing = Datas->Counters.AnswersMissing;
-  const std::uint64_t failures = Datas->Counters.PortFailures;
-  BtnStopClick();
-  // The frame in flight, the pause and the Stop's own answer time, with room to spare.
-  Exchange->WaitForWorker(std::chrono::steady_clock::now() + std::chrono::milliseconds(1500));
-  const bool answered = Datas->MotorStopped && Datas->Counters.AnswersMissing == missing &&
-                        Datas->Counters.PortFailures == failures && !Exchange->WorkerRunning();
-  const std::string outcome =
-      why + " with the motor possibly running: " + (answered ? "Stop sent and answered" : "Stop sent, no answer");
-  AppendLog(outcome, answered ? TLogColour::Blue : TLogColour::Red, false);
-  std::fprintf(stderr, "ozmet: %s\n", outcome.c_str());
 }
 
 void TForm1::BuildWindow()
@@ -242,6 +222,11 @@ void TForm1::StatusUnknown()
 {
   StatusWatch.Lost();
   ShowMotorState();
+}
+
+void TForm1::MotionSent(bool run, bool answered, long long msSinceEpoch)
+{
+  Extras->MotionSent(run, answered, msSinceEpoch);
 }
 
 void TForm1::DisablePollTimer()
@@ -406,6 +391,8 @@ void TForm1::UseAddress(std::uint8_t address)
 void TForm1::SendSequence(const char* heading, const std::function<bool()>& prepare,
                           const std::function<void(bool)>& closing)
 {
+  if (Extras->RefuseWhileScanning()) // the scan has the line; a Stop ended it before coming here
+    return;
   WriteHeading(heading);
   if (!prepare())
     return;
@@ -420,8 +407,6 @@ void TForm1::SendSequence(const char* heading, const std::function<bool()>& prep
 
 void TForm1::BtnMotorApplyClick()
 {
-  if (Extras->RefuseWhileScanning())
-    return;
   SendSequence("Set motor parameters", [this] {
     ClearMemoAndQueue();
     TMotorFields fields = PanelMotorData->Fields();
@@ -456,8 +441,6 @@ bool TForm1::ApplyWorkPanel()
 
 void TForm1::BtnWorkApplyClick()
 {
-  if (Extras->RefuseWhileScanning())
-    return;
   SendSequence("Set operation parameters", [this] { return ApplyWorkPanel(); });
 }
 
@@ -469,8 +452,6 @@ void TForm1::BtnWorkCancelClick()
 
 void TForm1::BtnRunClick()
 {
-  if (Extras->RefuseWhileScanning())
-    return;
   SendSequence(
       "Set operation parameters and run motor",
       [this] {
@@ -480,7 +461,6 @@ void TForm1::BtnRunClick()
         return true;
       },
       [this](bool ok) {
-        Extras->MotionSent(true, ok);
         if (!ok)
           return;
         Datas->MotorStopped = false;
@@ -502,7 +482,6 @@ void TForm1::BtnStopClick()
         return true;
       },
       [this](bool ok) {
-        Extras->MotionSent(false, ok);
         if (ok)
           Datas->MotorStopped = true;
       });
@@ -518,8 +497,6 @@ void TForm1::SetDirection(std::uint8_t direction)
 
 void TForm1::BtnRunRightClick()
 {
-  if (Extras->RefuseWhileScanning())
-    return;
   SendSequence("Set forward direction", [this] {
     SetDirection(0);
     return true;
@@ -528,8 +505,6 @@ void TForm1::BtnRunRightClick()
 
 void TForm1::BtnRunLeftClick()
 {
-  if (Extras->RefuseWhileScanning())
-    return;
   SendSequence("Set backward Direction", [this] {
     SetDirection(1);
     return true;

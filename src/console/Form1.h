@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -61,6 +62,7 @@ public:
   void ShowMotorState() override;
   void StatusDecoded() override;
   void StatusUnknown() override;
+  void MotionSent(bool run, bool answered, long long msSinceEpoch) override;
   void DisablePollTimer() override;
   void DisableStopMotorTimer() override;
   void AnswerReceived() override;
@@ -107,14 +109,10 @@ public:
   // The window's place, state and the operator's choices as the previous run left them.
   void RestoreSettings();
 
-  // An end the operator did not choose in the window (a signal, the display gone, `why`): nobody can
-  // see or stop the motor any more, so a Stop goes out first if it may be running. The outcome goes
-  // to standard error and the log (and so to the daily file).
-  void StopBeforeUnattendedEnd(const std::string& why);
-  // A Run went out and no Stop since, or the last status answer showed the motor turning.
-  bool MotorMayRun() const;
-  // The close steps without the close event: the threads stopped and joined, the port released.
-  void CloseNow() { FormClose(); }
+  // The close steps without the close event: the threads stopped and joined, the port released;
+  // a worker that has not ended by the deadline is left behind (the process is ending).
+  void CloseNow(std::chrono::steady_clock::time_point workerDeadline) { FormClose(workerDeadline); }
+  bool IsClosed() const { return Closed; }
 
   bool DataTransferring() const override;
 
@@ -151,7 +149,7 @@ protected:
 private:
   void FormCreate(const std::string& dataFolder, const TStartChoice& choice);
   void ApplyStartChoice(const TStartChoice& choice);
-  void FormClose();
+  void FormClose(std::chrono::steady_clock::time_point workerDeadline);
   void BuildWindow();
   void CreateExtras();
   void BuildTimers();

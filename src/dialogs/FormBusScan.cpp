@@ -17,6 +17,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -63,6 +64,13 @@ TFormBusScan::TFormBusScan(TDialogHost& main)
   connect(BtnScanCancel, &QPushButton::clicked, this, &TFormBusScan::BtnScanCancelClick);
   connect(use, &QPushButton::clicked, this, &TFormBusScan::BtnScanUseClick);
   connect(ListScanFound, &QListWidget::itemDoubleClicked, this, &TFormBusScan::BtnScanUseClick);
+  // Esc is Cancel while a scan runs, wherever the focus is in this window; otherwise it closes it.
+  connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, [this] {
+    if (Scanning())
+      BtnScanCancelClick();
+    else
+      close();
+  });
 
   auto* timeout = new QHBoxLayout;
   timeout->addWidget(new QLabel("Time per address:", this));

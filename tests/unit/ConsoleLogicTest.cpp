@@ -655,16 +655,18 @@ TEST(SpeedHistory, CsvRowsInLocalTimeWithMilliseconds)
                                    TSpeedPoint{1700000001005, 4020 / 7.0, -2}})
     history.Add(point);
   std::ostringstream csv;
-  history.WriteCsv(csv);
+  history.WriteCsv(csv, {{1700000000500, "Run"}, {1700000009000, "Stop unanswered"}});
   if (zone)
     ::setenv("TZ", saved.c_str(), 1);
   else
     ::unsetenv("TZ");
   ::tzset();
-  EXPECT_EQ(csv.str(), "time,output_rpm,revolutions\n"
-                       "1969-12-31T18:59:59.999,0,0\n"
-                       "2023-11-14T17:13:20.123,1020.5,7\n"
-                       "2023-11-14T17:13:21.005,574.2857142857143,-2\n");
+  EXPECT_EQ(csv.str(), "time,output_rpm,revolutions,event\n"
+                       "1969-12-31T18:59:59.999,0,0,\n"
+                       "2023-11-14T17:13:20.123,1020.5,7,\n"
+                       "2023-11-14T17:13:20.500,,,Run\n"
+                       "2023-11-14T17:13:21.005,574.2857142857143,-2,\n"
+                       "2023-11-14T17:13:29.000,,,Stop unanswered\n");
 }
 
 // The saved log: the local time with milliseconds, and CSV fields that survive commas and quotes.
