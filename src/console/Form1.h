@@ -19,6 +19,7 @@ class QAction;
 class QHBoxLayout;
 class QLabel;
 class QTimer;
+class TCommandSequence;
 class TComPort;
 class TCommonDatas;
 class TExchange;
@@ -148,27 +149,19 @@ protected:
 
 private:
   void FormCreate(const std::string& dataFolder, const TStartChoice& choice);
-  void ApplyStartChoice(const TStartChoice& choice);
   void FormClose(std::chrono::steady_clock::time_point workerDeadline);
   void BuildWindow();
   void CreateExtras();
   void BuildTimers();
-  void CreateDialogs();
   template <class TDialog>
   void ShowDialog(QPointer<TDialog>& dialog);
 
-  void WriteHeading(const char* heading);
-  // The steps every command shares: heading, preparation (false ends it), poll off, the exchange,
-  // the wait for it, the handler's closing steps with the exchange's start result, poll on.
-  void SendSequence(const char* heading, const std::function<bool()>& prepare,
-                    const std::function<void(bool)>& closing = {});
   bool ApplyWorkPanel();
-  void SetDirection(std::uint8_t direction);
+  void SendDirection(const char* heading, std::uint8_t direction);
+  static void Raise(QWidget& dialog);
 
   bool IsExpanded = true;
   int WidthBeforeCollapse = 0;
-  // The port the command line chose for this run only: the settings file keeps its own.
-  std::optional<std::int32_t> PortForThisRun;
   bool Closed = false;
 
   TMotorPanel* PanelMotorData = nullptr;
@@ -184,4 +177,5 @@ private:
   QTimer* TimerGetMotorState = nullptr;
   TLongTimer* TmrStopMotor = nullptr;
   TStatusWatch StatusWatch;
+  std::unique_ptr<TCommandSequence> Commands;
 };

@@ -17,7 +17,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -64,13 +64,6 @@ TFormBusScan::TFormBusScan(TDialogHost& main)
   connect(BtnScanCancel, &QPushButton::clicked, this, &TFormBusScan::BtnScanCancelClick);
   connect(use, &QPushButton::clicked, this, &TFormBusScan::BtnScanUseClick);
   connect(ListScanFound, &QListWidget::itemDoubleClicked, this, &TFormBusScan::BtnScanUseClick);
-  // Esc is Cancel while a scan runs, wherever the focus is in this window; otherwise it closes it.
-  connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, [this] {
-    if (Scanning())
-      BtnScanCancelClick();
-    else
-      close();
-  });
 
   auto* timeout = new QHBoxLayout;
   timeout->addWidget(new QLabel("Time per address:", this));
@@ -132,6 +125,17 @@ void TFormBusScan::Cancel()
 {
   StopAsked = true;
   Finished(Run);
+}
+
+// Esc that no control of this window took is Cancel while a scan runs; otherwise it closes the window.
+void TFormBusScan::keyPressEvent(QKeyEvent* event)
+{
+  if (event->key() != Qt::Key_Escape)
+    return QWidget::keyPressEvent(event);
+  if (Scanning())
+    BtnScanCancelClick();
+  else
+    close();
 }
 
 void TFormBusScan::showEvent(QShowEvent* event)

@@ -157,8 +157,7 @@ TEST_F(ExtrasTest, CancelledBusScanLeavesThePortAsItFoundIt)
     ASSERT_EQ(Form->ComPort->IsOpen(), c.Open);
     TFormBusScan& scan = StartScan();
     if (c.ByEsc) {
-      ASSERT_TRUE(QTest::qWaitForWindowActive(&scan));
-      QTest::keyClick(scan.findChild<QListWidget*>("ListScanFound"), Qt::Key_Escape);
+      QTest::keyClick(scan.findChild<QPushButton*>("BtnScanCancel"), Qt::Key_Escape);
     } else {
       QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanCancel"), Qt::LeftButton);
     }

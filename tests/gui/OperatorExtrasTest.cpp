@@ -208,7 +208,9 @@ TEST_F(ExtrasTest, ChartGetsAPointForEveryStatusAnswerAndItsCsvHoldsThem)
   const std::string csv = Data.Path() + "/chart.csv";
   ASSERT_TRUE(Extras().SpeedChart().SaveCsv(QString::fromStdString(csv)));
   const std::vector<std::string> rows = FileLines(csv);
-  ASSERT_EQ(rows.size(), history.Size() + 1);
+  ASSERT_EQ(rows.size(), history.Size() + 3) << "the heading, a row an answer, and the Run and the Stop";
+  for (const char* event : {",,,Run", ",,,Stop"})
+    EXPECT_EQ(std::ranges::count_if(rows, [&](const std::string& row) { return row.ends_with(event); }), 1) << event;
   EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [](const std::string& row) { return row.find(",1020,") != row.npos; }));
 }
 
