@@ -103,6 +103,18 @@ TEST_F(ConsoleTest, CollapseAndExpandReturnToTheWidthAtCollapse)
   EXPECT_TRUE(Form->Expanded());
 }
 
+// The start-up caption "Direction:" has no blank of its own; the word beside it stands apart all the same.
+TEST_F(ConsoleTest, DirectionWordStandsApartFromItsCaption)
+{
+  auto* caption = Find<QLabel>("lblDir");
+  auto* word = Find<QLabel>("lblDir0");
+  ASSERT_EQ(caption->text(), "Direction:");
+  ASSERT_TRUE(WaitFor([&] { return word->isVisible() && word->x() > caption->x(); }));
+  const int captionEnd = caption->x() + caption->contentsRect().left() +
+                         caption->fontMetrics().horizontalAdvance(caption->text());
+  EXPECT_GE(word->x() + word->contentsRect().left() - captionEnd, caption->fontMetrics().horizontalAdvance(' '));
+}
+
 // The port description keeps its whole text beside any faults, at the window's own size and
 // collapsed, and never widens the window: the counters give way by whole fields, the traffic first,
 // the faults last, and the tooltip has them all.
