@@ -217,6 +217,7 @@ TEST_P(ProgramEnding, ReleasesThePortSavesItAndStopsTheMotorUnlessTheOperatorLef
   if (ending.Says) {
     EXPECT_TRUE(program->WaitForOutput(1, ending.Says)) << program->Stderr();
   }
+  EXPECT_EQ(program->Stderr().find("did not end"), std::string::npos) << "no end waited on the worker in vain";
   EXPECT_GT(std::filesystem::last_write_time(settings), old) << "the close steps ran";
   if (ending.LineDies)
     return; // no controller left to hear a Stop, no device left to free
