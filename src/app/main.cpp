@@ -1,51 +1,33 @@
 // The Ozmet console: one window that drives the motor controllers on a serial line.
 #include "DataFolder.h"
+#include "EndSignals.h"
 #include "Form1.h"
 #include "MessageBox.h"
 #include "StartOptions.h"
+#include "UnattendedEnd.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
-int SignalPipe[2] = {-1, -1};
 TForm1* Window = nullptr; // once it is built
-
-// A guard, not the expected time: an end, the Stop of a running motor included, takes under a
-// second; if anything hangs, SIGALRM ends the process (and the kernel releases the port).
-constexpr unsigned EndLimitSeconds = 3;
-
-extern "C" void OnTermination(int signal)
-{
-  ::alarm(EndLimitSeconds); // SIGALRM ends the process if the event loop cannot
-  const auto byte = static_cast<char>(signal);
-  [[maybe_unused]] const auto written = ::write(SignalPipe[1], &byte, 1);
-}
-
-const char* SignalName(int signal)
-{
-  switch (signal) {
-  case SIGINT: return "SIGINT";
-  case SIGHUP: return "SIGHUP";
-  default: return "SIGTERM";
-  }
-}
+std::string EndReason;    // once a signal came
 
 // Closes the window once it is built and no message box is open: the code that showed a box goes
-// on after it, so the window's objects must outlive it. Open boxes are closed to get there.
+// on after it, so the window's objects must outlive it; and a box that the worker's step opened
+// holds the worker, which is to carry the Stop. Open boxes are closed to get there.
 void CloseWhenReady()
 {
   if (Window && !MessageShowing()) {
+    TUnattendedEnd(*Window).StopMotor(EndReason);
     Window->close();
     return;
   }
@@ -60,22 +42,17 @@ void CloseWhenReady()
 // it is built does not hold the signal back.
 void CloseOnTermination(QApplication& app)
 {
-  if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+  if (!TEndSignals::Install())
     return;
-  auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &app);
+  auto* notifier = new QSocketNotifier(TEndSignals::ReadFd(), QSocketNotifier::Read, &app);
   QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
-    char byte = 0;
-    for (char next; ::read(SignalPipe[0], &next, 1) > 0;)
-      byte = next;
-    if (Window)
-      Window->StopBeforeUnattendedEnd(std::string("ended by ") + SignalName(byte));
+    const int signal = TEndSignals::Take();
+    if (!EndReason.empty())
+      return; // already ending
+    EndReason = std::string("ended by ") + TEndSignals::Name(signal);
+    SayMessagesOnStderr(); // closing a box must not bring up the next one
     CloseWhenReady();
   });
-  struct sigaction action {};
-  action.sa_handler = OnTermination;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGTERM, SIGINT, SIGHUP})
-    ::sigaction(signal, &action, nullptr);
 }
 
 // exit() while the window is up: Qt calls it when the display connection breaks. The stack is not
@@ -85,9 +62,10 @@ void EndWithoutWindow()
 {
   if (!Window)
     return;
-  ::alarm(EndLimitSeconds);
-  Window->StopBeforeUnattendedEnd("ended without its window (the display connection was lost)");
-  Window->CloseNow();
+  ::alarm(TEndSignals::LimitSeconds);
+  TUnattendedEnd end(*Window);
+  end.StopMotor("ended without its window (the display connection was lost)");
+  end.Close();
   Window = nullptr;
 }
 
@@ -115,9 +93,11 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "ozmet: %s\n", data.Problem.c_str());
   TForm1 window(data.Path, nullptr, {options.Port, options.Device});
   Window = &window;
-  std::atexit(EndWithoutWindow);
   window.RestoreSettings();
   window.show();
+  // Registered last: exit handlers run in reverse order, so the statics that Qt made until now
+  // (the settings' cache among them) are still there when it runs.
+  std::atexit(EndWithoutWindow);
   const int result = QApplication::exec();
   Window = nullptr;
   return result;

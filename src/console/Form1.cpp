@@ -2,20 +2,17 @@
 
 #include "ClassicFont.h"
 #include "ComPort.h"
+#include "CommandSequence.h"
 #include "CommonDatas.h"
-#include "ConsoleForms.h"
 #include "Exchange.h"
 #include "FormAdress.h"
 #include "FormByteLen.h"
 #include "FormPortName.h"
 #include "FormSerialDevices.h"
-#include "FormSpeedChart.h"
 #include "Langs.h"
 #include "LinkCountersView.h"
 #include "LogPanel.h"
 #include "LongTimer.h"
-#include "MainLayout.h"
-#include "PortLinks.h"
 #include "MessageBox.h"
 #include "MotorPanel.h"
 #include "MotorParameters.h"
@@ -38,7 +35,6 @@
 #include <chrono>
 #include <cstdio>
 
-
 TForm1::TForm1(std::string dataFolder, QWidget* parent, TStartChoice choice) : QMainWindow(parent)
 {
   setObjectName("Form1");
@@ -46,7 +42,10 @@ TForm1::TForm1(std::string dataFolder, QWidget* parent, TStartChoice choice) : Q
   BuildWindow();
   resize(613, 488);
   FormCreate(dataFolder, choice);
-  CreateDialogs();
+  // As the program starts: the dialogs after the window, hidden, each seeing the settings just loaded.
+  FormByteLen = new TFormByteLen(*this);
+  FormPortName = new TFormPortName(*this);
+  FormAdress = new TFormAdress(*this);
   CreateExtras();
 }
 
@@ -63,22 +62,14 @@ void TForm1::RestoreSettings()
   Extras->RestoreSettings();
 }
 
-// As the program starts: the dialogs after the window, hidden, each seeing the settings just loaded.
-void TForm1::CreateDialogs()
-{
-  FormByteLen = new TFormByteLen(*this);
-  FormPortName = new TFormPortName(*this);
-  FormAdress = new TFormAdress(*this);
-}
-
 TForm1::~TForm1()
 {
-  FormClose();
+  FormClose(std::chrono::steady_clock::time_point::max());
 }
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-  FormClose();
+  FormClose(std::chrono::steady_clock::time_point::max());
   event->accept();
 }
 
@@ -106,27 +97,14 @@ void TForm1::FormCreate(const std::string& dataFolder, const TStartChoice& choic
   Exchange = std::make_unique<TExchange>(*Datas, *ComPort, *PortButtons, *this);
   MotorParameters = std::make_unique<TMotorParameters>(*Datas, *OzmCommands, *this);
   WorkParameters = std::make_unique<TWorkParameters>(*Datas, *OzmCommands, *this);
-  ApplyStartChoice(choice);
+  PortSettings->ChooseForThisRun(choice.Port, choice.Device);
   BtnOpenPortClick();
 }
 
-// Before the first open, so that a stored port that is not wanted this time shows no error.
-void TForm1::ApplyStartChoice(const TStartChoice& choice)
-{
-  if (choice.Port) {
-    PortForThisRun = choice.Port;
-    ComPort->SetPortNumber(*choice.Port);
-  }
-  if (!choice.Device)
-    return;
-  const std::string problem = TPortLinks(ComPort->DataFolder).Assign(ComPort->PortNumber, *choice.Device);
-  if (!problem.empty())
-    AppendLog(problem, TLogColour::Red, false);
-}
-
 // Stops everything that could still call in before the objects go: the timers, the worker, the
-// receive thread (closing the port), and only then frees them.
-void TForm1::FormClose()
+// receive thread (closing the port), and only then frees them. A worker that has not ended by the
+// deadline waits for this thread below us: its objects are left to the ending process.
+void TForm1::FormClose(std::chrono::steady_clock::time_point workerDeadline)
 {
   if (Closed)
     return;
@@ -135,14 +113,16 @@ void TForm1::FormClose()
   for (QWidget* dialog : std::initializer_list<QWidget*>{FormByteLen, FormPortName, FormAdress, FormSerialDevices})
     if (dialog)
       dialog->hide();
-  if (!PortForThisRun || ComPort->PortNumber != *PortForThisRun)
-    PortSettings->SavePortSettings();
+  PortSettings->SaveAtClose();
   Extras->FormClosing();
   delete LinkCounters; // its refresh reads the record, which goes below
   LinkCounters = nullptr;
   TimerGetMotorState->stop();
   TmrStopMotor->SetEnabled(false);
-  Exchange->WaitForWorker();
+  if (!Exchange->WaitForWorker(workerDeadline)) {
+    std::fputs("ozmet: the exchange under way did not end; its port is left to the system\n", stderr);
+    return;
+  }
   ComPort->Close();
   WorkParameters.reset();
   MotorParameters.reset();
@@ -154,30 +134,6 @@ void TForm1::FormClose()
   Datas.reset();
   OzmCommands.reset();
   TSynchronizer::Instance().SetWaker(nullptr);
-}
-
-bool TForm1::MotorMayRun() const
-{
-  return !Closed && (!Datas->MotorStopped || Datas->CurrentSpeedRpm > 0);
-}
-
-void TForm1::StopBeforeUnattendedEnd(const std::string& why)
-{
-  if (!MotorMayRun())
-    return;
-  // No box may wait for an operator who is not there (nor for a display that is gone).
-  SetMessageRecorder([](const std::string& text) { std::fprintf(stderr, "ozmet: %s\n", text.c_str()); });
-  const std::uint64_t missing = Datas->Counters.AnswersMissing;
-  const std::uint64_t failures = Datas->Counters.PortFailures;
-  BtnStopClick();
-  // The frame in flight, the pause and the Stop's own answer time, with room to spare.
-  Exchange->WaitForWorker(std::chrono::steady_clock::now() + std::chrono::milliseconds(1500));
-  const bool answered = Datas->MotorStopped && Datas->Counters.AnswersMissing == missing &&
-                        Datas->Counters.PortFailures == failures && !Exchange->WorkerRunning();
-  const std::string outcome =
-      why + " with the motor possibly running: " + (answered ? "Stop sent and answered" : "Stop sent, no answer");
-  AppendLog(outcome, answered ? TLogColour::Blue : TLogColour::Red, false);
-  std::fprintf(stderr, "ozmet: %s\n", outcome.c_str());
 }
 
 void TForm1::BuildWindow()
@@ -206,6 +162,7 @@ void TForm1::BuildTimers()
   TmrStopMotor = new TLongTimer(this);
   TmrStopMotor->setObjectName("TmrStopMotor");
   connect(TmrStopMotor, &TLongTimer::Timeout, this, &TForm1::TmrStopMotorTimer);
+  Commands = std::make_unique<TCommandSequence>(*this, *TimerGetMotorState);
 }
 
 // ---- The window as the system reaches it
@@ -242,6 +199,11 @@ void TForm1::StatusUnknown()
 {
   StatusWatch.Lost();
   ShowMotorState();
+}
+
+void TForm1::MotionSent(bool run, bool answered, long long msSinceEpoch)
+{
+  Extras->MotionSent(run, answered, msSinceEpoch);
 }
 
 void TForm1::DisablePollTimer()
@@ -305,18 +267,10 @@ void TForm1::BtnClearLogClick()
 
 void TForm1::SpeedButton1Click()
 {
-  // The log column is hidden while collapsed, so the window can narrow down to the left panels.
-  if (IsExpanded) {
+  if (IsExpanded)
     WidthBeforeCollapse = width();
-    LogColumn->hide();
-    setMinimumWidth(CollapsedWidth); // at once, not at the layout's next pass
-    resize(CollapsedWidth, height());
-  } else {
-    LogColumn->show();
-    setMinimumWidth(0); // the layout decides again
-    resize(WidthBeforeCollapse, height());
-  }
   IsExpanded = !IsExpanded;
+  TMainLayout::Fold(*this, *LogColumn, !IsExpanded, WidthBeforeCollapse);
 }
 
 void TForm1::Button1Click()
@@ -324,14 +278,19 @@ void TForm1::Button1Click()
   ShowMessage("a3: $" + TOzmCommands::HexByte(TOzmCommands::Crc8(3, 0x01, 0x52, 0x00)));
 }
 
+void TForm1::Raise(QWidget& dialog)
+{
+  dialog.show();
+  dialog.raise();
+  dialog.activateWindow();
+}
+
 template <class TDialog>
 void TForm1::ShowDialog(QPointer<TDialog>& dialog)
 {
   if (!dialog)
     dialog = new TDialog(*this);
-  dialog->show();
-  dialog->raise();
-  dialog->activateWindow();
+  Raise(*dialog);
 }
 
 void TForm1::MmPortNumberClick()
@@ -359,9 +318,7 @@ void TForm1::MmSetNewAddressClick()
     ShowMessage("New address setting is possible when there is not data transferring.");
     return;
   }
-  FormAdress->show();
-  FormAdress->raise();
-  FormAdress->activateWindow();
+  Raise(*FormAdress);
 }
 
 void TForm1::LangBtnClick()
@@ -375,12 +332,6 @@ void TForm1::PortDataReceived(const std::uint8_t* data, std::int32_t count, std:
 }
 
 // ---- Commands
-
-void TForm1::WriteHeading(const char* heading)
-{
-  AppendLog("", TLogColour::Blue, false);
-  AppendLog(heading, TLogColour::Blue, false);
-}
 
 void TForm1::ClearMemoAndQueue()
 {
@@ -403,26 +354,9 @@ void TForm1::UseAddress(std::uint8_t address)
   PanelMotorData->MarkEdited();
 }
 
-void TForm1::SendSequence(const char* heading, const std::function<bool()>& prepare,
-                          const std::function<void(bool)>& closing)
-{
-  WriteHeading(heading);
-  if (!prepare())
-    return;
-  TimerGetMotorState->stop();
-  Datas->StatusPolling = false;
-  const bool ok = Exchange->StartExchange();
-  Exchange->EventRWAllowed.WaitFor(std::chrono::milliseconds(TCommonDatas::AnswerTimeout));
-  if (closing)
-    closing(ok);
-  TimerGetMotorState->start();
-}
-
 void TForm1::BtnMotorApplyClick()
 {
-  if (Extras->RefuseWhileScanning())
-    return;
-  SendSequence("Set motor parameters", [this] {
+  Commands->Send("Set motor parameters", [this] {
     ClearMemoAndQueue();
     TMotorFields fields = PanelMotorData->Fields();
     if (!MotorParameters->ApplyMotorParameters(fields))
@@ -456,9 +390,7 @@ bool TForm1::ApplyWorkPanel()
 
 void TForm1::BtnWorkApplyClick()
 {
-  if (Extras->RefuseWhileScanning())
-    return;
-  SendSequence("Set operation parameters", [this] { return ApplyWorkPanel(); });
+  Commands->Send("Set operation parameters", [this] { return ApplyWorkPanel(); });
 }
 
 void TForm1::BtnWorkCancelClick()
@@ -469,9 +401,7 @@ void TForm1::BtnWorkCancelClick()
 
 void TForm1::BtnRunClick()
 {
-  if (Extras->RefuseWhileScanning())
-    return;
-  SendSequence(
+  Commands->Send(
       "Set operation parameters and run motor",
       [this] {
         if (!ApplyWorkPanel())
@@ -480,7 +410,6 @@ void TForm1::BtnRunClick()
         return true;
       },
       [this](bool ok) {
-        Extras->MotionSent(true, ok);
         if (!ok)
           return;
         Datas->MotorStopped = false;
@@ -491,49 +420,39 @@ void TForm1::BtnRunClick()
 
 void TForm1::BtnStopClick()
 {
-  Extras->CancelScan(); // the scan has the line: it ends first, then the Stop goes out
-  SendSequence(
+  Commands->SendOvertaking(
       "Motor stop",
       [this] {
-        Exchange->Overtake();
         TmrStopMotor->SetEnabled(false);
         ClearMemoAndQueue();
         OzmCommands->QueueFrame(CmdStop, 0);
         return true;
       },
       [this](bool ok) {
-        Extras->MotionSent(false, ok);
         if (ok)
           Datas->MotorStopped = true;
       });
 }
 
-void TForm1::SetDirection(std::uint8_t direction)
+void TForm1::SendDirection(const char* heading, std::uint8_t direction)
 {
-  PanelWorkData->SetDirection(direction);
-  Datas->WorkDirection = direction;
-  ClearMemoAndQueue();
-  OzmCommands->QueueFrame(CmdSetDirection, direction);
+  Commands->Send(heading, [this, direction] {
+    PanelWorkData->SetDirection(direction);
+    Datas->WorkDirection = direction;
+    ClearMemoAndQueue();
+    OzmCommands->QueueFrame(CmdSetDirection, direction);
+    return true;
+  });
 }
 
 void TForm1::BtnRunRightClick()
 {
-  if (Extras->RefuseWhileScanning())
-    return;
-  SendSequence("Set forward direction", [this] {
-    SetDirection(0);
-    return true;
-  });
+  SendDirection("Set forward direction", 0);
 }
 
 void TForm1::BtnRunLeftClick()
 {
-  if (Extras->RefuseWhileScanning())
-    return;
-  SendSequence("Set backward Direction", [this] {
-    SetDirection(1);
-    return true;
-  });
+  SendDirection("Set backward Direction", 1);
 }
 
 void TForm1::TmrStopMotorTimer()

@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,6 +19,7 @@ class QAction;
 class QHBoxLayout;
 class QLabel;
 class QTimer;
+class TCommandSequence;
 class TComPort;
 class TCommonDatas;
 class TExchange;
@@ -61,6 +63,7 @@ public:
   void ShowMotorState() override;
   void StatusDecoded() override;
   void StatusUnknown() override;
+  void MotionSent(bool run, bool answered, long long msSinceEpoch) override;
   void DisablePollTimer() override;
   void DisableStopMotorTimer() override;
   void AnswerReceived() override;
@@ -107,14 +110,10 @@ public:
   // The window's place, state and the operator's choices as the previous run left them.
   void RestoreSettings();
 
-  // An end the operator did not choose in the window (a signal, the display gone, `why`): nobody can
-  // see or stop the motor any more, so a Stop goes out first if it may be running. The outcome goes
-  // to standard error and the log (and so to the daily file).
-  void StopBeforeUnattendedEnd(const std::string& why);
-  // A Run went out and no Stop since, or the last status answer showed the motor turning.
-  bool MotorMayRun() const;
-  // The close steps without the close event: the threads stopped and joined, the port released.
-  void CloseNow() { FormClose(); }
+  // The close steps without the close event: the threads stopped and joined, the port released;
+  // a worker that has not ended by the deadline is left behind (the process is ending).
+  void CloseNow(std::chrono::steady_clock::time_point workerDeadline) { FormClose(workerDeadline); }
+  bool IsClosed() const { return Closed; }
 
   bool DataTransferring() const override;
 
@@ -150,27 +149,19 @@ protected:
 
 private:
   void FormCreate(const std::string& dataFolder, const TStartChoice& choice);
-  void ApplyStartChoice(const TStartChoice& choice);
-  void FormClose();
+  void FormClose(std::chrono::steady_clock::time_point workerDeadline);
   void BuildWindow();
   void CreateExtras();
   void BuildTimers();
-  void CreateDialogs();
   template <class TDialog>
   void ShowDialog(QPointer<TDialog>& dialog);
 
-  void WriteHeading(const char* heading);
-  // The steps every command shares: heading, preparation (false ends it), poll off, the exchange,
-  // the wait for it, the handler's closing steps with the exchange's start result, poll on.
-  void SendSequence(const char* heading, const std::function<bool()>& prepare,
-                    const std::function<void(bool)>& closing = {});
   bool ApplyWorkPanel();
-  void SetDirection(std::uint8_t direction);
+  void SendDirection(const char* heading, std::uint8_t direction);
+  static void Raise(QWidget& dialog);
 
   bool IsExpanded = true;
   int WidthBeforeCollapse = 0;
-  // The port the command line chose for this run only: the settings file keeps its own.
-  std::optional<std::int32_t> PortForThisRun;
   bool Closed = false;
 
   TMotorPanel* PanelMotorData = nullptr;
@@ -186,4 +177,5 @@ private:
   QTimer* TimerGetMotorState = nullptr;
   TLongTimer* TmrStopMotor = nullptr;
   TStatusWatch StatusWatch;
+  std::unique_ptr<TCommandSequence> Commands;
 };

@@ -45,6 +45,11 @@ constexpr qsizetype MaxMarkersDrawn = 100;
 // As many Run and Stop markers as a long day of work gives.
 constexpr std::size_t MaxMarkersKept = 10'000;
 
+QPen MarkerPen(bool run, bool answered)
+{
+  return QPen(run ? Qt::darkGreen : Qt::red, 1, answered ? Qt::SolidLine : Qt::DashLine);
+}
+
 // A value axis moves only when its lines leave it or fill less than a quarter of it: every move
 // lays its labels out anew.
 void FitValueAxis(QValueAxis* axis, const QList<QList<QPointF>>& stretches)
@@ -137,6 +142,25 @@ void TFormSpeedChart::BuildChart()
   ChartView->setObjectName("ChartSpeed");
   RpmSeries.append(AddLine("Output speed", RpmAxis, nullptr));
   RevolutionsSeries.append(AddLine("Revolution counter", RevolutionsAxis, nullptr));
+  // The marks' own lines stay out of the legend (there may be a hundred); these say what they mean.
+  AddLegendEntry("Run", MarkerPen(true, true));
+  AddLegendEntry("Stop", MarkerPen(false, true));
+  AddLegendEntry("dashed: no answer", MarkerPen(true, false));
+}
+
+void TFormSpeedChart::AddLegendEntry(const QString& name, const QPen& pen)
+{
+  auto* entry = new QLineSeries;
+  entry->setName(name);
+  entry->setPen(pen);
+  ChartView->chart()->addSeries(entry);
+  entry->attachAxis(TimeAxis);
+  entry->attachAxis(RpmAxis);
+}
+
+QString TFormSpeedChart::TMarker::Name() const
+{
+  return QString(Run ? "Run" : "Stop") + (Answered ? "" : " unanswered");
 }
 
 // A line after the first of its kind looks like it and stays out of the legend.
@@ -178,9 +202,9 @@ void TFormSpeedChart::AddPoint(std::int64_t msSinceEpoch, double outputRpm, std:
   ScheduleRedraw();
 }
 
-void TFormSpeedChart::AddMarker(std::int64_t msSinceEpoch, bool run)
+void TFormSpeedChart::AddMarker(std::int64_t msSinceEpoch, bool run, bool answered)
 {
-  Markers.push_back({msSinceEpoch, run});
+  Markers.push_back({msSinceEpoch, run, answered});
   if (Markers.size() > MaxMarkersKept)
     Markers.erase(Markers.begin());
   if (Live())
@@ -211,8 +235,11 @@ void TFormSpeedChart::SetSpan(int index)
 
 bool TFormSpeedChart::SaveCsv(const QString& path)
 {
+  std::vector<TSpeedEvent> events;
+  for (const TMarker& marker : Markers)
+    events.push_back({marker.TimeMs, marker.Name().toStdString()});
   std::ostringstream csv;
-  SpeedHistory.WriteCsv(csv);
+  SpeedHistory.WriteCsv(csv, events);
   const std::string text = csv.str();
   const auto size = qint64(text.size());
   return Save(path, "csv", [&](QIODevice& file) { return file.write(text.data(), size) == size; });
@@ -334,8 +361,9 @@ void TFormSpeedChart::Redraw()
   if (RpmDrawn.isEmpty()) {
     // No answers yet: the span up to now, rather than ticks that all read the epoch's midnight.
     const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
-    TimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(now - SpanMs().value_or(60'000)),
-                       QDateTime::fromMSecsSinceEpoch(now));
+    const std::int64_t from = now - SpanMs().value_or(60'000);
+    TimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(now));
+    DrawMarkers(from, now); // what was sent to a controller that never answered
     return;
   }
   // A Stop comes after the last answer, as polling stops with it: the axis reaches it.
@@ -358,7 +386,7 @@ void TFormSpeedChart::Redraw()
   DrawMarkers(from, to);
 }
 
-// From the bottom of the speed axis to its top, green for Run and red for Stop.
+// From the bottom of the speed axis to its top, green for Run and red for Stop, dashed unanswered.
 void TFormSpeedChart::DrawMarkers(std::int64_t from, std::int64_t to)
 {
   qsizetype drawn = 0;
@@ -368,10 +396,10 @@ void TFormSpeedChart::DrawMarkers(std::int64_t from, std::int64_t to)
     if (MarkerSeries.size() <= drawn)
       MarkerSeries.append(AddLine({}, RpmAxis, RpmSeries.first()));
     QLineSeries* line = MarkerSeries[drawn++];
-    const QString name = marker->Run ? "Run" : "Stop";
+    const QString name = marker->Name();
     if (line->name() != name) {
       line->setName(name);
-      line->setPen(QPen(marker->Run ? Qt::darkGreen : Qt::red, 1));
+      line->setPen(MarkerPen(marker->Run, marker->Answered));
     }
     const double x = double(marker->TimeMs);
     line->replace({{x, RpmAxis->min()}, {x, RpmAxis->max()}});

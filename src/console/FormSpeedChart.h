@@ -16,6 +16,7 @@ class QComboBox;
 class QIODevice;
 class QDateTimeAxis;
 class QLineSeries;
+class QPen;
 class QPushButton;
 class QValueAxis;
 
@@ -33,8 +34,8 @@ public:
   // The span's item: 0 "10 s", 1 "1 min", 2 "10 min", 3 "All". Other indexes are ignored.
   int Span() const;
   void SetSpan(int index);
-  // A thin vertical line where the motor was sent Run or Stop.
-  void AddMarker(std::int64_t msSinceEpoch, bool run);
+  // A thin vertical line where the motor was sent Run or Stop, dashed when it went unanswered.
+  void AddMarker(std::int64_t msSinceEpoch, bool run, bool answered = true);
   // Write the whole history as CSV, or the chart as a picture, whole or not at all; ".csv" or ".png"
   // is added to a name without an extension. A failure is said in a message box.
   bool SaveCsv(const QString& path);
@@ -81,7 +82,10 @@ private:
   struct TMarker {
     std::int64_t TimeMs;
     bool Run;
+    bool Answered;
+    QString Name() const;
   };
+  void AddLegendEntry(const QString& name, const QPen& pen);
   // The points drawn, a list per stretch of answers without a gap, kept here: appending and dropping
   // them costs nothing in Qt Charts' layout.
   QList<QList<QPointF>> RpmDrawn;

@@ -41,10 +41,6 @@ TLinkCountersView::TLinkCountersView(TLinkCounters& counters, QWidget* parent) :
   setTextFormat(Qt::RichText);
   // No wider than its counters; the port description keeps the rest of the line.
   setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
-  setToolTip("Frames sent (Tx), whole answers received (Rx), and, once they happen, answers missing after the\n"
-             "timeout (red: a dead line), checksum failures, short blocks resynchronised and stale bytes that\n"
-             "answered no frame (orange: a noisy or late line) and port failures (red); then the time since\n"
-             "the last answer. Click to reset.");
   RefreshTimer = new QTimer(this);
   RefreshTimer->setInterval(1000);
   connect(RefreshTimer, &QTimer::timeout, this, &TLinkCountersView::Refresh);
@@ -72,15 +68,22 @@ void TLinkCountersView::Refresh()
   ShowWhatFits();
 }
 
+// Whole fields only, never a cut one: the traffic goes first, then the time since the last answer,
+// then the faults from the last, an ellipsis saying that some are missing. The tooltip has them all.
 void TLinkCountersView::ShowWhatFits()
 {
-  const QStringList candidates[] = {Parts.Traffic + Parts.Faults + Parts.Last, Parts.Faults + Parts.Last,
-                                    Parts.Faults};
+  const QStringList all = Parts.Traffic + Parts.Faults + Parts.Last;
   const int room = width() - Surround();
-  // The faults alone when nothing fits: cut at the edge rather than hidden.
-  const auto shown = std::find_if(std::begin(candidates), std::end(candidates) - 1,
-                                  [&](const QStringList& parts) { return TextWidth(Joined(parts)) <= room; });
-  setText(Joined(*shown));
+  const auto fits = [&](const QStringList& parts) { return TextWidth(Joined(parts)) <= room; };
+  QStringList shown = all;
+  if (!fits(shown))
+    shown = Parts.Faults + Parts.Last;
+  for (qsizetype kept = Parts.Faults.size(); !fits(shown) && kept >= 0; --kept)
+    shown = Parts.Faults.mid(0, kept) << QString("&hellip;");
+  setText(fits(shown) ? Joined(shown) : QString());
+  QTextDocument whole;
+  whole.setHtml(Joined(all));
+  setToolTip(whole.toPlainText().replace(QChar::Nbsp, u' ') + "\n\n" + Explanation);
 }
 
 int TLinkCountersView::TextWidth(const QString& html) const

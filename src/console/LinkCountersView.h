@@ -27,6 +27,12 @@ protected:
   void resizeEvent(QResizeEvent* event) override;
 
 private:
+  static constexpr const char* Explanation =
+      "Frames sent (Tx), whole answers received (Rx), and, once they happen, answers missing after the\n"
+      "timeout (red: a dead line), checksum failures, short blocks resynchronised and stale bytes that\n"
+      "answered no frame (orange: a noisy or late line) and port failures (red); then the time since\n"
+      "the last answer. Click to reset.";
+
   // The counters in the order they are shown, grouped by how long they keep their place.
   struct TParts {
     QStringList Traffic;

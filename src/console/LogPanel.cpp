@@ -38,7 +38,10 @@ TLogPanel::TLogPanel(QWidget* parent) : QWidget(parent)
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(2, 2, 2, 2);
   lbBufRead = ReadOnlyText("lbBufRead", this);
-  lbBufRead->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // A narrow column wraps its long lines: nothing needs sideways scrolling.
+  lbBufRead->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  lbBufRead->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  lbBufRead->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   // No one undoes a log, and an undo history would keep every dropped line in memory.
   lbBufRead->document()->setUndoRedoEnabled(false);
   MemoSend = ReadOnlyText("MemoSend", this);

@@ -37,6 +37,7 @@ public:
   std::vector<TLogLine> Lines() const;
   // MaxLines unless a test asks for fewer.
   void SetLineLimit(std::size_t lines);
+  std::size_t LineLimit() const { return Limit; }
   // How many of the oldest lines have left the view since it was last cleared.
   std::size_t DroppedLines() const { return Dropped; }
   // Every line from now on also goes to a file a day in that folder, headed by header; none stops it.

@@ -115,3 +115,11 @@ void TMainLayout::BuildMenu(TForm1& form) const
   address->setObjectName("MmSetNewAddress");
   QObject::connect(address, &QAction::triggered, &form, &TForm1::MmSetNewAddressClick);
 }
+
+void TMainLayout::Fold(QMainWindow& window, QWidget& logColumn, bool collapse, int expandedWidth)
+{
+  logColumn.setVisible(!collapse);
+  // Collapsed at once, not at the layout's next pass; expanded, the layout decides again.
+  window.setMinimumWidth(collapse ? CollapsedWidth : 0);
+  window.resize(collapse ? CollapsedWidth : expandedWidth, window.height());
+}

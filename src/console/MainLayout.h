@@ -23,6 +23,9 @@ struct TMainLayout {
   void Connect(TForm1& form) const;
   // The Parts' menu bar: the port settings menu and "Set new address".
   void BuildMenu(TForm1& form) const;
+  // The log column is hidden while collapsed, so the window can narrow down to the left panels;
+  // expanded, the window gets expandedWidth back.
+  static void Fold(QMainWindow& window, QWidget& logColumn, bool collapse, int expandedWidth);
 
   TMotorPanel* Motor = nullptr;
   TWorkPanel* Work = nullptr;

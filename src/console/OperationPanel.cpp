@@ -65,6 +65,10 @@ void TOperationPanel::BuildStatus(QGridLayout* grid)
   grid->addWidget(lblMotorRates, 2, 0, 1, 3);
   grid->addWidget(lblGearedRates, 3, 0, 1, 3);
   auto* direction = new QHBoxLayout;
+  // The start-up caption "Direction:" has no blank of its own: the word keeps the place that
+  // "Direction: " gives it, rather than touching the colon.
+  direction->setSpacing(0);
+  lblDir->setMinimumWidth(lblDir->fontMetrics().horizontalAdvance("Direction: "));
   direction->addWidget(lblDir);
   direction->addWidget(lblDir0); // the two words share one place: one of them is shown
   direction->addWidget(lblDir1);

@@ -186,10 +186,9 @@ void TOperatorExtras::StatusDecoded()
   Chart->AddPoint(QDateTime::currentMSecsSinceEpoch(), datas.CurrentSpeedRpm, datas.MotorRevCounter);
 }
 
-void TOperatorExtras::MotionSent(bool run, bool sent)
+void TOperatorExtras::MotionSent(bool run, bool answered, long long msSinceEpoch)
 {
-  if (sent)
-    Chart->AddMarker(QDateTime::currentMSecsSinceEpoch(), run);
+  Chart->AddMarker(msSinceEpoch, run, answered);
 }
 
 QString TOperatorExtras::ChooseFile(bool saving, const QString& title, const QString& proposed, const QString& filters,
@@ -340,6 +339,6 @@ void TOperatorExtras::MmScanBusClick()
 void TOperatorExtras::MmAboutClick()
 {
   Form.ShowMessage("Ozmet console " OZMET_VERSION "\n\nDrives Ozmet DC and brushless motor speed controllers over a "
-                   "serial line.\n\nEsc stops the motor. Ctrl+G shows the speed chart, Ctrl+L saves the log, "
+                   "serial line.\n\nEsc stops the motor, F5 runs it. Ctrl+G shows the speed chart, Ctrl+L saves the log, "
                    "Ctrl+O and Ctrl+Shift+S open and save parameter files, Ctrl+Q quits.");
 }

@@ -30,8 +30,8 @@ public:
   void FormClosing();
   // Each decoded status answer.
   void StatusDecoded();
-  // Run or Stop went out to the motor (sent false: it could not): marked on the chart.
-  void MotionSent(bool run, bool sent);
+  // Run or Stop went out to the motor: marked on the chart, apart when it went unanswered.
+  void MotionSent(bool run, bool answered, long long msSinceEpoch);
   // True, after a message that says why, while a bus scan has the line: what would send or open
   // is not done then.
   bool RefuseWhileScanning();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <limits>
 #include <ostream>
 #include <ranges>
 
@@ -107,14 +108,21 @@ void TSpeedHistory::AddExtremes(std::size_t begin, std::size_t end, std::vector<
     points.push_back(At(std::max(slowest, fastest)));
 }
 
-void TSpeedHistory::WriteCsv(std::ostream& out) const
+void TSpeedHistory::WriteCsv(std::ostream& out, const std::vector<TSpeedEvent>& events) const
 {
-  out << "time,output_rpm,revolutions\n";
+  out << "time,output_rpm,revolutions,event\n";
+  auto event = events.begin();
+  const auto writeEventsBefore = [&](std::int64_t timeMs) {
+    for (; event != events.end() && event->TimeMs < timeMs; ++event)
+      out << TLogExport::IsoTime(event->TimeMs) << ",,," << event->Text << '\n';
+  };
   for (std::size_t i = 0; i < Size(); ++i) {
     const TSpeedPoint& point = At(i);
+    writeEventsBefore(point.TimeMs);
     out << TLogExport::IsoTime(point.TimeMs);
     out << ',';
     WriteNumber(out, point.OutputRpm);
-    out << ',' << point.Revolutions << '\n';
+    out << ',' << point.Revolutions << ",\n";
   }
+  writeEventsBefore(std::numeric_limits<std::int64_t>::max());
 }

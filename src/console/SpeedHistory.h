@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
+#include <string>
 #include <vector>
 
 // One decoded status answer: when it came (wall clock, ms since the Unix epoch), the output-shaft
@@ -12,6 +13,13 @@ struct TSpeedPoint {
   std::int64_t TimeMs = 0;
   double OutputRpm = 0;
   std::int64_t Revolutions = 0;
+};
+
+// What was sent to the motor at a time ("Run", "Stop unanswered"), for the CSV's event column: a
+// text without commas or quotes.
+struct TSpeedEvent {
+  std::int64_t TimeMs = 0;
+  std::string Text;
 };
 
 // The status answers of the last day, oldest dropped first, for the speed chart and its CSV export.
@@ -33,8 +41,9 @@ public:
   // stopped), each thinned on its own to its share of maxPoints: no line is drawn over a time without answers.
   std::vector<std::vector<TSpeedPoint>> Stretches(std::optional<std::int64_t> spanMs, std::size_t maxPoints,
                                                   std::int64_t gapMs) const;
-  // "time,output_rpm,revolutions", then a row a point with the time in ISO 8601 local time.
-  void WriteCsv(std::ostream& out) const;
+  // "time,output_rpm,revolutions,event", then a row a point or event (given in time order) with the
+  // time in ISO 8601 local time; an event's row has no speed, a point's no event.
+  void WriteCsv(std::ostream& out, const std::vector<TSpeedEvent>& events = {}) const;
 
 private:
   std::size_t FirstInSpan(std::int64_t spanMs) const;

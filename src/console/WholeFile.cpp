@@ -1,6 +1,7 @@
 #include "WholeFile.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -40,14 +41,44 @@ bool WriteAll(int fd, std::string_view text)
   return true;
 }
 
+// The file a chain of symbolic links leads to (path itself when it is none): the file is written
+// there, so that the links stay and all who share the target see the new text.
+std::string Target(std::string path)
+{
+  for (int hops = 0; hops < 40; ++hops) {
+    std::string link(PATH_MAX, '\0');
+    const ssize_t size = ::readlink(path.c_str(), link.data(), link.size());
+    if (size < 0)
+      return path;
+    link.resize(static_cast<std::size_t>(size));
+    const std::size_t slash = path.rfind('/');
+    path = link.starts_with('/') || slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
+  }
+  return path; // a loop: the rename's error says so
+}
+
+// The rename lives in the folder: synced too, a "saved" survives a power loss.
+bool SyncFolder(const std::string& path)
+{
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  const bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  return synced;
+}
+
 } // namespace
 
-std::optional<std::string> WriteWholeFile(const std::string& path, const std::string& text)
+std::optional<std::string> WriteWholeFile(const std::string& shownPath, const std::string& text)
 {
+  const std::string path = Target(shownPath);
   std::string temporary = path + ".XXXXXX";
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0)
-    return Failed(path, errno);
+    return Failed(shownPath, errno);
   bool written = ::fchmod(fd, ModeFor(path)) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
   int error = errno;
   if (::close(fd) != 0 && written) {
@@ -55,9 +86,9 @@ std::optional<std::string> WriteWholeFile(const std::string& path, const std::st
     error = errno;
   }
   if (written && ::rename(temporary.c_str(), path.c_str()) == 0)
-    return std::nullopt;
+    return SyncFolder(path) ? std::nullopt : std::optional(Failed(shownPath, errno));
   if (written)
     error = errno;
   ::unlink(temporary.c_str());
-  return Failed(path, error);
+  return Failed(shownPath, error);
 }

@@ -5,5 +5,6 @@
 
 // Writes text to a temporary file beside path and renames it over path once every byte is on
 // disk: a full disk or a crash leaves the previous file as it was. Nothing on success, otherwise
-// "Cannot write <path>: <reason>".
+// "Cannot write <path>: <reason>". A symbolic link is written through: its target gets the text,
+// with the mode it had.
 std::optional<std::string> WriteWholeFile(const std::string& path, const std::string& text);

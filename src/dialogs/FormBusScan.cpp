@@ -17,6 +17,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -124,6 +125,17 @@ void TFormBusScan::Cancel()
 {
   StopAsked = true;
   Finished(Run);
+}
+
+// Esc that no control of this window took is Cancel while a scan runs; otherwise it closes the window.
+void TFormBusScan::keyPressEvent(QKeyEvent* event)
+{
+  if (event->key() != Qt::Key_Escape)
+    return QWidget::keyPressEvent(event);
+  if (Scanning())
+    BtnScanCancelClick();
+  else
+    close();
 }
 
 void TFormBusScan::showEvent(QShowEvent* event)

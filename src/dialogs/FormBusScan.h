@@ -44,6 +44,7 @@ public:
 
 protected:
   void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
 private:
   // The scan's thread: these run there, and hand what they tell to the window's thread.

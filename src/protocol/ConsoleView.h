@@ -20,6 +20,8 @@ public:
   // The record no longer tells the motor's state (a status answer went missing, the port failed):
   // shown as unknown until the next status answer is decoded.
   virtual void StatusUnknown() {}
+  // A Run or a Stop left at msSinceEpoch (wall clock), and whether the controller answered it.
+  virtual void MotionSent(bool /*run*/, bool /*answered*/, long long /*msSinceEpoch*/) {}
   virtual void DisablePollTimer() = 0;
   virtual void DisableStopMotorTimer() = 0;
   // Sets EventPortString: the exchange worker may go on.

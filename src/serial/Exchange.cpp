@@ -99,6 +99,11 @@ void TExchange::StatusLost()
   StopTimersAndReopen([this] { ++Datas.Counters.PortFailures; });
 }
 
+void TExchange::MotionSent(bool run, bool answered, long long msSinceEpoch)
+{
+  View.MotionSent(run, answered, msSinceEpoch);
+}
+
 void TExchange::PortFailure()
 {
   ++Datas.Counters.PortFailures;

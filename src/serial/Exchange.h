@@ -47,6 +47,7 @@ public:
   void LogSilence(std::uint8_t address);
   void LogAddressNotice();
   void StatusLost();
+  void MotionSent(bool run, bool answered, long long msSinceEpoch);
   void PortFailure();
   // The address procedure is over once its last exchange has ended, unless a later exchange that
   // also ends it was asked for meanwhile: that one's silence must still read as the procedure's.

@@ -2,6 +2,7 @@
 
 #include "ComPort.h"
 #include "ConsoleView.h"
+#include "PortLinks.h"
 #include "PortSettingsFile.h"
 
 namespace {
@@ -33,4 +34,23 @@ void TPortSettings::SavePortSettings()
 {
   if (!SettingsFile(Port).Save(Port.PortNumber))
     View.ShowMessage(TPortSettingsFile::DataFolderNotFoundText);
+}
+
+void TPortSettings::ChooseForThisRun(std::optional<std::int32_t> port, const std::optional<std::string>& device)
+{
+  if (port) {
+    PortForThisRun = port;
+    Port.SetPortNumber(*port);
+  }
+  if (!device)
+    return;
+  const std::string problem = TPortLinks(Port.DataFolder).Assign(Port.PortNumber, *device);
+  if (!problem.empty())
+    View.AppendLog(problem, TLogColour::Red, false);
+}
+
+void TPortSettings::SaveAtClose()
+{
+  if (!PortForThisRun || Port.PortNumber != *PortForThisRun)
+    SavePortSettings();
 }

@@ -88,6 +88,7 @@ void TRWThread::Execute(const TExchangeJob& job)
       return;
     }
     const TAnswer answer = WaitAnswer(frame.size());
+    ReportMotion(frame[2], answer);
     if (answer == TAnswer::NoAnswer) {
       sync.Synchronize([this] { Owner.LogNoAnswer(); });
       LogProgress("no answer to command  " + code);
@@ -155,6 +156,8 @@ bool TRWThread::SendFrame(std::span<const std::uint8_t> bytes, const std::string
   if (!written && !Owner.Port.FailureReason().empty())
     return false;
   ++Owner.Datas.Counters.FramesSent;
+  SentAtMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                 std::chrono::system_clock::now().time_since_epoch()).count();
   SilentSince = std::chrono::steady_clock::now(); // an answer read before this is not ours
   return true;
 }
@@ -180,6 +183,15 @@ TRWThread::TAnswer TRWThread::WaitAnswer(std::size_t frameBytes)
 void TRWThread::LogProgress(std::string text)
 {
   TSynchronizer::Instance().Post([this, text = std::move(text)] { Owner.LogProgress(text); });
+}
+
+void TRWThread::ReportMotion(std::uint8_t code, TAnswer answer)
+{
+  if (code != CmdRun && code != CmdStop)
+    return;
+  TSynchronizer::Instance().Post([this, run = code == CmdRun, answered = answer != TAnswer::NoAnswer, at = SentAtMs] {
+    Owner.MotionSent(run, answered, at);
+  });
 }
 
 void TRWThread::Finish(const TExchangeJob& job)

@@ -59,9 +59,13 @@ private:
   TAnswer WaitAnswer(std::size_t frameBytes);
   // Hands the line over without waiting: it runs before any later answer, which waits behind it.
   void LogProgress(std::string text);
+  // A Run or a Stop is marked on the chart once its answer came or its time ran out.
+  void ReportMotion(std::uint8_t code, TAnswer answer);
   void Finish(const TExchangeJob& job);
 
   TExchange& Owner;
+  // Worker's own: when the last frame left, on the wall clock, for the chart's marks.
+  long long SentAtMs = 0;
   // Worker's own: the line has been silent for us since then, and the next frame's pause counts from it.
   std::chrono::steady_clock::time_point SilentSince{};
   // Guarded by the synchronizer's mutex.

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
+
 namespace {
 std::function<void(const std::string&)>& Recorder()
 {
@@ -21,7 +23,8 @@ bool MessageShowing()
 void ShowMessage(const std::string& text)
 {
   if (Recorder()) {
-    Recorder()(text);
+    const auto recorder = Recorder(); // a copy: what it runs may replace the recorder
+    recorder(text);
     return;
   }
   QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), QString::fromStdString(text), QMessageBox::Ok,
@@ -34,4 +37,9 @@ void ShowMessage(const std::string& text)
 void SetMessageRecorder(std::function<void(const std::string&)> recorder)
 {
   Recorder() = std::move(recorder);
+}
+
+void SayMessagesOnStderr()
+{
+  SetMessageRecorder([](const std::string& text) { std::fprintf(stderr, "ozmet: %s\n", text.c_str()); });
 }

@@ -9,3 +9,5 @@ void ShowMessage(const std::string& text);
 bool MessageShowing();
 // Replaces the box by the recorder; an empty function brings the box back.
 void SetMessageRecorder(std::function<void(const std::string&)> recorder);
+// Boxes said on standard error from now on: nobody is there to close them.
+void SayMessagesOnStderr();

@@ -145,13 +145,22 @@ struct TEnding {
   int Signal;      // sent to the program; 0: none
   bool KillServer; // the display goes away
   const char* Keys; // pressed in the window instead; nullptr: none
-  bool Stops;      // a Stop frame reaches the controller
+  bool LineDies;   // the controller's line dies first: the "cannot open" box of the worker's step is up
+  const char* Says; // the outcome line on standard error; nullptr: none (the motor left as it is)
+  int Exit;        // the program's own exit status: never a death by the SIGALRM backstop
 };
 
+constexpr const char* Answered = "with the motor possibly running: Stop sent and answered";
+
 const TEnding Endings[] = {
-    {"DisplayLost", 0, true, nullptr, true},     {"Sigterm", SIGTERM, false, nullptr, true},
-    {"Sighup", SIGHUP, false, nullptr, true},    {"Sigint", SIGINT, false, nullptr, true},
-    {"Quit", 0, false, "ctrl+q", false}, // the operator chose to leave the motor as it is
+    // Qt ends with exit(1) when the display connection breaks.
+    {"DisplayLost", 0, true, nullptr, false, Answered, 1},
+    {"Sigterm", SIGTERM, false, nullptr, false, Answered, 0},
+    {"Sighup", SIGHUP, false, nullptr, false, Answered, 0},
+    {"Sigint", SIGINT, false, nullptr, false, Answered, 0},
+    {"Quit", 0, false, "ctrl+q", false, nullptr, 0}, // the operator chose to leave the motor as it is
+    {"SigtermWithABoxOpen", SIGTERM, false, nullptr, true,
+     "ended by SIGTERM with the motor possibly running: Stop not sent, the line failed", 0},
 };
 
 class ProgramEnding : public OzmetProgram, public ::testing::WithParamInterface<TEnding> {
@@ -177,15 +186,25 @@ protected:
   const std::string Display = std::string(":").append(Server->FirstLine());
 };
 
-TEST_P(ProgramEnding, ReleasesThePortAndStopsTheMotorUnlessTheOperatorLeftIt)
+TEST_P(ProgramEnding, ReleasesThePortSavesItAndStopsTheMotorUnlessTheOperatorLeftIt)
 {
   const TEnding& ending = GetParam();
+  const std::string settings = Data + "/portp.dat";
+  const auto old = std::filesystem::file_time_type::clock::now() - 1h;
+  std::filesystem::last_write_time(settings, old);
+  const std::string device = std::filesystem::canonical(Data + "/COM1").string();
   auto program = StartProgram({}, {"DISPLAY=" + Display, "QT_QPA_PLATFORM"});
   ASSERT_TRUE(XdoTool({"search", "--sync", "--onlyvisible", "--name", "^Ozmet v", "windowfocus", "--sync", "key",
                        "F5"}))
       << program->Stderr();
   ASSERT_TRUE(Sim->WaitForOutput(1, "rx E6 00 50 DB")) << "polling a running motor\n" << program->Stderr();
   const std::size_t stopsBefore = StopFrames();
+  if (ending.LineDies) {
+    Sim->Signal(SIGKILL);
+    ASSERT_TRUE(Sim->WaitForExit());
+    // The box's title is the program's name, not the window's.
+    ASSERT_TRUE(XdoTool({"search", "--sync", "--onlyvisible", "--name", "^Ozmet - v"})) << program->Stderr();
+  }
 
   if (ending.Signal)
     program->Signal(ending.Signal);
@@ -194,13 +213,16 @@ TEST_P(ProgramEnding, ReleasesThePortAndStopsTheMotorUnlessTheOperatorLeftIt)
   if (ending.Keys) {
     ASSERT_TRUE(XdoTool({"key", ending.Keys}));
   }
-  EXPECT_TRUE(program->WaitForExit(3s)) << "gone within 3 s\n" << program->Stderr();
-  EXPECT_EQ(StopFrames() - stopsBefore, ending.Stops ? 1u : 0u) << Sim->Stderr();
-  if (ending.Stops) {
-    EXPECT_TRUE(program->WaitForOutput(1, "with the motor possibly running: Stop sent and answered"))
-        << program->Stderr();
+  EXPECT_EQ(program->WaitForExit(3s), ending.Exit) << "its own end within 3 s\n" << program->Stderr();
+  if (ending.Says) {
+    EXPECT_TRUE(program->WaitForOutput(1, ending.Says)) << program->Stderr();
   }
-  TChildProcess status(OZMETCTL_PATH, {"status", "--device", std::filesystem::canonical(Data + "/COM1").string()});
+  EXPECT_EQ(program->Stderr().find("did not end"), std::string::npos) << "no end waited on the worker in vain";
+  EXPECT_GT(std::filesystem::last_write_time(settings), old) << "the close steps ran";
+  if (ending.LineDies)
+    return; // no controller left to hear a Stop, no device left to free
+  EXPECT_EQ(StopFrames() - stopsBefore, ending.Says ? 1u : 0u) << Sim->Stderr();
+  TChildProcess status(OZMETCTL_PATH, {"status", "--device", device});
   EXPECT_EQ(status.WaitForExit(), 0) << "the device is free again: " << status.Stderr();
 }
 

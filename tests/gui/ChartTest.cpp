@@ -164,9 +164,11 @@ TEST_F(ChartTest, RunAndStopMarkedWhereTheySpanTheSpeedAxis)
   Add(0, 20);
   Form.AddMarker(StartMs + 5'000, true); // left the span
   Form.AddMarker(StartMs + 12'000, true);
+  Form.AddMarker(StartMs + 15'000, true, false); // its frame went unanswered: apart, and dashed
   Form.AddMarker(StartMs + 21'500, false); // after the last answer: polling stopped with it
   ExpectLines("Run", {{12, 12}});
   ExpectLines("Stop", {{21.5, 21.5}});
+  ExpectLines("Run unanswered", {{15, 15}});
   Form.SetSpan(SpanAll);
   ExpectLines("Run", {{12, 12}, {5, 5}, {-0.8, -0.8}});
 }
@@ -185,12 +187,16 @@ TEST_F(ChartTest, SavesTheHistoryAndThePicture)
 {
   TTempDir dir;
   Add(0, 3);
+  Form.AddMarker(StartMs + 500, true);
+  Form.AddMarker(StartMs + 1500, false, false);
+  Form.AddMarker(StartMs + 5000, false); // after the last answer
   ASSERT_TRUE(Form.SaveCsv(QString::fromStdString(dir.Path() + "/speed.csv")));
   std::ifstream csv(dir.Path() + "/speed.csv");
   std::vector<std::string> lines;
   for (std::string line; std::getline(csv, line);)
     lines.push_back(line.substr(line.find(',')));
-  EXPECT_EQ(lines, (std::vector<std::string>{",output_rpm,revolutions", ",0,0", ",10,1", ",20,2"}));
+  EXPECT_EQ(lines, (std::vector<std::string>{",output_rpm,revolutions,event", ",0,0,", ",,,Run", ",10,1,",
+                                              ",,,Stop unanswered", ",20,2,", ",,,Stop"}));
 
   ASSERT_TRUE(Form.SavePng(QString::fromStdString(dir.Path() + "/speed.png")));
   EXPECT_FALSE(QImage(QString::fromStdString(dir.Path() + "/speed.png")).isNull());
@@ -239,6 +245,31 @@ TEST_F(ChartInWindowTest, EscInTheChartStopsTheMotorAndTheChartKeepsItsPlace)
   StartWindow();
   Form->RestoreSettings();
   EXPECT_EQ(Form->OperatorExtras().SpeedChart().geometry(), QRect(120, 140, 640, 380));
+}
+
+// A mark says what the controller heard: a Run whose frames went unanswered before it, so that it
+// never went out, is not marked at all; a Stop that went out unanswered is marked apart.
+TEST_F(ChartInWindowTest, OnlyFramesThatWentOutAreMarkedAndAnUnansweredOneApart)
+{
+  TFormSpeedChart& chart = Form->OperatorExtras().SpeedChart();
+  chart.SetSpan(SpanAll);
+  Form->OperatorExtras().MmSpeedChartClick();
+  TSimFaults silent;
+  silent.Silent = true;
+  Sim.SetFaults(silent);
+  Click("BtnRun");
+  ASSERT_TRUE(WaitFor([&] { return !Form->DataTransferring() || Form->Datas->Counters.AnswersMissing > 0; }));
+  Click("BtnStop");
+  ASSERT_TRUE(WaitFor([&] { return Form->Datas->Counters.AnswersMissing >= 2; }));
+  const auto marks = [&](const char* name) {
+    int count = 0;
+    for (QAbstractSeries* series : chart.findChild<QChartView*>("ChartSpeed")->chart()->series())
+      count += series->name() == name && static_cast<QXYSeries*>(series)->count() == 2;
+    return count;
+  };
+  EXPECT_TRUE(WaitFor([&] { return marks("Stop unanswered") == 1; }));
+  EXPECT_EQ(marks("Run") + marks("Run unanswered"), 0) << "the Run never went out";
+  EXPECT_TRUE(std::ranges::none_of(FramesSeen(), [](const auto& frame) { return frame.at(2) == 0x51; }));
 }
 
 } // namespace

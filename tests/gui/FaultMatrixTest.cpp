@@ -132,6 +132,10 @@ const std::vector<TLineFault> LineFaults = {
      "nothing unusual: each answer whole, 170 ms on the wire, within the timeout that allows for it", {}, {}, Live, {},
      true, {"--baud", "300"}, 300},
 
+    {"Slow300", "at 300 baud, answers 250 ms late", "", "",
+     "nothing unusual: each answer 250 ms after its request, whose 130 ms and its own 170 ms on the wire the "
+     "timeout allows for", {}, {}, Live, {}, true, {"--baud", "300", "--delay", "250"}, 300},
+
     {"HangUpInExchange", "the line hung up during an exchange", "hang-up-after 3", "",
      "red \"Command transferred. There is not answer from the controller!\", then bold red \"Port connection error\" "
      "and the message \"Open port error\" with the reason beneath: polling off, the port closed",

@@ -103,8 +103,21 @@ TEST_F(ConsoleTest, CollapseAndExpandReturnToTheWidthAtCollapse)
   EXPECT_TRUE(Form->Expanded());
 }
 
+// The start-up caption "Direction:" has no blank of its own; the word beside it stands apart all the same.
+TEST_F(ConsoleTest, DirectionWordStandsApartFromItsCaption)
+{
+  auto* caption = Find<QLabel>("lblDir");
+  auto* word = Find<QLabel>("lblDir0");
+  ASSERT_EQ(caption->text(), "Direction:");
+  ASSERT_TRUE(WaitFor([&] { return word->isVisible() && word->x() > caption->x(); }));
+  const int captionEnd = caption->x() + caption->contentsRect().left() +
+                         caption->fontMetrics().horizontalAdvance(caption->text());
+  EXPECT_GE(word->x() + word->contentsRect().left() - captionEnd, caption->fontMetrics().horizontalAdvance(' '));
+}
+
 // The port description keeps its whole text beside any faults, at the window's own size and
-// collapsed, and never widens the window: the counters give way, the traffic first, the faults last.
+// collapsed, and never widens the window: the counters give way by whole fields, the traffic first,
+// the faults last, and the tooltip has them all.
 TEST_F(ConsoleTest, PortDescriptionKeepsItsWholeTextBesideTheLinkCounters)
 {
   const struct {
@@ -112,12 +125,11 @@ TEST_F(ConsoleTest, PortDescriptionKeepsItsWholeTextBesideTheLinkCounters)
     std::uint64_t Sent, Missing, Crc, Short, Stale, Port;
     bool Collapsed;
     std::vector<const char*> Shown, Dropped;
-    bool CountersWhole; // else the last of the faults may be cut at the window's edge
   } cases[] = {
-      {"healthy", 12, 0, 0, 0, 0, 0, false, {"Tx 12", "Rx 0", "last -"}, {}, true},
-      {"three faults", 1520, 30, 2, 1, 0, 0, false, {"no answer 30", "CRC 2", "short 1"}, {"Tx", "Rx"}, true},
-      {"every fault", 123456, 30, 2, 1, 4, 1, false, {"no answer 30", "CRC 2", "short 1"}, {"Tx", "last"}, false},
-      {"three faults, collapsed", 1520, 30, 2, 1, 0, 0, true, {"no answer"}, {"Tx"}, false},
+      {"healthy", 12, 0, 0, 0, 0, 0, false, {"Tx 12", "Rx 0", "last -"}, {}},
+      {"three faults", 1520, 30, 2, 1, 0, 0, false, {"no answer 30", "CRC 2", "short 1"}, {"Tx", "Rx"}},
+      {"every fault", 123456, 30, 2, 1, 4, 1, false, {"no answer 30", "CRC 2", "short 1", "&hellip;"}, {"Tx", "last"}},
+      {"three faults, collapsed", 1520, 30, 2, 1, 0, 0, true, {}, {"Tx", "short", "answer"}},
   };
   auto* description = Find<QLabel>("PanelPortProp");
   auto* counters = Find<TLinkCountersView>("LblLinkCounters");
@@ -139,9 +151,8 @@ TEST_F(ConsoleTest, PortDescriptionKeepsItsWholeTextBesideTheLinkCounters)
     EXPECT_EQ(Form->width(), width) << c.Name;
     EXPECT_EQ(description->text().toStdString(), text) << c.Name;
     EXPECT_TRUE(WholeTextShows(description)) << c.Name << ": " << description->width();
-    if (c.CountersWhole) {
-      EXPECT_TRUE(WholeTextShows(counters)) << c.Name << ": " << counters->text().toStdString();
-    }
+    EXPECT_TRUE(WholeTextShows(counters)) << c.Name << ": " << counters->text().toStdString();
+    EXPECT_TRUE(counters->toolTip().startsWith(QString("Tx %1  Rx 0").arg(c.Sent))) << c.Name;
     for (const char* shown : c.Shown)
       EXPECT_TRUE(counters->text().contains(shown)) << c.Name << ": " << shown;
     for (const char* dropped : c.Dropped)

@@ -1,6 +1,6 @@
 // The operator's extras in the real window against the simulator: the stop key, parameter files,
 // the chart's points, the saved log and the remembered window.
-#include "ConsoleFixture.h"
+#include "ExtrasFixture.h"
 #include "Exchange.h"
 #include "ComPort.h"
 #include "FormAdress.h"
@@ -36,8 +36,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-constexpr std::uint8_t StopCode = 0x52;
-constexpr std::uint8_t StatusCode = 0x50;
 
 std::vector<std::string> FileLines(const std::string& path)
 {
@@ -47,35 +45,6 @@ std::vector<std::string> FileLines(const std::string& path)
     lines.push_back(line);
   return lines;
 }
-
-class ExtrasTest : public ConsoleTest {
-protected:
-  std::size_t StopsSent() const
-  {
-    std::size_t stops = 0;
-    for (const auto& frame : FramesSeen())
-      stops += frame.size() > 2 && frame[2] == StopCode;
-    return stops;
-  }
-  bool Idle() const { return !Form->Exchange->WorkerRunning(); }
-  TOperatorExtras& Extras() const { return Form->OperatorExtras(); }
-  void SetBaud(const char* baud)
-  {
-    Form->mmPortParamClick();
-    Form->FormByteLen->findChild<QComboBox*>("cbPortSpeed")->setCurrentText(baud);
-    Form->FormByteLen->findChild<QPushButton*>("ButtonOK")->click();
-  }
-  // Opens the scan window and starts a scan; back once address 0 has had its turn.
-  TFormBusScan& StartScan()
-  {
-    Extras().MmScanBusClick();
-    TFormBusScan& scan = *Extras().BusScanWindow();
-    QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanStart"), Qt::LeftButton);
-    EXPECT_TRUE(WaitFor([&] { return scan.findChild<QProgressBar*>("ScanProgress")->value() >= 1; }));
-    EXPECT_TRUE(scan.Scanning());
-    return scan;
-  }
-};
 
 TEST_F(ExtrasTest, EscStopsTheMotorFromAFieldBeingEditedButNotFromADialog)
 {
@@ -239,7 +208,9 @@ TEST_F(ExtrasTest, ChartGetsAPointForEveryStatusAnswerAndItsCsvHoldsThem)
   const std::string csv = Data.Path() + "/chart.csv";
   ASSERT_TRUE(Extras().SpeedChart().SaveCsv(QString::fromStdString(csv)));
   const std::vector<std::string> rows = FileLines(csv);
-  ASSERT_EQ(rows.size(), history.Size() + 1);
+  ASSERT_EQ(rows.size(), history.Size() + 3) << "the heading, a row an answer, and the Run and the Stop";
+  for (const char* event : {",,,Run", ",,,Stop"})
+    EXPECT_EQ(std::ranges::count_if(rows, [&](const std::string& row) { return row.ends_with(event); }), 1) << event;
   EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [](const std::string& row) { return row.find(",1020,") != row.npos; }));
 }
 
@@ -371,151 +342,6 @@ TEST_F(ExtrasTest, WindowPlaceCollapseAndChartSpanComeBackNextRun)
   EXPECT_EQ(Form->SavedWidth(), 700);
   EXPECT_EQ(Form->height(), 520);
   EXPECT_EQ(Extras().SpeedChart().Span(), 2);
-}
-
-TEST_F(ExtrasTest, BusScanListsTheControllerStopsWithinAnAddressAndGivesItsAddressToThePanel)
-{
-  Extras().MmScanBusClick();
-  TFormBusScan& scan = *Extras().BusScanWindow();
-  Click("BtnRun");
-  ASSERT_TRUE(WaitFor([&] { return PollTimerActive(); }));
-  scan.BtnScanStartClick();
-  EXPECT_EQ(Messages, std::vector<std::string>{TFormBusScan::RefusedText});
-  EXPECT_FALSE(scan.Scanning());
-  Click("BtnStop");
-  ASSERT_TRUE(WaitFor([&] { return Idle() && !PollTimerActive(); }, 15s));
-
-  QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanStart"), Qt::LeftButton);
-  auto* found = scan.findChild<QListWidget*>("ListScanFound");
-  ASSERT_TRUE(WaitFor([&] { return found->count() == 1 && scan.findChild<QProgressBar*>("ScanProgress")->value() >= 4; }));
-  const std::size_t framesAtCancel = Sim.FramesReceived();
-  QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanCancel"), Qt::LeftButton);
-  ASSERT_TRUE(WaitFor([&] { return !scan.Scanning() && Find("BtnClosePort")->isEnabled(); }));
-  EXPECT_LE(Sim.FramesReceived(), framesAtCancel + 1) << "at most the request already under way";
-  EXPECT_TRUE(found->item(0)->text().startsWith("$00   Current speed 0.00 rpm")) << found->item(0)->text().toStdString();
-
-  Type("EditMotorAddress", "$05");
-  Click("BtnMotorCancel");
-  QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanUse"), Qt::LeftButton);
-  EXPECT_EQ(Find<QLineEdit>("EditMotorAddress")->text(), "$00");
-  EXPECT_TRUE(Find("BtnMotorCancel")->isEnabled()) << "as typing would: the panel is edited";
-}
-
-// A whole scan, to its last address: controllers at both ends of the bus are listed, the scan's
-// frames are the line's traffic in the counters, the bottom line says who holds the line meanwhile,
-// and the progress ends at "done".
-TEST_F(ExtrasTest, WholeBusScanFindsBothEndsAndCountsItsFrames)
-{
-  TSimLine bus{{0x00, 0xFE}};
-  bus.Open();
-  Data.Link("COM2", bus.DevicePath());
-  Form->ComPort->SetPortNumber(2);
-  ASSERT_TRUE(Form->ComPort->IsOpen());
-  Form->Datas->Counters.Reset();
-  TFormBusScan& scan = StartScan();
-  EXPECT_EQ(Label("PanelPortProp"), TFormBusScan::BottomLineText);
-  auto* found = scan.findChild<QListWidget*>("ListScanFound");
-  ASSERT_TRUE(WaitFor([&] { return !scan.Scanning(); }, 60s));
-  ASSERT_EQ(found->count(), 2);
-  EXPECT_TRUE(found->item(0)->text().startsWith("$00 "));
-  EXPECT_TRUE(found->item(1)->text().startsWith("$FE ")) << found->item(1)->text().toStdString();
-  EXPECT_EQ(scan.findChild<QProgressBar*>("ScanProgress")->text(), "done  100%");
-  const TLinkCounters& counters = Form->Datas->Counters;
-  EXPECT_EQ(counters.FramesSent, 257u) << "every address asked once, the two that answered once more";
-  EXPECT_EQ(counters.AnswersReceived, 4u);
-  EXPECT_NE(Label("PanelPortProp"), TFormBusScan::BottomLineText) << "the port is the window's again";
-}
-
-// The time per address is shown as computed for the port's rate: at 2400 baud the request and the
-// answer alone need 37.5 ms on the wire, more than the fixed 30 ms that fast lines get.
-TEST_F(ExtrasTest, BusScanTimePerAddressFollowsTheRateAndTheControllerIsFound)
-{
-  const struct {
-    std::uint32_t Baud;
-    int Ms;
-  } cases[] = {{2400, 58}, {115200, 30}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.Baud);
-    Sim.SetLineSettings({.Baud = c.Baud}); // the controller's own UART
-    SetBaud(std::to_string(c.Baud).c_str());
-    Extras().MmScanBusClick();
-    auto* timeout = Extras().BusScanWindow()->findChild<QSpinBox*>("SpinScanTimeout");
-    EXPECT_EQ(timeout->value(), c.Ms);
-    TFormBusScan& scan = StartScan();
-    EXPECT_FALSE(timeout->isEnabled());
-    auto* found = scan.findChild<QListWidget*>("ListScanFound");
-    ASSERT_TRUE(WaitFor([&] { return found->count() == 1; }));
-    EXPECT_TRUE(found->item(0)->text().startsWith("$00")) << found->item(0)->text().toStdString();
-    QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanCancel"), Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return !scan.Scanning(); }));
-    scan.hide(); // shown again for the next rate, with the time computed for it
-  }
-  // The operator's own time stands for the rate it was set at.
-  Extras().MmScanBusClick();
-  auto* timeout = Extras().BusScanWindow()->findChild<QSpinBox*>("SpinScanTimeout");
-  timeout->setValue(200);
-  StartScan().Cancel();
-  EXPECT_EQ(timeout->value(), 200);
-}
-
-TEST_F(ExtrasTest, WhileABusScanRunsCommandsAndThePortAreRefusedAndNothingElseIsSent)
-{
-  const std::size_t framesBefore = Sim.FramesReceived();
-  TFormBusScan& scan = StartScan();
-  const struct {
-    const char* Name;
-    std::function<void()> Do;
-  } refused[] = {
-      {"Run", [&] { Click("BtnRun"); }},
-      {"Open port", [&] { Click("BtnOpenPort"); }},
-      {"motor Apply", [&] { Click("BtnMotorApply"); }},
-      {"operation Apply", [&] { Click("BtnWorkApply"); }},
-      {"forward", [&] { Click("BtnRunRight"); }},
-      {"backward", [&] { Click("BtnRunLeft"); }},
-      {"new address", [&] { Form->findChild<QAction*>("MmSetNewAddress")->trigger(); }},
-  };
-  for (const auto& r : refused) {
-    Messages.clear();
-    r.Do();
-    EXPECT_EQ(Messages, std::vector<std::string>{TFormBusScan::RunningText}) << r.Name;
-  }
-  EXPECT_TRUE(scan.Scanning());
-  EXPECT_FALSE(Form->ComPort->IsOpen());
-  EXPECT_FALSE(Form->FormAdress->isVisible());
-  const std::vector<std::vector<std::uint8_t>> frames = FramesSeen();
-  ASSERT_GT(frames.size(), framesBefore);
-  for (auto frame = frames.begin() + static_cast<long>(framesBefore); frame != frames.end(); ++frame)
-    EXPECT_TRUE(frame->size() == 4 && (*frame)[2] == StatusCode) << "only the scan's status requests";
-  scan.Cancel();
-}
-
-TEST_F(ExtrasTest, EscDuringABusScanEndsItThenStopsTheMotor)
-{
-  StartScan();
-  QTest::keyClick(Form.get(), Qt::Key_Escape);
-  EXPECT_FALSE(Extras().BusScanWindow()->Scanning()) << "ended before the Stop went out";
-  ASSERT_TRUE(WaitFor([&] { return StopsSent() == 1 && Idle(); }, 10s));
-  EXPECT_TRUE(Form->ComPort->IsOpen());
-  EXPECT_TRUE(Messages.empty()) << Messages.front();
-  const std::vector<std::string> log = LogLines();
-  const auto scanEnd = std::find_if(log.begin(), log.end(), [](auto& l) { return l.starts_with("Bus scan: "); });
-  ASSERT_NE(scanEnd, log.end());
-  EXPECT_TRUE(scanEnd->ends_with(", cancelled")) << *scanEnd;
-  EXPECT_NE(std::find(scanEnd, log.end(), "Motor stop"), log.end()) << "the Stop after the scan's end";
-}
-
-TEST_F(ExtrasTest, BusScanLeavesThePortAsItFoundIt)
-{
-  for (const bool open : {false, true}) {
-    SCOPED_TRACE(open ? "open" : "closed");
-    Click(open ? "BtnOpenPort" : "BtnClosePort");
-    ASSERT_EQ(Form->ComPort->IsOpen(), open);
-    TFormBusScan& scan = StartScan();
-    QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanCancel"), Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return !scan.Scanning(); }));
-    EXPECT_EQ(Form->ComPort->IsOpen(), open);
-    EXPECT_EQ(Find("BtnClosePort")->isEnabled(), open);
-  }
 }
 
 } // namespace

@@ -1,0 +1,41 @@
+#include "CommandSequence.h"
+
+#include "CommonDatas.h"
+#include "Exchange.h"
+#include "Form1.h"
+#include "OperatorExtras.h"
+
+#include <QTimer>
+
+#include <chrono>
+
+void TCommandSequence::Send(const char* heading, const std::function<bool()>& prepare,
+                            const std::function<void(bool)>& closing)
+{
+  if (Form.OperatorExtras().RefuseWhileScanning())
+    return;
+  Form.AppendLog("", TLogColour::Blue, false);
+  Form.AppendLog(heading, TLogColour::Blue, false);
+  if (!prepare())
+    return;
+  Poll.stop();
+  Form.Datas->StatusPolling = false;
+  const bool ok = Form.Exchange->StartExchange();
+  Form.Exchange->EventRWAllowed.WaitFor(std::chrono::milliseconds(TCommonDatas::AnswerTimeout));
+  if (closing)
+    closing(ok);
+  Poll.start();
+}
+
+void TCommandSequence::SendOvertaking(const char* heading, const std::function<bool()>& prepare,
+                                      const std::function<void(bool)>& closing)
+{
+  Form.OperatorExtras().CancelScan(); // the scan has the line: it ends first
+  Send(
+      heading,
+      [&] {
+        Form.Exchange->Overtake();
+        return prepare();
+      },
+      closing);
+}

@@ -1,0 +1,58 @@
+#include "UnattendedEnd.h"
+
+#include "CommonDatas.h"
+#include "Exchange.h"
+#include "Form1.h"
+#include "MessageBox.h"
+
+#include <cstdio>
+
+namespace {
+std::chrono::steady_clock::time_point After(std::chrono::milliseconds limit)
+{
+  return std::chrono::steady_clock::now() + limit;
+}
+} // namespace
+
+bool TUnattendedEnd::MotorMayRun() const
+{
+  return !Form.IsClosed() && (!Form.Datas->MotorStopped || Form.Datas->CurrentSpeedRpm > 0);
+}
+
+void TUnattendedEnd::StopMotor(const std::string& why)
+{
+  // No box may wait for an operator who is not there (nor for a display that is gone).
+  SayMessagesOnStderr();
+  if (!MotorMayRun())
+    return;
+  const std::string outcome = why + " with the motor possibly running: " + SendStop();
+  const bool answered = outcome.ends_with("Stop sent and answered");
+  Form.AppendLog(outcome, answered ? TLogColour::Blue : TLogColour::Red, false);
+  std::fprintf(stderr, "ozmet: %s\n", outcome.c_str());
+}
+
+std::string TUnattendedEnd::SendStop()
+{
+  TExchange& exchange = *Form.Exchange;
+  // The frames not yet sent are dropped; a worker that still does not end waits for this thread
+  // (a box it asked for is open beneath us) and can carry no Stop.
+  exchange.Overtake();
+  if (!exchange.WaitForWorker(After(WorkerLimit)))
+    return "Stop not sent, the exchange under way did not end";
+  const TLinkCounters& counters = Form.Datas->Counters;
+  const std::uint64_t sent = counters.FramesSent;
+  const std::uint64_t missing = counters.AnswersMissing;
+  const std::uint64_t failures = counters.PortFailures;
+  Form.BtnStopClick();
+  const bool ended = exchange.WaitForWorker(After(StopLimit));
+  if (counters.FramesSent == sent)
+    return "Stop not sent, the line failed";
+  const bool answered = ended && Form.Datas->MotorStopped && counters.AnswersMissing == missing &&
+                        counters.PortFailures == failures;
+  return answered ? "Stop sent and answered" : "Stop sent, no answer";
+}
+
+void TUnattendedEnd::Close()
+{
+  Form.CloseNow(After(WorkerLimit));
+}
