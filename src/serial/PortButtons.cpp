@@ -2,6 +2,7 @@
 
 #include "ComPort.h"
 #include "ConsoleView.h"
+#include "DeviceHolders.h"
 #include "OpenFailure.h"
 #include "PortDescription.h"
 
@@ -19,7 +20,14 @@ bool TPortButtons::BtnOpenPortClick(const std::function<void()>& failed)
   if (opened) {
     View.SetPortPanelText(PanelPrefix + PortDescription(Port.PortNumber, Port.ByteSize, Port.StopBits, Port.Parity));
     const std::string& device = Port.OpenedDevice();
-    View.ShowPortDevice(device, device == name ? device : device + " (through " + name + ")");
+    std::string toolTip = device == name ? device : device + " (through " + name + ")";
+    // Another program that reads the device takes some of the answers: said, not refused.
+    for (const std::string& other : TDeviceHolders::Sharing(device)) {
+      const std::string shared = "also open in " + other + ": it may take the controller's answers";
+      View.AppendLog(device + " is " + shared, TLogColour::Red, false);
+      toolTip += "; " + shared;
+    }
+    View.ShowPortDevice(device, toolTip);
     Port.SetReading(true);
   } else {
     // Told and logged as it happens: the box waits for the operator, who may read it much later.

@@ -5,6 +5,7 @@
 #include "PortButtons.h"
 #include "PortLinks.h"
 #include "PtyPair.h"
+#include "DeviceHolders.h"
 #include "RecordingView.h"
 #include "TempDir.h"
 
@@ -51,6 +52,34 @@ TEST(PortButtons, OpenShowsTheDescriptionAndClosedEmptiesIt)
   buttons.BtnClosePortClick();
   EXPECT_EQ(view.Calls, (std::vector<std::string>{"panel ", "device  | ", "buttons closed"}));
   EXPECT_FALSE(port.IsOpen());
+}
+
+// Another program that holds the device open as well takes answers away: the open says so in red
+// and in the device's tooltip; this process's own end of the pseudo-terminal is no such program.
+TEST(PortButtons, OpenSaysAnotherProgramHoldingTheDevice)
+{
+  TPtyPair pty;
+  TChildProcess other("/bin/sh", {"-c", "exec 3<>\"$P\"; echo ready; exec sleep 30"}, {"P=" + pty.SlavePath()});
+  ASSERT_TRUE(other.WaitForOutput(0, "ready"));
+  ASSERT_TRUE(PollUntil([&] { return TDeviceHolders::Sharing(pty.SlavePath()) ==
+                                     std::vector<std::string>{TOpenFailure::ProcessName(other.ProcessId())}; }));
+  TTempDir data;
+  data.Link("COM2", pty.SlavePath());
+  TRecordingView view;
+  TComPort port;
+  port.DataFolder = data.Path();
+  port.SetPortNumber(2);
+  TPortButtons buttons(port, view);
+  ASSERT_TRUE(buttons.BtnOpenPortClick());
+  const std::string shared = "also open in sleep (pid " + std::to_string(other.ProcessId()) +
+                             "): it may take the controller's answers";
+  EXPECT_NE(std::find(view.Calls.begin(), view.Calls.end(), "log Red " + pty.SlavePath() + " is " + shared),
+            view.Calls.end())
+      << testing::PrintToString(view.Calls);
+  EXPECT_NE(std::find(view.Calls.begin(), view.Calls.end(),
+                      "device " + pty.SlavePath() + " | " + pty.SlavePath() + " (through " + data.Path() +
+                          "/COM2); " + shared),
+            view.Calls.end());
 }
 
 // A failed open keeps the panel's text, and says why in the log, in the panel's tooltip and under

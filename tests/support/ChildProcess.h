@@ -32,6 +32,7 @@ public:
   // The exit code (128 + signal when killed) once the process ended, or nothing while it runs.
   std::optional<int> WaitForExit(std::chrono::milliseconds timeout = Deadline);
   bool Running();
+  pid_t ProcessId() const { return Pid; }
 
 private:
   struct TStream {
