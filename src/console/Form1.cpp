@@ -113,6 +113,7 @@ void TForm1::FormCreate(const std::string& dataFolder, const TStartChoice& choic
 // Before the first open, so that a stored port that is not wanted this time shows no error.
 void TForm1::ApplyStartChoice(const TStartChoice& choice)
 {
+  ComPort->Rs485 = choice.Rs485 || TFormByteLen::StoredRs485();
   if (choice.Port) {
     PortForThisRun = choice.Port;
     ComPort->SetPortNumber(*choice.Port);

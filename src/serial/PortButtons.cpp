@@ -21,6 +21,8 @@ bool TPortButtons::BtnOpenPortClick(const std::function<void()>& failed)
     const std::string& device = Port.OpenedDevice();
     View.ShowPortDevice(device, device == name ? device : device + " (through " + name + ")");
     Port.SetReading(true);
+    if (const std::string note = Port.SettingsNote(); !note.empty())
+      View.AppendLog(note, TLogColour::Blue, false); // a note: the port works without it
   } else {
     // Told and logged as it happens: the box waits for the operator, who may read it much later.
     const std::string reason = TOpenFailure::Explain(name, Port.OpenError());
