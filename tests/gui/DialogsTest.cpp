@@ -267,6 +267,11 @@ TEST_F(DialogsTest, Rs485ChoiceReachesThePortAndIsKept)
     EXPECT_EQ(In<QCheckBox>(OpenPortParameters(), "cbRs485")->isChecked(), on);
     EXPECT_EQ(said(), on ? 1 : 0) << "said at the open";
   }
+  Form.reset(); // it holds the port
+  Form = std::make_unique<TForm1>(Data.Path(), nullptr, TStartChoice{{}, {}, true}); // ozmet --rs485
+  EXPECT_TRUE(Form->ComPort->Rs485 && Form->ComPort->IsOpen());
+  EXPECT_EQ(said(), 1);
+  EXPECT_FALSE(TFormByteLen::StoredRs485()) << "for this run only";
 }
 
 TEST_F(DialogsTest, DataBitsGreyAfterAPortRefreshUntilAFreshInstance)
