@@ -154,7 +154,8 @@ bool TSerialDevice::Apply(const TLineSettings& settings)
 std::string TSerialDevice::SetRs485Mode() const
 {
   serial_rs485 mode{};
-  mode.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND; // RTS on while sending, off after it; no delays
+  // From here the driver drives RTS, over the RTS raised above: on while sending, off after it; no delays.
+  mode.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
   if (Ioctl(Fd, TIOCSRS485, &mode) == 0)
     return {};
   const int error = errno;
