@@ -62,6 +62,9 @@ constexpr TOption Options[] = {
     {"data-bits", 0, "5..8", OnALine, "data bits (8)"},
     {"parity", 0, "P", OnALine, "parity: none, odd, even, mark or space (none)"},
     {"stop-bits", 0, "1|2", OnALine, "stop bits (1)"},
+    {"rs485", 0, "", OnALine, "set the kernel's RS-485 mode (RTS on while sending) for a UART whose RTS drives the "
+                            "bus direction; a device without it (a USB adapter, a pseudo-terminal) works without "
+                            "it, with a note that says so"},
     {"address", 0, "A", Addressed, "the controller's bus address 0..254, decimal or $hex (0; with --parameters, "
                                    "the file's); status, watch, stop, run and set-motor take a list with "
                                    "ranges, 1,2,5 or 1-4,9, and go to each in turn"},
@@ -349,6 +352,7 @@ TLineSettings TCtlOptions::LineSettings() const
   settings.DataBits = static_cast<std::uint8_t>(Whole("data-bits", 5, 8, 8));
   settings.Parity = static_cast<std::uint8_t>(Choice("parity", Parities, 0));
   settings.StopBits = static_cast<std::uint8_t>(Choice("stop-bits", StopBits, 0) * 2); // the code of two is 2
+  settings.Rs485 = Has("rs485");
   return settings;
 }
 

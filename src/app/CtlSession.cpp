@@ -65,6 +65,8 @@ void TCtlSession::Open()
   TFrameLine line;
   line.Open(Path, Settings);
   line.SetTrace([this](std::string_view what, std::span<const std::uint8_t> bytes) { Output.Trace(what, bytes); });
+  if (const std::string note = line.SettingsNote(); !note.empty())
+    Output.Note(note);
   Frames.emplace(std::move(line));
   // Another program that reads this device takes some of the answers: said, not refused.
   for (const std::string& other : TDeviceHolders::Sharing(Device))

@@ -37,6 +37,10 @@ TStartOptions TStartOptions::Parse(int argc, const char* const* argv)
       options.Action = TAction::Version;
       return options;
     }
+    if (argument == "--rs485") {
+      options.Rs485 = true;
+      continue;
+    }
     if (argument != "--port" && argument != "--device") {
       if (argument.starts_with("--"))
         return Refused("unknown option " + std::string(argument));
@@ -58,11 +62,13 @@ TStartOptions TStartOptions::Parse(int argc, const char* const* argv)
 
 const char* TStartOptions::Usage()
 {
-  return "Usage: ozmet [--port N] [--device PATH]\n"
+  return "Usage: ozmet [--port N] [--device PATH] [--rs485]\n"
          "The operator console of the Ozmet motor speed controllers.\n"
          "  --port N       open port N (1 to 255) for this run; the stored port stays as it is\n"
          "  --device PATH  link PATH (a serial device, or a serial device server's tcp://HOST:PORT or\n"
          "                 rfc2217://HOST:PORT) to the port number in force and open it\n"
+         "  --rs485        set the kernel's RS-485 mode (RTS on while sending) for this run, as the\n"
+         "                 Port parameters checkbox does; a device without it works without it\n"
          "  --help         show this text\n"
          "  --version      show the version\n";
 }

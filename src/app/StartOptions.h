@@ -15,5 +15,6 @@ struct TStartOptions {
   TAction Action = TAction::Run;
   std::optional<std::int32_t> Port; // this run's port number
   std::optional<std::string> Device; // linked to the port number in force, then opened
+  bool Rs485 = false;                // the kernel's RS-485 mode for this run
   std::string Error;                 // why the command line was refused
 };

@@ -91,7 +91,7 @@ int main(int argc, char** argv)
   const TDataFolder data = TDataFolder::Find(QApplication::applicationDirPath().toStdString());
   if (!data.Problem.empty())
     std::fprintf(stderr, "ozmet: %s\n", data.Problem.c_str());
-  TForm1 window(data.Path, nullptr, {options.Port, options.Device});
+  TForm1 window(data.Path, nullptr, {options.Port, options.Device, options.Rs485});
   Window = &window;
   window.RestoreSettings();
   window.show();

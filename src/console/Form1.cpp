@@ -98,6 +98,7 @@ void TForm1::FormCreate(const std::string& dataFolder, const TStartChoice& choic
   MotorParameters = std::make_unique<TMotorParameters>(*Datas, *OzmCommands, *this);
   WorkParameters = std::make_unique<TWorkParameters>(*Datas, *OzmCommands, *this);
   PortSettings->ChooseForThisRun(choice.Port, choice.Device);
+  ComPort->Rs485 = choice.Rs485 || TFormByteLen::StoredRs485(); // before the first open
   BtnOpenPortClick();
 }
 

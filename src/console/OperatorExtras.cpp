@@ -9,6 +9,7 @@
 #include "MotorPanel.h"
 #include "ParameterFile.h"
 #include "ComPort.h"
+#include "OperatorSettings.h"
 #include "OzmCommands.h"
 #include "WorkPanel.h"
 
@@ -26,12 +27,6 @@
 
 
 namespace {
-
-// Kept apart from Data/portp.dat, whose format other tools rely on: ~/.config/ozmet/ozmet.conf.
-QSettings OperatorSettings()
-{
-  return QSettings("ozmet", "ozmet");
-}
 
 QAction* AddItem(QMenu* menu, const char* name, const QString& text, const QKeySequence& key = {})
 {

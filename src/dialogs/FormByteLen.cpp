@@ -3,9 +3,11 @@
 #include "ClassicFont.h"
 #include "ComPort.h"
 #include "DialogHost.h"
+#include "OperatorSettings.h"
 #include "PanelParts.h"
 #include "RadioGroup.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -15,6 +17,7 @@ namespace {
 
 constexpr int FiveDataBits = 0;
 constexpr int TwoStopBitsItem = 1;
+const char* const Rs485Key = "port/rs485";
 
 } // namespace
 
@@ -43,6 +46,8 @@ TFormByteLen::TFormByteLen(TDialogHost& main) : QWidget(&main.Window(), Qt::Wind
   for (std::uint32_t rate : TComPort::BaudRates)
     cbPortSpeed->addItem(QString::number(rate));
   cbPortSpeed->setCurrentIndex(6);
+  cbRs485 = Named<QCheckBox>("cbRs485", this, "RS-485 (RTS drives the direction)");
+  cbRs485->setFont(regular);
 
   auto* ok = Named<QPushButton>("ButtonOK", this, "OK");
   connect(ok, &QPushButton::clicked, this, &TFormByteLen::ButtonOKClick);
@@ -55,14 +60,15 @@ TFormByteLen::TFormByteLen(TDialogHost& main) : QWidget(&main.Window(), Qt::Wind
   grid->addWidget(rgrParity, 0, 1, 2, 1);
   grid->addWidget(baudLabel, 2, 0);
   grid->addWidget(cbPortSpeed, 2, 1);
+  grid->addWidget(cbRs485, 3, 0, 1, 2);
   auto* note = new QVBoxLayout; // three lines read together as one note
   note->setSpacing(0);
   note->addWidget(Named<QLabel>("StaticText1", this, "Default port parameters "));
   note->addWidget(Named<QLabel>("StaticText2", this, "are set according to  "));
   note->addWidget(Named<QLabel>("StaticText3", this, "communication data protocol"));
-  grid->addLayout(note, 3, 0, 2, 1);
-  grid->addWidget(ok, 3, 1);
-  grid->addWidget(cancel, 4, 1);
+  grid->addLayout(note, 4, 0, 2, 1);
+  grid->addWidget(ok, 4, 1);
+  grid->addWidget(cancel, 5, 1);
   FormCreate();
 }
 
@@ -75,6 +81,7 @@ void TFormByteLen::FormCreate()
   if (port.StopBits <= 2)
     rgrStopBits->SetItemIndex(port.StopBits == 0 ? 0 : TwoStopBitsItem);
   cbPortSpeed->setCurrentIndex(port.BaudIndex < TComPort::BaudRates.size() ? port.BaudIndex : -1);
+  cbRs485->setChecked(port.Rs485);
 }
 
 void TFormByteLen::ButtonOKClick()
@@ -86,6 +93,7 @@ void TFormByteLen::ButtonOKClick()
   if (rgrParity->ItemIndex() >= 0)
     port.SetParity(static_cast<std::uint8_t>(rgrParity->ItemIndex()));
   ApplyBaudRate();
+  ApplyRs485();
   close();
 }
 
@@ -105,6 +113,24 @@ void TFormByteLen::ApplyBaudRate()
   const int index = cbPortSpeed->findText(cbPortSpeed->currentText(), Qt::MatchExactly);
   if (index >= 0)
     Main.Port().SetBaudIndex(static_cast<std::uint8_t>(index));
+}
+
+// Kept for the next start; on an open port the mode is set at once, and a device without it is said.
+void TFormByteLen::ApplyRs485()
+{
+  TComPort& port = Main.Port();
+  const bool on = cbRs485->isChecked();
+  OperatorSettings().setValue(Rs485Key, on);
+  if (on == port.Rs485)
+    return;
+  port.SetRs485(on);
+  if (const std::string note = port.IsOpen() ? port.SettingsNote() : ""; !note.empty())
+    Main.AppendLog(note, TLogColour::Blue, false);
+}
+
+bool TFormByteLen::StoredRs485()
+{
+  return OperatorSettings().value(Rs485Key, false).toBool();
 }
 
 void TFormByteLen::Button1Click()

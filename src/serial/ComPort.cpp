@@ -140,6 +140,11 @@ void TComPort::SetStopBits(std::uint8_t v)
   SetSetting(StopBits, v);
 }
 
+void TComPort::SetRs485(bool on)
+{
+  SetSetting(Rs485, on);
+}
+
 TLineSettings TComPort::LineSettings() const
 {
   TLineSettings s;
@@ -148,6 +153,7 @@ TLineSettings TComPort::LineSettings() const
   s.DataBits = static_cast<std::uint8_t>(5 + (ByteSize & 0x03));
   s.Parity = Parity;
   s.StopBits = StopBits;
+  s.Rs485 = Rs485;
   return s;
 }
 
@@ -224,6 +230,12 @@ std::string TComPort::FailureReason() const
 {
   std::lock_guard lock(DeviceMutex);
   return Device->FailureReason();
+}
+
+std::string TComPort::SettingsNote() const
+{
+  std::lock_guard lock(DeviceMutex);
+  return Device->SettingsNote();
 }
 
 std::chrono::steady_clock::time_point TComPort::LastBlockRead() const

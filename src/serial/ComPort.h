@@ -47,6 +47,7 @@ public:
   void SetByteSize(std::uint8_t v);
   void SetParity(std::uint8_t v);
   void SetStopBits(std::uint8_t v);
+  void SetRs485(bool on);
   void ApplySettings();
   // The line settings as the driver holds them; false while closed.
   bool ReadBackSettings(TLineSettings& settings) const;
@@ -59,6 +60,8 @@ public:
   std::uint32_t ModemStatus() const;
   // Why the line gave up by itself (it flooded); "" when it did not.
   std::string FailureReason() const;
+  // What the last open or settings change could not set, and why (RS-485 mode); "" when it set all.
+  std::string SettingsNote() const;
 
   // Read epochs tell which write a block follows: each frame's write begins a new one, and the
   // receive thread reads every block within one, so a block read before the write is never taken
@@ -90,6 +93,7 @@ public:
   std::uint8_t ByteSize = 0;
   std::uint8_t Parity = 0;
   std::uint8_t StopBits = 0;
+  bool Rs485 = false; // the kernel's RS-485 mode, RTS driving the bus direction
   std::int32_t PortNumber = 0;
   bool WaitFullBuffer = true;
   TReceiveHandler OnReceive;
@@ -97,7 +101,7 @@ public:
   // The folder of the program's settings and COM<N> links; the owner sets it.
   std::string DataFolder;
 
-  // The rate, data bits, parity and stop bits in force, as the device takes them.
+  // The rate, data bits, parity, stop bits and RS-485 mode in force, as the device takes them.
   TLineSettings LineSettings() const;
   // How long `bytes` bytes take on the line at the settings in force; any thread.
   std::chrono::nanoseconds TimeOnWire(std::size_t bytes) const;

@@ -28,6 +28,8 @@ public:
   TReply ExchangeNow(std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout, TFrame& answer);
   // The protocol's 300 ms for an answer plus the time the frame and its answer take on this line.
   std::chrono::milliseconds AnswerTimeout() const;
+  // What the open could not set, and why (RS-485 mode); "" when it set all.
+  std::string SettingsNote() const { return Device ? Device->SettingsNote() : ""; }
   void SetTrace(TTrace trace) { Trace = std::move(trace); }
   // What the last Exchange dropped before its write: bytes that answered no frame of ours.
   const std::vector<std::uint8_t>& StaleBytes() const { return Stale; }

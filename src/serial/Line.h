@@ -54,6 +54,10 @@ public:
   virtual std::size_t Read(std::uint8_t* bytes, std::size_t count) = 0;
   // True once a read found the line ended (a hang-up, a closed connection): readable, with nothing.
   virtual bool Ended() const = 0;
+  // What the last Apply could not set, and why, in words for the operator (RS-485 mode on a line that
+  // has none); "" when it set all. The line works without it.
+  virtual std::string SettingsNote() const { return {}; }
+  static constexpr const char* Rs485NotSet = "RS-485 mode not set: ";
   // Why the line gave up by itself (it flooded), in words for the log; "" when it did not.
   virtual std::string FailureReason() const { return {}; }
   // On a UART a silence of a few character times ends a block. On a network line the gaps come from

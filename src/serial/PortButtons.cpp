@@ -29,6 +29,8 @@ bool TPortButtons::BtnOpenPortClick(const std::function<void()>& failed)
     }
     View.ShowPortDevice(device, toolTip);
     Port.SetReading(true);
+    if (const std::string note = Port.SettingsNote(); !note.empty())
+      View.AppendLog(note, TLogColour::Blue, false); // a note: the port works without it
   } else {
     // Told and logged as it happens: the box waits for the operator, who may read it much later.
     const std::string reason = TOpenFailure::Explain(name, Port.OpenError());

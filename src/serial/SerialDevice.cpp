@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/syscall.h>
@@ -110,6 +111,7 @@ bool TSerialDevice::Open(const std::string& path)
     return false;
   }
   Fd = fd;
+  Path = path;
   HungUp = false;
   ErrorCounts = {};
   ClearErrors();
@@ -144,7 +146,24 @@ bool TSerialDevice::Apply(const TLineSettings& settings)
   const int dtr = TIOCM_DTR;
   Ioctl(Fd, TIOCMBIS, &rts);
   Ioctl(Fd, TIOCMBIC, &dtr);
+  // Not asked for, the mode stays as the system set it: a board may enable it for its own port.
+  Note = settings.Rs485 ? SetRs485Mode() : "";
   return true;
+}
+
+std::string TSerialDevice::SetRs485Mode() const
+{
+  serial_rs485 mode{};
+  // From here the driver drives RTS, over the RTS raised above: on while sending, off after it; no delays.
+  mode.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+  if (Ioctl(Fd, TIOCSRS485, &mode) == 0)
+    return {};
+  const int error = errno;
+  if (error == ENOTTY)
+    return Rs485NotSet + Path +
+           " has none (a pseudo-terminal or a USB adapter, which switches direction itself); the port works "
+           "without it.";
+  return Rs485NotSet + Path + " refused it (" + std::strerror(error) + "); the port works without it.";
 }
 
 bool TSerialDevice::ReadBack(TLineSettings& settings) const

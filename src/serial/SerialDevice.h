@@ -23,9 +23,15 @@ public:
   bool Write(const std::uint8_t* bytes, std::size_t count) override;
   std::size_t Read(std::uint8_t* bytes, std::size_t count) override;
   bool Ended() const override { return HungUp; }
+  std::string SettingsNote() const override { return Note; }
 
 private:
+  // Switches the kernel's RS-485 mode on; "" when it did, else why not.
+  std::string SetRs485Mode() const;
+
   int Fd = -1;
+  std::string Path;
+  std::string Note;
   bool HungUp = false;
   int LastOpenError = 0;
   std::uint32_t Baud = 9600;

@@ -58,6 +58,7 @@ bool TTcpLine::Open(const std::string& name)
   if (!address || !Connect(address->Host, address->Port))
     return false;
   LastOpenError = 0;
+  Name = name;
   Closed = false;
   Inbox.clear();
   InboxHead = 0;
@@ -106,6 +107,14 @@ bool TTcpLine::Apply(const TLineSettings& settings)
   Settings = settings;
   Pump();
   return Fd >= 0;
+}
+
+std::string TTcpLine::SettingsNote() const
+{
+  if (!Settings.Rs485)
+    return {};
+  return Rs485NotSet + Name +
+         " is a network line: the server's device drives the bus direction itself; the line works without it.";
 }
 
 bool TTcpLine::ReadBack(TLineSettings& settings) const

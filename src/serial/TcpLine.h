@@ -34,6 +34,8 @@ public:
   std::size_t Read(std::uint8_t* bytes, std::size_t count) override;
   bool Ended() const override { return Closed; }
   std::string FailureReason() const override { return Flood.Reason(); }
+  // The far end's device has its own mode: no setting of ours reaches it.
+  std::string SettingsNote() const override;
   bool GapsEndBlocks() const override { return false; }
 
 protected:
@@ -62,4 +64,5 @@ private:
   int Fd = -1;
   int LastOpenError = 0;
   bool Closed = false;
+  std::string Name;
 };

@@ -9,6 +9,7 @@ struct TNetworkCase {
   int Exit;
   const char* Prints; // on standard output, or standard error for a failure
   bool Busy = false;  // another client holds the raw port, and so the device, first
+  const char* Says = ""; // on standard error
 };
 
 void PrintTo(const TNetworkCase& c, std::ostream* out)
@@ -40,6 +41,7 @@ TEST_P(OzmetCtlNetwork, DrivesALineAtASerialDeviceServer)
   ctl->WaitForOutput(1, Never);
   EXPECT_NE((c.Exit == 0 ? ctl->Stdout() : ctl->Stderr()).find(c.Prints), std::string::npos)
       << ctl->Stdout() << ctl->Stderr();
+  EXPECT_NE(ctl->Stderr().find(c.Says), std::string::npos) << ctl->Stderr();
 }
 
 const TNetworkCase NetworkCases[] = {
@@ -54,6 +56,8 @@ const TNetworkCase NetworkCases[] = {
     {"ScanTelnet", {"--address", "2"}, {"--device", "{telnet}", "scan", "--to", "3"}, 0, "1 answered on $00..$03"},
     {"SettingsReachTheFarEnd", {"--baud", "19200"}, {"--device", "{telnet}", "--baud", "19200", "status"}, 0,
      "$00: 0 rpm"},
+    {"Rs485MeansNothingOnANetworkLine", {}, {"--device", "{telnet}", "--rs485", "status"}, 0, "$00: 0 rpm", false,
+     "RS-485 mode not set: rfc2217://127.0.0.1:"},
     {"RawCarriesNoSettings", {"--baud", "19200"}, {"--device", "{raw}", "--baud", "19200", "status"}, 1,
      "no answer to the status request (50) from $00 on tcp://127.0.0.1:"},
     {"NobodyListens", {}, {"--device", "tcp://127.0.0.1:1", "status"}, 3,

@@ -9,6 +9,7 @@
 #include "RadioGroup.h"
 #include "SpinEdit.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -239,6 +240,38 @@ TEST_F(DialogsTest, CancelAndUnknownBaudTextChangeNothing)
   In<QComboBox>(dialog, "cbPortSpeed")->setCurrentText("12345");
   In<QPushButton>(dialog, "ButtonOK")->click();
   EXPECT_EQ(Form->ComPort->BaudIndex, 6);
+}
+
+// RS-485 mode by the checkbox: set on the open port at once, kept for the next start and taken at its
+// open. A pty has none: said in the log as a note, and the port stays open. Off, nothing is said.
+TEST_F(DialogsTest, Rs485ChoiceReachesThePortAndIsKept)
+{
+  const auto said = [this] {
+    const std::vector<std::string> lines = LogLines();
+    return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+      return line.starts_with("RS-485 mode not set: /dev/pts/") && line.find("has none") != std::string::npos;
+    });
+  };
+  for (const bool on : {true, false}) { // off last: the next test starts without it
+    TFormByteLen* dialog = OpenPortParameters();
+    In<QCheckBox>(dialog, "cbRs485")->setChecked(on);
+    const auto before = said();
+    In<QPushButton>(dialog, "ButtonOK")->click();
+    EXPECT_EQ(Form->ComPort->Rs485, on);
+    EXPECT_TRUE(Form->ComPort->IsOpen());
+    EXPECT_EQ(said() - before, on ? 1 : 0) << "said at once on the open port";
+
+    Form.reset();
+    StartWindow();
+    EXPECT_EQ(Form->ComPort->Rs485, on) << "kept for the next start";
+    EXPECT_EQ(In<QCheckBox>(OpenPortParameters(), "cbRs485")->isChecked(), on);
+    EXPECT_EQ(said(), on ? 1 : 0) << "said at the open";
+  }
+  Form.reset(); // it holds the port
+  Form = std::make_unique<TForm1>(Data.Path(), nullptr, TStartChoice{{}, {}, true}); // ozmet --rs485
+  EXPECT_TRUE(Form->ComPort->Rs485 && Form->ComPort->IsOpen());
+  EXPECT_EQ(said(), 1);
+  EXPECT_FALSE(TFormByteLen::StoredRs485()) << "for this run only";
 }
 
 TEST_F(DialogsTest, DataBitsGreyAfterAPortRefreshUntilAFreshInstance)

@@ -105,6 +105,31 @@ TEST_F(ComPortTest, LineSettingsReachTheDevice)
   }
 }
 
+// RS-485 mode is a wish: a pseudo-terminal has none, which is said with the device, and the line
+// carries bytes both ways all the same. A later change takes the note back.
+TEST_F(ComPortTest, Rs485ModeRefusedOnAPtyWithItsReason)
+{
+  const std::string none = "RS-485 mode not set: " + Pty.SlavePath() +
+                           " has none (a pseudo-terminal or a USB adapter, which switches direction itself); the "
+                           "port works without it.";
+  const struct {
+    bool Rs485;
+    std::string Note;
+  } cases[] = {{true, none}, {false, ""}, {true, none}};
+  ASSERT_TRUE(Port.Open());
+  Port.SetReading(true);
+  for (const auto& c : cases) {
+    Port.SetRs485(c.Rs485);
+    EXPECT_EQ(Port.SettingsNote(), c.Note) << c.Rs485;
+    Blocks.clear();
+    Pty.WriteMaster({1, 2, 3, 4, 5});
+    EXPECT_TRUE(BlocksArrive(1)) << c.Rs485;
+    const TBytes frame{0xE6, 0x00, 0x50, 0x00, 0x3C};
+    EXPECT_TRUE(Port.WriteBytes(frame.data(), frame.size()));
+    EXPECT_EQ(Pty.ReadMaster(frame.size(), 2s), frame) << c.Rs485;
+  }
+}
+
 TEST_F(ComPortTest, UnchangedSettingDoesNotReconfigure)
 {
   ASSERT_TRUE(Port.Open());
