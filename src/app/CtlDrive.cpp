@@ -74,11 +74,6 @@ void TCtlDrive::Queue(std::uint8_t command, std::uint8_t value)
   Commands.QueueFrame(command, value);
 }
 
-void TCtlDrive::QueueBroadcast(std::uint8_t command, std::uint8_t value)
-{
-  Commands.QueueBroadcastFrame(command, value);
-}
-
 std::span<const TFrame> TCtlDrive::Queued() const
 {
   return std::span(Datas.CommandQueue).first(Datas.QueueCount);

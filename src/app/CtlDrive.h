@@ -26,7 +26,6 @@ public:
   TMotorFields MotorInForce() const;
   TWorkFields WorkInForce() const;
   void Queue(std::uint8_t command, std::uint8_t value);
-  void QueueBroadcast(std::uint8_t command, std::uint8_t value);
   std::span<const TFrame> Queued() const;
   void ClearQueue();
 

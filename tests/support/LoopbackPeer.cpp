@@ -1,5 +1,7 @@
 #include "LoopbackPeer.h"
 
+#include "LoopbackAddress.h"
+
 #include <cerrno>
 #include <chrono>
 #include <netinet/in.h>
@@ -10,15 +12,6 @@
 #include <vector>
 
 namespace {
-
-sockaddr_in Loopback(int port)
-{
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  return address;
-}
 
 // Readable (or writable) within a tenth of a second: the loops look at Stopping between waits.
 bool Ready(int fd, short events)
@@ -33,7 +26,7 @@ TLoopbackPeer::TLoopbackPeer(TKind kind, const std::string& target)
     : Kind(kind), Target(target.empty() ? 0 : std::stoi(target.substr(target.rfind(':') + 1)))
 {
   Listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  sockaddr_in address = Loopback(0);
+  sockaddr_in address = LoopbackAddress(0);
   socklen_t size = sizeof address;
   if (::bind(Listener, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(Listener, 4) == 0 &&
       ::getsockname(Listener, reinterpret_cast<sockaddr*>(&address), &size) == 0)
@@ -95,7 +88,7 @@ void TLoopbackPeer::Flood(int client)
 void TLoopbackPeer::Relay(int client)
 {
   const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in address = Loopback(Target);
+  const sockaddr_in address = LoopbackAddress(Target);
   if (::connect(server, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     ::close(server);
     return;

@@ -1,5 +1,6 @@
 #include "Ser2net.h"
 
+#include "LoopbackAddress.h"
 #include "MainThreadWait.h"
 
 #include <array>
@@ -11,15 +12,6 @@
 
 namespace {
 
-sockaddr_in Loopback(int port)
-{
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  return address;
-}
-
 // Two ports nothing listens on now: the kernel's picks for two sockets bound to port 0 at once, so
 // the two differ.
 std::array<int, 2> FreePorts()
@@ -27,7 +19,7 @@ std::array<int, 2> FreePorts()
   std::array<int, 2> fds{}, ports{};
   for (std::size_t i = 0; i < fds.size(); ++i) {
     fds[i] = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Loopback(0);
+    sockaddr_in address = LoopbackAddress(0);
     socklen_t size = sizeof address;
     if (::bind(fds[i], reinterpret_cast<sockaddr*>(&address), size) == 0 &&
         ::getsockname(fds[i], reinterpret_cast<sockaddr*>(&address), &size) == 0)
@@ -42,7 +34,7 @@ std::array<int, 2> FreePorts()
 bool Listening(int port)
 {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in address = Loopback(port);
+  const sockaddr_in address = LoopbackAddress(port);
   const bool taken = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
   ::close(fd);
   return taken;
