@@ -1,5 +1,6 @@
 #include "CtlOptions.h"
 
+#include "BusAddresses.h"
 #include "ComPort.h"
 #include "CtlError.h"
 #include "ValueReader.h"
@@ -360,26 +361,9 @@ std::vector<std::string> TCtlOptions::Addresses(const std::string& fallback) con
 {
   if (!Has("address"))
     return {fallback};
-  const std::string text = Text("address");
-  std::vector<std::string> addresses;
-  const auto add = [&](const std::string& address) {
-    if (std::find(addresses.begin(), addresses.end(), address) == addresses.end())
-      addresses.push_back(address);
-  };
-  std::istringstream items(text);
-  for (std::string item; std::getline(items, item, ',');) {
-    const std::size_t dash = item.find('-', 1);
-    if (dash == std::string::npos) {
-      add(item);
-      continue;
-    }
-    const std::optional<std::int32_t> low = ParseValue(item.substr(0, dash)), high = ParseValue(item.substr(dash + 1));
-    if (!low || !high || *low < 0 || *high > 254 || *low > *high)
-      throw Refused("--address: \"" + item + "\" is no range of addresses: write FIRST-LAST within 0..254");
-    for (std::int32_t address = *low; address <= *high; ++address)
-      add(std::to_string(address));
+  try {
+    return TBusAddresses::Items(Text("address"));
+  } catch (const std::invalid_argument& error) {
+    throw Refused(std::string("--address: ") + error.what());
   }
-  if (addresses.empty() || text.back() == ',')
-    throw Refused("--address: \"" + text + "\" has an empty item");
-  return addresses;
 }

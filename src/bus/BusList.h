@@ -1,0 +1,30 @@
+#pragma once
+
+#include "BusController.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The controllers of one line in the operator's order, each address once: what the bus view shows,
+// what the poll visits in turn and what Stop all stops. Kept in a small text file per line, one
+// controller a line: "5<TAB>conveyor left".
+class TBusList {
+public:
+  // Appended at the end unless listed already; true when it was added.
+  bool Add(std::uint8_t address, const std::string& label = {});
+  bool Remove(std::uint8_t address);
+  TBusController* Find(std::uint8_t address);
+  const std::vector<TBusController>& Controllers() const { return List; }
+  std::vector<TBusController>& Controllers() { return List; }
+  std::vector<std::uint8_t> Addresses() const;
+  bool Empty() const { return List.empty(); }
+  std::size_t Size() const { return List.size(); }
+
+  std::string Text() const;
+  // Lines that are no "ADDRESS[<TAB>LABEL]" (a comment, a hand edit gone wrong) are skipped.
+  static TBusList FromText(const std::string& text);
+
+private:
+  std::vector<TBusController> List;
+};

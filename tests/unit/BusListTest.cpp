@@ -1,0 +1,134 @@
+#include "BusAddresses.h"
+#include "BusList.h"
+#include "BusListFile.h"
+#include "BusRound.h"
+#include "OzmCommands.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(BusAddresses, ListsAndRangesAsTheOperatorTypesThem)
+{
+  const struct {
+    const char* Text;
+    std::vector<std::uint8_t> Addresses; // empty: refused
+    const char* Says;
+  } cases[] = {
+      {"5", {5}, ""},
+      {"1,2,5", {1, 2, 5}, ""},
+      {"1-4,9", {1, 2, 3, 4, 9}, ""},
+      {"$0A,3-3,10", {10, 3}, ""}, // each address once, in the order first given
+      {"250-254", {250, 251, 252, 253, 254}, ""},
+      {"253-255", {}, "no range of addresses"},
+      {"4-1", {}, "no range of addresses"},
+      {"1,,2", {}, "empty item"},
+      {"1,", {}, "empty item"},
+      {"", {}, "empty item"},
+      {"255", {}, "\"255\" is no address"},
+      {"x", {}, "\"x\" is no address"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    if (!c.Addresses.empty()) {
+      EXPECT_EQ(TBusAddresses::Parse(c.Text), c.Addresses);
+      continue;
+    }
+    try {
+      TBusAddresses::Parse(c.Text);
+      ADD_FAILURE() << "accepted";
+    } catch (const std::invalid_argument& error) {
+      EXPECT_NE(std::string(error.what()).find(c.Says), std::string::npos) << error.what();
+    }
+  }
+}
+
+// Each controller in turn, one a tick, the round going on past one that left the list; the tick
+// keeps each controller's period at 500 ms until the exchanges themselves take longer.
+TEST(BusRound, VisitsEveryControllerInTurn)
+{
+  TBusRound round;
+  std::vector<std::uint8_t> list{1, 5, 9};
+  std::vector<int> asked;
+  for (int i = 0; i < 4; ++i)
+    asked.push_back(*round.Next(list));
+  list = {1, 9}; // 5 removed while 1 was last asked
+  asked.push_back(*round.Next(list));
+  list = {2, 3}; // the last asked gone: from the start
+  asked.push_back(*round.Next(list));
+  EXPECT_EQ(asked, (std::vector<int>{1, 5, 9, 1, 9, 2}));
+  EXPECT_EQ(round.Next({}), std::nullopt);
+
+  EXPECT_EQ(TBusRound::Tick(1, 20ms), 500ms);
+  EXPECT_EQ(TBusRound::Tick(4, 20ms), 125ms);
+  EXPECT_EQ(TBusRound::Tick(40, 20ms), 20ms);
+  EXPECT_EQ(TBusRound::Tick(0, 20ms), 500ms);
+}
+
+TFrame Status(std::uint8_t status, std::uint8_t count, std::uint8_t rps)
+{
+  TFrame frame{0xE6, status, count, rps, 0};
+  frame[4] = TOzmCommands::Crc8(std::span(frame).first(4));
+  return frame;
+}
+
+// A row decodes as the panel does; a damaged answer keeps what it shows; silence greys it with the
+// last speed known.
+TEST(BusController, ShowsWhatEachControllerSaid)
+{
+  TBusController controller(7, "left\tbelt");
+  EXPECT_EQ(controller.Label(), "left belt");
+  EXPECT_FALSE(controller.Known());
+  EXPECT_EQ(controller.Texts().Speed, "Current speed: unknown");
+
+  controller.Answered(Status(0x80 | 0x10, 3, 17), 2.0, std::chrono::system_clock::now());
+  EXPECT_TRUE(controller.Known());
+  EXPECT_EQ(controller.Texts().Speed, "Current speed 510.00 rpm");
+  EXPECT_EQ(controller.Texts().MotorRevs, "Motor revolutions counter: -3 rev");
+  EXPECT_EQ(controller.Texts().Backward, true);
+
+  TFrame damaged = Status(0x80, 3, 40);
+  damaged[4] ^= 1;
+  controller.Answered(damaged, 2.0, std::chrono::system_clock::now());
+  controller.Damaged();
+  EXPECT_EQ(controller.Texts().Speed, "Current speed 510.00 rpm");
+  controller.Missing();
+  EXPECT_FALSE(controller.Known());
+  EXPECT_NE(controller.Texts().Speed.find("unknown (last 510 rpm at "), std::string::npos);
+  EXPECT_EQ(controller.Answers(), 2u);
+  EXPECT_EQ(controller.ChecksumFailures(), 2u);
+  EXPECT_EQ(controller.AnswersMissing(), 1u);
+}
+
+// The list survives its file, whoever names the line: the device itself or a link to it; hand
+// edits that are no controller are skipped.
+TEST(BusListFile, KeepsTheListPerLine)
+{
+  TTempDir data;
+  const std::string device = data.Path() + "/ttyFake";
+  std::ofstream(device) << "";
+  std::filesystem::create_symlink(device, data.Path() + "/COM3");
+  TBusList list;
+  ASSERT_TRUE(list.Add(9, "press"));
+  ASSERT_TRUE(list.Add(1));
+  ASSERT_FALSE(list.Add(9, "again"));
+  ASSERT_EQ(TBusListFile(data.Path(), data.Path() + "/COM3").Save(list), std::nullopt);
+
+  TBusList loaded = TBusListFile(data.Path(), device).Load();
+  EXPECT_EQ(loaded.Addresses(), (std::vector<std::uint8_t>{9, 1}));
+  EXPECT_EQ(loaded.Find(9)->Label(), "press");
+  EXPECT_TRUE(TBusListFile(data.Path(), "tcp://bench:4001").Load().Empty()) << "another line keeps its own";
+
+  std::ofstream(TBusListFile(data.Path(), device).Path(), std::ios::app) << "oops\n300\tbig\n$0C\ttwelve\n";
+  EXPECT_EQ(TBusListFile(data.Path(), device).Load().Addresses(), (std::vector<std::uint8_t>{9, 1, 12}));
+  EXPECT_TRUE(loaded.Remove(9));
+  EXPECT_FALSE(loaded.Remove(9));
+}
+
+} // namespace
