@@ -10,7 +10,7 @@
 #include <chrono>
 
 void TCommandSequence::Send(const char* heading, const std::function<bool()>& prepare,
-                            const std::function<void(bool)>& closing)
+                            const std::function<void(bool)>& closing, const TStart& start)
 {
   if (Form.OperatorExtras().RefuseWhileScanning())
     return;
@@ -20,7 +20,7 @@ void TCommandSequence::Send(const char* heading, const std::function<bool()>& pr
     return;
   Poll.stop();
   Form.Datas->StatusPolling = false;
-  const bool ok = Form.Exchange->StartExchange();
+  const bool ok = start ? start() : Form.Exchange->StartExchange();
   Form.Exchange->EventRWAllowed.WaitFor(std::chrono::milliseconds(TCommonDatas::AnswerTimeout));
   if (closing)
     closing(ok);
@@ -28,7 +28,7 @@ void TCommandSequence::Send(const char* heading, const std::function<bool()>& pr
 }
 
 void TCommandSequence::SendOvertaking(const char* heading, const std::function<bool()>& prepare,
-                                      const std::function<void(bool)>& closing)
+                                      const std::function<void(bool)>& closing, const TStart& start)
 {
   Form.OperatorExtras().CancelScan(); // the scan has the line: it ends first
   Send(
@@ -37,5 +37,5 @@ void TCommandSequence::SendOvertaking(const char* heading, const std::function<b
         Form.Exchange->Overtake();
         return prepare();
       },
-      closing);
+      closing, start);
 }

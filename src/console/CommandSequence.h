@@ -12,11 +12,14 @@ class TCommandSequence {
 public:
   TCommandSequence(TForm1& form, QTimer& poll) : Form(form), Poll(poll) {}
 
-  void Send(const char* heading, const std::function<bool()>& prepare, const std::function<void(bool)>& closing = {});
+  // `start` hands the exchange to the worker; the queued frames by default.
+  using TStart = std::function<bool()>;
+  void Send(const char* heading, const std::function<bool()>& prepare, const std::function<void(bool)>& closing = {},
+            const TStart& start = {});
   // A Stop overtakes: a bus scan under way ends first, then the exchange under way ends after the
   // frame on the wire, and the Stop goes next.
   void SendOvertaking(const char* heading, const std::function<bool()>& prepare,
-                      const std::function<void(bool)>& closing);
+                      const std::function<void(bool)>& closing, const TStart& start = {});
 
 private:
   TForm1& Form;

@@ -143,6 +143,8 @@ public:
   TWorkPanel& WorkPanel() const { return *PanelWorkData; }
   TLogPanel& LogPanel() const { return *LogColumn; }
   TOperatorExtras& OperatorExtras() const { return *Extras; }
+  // The steps every command shares, for the commands of the operator's extras.
+  TCommandSequence& CommandSteps() const { return *Commands; }
 
 protected:
   void closeEvent(QCloseEvent* event) override;

@@ -1,6 +1,8 @@
 #include "OperatorExtras.h"
 
+#include "BusPoller.h"
 #include "CommonDatas.h"
+#include "FormBus.h"
 #include "Form1.h"
 #include "FormBusScan.h"
 #include "FormSpeedChart.h"
@@ -48,6 +50,8 @@ QMenu* AddMenu(QMenuBar* bar, const char* name, const char* text)
 TOperatorExtras::TOperatorExtras(TForm1& form, TLinkCountersView& counters) : QObject(&form), Form(form)
 {
   Chart = new TFormSpeedChart(&Form);
+  Poller = new TBusPoller(Form);
+  Bus = new TFormBus(Form, *Poller);
   BuildMenus(Form.menuBar(), counters);
   BuildMotionKeys();
 }
@@ -87,6 +91,8 @@ void TOperatorExtras::BuildMenus(QMenuBar* bar, TLinkCountersView& counters)
   QMenu* view = AddMenu(bar, "MmView", "View");
   connect(AddItem(view, "MmSpeedChart", "Speed chart", QKeySequence(Qt::CTRL | Qt::Key_G)), &QAction::triggered,
           this, &TOperatorExtras::MmSpeedChartClick);
+  connect(AddItem(view, "MmBusView", "Bus", QKeySequence(Qt::CTRL | Qt::Key_B)), &QAction::triggered, this,
+          &TOperatorExtras::MmBusViewClick);
 
   QMenu* help = AddMenu(bar, "MmHelp", "Help");
   connect(AddItem(help, "MmAbout", "About", QKeySequence::HelpContents), &QAction::triggered, this,
@@ -111,7 +117,7 @@ const TMotionKey MotionKeys[] = {
 
 // Esc stops the motor and F5 runs it wherever the focus is in the window, a field being edited
 // included: watched before any widget can take the key. A message box or a dialog is a window of
-// its own, so Esc there stays theirs.
+// its own, so Esc there stays theirs. Shift+Esc stops every controller of the bus.
 void TOperatorExtras::BuildMotionKeys()
 {
   qApp->installEventFilter(this);
@@ -122,13 +128,20 @@ void TOperatorExtras::BuildMotionKeys()
 
 bool TOperatorExtras::eventFilter(QObject* watched, QEvent* event)
 {
-  if (event->type() != QEvent::KeyPress || !watched->isWidgetType() ||
-      (static_cast<QWidget*>(watched)->window() != &Form && static_cast<QWidget*>(watched)->window() != Chart))
+  if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
     return false;
-  const int pressed = static_cast<QKeyEvent*>(event)->key();
-  for (const TMotionKey& key : MotionKeys)
-    if (key.Key == pressed) {
-      (Form.*key.Handler)();
+  const QWidget* window = static_cast<QWidget*>(watched)->window();
+  if (window != &Form && window != Chart && window != Bus)
+    return false;
+  const auto* key = static_cast<QKeyEvent*>(event);
+  const int pressed = key->key();
+  if (pressed == Qt::Key_Escape && key->modifiers().testFlag(Qt::ShiftModifier)) {
+    Poller->StopAll();
+    return true;
+  }
+  for (const TMotionKey& motion : MotionKeys)
+    if (motion.Key == pressed) {
+      (Form.*motion.Handler)();
       return true;
     }
   return false;
@@ -154,6 +167,7 @@ void TOperatorExtras::FormClosing()
 {
   SaveSettings();
   Chart->hide();
+  Bus->hide(); // its poll ends with it
   delete BusScan; // stops its scan and waits for it: the port it would open again is going
   BusScan = nullptr;
 }
@@ -322,10 +336,19 @@ void TOperatorExtras::MmSpeedChartClick()
   Chart->activateWindow();
 }
 
+void TOperatorExtras::MmBusViewClick()
+{
+  Bus->show();
+  Bus->raise();
+  Bus->activateWindow();
+}
+
 void TOperatorExtras::MmScanBusClick()
 {
-  if (!BusScan)
+  if (!BusScan) {
     BusScan = new TFormBusScan(Form);
+    connect(BusScan, &TFormBusScan::AddAllFound, Bus, &TFormBus::AddAddresses);
+  }
   BusScan->show();
   BusScan->raise();
   BusScan->activateWindow();
@@ -334,6 +357,7 @@ void TOperatorExtras::MmScanBusClick()
 void TOperatorExtras::MmAboutClick()
 {
   Form.ShowMessage("Ozmet console " OZMET_VERSION "\n\nDrives Ozmet DC and brushless motor speed controllers over a "
-                   "serial line.\n\nEsc stops the motor, F5 runs it. Ctrl+G shows the speed chart, Ctrl+L saves the log, "
+                   "serial line.\n\nEsc stops the motor, F5 runs it, Shift+Esc stops every controller of the bus. "
+                   "Ctrl+G shows the speed chart, Ctrl+B the bus, Ctrl+L saves the log, "
                    "Ctrl+O and Ctrl+Shift+S open and save parameter files, Ctrl+Q quits.");
 }

@@ -9,7 +9,9 @@
 
 class QAction;
 class QMenuBar;
+class TBusPoller;
 class TForm1;
+class TFormBus;
 class TFormBusScan;
 class TFormSpeedChart;
 class TLinkCountersView;
@@ -53,6 +55,8 @@ public:
   static QString WithSuffix(const QString& path, const QString& filter);
 
   TFormSpeedChart& SpeedChart() const { return *Chart; }
+  TBusPoller& BusPoller() const { return *Poller; }
+  TFormBus& BusView() const { return *Bus; }
   // The scan window, once the menu built it.
   TFormBusScan* BusScanWindow() const { return BusScan; }
 
@@ -60,6 +64,7 @@ public:
   void MmSaveParametersClick();
   void MmOpenParametersClick();
   void MmSpeedChartClick();
+  void MmBusViewClick();
   void MmScanBusClick();
   void MmAboutClick();
 
@@ -76,6 +81,8 @@ private:
 
   TForm1& Form;
   TFormSpeedChart* Chart = nullptr;
+  TBusPoller* Poller = nullptr;
+  TFormBus* Bus = nullptr;
   TFormBusScan* BusScan = nullptr; // built when first asked for; a window of the form's own, which owns it
   QAction* DailyLog = nullptr;
   QString LastLogFolder;

@@ -53,6 +53,9 @@ TFormBusScan::TFormBusScan(TDialogHost& main)
   BtnScanCancel = Named<QPushButton>("BtnScanCancel", this, "Cancel");
   BtnScanCancel->setEnabled(false);
   auto* use = Named<QPushButton>("BtnScanUse", this, "Use this address");
+  auto* addAll = Named<QPushButton>("BtnScanAddAll", this, "Add all found");
+  addAll->setToolTip("Add every controller found to the bus view's list (View > Bus)");
+  connect(addAll, &QPushButton::clicked, this, &TFormBusScan::BtnScanAddAllClick);
   SpinScanTimeout = Named<QSpinBox>("SpinScanTimeout", this);
   SpinScanTimeout->setRange(1, 60'000);
   SpinScanTimeout->setSuffix(" ms");
@@ -73,6 +76,7 @@ TFormBusScan::TFormBusScan(TDialogHost& main)
   buttons->addWidget(BtnScanStart);
   buttons->addWidget(BtnScanCancel);
   buttons->addStretch(1);
+  buttons->addWidget(addAll);
   buttons->addWidget(use);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(ScanProgress);
@@ -159,6 +163,14 @@ void TFormBusScan::BtnScanUseClick()
   if (!item)
     return;
   Main.UseAddress(static_cast<std::uint8_t>(item->data(Qt::UserRole).toInt()));
+}
+
+void TFormBusScan::BtnScanAddAllClick()
+{
+  std::vector<std::uint8_t> found;
+  for (int row = 0; row < ListScanFound->count(); ++row)
+    found.push_back(static_cast<std::uint8_t>(ListScanFound->item(row)->data(Qt::UserRole).toInt()));
+  emit AddAllFound(found);
 }
 
 void TFormBusScan::Scan(const std::string& device, const TLineSettings& settings, std::chrono::milliseconds timeout)

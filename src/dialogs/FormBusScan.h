@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 class QListWidget;
 class QProgressBar;
@@ -37,10 +38,15 @@ public:
   void BtnScanStartClick();
   void BtnScanCancelClick();
   void BtnScanUseClick();
+  void BtnScanAddAllClick();
   bool Scanning() const { return Worker.joinable(); }
   // Ends a scan under way at once, on the window's thread: waits for its thread (at most one
   // address) and leaves the port as it was before the scan.
   void Cancel();
+
+signals:
+  // "Add all found": every controller that answered, for the bus view's list.
+  void AddAllFound(const std::vector<std::uint8_t>& addresses);
 
 protected:
   void showEvent(QShowEvent* event) override;

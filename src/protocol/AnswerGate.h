@@ -10,16 +10,21 @@
 // the status request.
 class TAnswerGate {
 public:
-  enum class TBlock { Answer, StatusAnswer, Stale };
+  enum class TBlock { Answer, StatusAnswer, BusStatusAnswer, Stale };
 
   // Worker: the frame whose write begins the port's read epoch `epoch` now awaits its answer.
   void Open(std::uint64_t epoch, bool statusRequest);
+  // Worker: the bus round's status request to `address` awaits its answer.
+  void OpenBus(std::uint64_t epoch, std::uint8_t address);
   // Worker, when its wait ends: true when the answer was taken meanwhile.
   bool Close();
-  // Window's thread: what a block that was read in the port's read epoch `epoch` is.
-  TBlock Take(std::uint64_t epoch);
+  // Window's thread: what a block that was read in the port's read epoch `epoch` is; for a bus
+  // status answer, `busAddress` gets the address that was asked.
+  TBlock Take(std::uint64_t epoch, std::uint8_t* busAddress = nullptr);
 
 private:
-  // The awaited epoch shifted left by one, the low bit set for the status request; 0: none.
+  void Await(std::uint64_t epoch, TBlock kind, std::uint8_t address);
+
+  // The awaited epoch, then the bus address asked (8 bits), then the kind (2 bits); 0: none.
   std::atomic<std::uint64_t> Awaited{0};
 };

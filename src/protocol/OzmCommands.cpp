@@ -1,5 +1,6 @@
 #include "OzmCommands.h"
 
+#include "BusListener.h"
 #include "ConsoleView.h"
 
 #include <algorithm>
@@ -65,6 +66,11 @@ TStatusRequest TOzmCommands::StatusRequestFor(std::uint8_t address)
   return {FrameMarker, address, CmdGetStatus, Crc8(2, address, CmdGetStatus)};
 }
 
+TFrame TOzmCommands::FrameFor(std::uint8_t address, std::uint8_t command, std::uint8_t value)
+{
+  return {FrameMarker, address, command, value, Crc8(3, address, command, value)};
+}
+
 void TOzmCommands::QueueFrame(std::uint8_t command, std::uint8_t value)
 {
   QueueAddressedFrame(Datas.MotorAddress, command, value);
@@ -81,17 +87,22 @@ void TOzmCommands::QueueAddressedFrame(std::uint8_t address, std::uint8_t comman
   if (slot >= QueueSlots) // the seven slots are full: the frame is dropped
     return;
   TFrame& frame = Datas.CommandQueue[slot];
-  frame = {FrameMarker, address, command, value, Crc8(3, address, command, value)};
-  std::string line;
-  for (std::uint8_t b : frame)
-    line += HexByte(b);
-  View.AppendMemo(line);
+  frame = FrameFor(address, command, value);
+  View.AppendMemo(MemoText(frame));
   Datas.QueueCount = static_cast<std::uint8_t>(slot + 1);
 }
 
 void TOzmCommands::BuildStatusRequest()
 {
   Datas.StatusRequest = StatusRequestFor(Datas.MotorAddress);
+}
+
+std::string TOzmCommands::MemoText(std::span<const std::uint8_t> bytes)
+{
+  std::string text;
+  for (std::uint8_t b : bytes)
+    text += HexByte(b);
+  return text;
 }
 
 std::string TOzmCommands::LogBytes(std::span<const std::uint8_t> bytes)
@@ -115,7 +126,8 @@ void TOzmCommands::PortDataReceived(const std::uint8_t* data, std::int32_t count
                                     std::uint64_t epoch)
 {
   const std::span<const std::uint8_t> block(data, data ? static_cast<std::size_t>(std::max(count, 0)) : 0);
-  const TAnswerGate::TBlock kind = Datas.Answers.Take(epoch);
+  std::uint8_t busAddress = 0;
+  const TAnswerGate::TBlock kind = Datas.Answers.Take(epoch, &busAddress);
   if (kind == TAnswerGate::TBlock::Stale) {
     ReportStale(Datas, View, block);
     return;
@@ -125,6 +137,10 @@ void TOzmCommands::PortDataReceived(const std::uint8_t* data, std::int32_t count
   if (kind == TAnswerGate::TBlock::Answer && block.size() == TFrame{}.size() &&
       Crc8(block.first(4)) != block[4])
     ++Datas.Counters.ChecksumFailures;
+  if (Bus && kind == TAnswerGate::TBlock::BusStatusAnswer)
+    Bus->StatusAnswered(busAddress, block); // its own row decodes it; the panel's record stays as it is
+  if (Bus && kind == TAnswerGate::TBlock::StatusAnswer)
+    Bus->StatusAnswered(Datas.StatusRequest.load()[1], block);
   if (kind == TAnswerGate::TBlock::StatusAnswer) {
     // Only a whole five-byte block can be an answer; a shorter or longer one fails like a bad checksum.
     if (block.size() == TFrame{}.size()) {

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+class TBusListener;
 class TConsoleView;
 
 // Command codes and the frame marker of the controller's line protocol.
@@ -45,11 +46,14 @@ public:
   static std::string HexAddress(std::uint8_t address);
   // Received bytes as the log shows them: "$0A$FF".
   static std::string LogBytes(std::span<const std::uint8_t> bytes);
+  // A frame as the send memo shows it: "E6015200A3".
+  static std::string MemoText(std::span<const std::uint8_t> bytes);
   // Bytes that answer no frame: said in a line of their own, counted, never decoded.
   static void ReportStale(TCommonDatas& datas, TConsoleView& view, std::span<const std::uint8_t> bytes);
   // Motor rpm to whole revolutions per second, rounded half up; kept within a byte.
   static std::uint8_t RpmToRps(double rpm);
   static TStatusRequest StatusRequestFor(std::uint8_t address);
+  static TFrame FrameFor(std::uint8_t address, std::uint8_t command, std::uint8_t value);
 
   void QueueFrame(std::uint8_t command, std::uint8_t value);
   void QueueBroadcastFrame(std::uint8_t command, std::uint8_t value);
@@ -61,10 +65,13 @@ public:
   // exchange worker; any other block is stale.
   void PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors, std::uint64_t epoch);
   void DecodeAnswer(const TFrame& answer);
+  // The bus view, told of every status answer; none while it is not there.
+  void SetBusListener(TBusListener* listener) { Bus = listener; }
 
 private:
   void QueueAddressedFrame(std::uint8_t address, std::uint8_t command, std::uint8_t value);
 
   TCommonDatas& Datas;
   TConsoleView& View;
+  TBusListener* Bus = nullptr;
 };

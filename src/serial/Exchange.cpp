@@ -1,5 +1,6 @@
 #include "Exchange.h"
 
+#include "BusListener.h"
 #include "ComPort.h"
 #include "CommonDatas.h"
 #include "ConsoleView.h"
@@ -22,8 +23,27 @@ TExchange::~TExchange()
 
 bool TExchange::StartExchange()
 {
-  // Numbered before the wait: the previous worker may end the address procedure while we wait.
+  return Start({});
+}
+
+bool TExchange::StartBusStatus(std::uint8_t address)
+{
   TExchangeJob job;
+  job.BusStatus = address;
+  return Start(job);
+}
+
+bool TExchange::StartStopAll(std::vector<std::uint8_t> addresses)
+{
+  TExchangeJob job;
+  job.StopAll = std::move(addresses);
+  job.PanelAddress = Datas.MotorAddress;
+  return Start(job);
+}
+
+bool TExchange::Start(TExchangeJob job)
+{
+  // Numbered before the wait: the previous worker may end the address procedure while we wait.
   const std::uint64_t number = ++ExchangesAsked;
   if (Datas.AddressSetFinished)
     job.AddressSettingEnd = LastAddressSettingEnd = number;
@@ -31,10 +51,12 @@ bool TExchange::StartExchange()
   if (!EventRWAllowed.WaitFor(std::chrono::milliseconds(Datas.AnswerTimeout)))
     return false;
   EventRWAllowed.Reset();
-  job.Queue = Datas.CommandQueue;
-  job.Count = Datas.QueueCount;
+  if (job.StopAll.empty() && !job.BusStatus) {
+    job.Queue = Datas.CommandQueue;
+    job.Count = Datas.QueueCount;
+    Datas.QueueCount = 0; // the frames now belong to the worker
+  }
   job.HandedOver = std::chrono::steady_clock::now();
-  Datas.QueueCount = 0; // the frames now belong to the worker
   CurrentWorker.Start(job);
   return true;
 }
@@ -115,6 +137,19 @@ void TExchange::PortFailure()
   View.StatusUnknown();
   StopTimersAndReopen({}); // already counted
   EventRWAllowed.Set();
+}
+
+void TExchange::BusStatusMissing(std::uint8_t address)
+{
+  if (Bus)
+    Bus->StatusMissing(address);
+}
+
+void TExchange::StopSent(std::uint8_t address, bool answered)
+{
+  const std::string text = "Stop $" + TOzmCommands::HexByte(address) + (answered ? ": answered" : ": no answer");
+  View.AppendLog(text, answered ? TLogColour::Green : TLogColour::Red, false);
+  View.ScrollLogToEnd();
 }
 
 void TExchange::StopTimersAndReopen(const std::function<void()>& reopenFailed)

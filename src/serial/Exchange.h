@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class TBusListener;
 class TComPort;
 class TConsoleView;
 class TCommonDatas;
@@ -31,6 +32,10 @@ public:
   // Waits for the previous worker, then hands the queued frames to a new one. False when the
   // exchange is not allowed within the answer timeout; the queue then stays filled.
   bool StartExchange();
+  // The bus round's turn: a status request to `address` for the bus view; the queue stays.
+  bool StartBusStatus(std::uint8_t address);
+  // A Stop to each address in turn, then one more to each that did not answer; the queue stays.
+  bool StartStopAll(std::vector<std::uint8_t> addresses);
   // Waits until the current worker has ended, running its window steps meanwhile; false when the
   // deadline came first.
   bool WaitForWorker(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
@@ -49,16 +54,21 @@ public:
   void StatusLost();
   void MotionSent(bool run, bool answered, long long msSinceEpoch);
   void PortFailure();
+  void BusStatusMissing(std::uint8_t address);
+  void StopSent(std::uint8_t address, bool answered);
   // The address procedure is over once its last exchange has ended, unless a later exchange that
   // also ends it was asked for meanwhile: that one's silence must still read as the procedure's.
   void AddressSettingExchangeEnded(std::uint64_t exchange);
 
   TEvent EventRWAllowed{true};
+  // The bus view, told of the bus round's silences and of Stop all's answers; none while it is not there.
+  TBusListener* Bus = nullptr;
   TEvent EventPortString{false};
   TCommonDatas& Datas;
   TComPort& Port;
 
 private:
+  bool Start(TExchangeJob job);
   void StopTimersAndReopen(const std::function<void()>& reopenFailed);
 
   TPortButtons& PortButtons;

@@ -65,17 +65,19 @@ void TRWThread::Overtake()
   sync.Changed.notify_all();
 }
 
-bool TRWThread::Pause()
+bool TRWThread::Pause(bool overtakable)
 {
   TSynchronizer& sync = TSynchronizer::Instance();
   std::unique_lock lock(sync.Mutex);
   // The pause counts from the hand-over or the answer, so waking up and the modem lines fall within it.
   return !sync.Changed.wait_until(lock, SilentSince + std::chrono::milliseconds(TComPort::WritePauseMs),
-                                  [this] { return Overtaken.load(); });
+                                  [this, overtakable] { return overtakable && Overtaken.load(); });
 }
 
 void TRWThread::Execute(const TExchangeJob& job)
 {
+  if (!job.StopAll.empty())
+    return StopAll(job);
   TSynchronizer& sync = TSynchronizer::Instance();
   const std::uint8_t count = std::min<std::uint8_t>(job.Count, QueueSlots);
   for (std::uint8_t i = 0; i < count; ++i) {
@@ -83,7 +85,7 @@ void TRWThread::Execute(const TExchangeJob& job)
     const std::string code = TOzmCommands::HexByte(frame[2]);
     if (!Pause())
       return LogOvertaken(job, i);
-    if (!SendFrame(frame, "Comand transfered " + code, false)) {
+    if (!SendFrame(frame, "Comand transfered " + code, TAnswerGate::TBlock::Answer)) {
       sync.Synchronize([this] { Owner.PortFailure(); });
       return;
     }
@@ -109,7 +111,51 @@ void TRWThread::Execute(const TExchangeJob& job)
       return;
     }
   }
+  if (job.BusStatus) {
+    if (!Pause())
+      return LogOvertaken(job, count);
+    if (!SendBusStatusRequest(*job.BusStatus)) {
+      sync.Synchronize([this] { Owner.PortFailure(); });
+      return;
+    }
+  }
   Owner.EventRWAllowed.Set();
+}
+
+void TRWThread::StopAll(const TExchangeJob& job)
+{
+  std::optional<std::vector<std::uint8_t>> unanswered = StopEach(job.StopAll, job.PanelAddress);
+  if (unanswered && !unanswered->empty()) {
+    std::string addresses;
+    for (std::uint8_t address : *unanswered)
+      addresses.append(" $").append(TOzmCommands::HexByte(address));
+    LogProgress("Stop again, unanswered:" + addresses);
+    unanswered = StopEach(*unanswered, job.PanelAddress);
+  }
+  if (!unanswered)
+    TSynchronizer::Instance().Synchronize([this] { Owner.PortFailure(); });
+  else
+    Owner.EventRWAllowed.Set();
+}
+
+std::optional<std::vector<std::uint8_t>> TRWThread::StopEach(const std::vector<std::uint8_t>& addresses,
+                                                             std::uint8_t panel)
+{
+  std::vector<std::uint8_t> unanswered;
+  for (std::uint8_t address : addresses) {
+    Pause(false); // nothing overtakes a Stop
+    const TFrame frame = TOzmCommands::FrameFor(address, CmdStop, 0);
+    if (!SendFrame(frame, "Comand transfered 52 to $" + TOzmCommands::HexByte(address), TAnswerGate::TBlock::Answer))
+      return std::nullopt;
+    const TAnswer answer = WaitAnswer(frame.size());
+    if (address == panel)
+      ReportMotion(CmdStop, answer);
+    const bool answered = answer != TAnswer::NoAnswer;
+    if (!answered)
+      unanswered.push_back(address);
+    TSynchronizer::Instance().Post([this, address, answered] { Owner.StopSent(address, answered); });
+  }
+  return unanswered;
 }
 
 void TRWThread::LogOvertaken(const TExchangeJob& job, std::uint8_t next)
@@ -126,19 +172,34 @@ bool TRWThread::SendStatusRequest()
 {
   // The request in force as it leaves: the address may have changed since the exchange started.
   const TStatusRequest request = Owner.Datas.StatusRequest.load();
-  if (!SendFrame(request, "motor status", true))
+  if (!SendFrame(request, "motor status", TAnswerGate::TBlock::StatusAnswer))
     return false;
   if (WaitAnswer(request.size()) == TAnswer::NoAnswer) {
     LogProgress("motor status - no answer ");
     TSynchronizer::Instance().Synchronize([this, &request] {
       Owner.StatusLost();
       Owner.LogSilence(request[1]);
+      Owner.BusStatusMissing(request[1]);
     });
   }
   return true;
 }
 
-bool TRWThread::SendFrame(std::span<const std::uint8_t> bytes, const std::string& progress, bool statusRequest)
+bool TRWThread::SendBusStatusRequest(std::uint8_t address)
+{
+  const TStatusRequest request = TOzmCommands::StatusRequestFor(address);
+  const std::string progress = "motor status $" + TOzmCommands::HexByte(address);
+  if (!SendFrame(request, progress, TAnswerGate::TBlock::BusStatusAnswer))
+    return false;
+  if (WaitAnswer(request.size()) == TAnswer::NoAnswer) {
+    LogProgress(progress + " - no answer");
+    TSynchronizer::Instance().Post([this, address] { Owner.BusStatusMissing(address); });
+  }
+  return true;
+}
+
+bool TRWThread::SendFrame(std::span<const std::uint8_t> bytes, const std::string& progress,
+                          TAnswerGate::TBlock awaited)
 {
   // Any modem line on, or lines that cannot be read, is a lost connection.
   if (Owner.Port.ModemStatus() != 0)
@@ -147,7 +208,11 @@ bool TRWThread::SendFrame(std::span<const std::uint8_t> bytes, const std::string
   LogProgress(progress);
   // Armed right before the write, never before the pause: nothing read until the write is its answer.
   Owner.EventPortString.Reset();
-  Owner.Datas.Answers.Open(Owner.Port.Epoch() + 1, statusRequest);
+  const std::uint64_t epoch = Owner.Port.Epoch() + 1;
+  if (awaited == TAnswerGate::TBlock::BusStatusAnswer)
+    Owner.Datas.Answers.OpenBus(epoch, bytes[1]);
+  else
+    Owner.Datas.Answers.Open(epoch, awaited == TAnswerGate::TBlock::StatusAnswer);
   const bool written = Owner.Port.WriteFrame(bytes, [this](std::vector<std::uint8_t> stale) {
     TSynchronizer::Instance().Post([this, stale = std::move(stale)] { Owner.LogStale(stale); });
   });

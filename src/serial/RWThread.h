@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
 class TExchange;
 
@@ -20,6 +21,14 @@ struct TExchangeJob {
   std::chrono::steady_clock::time_point HandedOver{};
   // Set for the exchange that ends the address procedure: its number, so that only it ends it.
   std::optional<std::uint64_t> AddressSettingEnd;
+  // The bus round's turn: a status request to this controller after the panel's frames, its answer
+  // for the bus view, its silence no failure of the line.
+  std::optional<std::uint8_t> BusStatus;
+  // Stop all: a Stop to each of these in turn, whatever the one before answered, then one more to
+  // each that did not answer; nothing overtakes it. The queue is not sent.
+  std::vector<std::uint8_t> StopAll;
+  // The panel's controller, whose Stop the chart marks.
+  std::uint8_t PanelAddress = 0;
 };
 
 // The exchange worker: one thread for the life of the exchange, waiting for jobs. For each it sends
@@ -48,10 +57,15 @@ private:
   void Run();
   void Execute(const TExchangeJob& job);
   // The pause, the progress line, the write. False when the port has failed: nothing was written.
-  bool SendFrame(std::span<const std::uint8_t> bytes, const std::string& progress, bool statusRequest);
+  // The answer gate awaits the kind of answer the frame asks for from right before the write.
+  bool SendFrame(std::span<const std::uint8_t> bytes, const std::string& progress, TAnswerGate::TBlock awaited);
   bool SendStatusRequest();
-  // Sleeps out the pause before a frame; false when a Stop overtakes meanwhile.
-  bool Pause();
+  bool SendBusStatusRequest(std::uint8_t address);
+  void StopAll(const TExchangeJob& job);
+  // Stops each of `addresses` in turn: the ones that did not answer. Empty when the port failed.
+  std::optional<std::vector<std::uint8_t>> StopEach(const std::vector<std::uint8_t>& addresses, std::uint8_t panel);
+  // Sleeps out the pause before a frame; false when a Stop overtakes meanwhile (if it may).
+  bool Pause(bool overtakable = true);
   // Says which of the queue's frames a Stop overtook (from `next` on) and releases the exchange.
   void LogOvertaken(const TExchangeJob& job, std::uint8_t next);
   // The answer timeout runs from when the frame has left and allows for the answer on the wire:

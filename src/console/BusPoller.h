@@ -1,0 +1,53 @@
+#pragma once
+
+#include "BusList.h"
+#include "BusListener.h"
+#include "BusRound.h"
+
+#include <QObject>
+
+#include <optional>
+#include <string>
+
+class QTimer;
+class TForm1;
+
+// The bus view's side of the line: the listed controllers of the line in force, each decoded from
+// its own answers; while polling, one status request a tick to each in turn (the panel's own is
+// left to the panel's poll while that runs, and every command of the panels goes first); and Stop
+// all. The list is kept in the line's file, which ozmetctl's scan --save also writes.
+class TBusPoller : public QObject, public TBusListener {
+  Q_OBJECT
+public:
+  explicit TBusPoller(TForm1& form);
+  ~TBusPoller() override;
+
+  TBusList& List() { return Controllers; }
+  // The list kept for the line the port leads to now; a line changed since is loaded anew.
+  void Reload();
+  // Nothing, or why the list could not be kept.
+  std::optional<std::string> Save() const;
+  std::string FilePath() const;
+
+  void SetPolling(bool on);
+  bool Polling() const;
+  // A Stop to every listed controller and the panel's own, in list order, overtaking what is on
+  // the line; one more to each that did not answer.
+  void StopAll();
+
+  void StatusAnswered(std::uint8_t address, std::span<const std::uint8_t> block) override;
+  void StatusMissing(std::uint8_t address) override;
+
+signals:
+  // A row's state or the list itself changed.
+  void Changed();
+
+private:
+  void Tick();
+
+  TForm1& Form;
+  TBusList Controllers;
+  TBusRound Round;
+  QTimer* Timer = nullptr;
+  std::string Line; // the line the list belongs to, as the port names it
+};

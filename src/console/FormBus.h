@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QWidget>
+
+#include <cstdint>
+#include <vector>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QTableWidget;
+class TBusPoller;
+class TForm1;
+
+// View > Bus: the controllers of this line, one row each, with the operator's label, the live state
+// as the operation panel shows it, when each last answered and its own link counters. Rows are
+// added from the bus scan, typed (an address or a range) or removed; selecting one makes it the
+// panel's controller. While shown and "Poll in turn" is ticked, the poll visits each in turn.
+class TFormBus : public QWidget {
+  Q_OBJECT
+public:
+  enum TColumn { ColAddress, ColLabel, ColSpeed, ColDirection, ColMotorRevs, ColGearedRevs, ColFeedback, ColLast,
+                 ColAnswers, ColMissing, ColBadChecksums, ColumnCount };
+
+  TFormBus(TForm1& form, TBusPoller& poller);
+
+  // Adds these addresses at the end (those listed already stay where they are) and keeps the list.
+  void AddAddresses(const std::vector<std::uint8_t>& addresses);
+  void BtnBusAddClick();
+  void BtnBusRemoveClick();
+  void Refresh();
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+private:
+  void BuildWindow();
+  void FillRow(int row);
+  void LabelEdited(int row, int column);
+  void RowChosen();
+  void Keep();
+  void UpdatePolling();
+
+  TForm1& Form;
+  TBusPoller& Poller;
+  QTableWidget* GridBus = nullptr;
+  QLineEdit* EditBusAddresses = nullptr;
+  QCheckBox* CbBusPoll = nullptr;
+  QLabel* LblBusFile = nullptr;
+  bool Filling = false; // rows rewritten by us, not edited by the operator
+};

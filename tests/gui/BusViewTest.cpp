@@ -1,0 +1,138 @@
+// The bus view in the real window against four simulated controllers on one line: one slow, one
+// silent. What each row shows, the poll in turn, choosing a row, Stop all.
+#include "BusListFile.h"
+#include "BusPoller.h"
+#include "ExtrasFixture.h"
+#include "FormBus.h"
+
+#include <QCheckBox>
+#include <QTableWidget>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class BusViewTest : public ExtrasTest {
+protected:
+  void SetUp() override
+  {
+    ExtrasTest::SetUp();
+    Bus.Open();
+    ASSERT_TRUE(Bus.SetControllerFaults(2, {.DelayMs = 100}));
+    ASSERT_TRUE(Bus.SetControllerFaults(4, {.Silent = true}));
+    Data.Link("COM2", Bus.DevicePath());
+    Form->BtnClosePortClick();
+    Form->ComPort->SetPortNumber(2);
+    Form->BtnOpenPortClick();
+    ASSERT_TRUE(Form->ComPort->IsOpen());
+    Extras().MmBusViewClick();
+    View().findChild<QLineEdit*>("EditBusAddresses")->setText("1-4");
+    QTest::mouseClick(View().findChild<QPushButton*>("BtnBusAdd"), Qt::LeftButton);
+  }
+
+  TFormBus& View() const { return Extras().BusView(); }
+  QString Cell(int row, int column) const
+  {
+    const QTableWidgetItem* item = View().findChild<QTableWidget*>("GridBus")->item(row, column);
+    return item ? item->text() : QString();
+  }
+  // Status requests to each address and the Stops each got, from the traffic's `from`-th frame on.
+  std::map<std::uint8_t, std::pair<int, int>> Asked(std::size_t from = 0) const
+  {
+    std::map<std::uint8_t, std::pair<int, int>> asked;
+    std::size_t index = 0;
+    for (const TSimTraffic& t : Bus.Traffic())
+      if (t.Direction == TSimTraffic::TDirection::Received && index++ >= from && t.Bytes.size() > 2)
+        (t.Bytes[2] == StatusCode ? asked[t.Bytes[1]].first : asked[t.Bytes[1]].second) += t.Bytes[2] != 0x51;
+    return asked;
+  }
+  // The speed of the last status answer that `address` sent, as the row would show it.
+  QString LastAnswerSpeed(std::uint8_t address) const
+  {
+    QString speed;
+    bool asked = false;
+    for (const TSimTraffic& t : Bus.Traffic()) {
+      if (t.Direction == TSimTraffic::TDirection::Received)
+        asked = t.Bytes.size() == 4 && t.Bytes[1] == address;
+      else if (asked && t.Direction == TSimTraffic::TDirection::Sent && t.Bytes.size() == 5)
+        speed = QString::number(t.Bytes[3] * 60.0, 'f', 2) + " rpm";
+    }
+    return speed;
+  }
+
+  TSimLine Bus{{1, 2, 3, 4}};
+};
+
+// Each row shows what its own controller last said, the silent one unknown; the list is kept for
+// the line, where ozmetctl reads it.
+TEST_F(BusViewTest, EachRowShowsItsOwnControllerAndTheSilentOneUnknown)
+{
+  Type("EditMotorAddress", "$03");
+  Click("BtnMotorApply");
+  Click("BtnRun");
+  ASSERT_TRUE(WaitFor([&] {
+    return Cell(2, TFormBus::ColSpeed) == LastAnswerSpeed(3) && LastAnswerSpeed(3) != "0.00 rpm" &&
+           Cell(0, TFormBus::ColSpeed) == "0.00 rpm" && Cell(1, TFormBus::ColAnswers).toInt() >= 2 &&
+           Cell(3, TFormBus::ColMissing).toInt() >= 2;
+  }, 10s)) << Cell(2, TFormBus::ColSpeed).toStdString() << " / " << LastAnswerSpeed(3).toStdString();
+  EXPECT_TRUE(Cell(3, TFormBus::ColSpeed).startsWith("unknown")) << Cell(3, TFormBus::ColSpeed).toStdString();
+  EXPECT_EQ(Cell(3, TFormBus::ColLast), "never");
+  EXPECT_EQ(Cell(0, TFormBus::ColFeedback), "on");
+  for (const auto& [address, counts] : Asked())
+    EXPECT_GE(counts.first, 2) << "every listed controller is asked in turn: $" << int(address);
+
+  auto* grid = View().findChild<QTableWidget*>("GridBus");
+  grid->item(1, TFormBus::ColLabel)->setText("slow one");
+  const TBusList kept = TBusListFile(Data.Path(), Bus.DevicePath()).Load();
+  EXPECT_EQ(kept.Addresses(), (std::vector<std::uint8_t>{1, 2, 3, 4}));
+  EXPECT_EQ(TBusListFile(Data.Path(), Bus.DevicePath()).Load().Controllers()[1].Label(), "slow one");
+
+  grid->selectRow(0);
+  EXPECT_EQ(Find<QLineEdit>("EditMotorAddress")->text(), "$01") << "as Use address: typed into the panel";
+}
+
+// Stop all from the bus view's keys overtakes what is on the line and reaches every controller once,
+// the silent one twice; Esc there stays the panel's own Stop.
+TEST_F(BusViewTest, StopAllReachesEveryControllerOnceAndTheSilentOneTwice)
+{
+  ASSERT_TRUE(WaitFor([&] { return Asked()[4].first >= 1 && Asked()[2].first >= 1; }));
+  ASSERT_TRUE(WaitFor([&] { return !Idle(); })) << "an exchange under way";
+  const std::size_t before = Bus.FramesReceived();
+  QTest::keyClick(View().findChild<QTableWidget*>("GridBus"), Qt::Key_Escape, Qt::ShiftModifier);
+  ASSERT_TRUE(WaitFor([&] { return Asked(before)[4].second == 2 && Idle(); }, 10s));
+  const auto stops = Asked(before);
+  EXPECT_EQ(stops.at(1).second, 1);
+  EXPECT_EQ(stops.at(2).second, 1);
+  EXPECT_EQ(stops.at(3).second, 1);
+  EXPECT_EQ(stops.at(0).second, 2) << "the panel's own controller, not listed (and not there), is stopped too";
+  std::size_t index = 0, firstStop = 0;
+  for (const TSimTraffic& t : Bus.Traffic())
+    if (t.Direction == TSimTraffic::TDirection::Received && index++ >= before && !firstStop && t.Bytes[2] == StopCode)
+      firstStop = index;
+  EXPECT_LE(firstStop, before + 2) << "behind at most the frame that was on the wire";
+  const std::vector<std::string> log = LogLines();
+  EXPECT_NE(std::find(log.begin(), log.end(), "Stop $04: no answer"), log.end());
+  EXPECT_NE(std::find(log.begin(), log.end(), "Stop $01: answered"), log.end());
+
+  const std::size_t atEsc = Bus.FramesReceived();
+  QTest::keyClick(View().findChild<QTableWidget*>("GridBus"), Qt::Key_Escape);
+  ASSERT_TRUE(WaitFor([&] { return Asked(atEsc)[0].second == 1; }));
+  EXPECT_EQ(Asked(atEsc)[1].second, 0);
+}
+
+// Hidden, the bus view asks nobody: the poll is the panel's own again.
+TEST_F(BusViewTest, HiddenTheBusViewAsksNobody)
+{
+  ASSERT_TRUE(WaitFor([&] { return Asked()[3].first >= 1; }));
+  View().hide();
+  ASSERT_TRUE(WaitFor([&] { return Idle(); }));
+  const std::size_t hidden = Bus.FramesReceived();
+  Type("EditMotorAddress", "$01");
+  Click("BtnMotorApply");
+  Click("BtnRun"); // polled by the panel alone
+  ASSERT_TRUE(WaitFor([&] { return Asked(hidden)[1].first >= 3; }));
+  for (std::uint8_t address : {2, 3, 4})
+    EXPECT_EQ(Asked(hidden)[address].first, 0) << int(address);
+}
+
+} // namespace
