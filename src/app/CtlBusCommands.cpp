@@ -2,6 +2,7 @@
 
 #include "BusScan.h"
 #include "BusScanTimeout.h"
+#include "CtlCommands.h"
 #include "CtlDrive.h"
 #include "CtlError.h"
 #include "CtlInterrupt.h"
@@ -9,6 +10,7 @@
 #include "CtlOutput.h"
 #include "CtlScanReport.h"
 #include "CtlSession.h"
+#include "LineError.h"
 #include "ValueReader.h"
 
 namespace {
@@ -53,6 +55,12 @@ void TCtlBusCommands::Prepare()
   TCtlDrive().ApplyMotor(RatioOnly(Options)); // refuses a ratio that gives no speeds
 }
 
+void TCtlBusCommands::PrepareLine(const std::string& line)
+{
+  if (Options.Has("save"))
+    ListFile.emplace(TCtlCommands::DataFolder(), line);
+}
+
 void TCtlBusCommands::Execute()
 {
   if (Options.Command == "set-address")
@@ -64,31 +72,67 @@ void TCtlBusCommands::Execute()
 void TCtlBusCommands::Scan()
 {
   TCtlScanReport report(Output, RatioOnly(Options));
-  TBusScan scan(Session.Line(), report);
-  scan.Run(static_cast<std::uint8_t>(From), static_cast<std::uint8_t>(To), Timeout);
+  const std::string notSaved = ListFile ? "; the bus list was not saved" : "";
+  std::optional<TBusScan> scan;
+  try {
+    scan.emplace(Session.Line(), report);
+    scan->Run(static_cast<std::uint8_t>(From), static_cast<std::uint8_t>(To), Timeout);
+  } catch (const TLineError& error) { // what a failed line found is no list of the bus
+    throw TLineError(error.Kind, error.what() + notSaved);
+  }
   Output.EndProgress();
   report.Tell();
   const bool cut = TCtlInterrupt::Requested();
   // What was covered: a scan cut short before its first address covered an empty range.
-  const std::int32_t last = scan.LastAsked() ? *scan.LastAsked() : From - 1;
+  const std::int32_t last = scan->LastAsked() ? *scan->LastAsked() : From - 1;
   const std::string range = last < From ? "no address"
                                         : TCtlOutput::Address(static_cast<std::uint8_t>(From)) + ".." +
                                               TCtlOutput::Address(static_cast<std::uint8_t>(last));
   const std::vector<std::int64_t> found(report.Sound().begin(), report.Sound().end());
   const std::vector<std::int64_t> damaged(report.Damaged().begin(), report.Damaged().end());
+  std::vector<TCtlOutput::TField> fields{{"from", std::int64_t{From}},
+                                         {"to", std::int64_t{last}},
+                                         {"found", found},
+                                         {"bad_checksum", damaged},
+                                         {"interrupted", cut}};
+  // A cut scan or one that found nobody (a bus without power) would drop controllers that are there.
+  std::optional<std::string> saved;
+  std::optional<TCtlError> failedSave;
+  if (ListFile && !cut && !found.empty()) {
+    try {
+      saved = Save(report.Sound());
+      fields.push_back({"bus_list", *saved});
+    } catch (const TCtlError& error) {
+      failedSave.emplace(error);
+    }
+  }
   Output.Result("scan",
                 std::to_string(found.size()) + " answered on " + range +
                     (damaged.empty() ? "" : ", " + std::to_string(damaged.size()) + " with a bad checksum") +
                     (cut ? " (" + TCtlInterrupt::Name() + ")" : ""),
-                {{"from", std::int64_t{From}},
-                 {"to", std::int64_t{last}},
-                 {"found", found},
-                 {"bad_checksum", damaged},
-                 {"interrupted", cut}});
+                fields);
+  if (saved)
+    Output.Note("ozmetctl: bus list saved: " + std::to_string(found.size()) +
+                (found.size() == 1 ? " controller in " : " controllers in ") + *saved);
   if (cut)
-    throw TCtlInterrupt::Error("the scan covered " + range + " only");
+    throw TCtlInterrupt::Error("the scan covered " + range + " only" + (saved ? "" : notSaved));
   if (found.empty())
-    throw TCtlError(TCtlError::NoAnswer, "no controller answered soundly on " + range);
+    throw TCtlError(TCtlError::NoAnswer, "no controller answered soundly on " + range + (saved ? "" : notSaved));
+  if (failedSave)
+    throw *failedSave;
+}
+
+std::string TCtlBusCommands::Save(const std::set<std::uint8_t>& found) const
+{
+  TBusList before = ListFile->Load();
+  TBusList list;
+  for (const std::uint8_t address : found) {
+    const TBusController* listed = before.Find(address);
+    list.Add(address, listed ? listed->Label() : std::string());
+  }
+  if (const std::optional<std::string> failure = ListFile->Save(list))
+    throw TCtlError(TCtlError::NoAnswer, "the bus list was not saved: " + *failure, false);
+  return ListFile->Path();
 }
 
 // Told done only when a controller answers at the new address afterwards: neither Enter nor the end

@@ -22,17 +22,6 @@
 
 namespace {
 
-// The window's Data folder, found by the window's rule from this program's own folder.
-std::string DataFolder()
-{
-  std::error_code error;
-  const TDataFolder data =
-      TDataFolder::Find(std::filesystem::read_symlink("/proc/self/exe", error).parent_path().string());
-  if (!data.Problem.empty())
-    std::fprintf(stderr, "ozmetctl: %s\n", data.Problem.c_str());
-  return data.Path;
-}
-
 std::unique_ptr<TCtlCommand> CommandFor(const TCtlOptions& options, TCtlOutput& output, TCtlSession& session)
 {
   const std::string& name = options.Command;
@@ -55,13 +44,26 @@ TCtlCommands::TCtlCommands(const TCtlOptions& options, TCtlOutput& output, TCtlS
 
 TCtlCommands::~TCtlCommands() = default;
 
+std::string TCtlCommands::DataFolder()
+{
+  std::error_code error;
+  const TDataFolder data =
+      TDataFolder::Find(std::filesystem::read_symlink("/proc/self/exe", error).parent_path().string());
+  if (!data.Problem.empty())
+    std::fprintf(stderr, "ozmetctl: %s\n", data.Problem.c_str());
+  return data.Path;
+}
+
 void TCtlCommands::Prepare()
 {
   Command->Prepare();
-  if (Options.Command == "devices" || Session.Aimed())
+  if (Options.Command == "devices")
     return;
-  const std::string path = PortName();
-  Session.Aim(Options.Has("device") ? Options.Text("device") : path, path, Options.LineSettings());
+  if (!Session.Aimed()) {
+    const std::string path = PortName();
+    Session.Aim(Options.Has("device") ? Options.Text("device") : path, path, Options.LineSettings());
+  }
+  Command->PrepareLine(Session.DeviceName());
 }
 
 void TCtlCommands::Run()

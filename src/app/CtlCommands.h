@@ -25,6 +25,9 @@ public:
   // Throws TCtlError or TLineError when the command cannot be carried out.
   void Run();
 
+  // The window's Data folder, found by the window's rule from this program's own folder.
+  static std::string DataFolder();
+
 private:
   // The name of the line as the user gave it: a device, a network line, or the link of a port.
   std::string PortName() const;

@@ -1,6 +1,8 @@
 #include "CtlMotorCommands.h"
 
+#include "BusListFile.h"
 #include "ComPort.h"
+#include "CtlCommands.h"
 #include "CtlError.h"
 #include "CtlInterrupt.h"
 #include "CtlOptions.h"
@@ -11,6 +13,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <filesystem>
+#include <map>
 #include <set>
 
 namespace {
@@ -68,27 +72,58 @@ void TCtlMotorCommands::Prepare()
   Options.Whole("interval", 1, MaxMilliseconds, 0);
   Options.Whole("count", 1, INT_MAX, 0);
   Options.Whole("max-failures", 1, INT_MAX, 0);
+  if (Options.Has("all-found")) {
+    if (Options.Has("address"))
+      throw Refused("--all-found stops the controllers of the line's bus list and --address names others: give "
+                    "one of them");
+    return; // the controllers come from the line's list, once the line is named
+  }
   const std::vector<std::string> addresses = Options.Addresses(File ? File->Motor.Address : TMotorFields{}.Address);
   if (addresses.size() > 1 && command == "direction")
     throw Refused("--address: direction takes one controller; a list applies to status, watch, stop, run and "
                   "set-motor");
-  for (const std::string& address : addresses) {
-    TUnit& unit = Units.emplace_back();
-    const bool first = Units.size() == 1; // what is said of the values is said once
-    unit.Drive.ApplyMotor(MotorFields(address)); // the motor panel's Apply: its frames queued
-    if (command == "set-motor") {
-      const std::string asked = MotorFields(address).MaxSpeed, sent = unit.Drive.MotorInForce().MaxSpeed;
-      if (first && *Number(asked) != *Number(sent))
-        Say("maximum speed " + asked + " rpm asked, " + sent + " rpm sent (whole rev/s of the motor)");
-      continue; // its frames stay queued
-    }
-    unit.Drive.ClearQueue(); // the motor's values are taken, not sent: set-motor sends them
-    if (command == "run")
-      PrepareRun(unit, first);
-    if (command == "direction")
-      unit.Drive.Queue(CmdSetDirection,
-                       static_cast<std::uint8_t>(TCtlOptions::ChoiceOf("direction", Options.Operand, Directions)));
+  for (const std::string& address : addresses)
+    AddUnit(address);
+}
+
+// The list that the window or `scan --save` kept for this line: read before the line opens, so a
+// missing one sends nothing.
+void TCtlMotorCommands::PrepareLine(const std::string& line)
+{
+  if (!Options.Has("all-found"))
+    return;
+  const TBusListFile file(TCtlCommands::DataFolder(), line);
+  const TBusList list = file.Load();
+  if (list.Empty()) {
+    std::error_code error;
+    const std::string what = std::filesystem::exists(file.Path(), error)
+                                 ? "the bus list " + file.Path() + " names no controller"
+                                 : "no bus list is kept for " + line + " (looked for " + file.Path() + ")";
+    throw TCtlError(TCtlError::Usage,
+                    what + "; 'ozmetctl scan --save' on this line keeps the controllers that answer as its list", false);
   }
+  for (const std::uint8_t address : list.Addresses())
+    AddUnit(std::to_string(address));
+}
+
+void TCtlMotorCommands::AddUnit(const std::string& address)
+{
+  const std::string& command = Options.Command;
+  TUnit& unit = Units.emplace_back();
+  const bool first = Units.size() == 1; // what is said of the values is said once
+  unit.Drive.ApplyMotor(MotorFields(address)); // the motor panel's Apply: its frames queued
+  if (command == "set-motor") {
+    const std::string asked = MotorFields(address).MaxSpeed, sent = unit.Drive.MotorInForce().MaxSpeed;
+    if (first && *Number(asked) != *Number(sent))
+      Say("maximum speed " + asked + " rpm asked, " + sent + " rpm sent (whole rev/s of the motor)");
+    return; // its frames stay queued
+  }
+  unit.Drive.ClearQueue(); // the motor's values are taken, not sent: set-motor sends them
+  if (command == "run")
+    PrepareRun(unit, first);
+  if (command == "direction")
+    unit.Drive.Queue(CmdSetDirection,
+                     static_cast<std::uint8_t>(TCtlOptions::ChoiceOf("direction", Options.Operand, Directions)));
 }
 
 void TCtlMotorCommands::PrepareRun(TUnit& unit, bool say)
@@ -111,8 +146,11 @@ void TCtlMotorCommands::Execute()
     return RunMotor();
   if (command == "watch")
     return Watch();
-  if (command == "stop")
+  if (command == "stop") {
     Session.OpenTakingOver();
+    if (Units.size() > 1 || Options.Has("all-found"))
+      return StopInTurn();
+  }
   using TStep = void (TCtlMotorCommands::*)(TUnit&);
   static constexpr std::pair<std::string_view, TStep> Table[] = {{"status", &TCtlMotorCommands::AskStatus},
                                                                  {"set-motor", &TCtlMotorCommands::SetMotor},
@@ -288,6 +326,46 @@ void TCtlMotorCommands::Stop(TUnit& unit)
   if (const std::optional<std::string> failure = Session.TryStop(address, Retries))
     throw TCtlError(TCtlError::NoAnswer, *failure);
   Session.ReportStopped(address);
+}
+
+// A stop of several: one Stop to each in turn, so that a silent one holds none of the others running
+// through its own retries; then each unanswered one again, after the others (--retries rounds, 1
+// unless given), so that one lost answer leaves no motor running.
+void TCtlMotorCommands::StopInTurn()
+{
+  const std::int32_t rounds = 1 + Options.Whole("retries", 0, 10, 1);
+  std::vector<std::uint8_t> unanswered;
+  for (const TUnit& unit : Units)
+    unanswered.push_back(unit.Drive.Datas.MotorAddress);
+  std::map<std::uint8_t, std::string> failures;
+  for (std::int32_t sent = 1; sent <= rounds && !unanswered.empty(); ++sent) {
+    if (sent > 1) {
+      std::string listed;
+      for (const std::uint8_t address : unanswered)
+        listed += (listed.empty() ? "" : ", ") + TCtlOutput::Address(address);
+      Output.Note("ozmetctl: no answer to the Stop from " + listed + ": sending it again after the others");
+    }
+    std::vector<std::uint8_t> still;
+    for (const std::uint8_t address : unanswered) {
+      if (const std::optional<std::string> failure = Session.StopOnce(address)) {
+        still.push_back(address);
+        failures[address] = *failure;
+      } else {
+        Session.ReportStopped(address, {{"sent", std::int64_t{sent}}},
+                              sent == 1 ? "" : ", at Stop " + std::to_string(sent) + ", sent again after the others");
+      }
+    }
+    unanswered = std::move(still);
+  }
+  for (const std::uint8_t address : unanswered)
+    Output.Failure(failures[address] + ", sent " + (rounds == 1 ? "once" : std::to_string(rounds) + " times") +
+                       ": the motor may still run",
+                   TCtlError::NoAnswer);
+  if (!unanswered.empty())
+    throw TCtlError(TCtlError::NoAnswer,
+                    std::to_string(unanswered.size()) + " of " + std::to_string(Units.size()) +
+                        " controllers did not answer the Stop",
+                    false);
 }
 
 void TCtlMotorCommands::Direction(TUnit& unit)

@@ -18,12 +18,14 @@ class TLineError;
 // The commands of the controllers at --address (one, or a list): status, set-motor, run, stop,
 // direction and watch, each as the window carries it out: the same checks, the same frames in the
 // same order, each frame answered before the next goes. Several controllers get their frames in
-// turn; a failure at one is said and the others go on; the exit status is the worst.
+// turn; a failure at one is said and the others go on; the exit status is the worst. stop also
+// takes the line's bus list (--all-found).
 class TCtlMotorCommands : public TCtlCommand {
 public:
   TCtlMotorCommands(const TCtlOptions& options, TCtlOutput& output, TCtlSession& session);
 
   void Prepare() override;
+  void PrepareLine(const std::string& line) override;
   void Execute() override;
 
 private:
@@ -36,11 +38,14 @@ private:
     std::int32_t InARow = 0;
   };
 
+  // A controller at the address (its text as the address field reads it), its frames prepared.
+  void AddUnit(const std::string& address);
   void PrepareRun(TUnit& unit, bool say);
   void SetMotor(TUnit& unit);
   void SendRun(TUnit& unit);
   void RunMotor();
   void Stop(TUnit& unit);
+  void StopInTurn();
   void Direction(TUnit& unit);
   void Watch();
   // A watch's request to one controller; false when an interrupt came before it went.

@@ -85,7 +85,10 @@ constexpr TOption Options[] = {
     {"for", 0, "SECONDS", RunBit, "stop after this many seconds, then ask until the motor stands still"},
     {"strict", 0, "", SetMotorBit | RunBit, "refuse a value the controller would get rounded or clamped, rather "
                                             "than say so and send it"},
-    {"retries", 0, "N", RunBit | StopBit, "how often a Stop that is not answered is sent again, 0..10 (2)"},
+    {"retries", 0, "N", RunBit | StopBit, "how often a Stop that is not answered is sent again, 0..10 (2); a stop "
+                                          "of several sends it again after the others (1)"},
+    {"all-found", 0, "", StopBit, "stop every controller of the line's bus list (kept by scan --save or the window) "
+                                  "in its order, then once more each that did not answer; not with --address"},
     {"interval", 0, "MS", WatchBit, "time between two requests (500, the window's poll)"},
     {"count", 0, "N", WatchBit, "stop after N answers (no limit)"},
     {"max-failures", 0, "N", WatchBit, "give up after N missed or bad answers in a row (10)"},
@@ -95,6 +98,9 @@ constexpr TOption Options[] = {
     {"force", 0, "", SetAddressBit, "give the address even though a controller already answers at it"},
     {"from", 0, "A", ScanBit, "first address asked (0)"},
     {"to", 0, "A", ScanBit, "last address asked (254)"},
+    {"save", 0, "", ScanBit, "keep the controllers that answered as the line's bus list (Data/bus/), their "
+                             "labels kept, for stop --all-found and the window; a scan cut short or finding none "
+                             "saves nothing"},
     {"timeout-ms", 0, "T", ScanBit, "how long each address has to answer (the line's wire time + 20, at least 30)"},
     {"keep-going", 0, "", ScriptBit, "go on after a line that fails; the exit status is the first failure's"},
     {"help", 'h', "", 0, "show this text; after a command, that command's"},

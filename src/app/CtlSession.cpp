@@ -165,18 +165,25 @@ bool TCtlSession::Answers(std::uint8_t address)
 
 std::optional<std::string> TCtlSession::TryStop(std::uint8_t address, int retries)
 {
-  const TFrame stop = FrameFor(address, CmdStop, 0);
   for (int attempt = 0;; ++attempt) {
-    try {
-      Ask(stop);
-      MayRun.erase(address);
+    const std::optional<std::string> failure = StopOnce(address);
+    if (!failure)
       return std::nullopt;
-    } catch (const std::runtime_error& error) { // a missing answer, or a line that failed under it
-      if (attempt >= retries)
-        return std::string(error.what()) + ", sent " +
-               (attempt == 0 ? "once" : std::to_string(attempt + 1) + " times") + ": the motor may still run";
-      Output.Note("ozmetctl: " + std::string(error.what()) + ": sending it again");
-    }
+    if (attempt >= retries)
+      return *failure + ", sent " + (attempt == 0 ? "once" : std::to_string(attempt + 1) + " times") +
+             ": the motor may still run";
+    Output.Note("ozmetctl: " + *failure + ": sending it again");
+  }
+}
+
+std::optional<std::string> TCtlSession::StopOnce(std::uint8_t address)
+{
+  try {
+    Ask(FrameFor(address, CmdStop, 0));
+    MayRun.erase(address);
+    return std::nullopt;
+  } catch (const std::runtime_error& error) { // a missing answer, or a line that failed under it
+    return error.what();
   }
 }
 
@@ -199,9 +206,9 @@ bool TCtlSession::StopOnTheWayOut(std::size_t since,
   return answered;
 }
 
-void TCtlSession::ReportStopped(std::uint8_t address, std::vector<TCtlOutput::TField> fields)
+void TCtlSession::ReportStopped(std::uint8_t address, std::vector<TCtlOutput::TField> fields, const std::string& how)
 {
-  std::string text = TCtlOutput::Address(address) + ": stopped";
+  std::string text = TCtlOutput::Address(address) + ": stopped" + how;
   if (!TakenOver.empty()) {
     text = TakenOver + " was asked to end and ended; " + text + ", Stop answered";
     fields.push_back({"ended", TakenOver});

@@ -24,6 +24,8 @@ public:
   // the path it names, and its settings. Nothing opens yet.
   void Aim(const std::string& given, const std::string& path, const TLineSettings& settings);
   bool Aimed() const { return !Given.empty(); }
+  // The device behind the links, or the URL: the line as the window names it too.
+  const std::string& DeviceName() const { return Device; }
   // "/path/Data/COM1 (/dev/pts/3)": the name as given, the device behind it after it when it differs.
   std::string Where() const;
 
@@ -51,6 +53,8 @@ public:
   // Stop to the address, again while it is not answered (retries more times): nothing when it was
   // answered, else what went wrong. An answered Stop ends the address's count as running.
   std::optional<std::string> TryStop(std::uint8_t address, int retries);
+  // One Stop, not sent again: nothing when it was answered, else what went wrong.
+  std::optional<std::string> StopOnce(std::uint8_t address);
   // The way out: Stop to every controller that a Run sent since `since` (RunsSent()) may have
   // reached; each unanswered Stop is a stop-failed warning. True when every Stop was answered.
   // fields: what the stop object of an address carries besides it.
@@ -59,8 +63,9 @@ public:
   // How often a Stop to the address is sent again on the way out, when a Run went there (2).
   void StopRetries(std::uint8_t address, int retries);
   std::size_t RunsSent() const { return RunLog.size(); }
-  // The result of a Stop that was answered, with the takeover said when there was one.
-  void ReportStopped(std::uint8_t address, std::vector<TCtlOutput::TField> fields = {});
+  // The result of a Stop that was answered, with the takeover said when there was one; `how` follows
+  // "stopped" in the text.
+  void ReportStopped(std::uint8_t address, std::vector<TCtlOutput::TField> fields = {}, const std::string& how = "");
 
   // "set acceleration (A5)": a command in the words of the operator's manual.
   static std::string CommandWords(std::uint8_t code);

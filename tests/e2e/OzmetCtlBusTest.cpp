@@ -70,11 +70,12 @@ const TLateScanCase LateScanCases[] = {
 INSTANTIATE_TEST_SUITE_P(Scans, OzmetCtlLateScan, testing::ValuesIn(LateScanCases),
                          [](const testing::TestParamInfo<TLateScanCase>& info) { return info.param.Name; });
 
-// Cut short, a scan says the range it covered, marks itself so, and exits with the signal's status.
+// Cut short, a scan says the range it covered, marks itself so, and exits with the signal's status;
+// what it found is no list of the bus, so none is saved.
 TEST_F(OzmetCtl, InterruptedScanTellsWhatItCovered)
 {
   StartSim({"--address", "3"});
-  auto ctl = Ctl({"scan", "--json"});
+  auto ctl = Ctl({"scan", "--json", "--save"});
   ASSERT_TRUE(Sim->WaitForOutput(1, "rx " + Hex(Status(20))));
   ctl->Signal(SIGINT);
   EXPECT_EQ(ctl->WaitForExit(), 130);
@@ -86,6 +87,59 @@ TEST_F(OzmetCtl, InterruptedScanTellsWhatItCovered)
                                R"("interrupted":true})"),
             std::string::npos)
       << ctl->Stdout();
+  ctl->WaitForOutput(1, Never);
+  EXPECT_NE(ctl->Stderr().find("only; the bus list was not saved"), std::string::npos) << ctl->Stderr();
+  EXPECT_FALSE(std::filesystem::exists(BusListPath()));
+}
+
+// The Stop frames among the frames received, in order.
+std::vector<std::string> Stops(const std::vector<std::string>& frames)
+{
+  std::vector<std::string> stops;
+  std::copy_if(frames.begin(), frames.end(), std::back_inserter(stops),
+               [](const std::string& frame) { return frame.substr(6, 2) == "52"; });
+  return stops;
+}
+
+// The bench's story: a scan keeps the controllers that answered as the line's list (the labels the
+// window gave them kept, the one that went silent dropped), and stop --all-found stops that list; a
+// controller added back by hand that stays silent gets its Stop once more after the others.
+TEST_F(OzmetCtl, ScanSavesTheBusListThatStopAllFoundStops)
+{
+  StartSim({"--address", "1", "--address", "2:silent", "--address", "3"});
+  std::filesystem::create_directories(Data);
+  std::ofstream(Data + "/bus") << "a file where the folder belongs";
+  auto refused = Ctl({"scan", "--to", "4", "--save", "--json"});
+  EXPECT_EQ(refused->WaitForExit(), 1);
+  refused->WaitForOutput(1, Never);
+  EXPECT_NE(refused->Stderr().find("the bus list was not saved: Cannot write " + BusListPath()), std::string::npos)
+      << refused->Stderr();
+  std::filesystem::remove(Data + "/bus");
+
+  KeepBusList("3\tpump\n2\tfan\n");
+  auto scan = Ctl({"scan", "--to", "4", "--save", "--json"});
+  ASSERT_EQ(scan->WaitForExit(), 0) << scan->Stderr();
+  scan->WaitForOutput(0, Never);
+  scan->WaitForOutput(1, Never);
+  EXPECT_NE(scan->Stderr().find("bus list saved: 2 controllers in " + BusListPath()), std::string::npos)
+      << scan->Stderr();
+  EXPECT_NE(scan->Stdout().find(R"("found":[1,3],"bad_checksum":[],"interrupted":false,"bus_list":")" +
+                                BusListPath() + "\"}"),
+            std::string::npos)
+      << scan->Stdout();
+  EXPECT_EQ(TBusListFile(Data, Device).Load().Text(), "# The controllers of this line: address, tab, label.\n"
+                                                      "1\t\n3\tpump\n");
+
+  EXPECT_EQ(Ctl({"stop", "--all-found"})->WaitForExit(), 0);
+  std::ofstream(BusListPath(), std::ios::app) << "2\tfan\n";
+  auto stop = Ctl({"stop", "--all-found"});
+  EXPECT_EQ(stop->WaitForExit(), 1);
+  stop->WaitForOutput(0, Never);
+  EXPECT_EQ(stop->Stdout(), "$01: stopped\n$03: stopped\n");
+  EXPECT_EQ(Stops(FramesReceived()),
+            (std::vector<std::string>{Hex(Command(1, CmdStop, 0)), Hex(Command(3, CmdStop, 0)),
+                                      Hex(Command(1, CmdStop, 0)), Hex(Command(3, CmdStop, 0)),
+                                      Hex(Command(2, CmdStop, 0)), Hex(Command(2, CmdStop, 0))}));
 }
 
 TEST_F(OzmetCtl, SetAddressMovesTheControllerWhoseButtonIsPressed)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BusListFile.h"
 #include "ChildProcess.h"
 #include "LoopbackPeer.h"
 #include "OzmCommands.h"
@@ -119,6 +120,18 @@ protected:
       if (const auto at = line.find(" rx "); at != std::string::npos)
         frames.push_back(line.substr(at + 4));
     return frames;
+  }
+
+  // Where ozmetctl and the window keep the simulator's line's bus list.
+  std::string BusListPath() const
+  {
+    return TBusListFile(Data, Device).Path();
+  }
+
+  void KeepBusList(const std::string& text) const
+  {
+    std::filesystem::create_directories(Data + "/bus");
+    std::ofstream(BusListPath()) << text;
   }
 
   TTempDir Folder;

@@ -10,6 +10,7 @@ struct TCtlCase {
   const char* Says = "";   // on standard error
   bool ThenPolls = false;  // status requests to address 0 come between and after, until the motor stands still
   const char* Prints = ""; // on standard output
+  const char* BusList = nullptr; // the line's bus list as the window keeps it; none without
 };
 
 void PrintTo(const TCtlCase& c, std::ostream* out)
@@ -24,6 +25,8 @@ TEST_P(OzmetCtlCommands, SendsTheWindowsFramesAndTellsTheOutcome)
 {
   const TCtlCase& c = GetParam();
   StartSim({"--address", "0", "--address", "7", "--address", "9", "--corrupt-address", "9"});
+  if (c.BusList)
+    KeepBusList(c.BusList);
   auto ctl = Ctl(c.Arguments);
   ASSERT_EQ(ctl->WaitForExit(20s), c.Exit);
   ctl->WaitForOutput(0, Never);
@@ -132,6 +135,25 @@ const std::vector<TCtlCase> Cases = {
      "2 of 3 controllers failed"},
     {"StopOfAList", {"stop", "--address", "$07,0", "--retries", "0"}, {Command(7, CmdStop, 0), Command(0, CmdStop, 0)},
      0},
+    // A Stop unanswered (nobody at 8, a bad checksum from 9) goes again after the others, a round each.
+    {"StopOfAListSendsTheUnansweredAgainAfterTheOthers", {"stop", "--address", "8,7", "--json"},
+     {Command(8, CmdStop, 0), Command(7, CmdStop, 0), Command(8, CmdStop, 0)}, 1,
+     "no answer to the Stop from $08: sending it again after the others", false, "\"address\":7,\"sent\":1}"},
+    {"StopOfAListInRounds", {"stop", "--address", "9,8,0", "--retries", "2"},
+     {Command(9, CmdStop, 0), Command(8, CmdStop, 0), Command(0, CmdStop, 0), Command(9, CmdStop, 0),
+      Command(8, CmdStop, 0), Command(9, CmdStop, 0), Command(8, CmdStop, 0)}, 1,
+     "no answer to stop (52) from $08 on /tmp/", false, "$00: stopped\n"},
+    {"AllFoundStopsTheKeptListInItsOrder", {"stop", "--all-found"},
+     {Command(7, CmdStop, 0), Command(8, CmdStop, 0), Command(0, CmdStop, 0), Command(8, CmdStop, 0)}, 1,
+     "sent 2 times: the motor may still run", false, "$07: stopped\n$00: stopped\n",
+     "# by the window\n7\tpump\n8\tfan\n0\n"},
+    {"AllFoundWithoutAList", {"stop", "--all-found"}, {}, 2, "Data/bus/%2Fdev%2Fpts%2F"},
+    {"AllFoundWithAnEmptyList", {"stop", "--all-found"}, {}, 2, "names no controller; 'ozmetctl scan --save'", false,
+     "", "# nobody yet\n"},
+    {"AllFoundBesideAnAddress", {"stop", "--all-found", "--address", "7"}, {}, 2, "give one of them", false, "", "7\n"},
+    {"AllFoundOnlyForStop", {"status", "--all-found"}, {}, 2, "--all-found does not apply to status"},
+    {"ScanSavesNoListWhereNoneAnswered", {"scan", "--from", "1", "--to", "2", "--save"}, {Status(1), Status(2)}, 1,
+     "no controller answered soundly on $01..$02; the bus list was not saved"},
     {"RunOfAList", {"run", "--speed", "600", "--address", "0,7"},
      {Command(0, CmdSetAccel, 24), Command(0, CmdSetDecel, 24), Command(0, CmdSetDirection, 0),
       Command(0, CmdSetSpeed, 10), Command(0, CmdRun, 0), Command(7, CmdSetAccel, 24), Command(7, CmdSetDecel, 24),
