@@ -146,7 +146,7 @@ void TCtlBusCommands::SetAddress()
                     "a controller already answers at " + address +
                         ": two at one address answer at once and neither is understood; --force gives it anyway",
                     false);
-  Session.Broadcast(TCtlSession::FrameFor(BroadcastAddress, CmdAddressSetBegin, NewAddress));
+  Session.Broadcast(TOzmCommands::FrameFor(BroadcastAddress, CmdAddressSetBegin, NewAddress));
   const std::string when = Wait < 0 ? ", then Enter." : " within " + std::to_string(Wait) + " s.";
   Output.Prompt("Press the button of the controller that is to take the address " + address + when);
   if (Wait >= 0)
@@ -154,7 +154,7 @@ void TCtlBusCommands::SetAddress()
   else if (!TCtlInterrupt::WaitForEnter() && !TCtlInterrupt::Requested())
     Output.Note("Standard input ended before Enter: --wait SECONDS ends the procedure when nobody is there.");
   // Sent also after Ctrl+C, as when the window's dialog closes: no controller stays waiting.
-  Session.Broadcast(TCtlSession::FrameFor(BroadcastAddress, CmdAddressSetEnd, NewAddress));
+  Session.Broadcast(TOzmCommands::FrameFor(BroadcastAddress, CmdAddressSetEnd, NewAddress));
   if (TCtlInterrupt::Requested())
     throw TCtlInterrupt::Error("the address procedure was ended early; its end was sent");
   const std::string given = "address " + address + " given";

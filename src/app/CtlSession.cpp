@@ -179,7 +179,7 @@ std::optional<std::string> TCtlSession::TryStop(std::uint8_t address, int retrie
 std::optional<std::string> TCtlSession::StopOnce(std::uint8_t address)
 {
   try {
-    Ask(FrameFor(address, CmdStop, 0));
+    Ask(TOzmCommands::FrameFor(address, CmdStop, 0));
     MayRun.erase(address);
     return std::nullopt;
   } catch (const std::runtime_error& error) { // a missing answer, or a line that failed under it
@@ -234,9 +234,4 @@ std::string TCtlSession::CommandWords(std::uint8_t code)
   const auto* found = std::find_if(std::begin(Names), std::end(Names), [&](auto& n) { return n.first == code; });
   const std::string words = found == std::end(Names) ? "command" : std::string(found->second);
   return words + " (" + TOzmCommands::HexByte(code) + ")";
-}
-
-TFrame TCtlSession::FrameFor(std::uint8_t address, std::uint8_t command, std::uint8_t value)
-{
-  return {FrameMarker, address, command, value, TOzmCommands::Crc8(3, address, command, value)};
 }

@@ -69,7 +69,6 @@ public:
 
   // "set acceleration (A5)": a command in the words of the operator's manual.
   static std::string CommandWords(std::uint8_t code);
-  static TFrame FrameFor(std::uint8_t address, std::uint8_t command, std::uint8_t value);
 
 private:
   // The pause of silence before a frame; false when an interrupt cut it short.

@@ -81,12 +81,20 @@ void TBusPoller::Tick()
   Form.Exchange->StartBusStatus(*next);
 }
 
-void TBusPoller::StopAll()
+bool TBusPoller::AnyMayRun() const
+{
+  return std::any_of(Controllers.Controllers().begin(), Controllers.Controllers().end(),
+                     [](const TBusController& controller) { return controller.SpeedRpm() > 0; });
+}
+
+void TBusPoller::StopAll(bool panelFirst)
 {
   std::vector<std::uint8_t> addresses = Controllers.Addresses();
   const std::uint8_t panel = Form.Datas->MotorAddress;
-  if (std::find(addresses.begin(), addresses.end(), panel) == addresses.end())
-    addresses.push_back(panel);
+  if (panelFirst || !Controllers.Find(panel)) { // otherwise in its own place in the list
+    std::erase(addresses, panel);
+    addresses.insert(panelFirst ? addresses.begin() : addresses.end(), panel);
+  }
   Form.CommandSteps().SendOvertaking(
       "Stop all",
       [this, &addresses] {

@@ -31,9 +31,13 @@ public:
 
   void SetPolling(bool on);
   bool Polling() const;
-  // A Stop to every listed controller and the panel's own, in list order, overtaking what is on
-  // the line; one more to each that did not answer.
-  void StopAll();
+  // A Stop to every listed controller and the panel's own, in list order (the panel's own first
+  // when nobody watches: it is the one most likely turning), overtaking what is on the line; one
+  // more to each that did not answer.
+  void StopAll(bool panelFirst = false);
+  std::size_t StopCount() const { return Controllers.Size() + 1; }
+  // A listed controller whose last answer showed its motor turning.
+  bool AnyMayRun() const;
 
   void StatusAnswered(std::uint8_t address, std::span<const std::uint8_t> block) override;
   void StatusMissing(std::uint8_t address) override;

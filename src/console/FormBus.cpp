@@ -89,7 +89,7 @@ void TFormBus::BuildWindow()
   row->addWidget(CbBusPoll);
   row->addStretch();
   connect(AddButton(row, "BtnStopAll", "Stop all", "Stop every listed controller and the panel's own (Shift+Esc)"),
-          &QPushButton::clicked, &Poller, &TBusPoller::StopAll);
+          &QPushButton::clicked, &Poller, [this] { Poller.StopAll(); });
   layout->addLayout(row);
   LblBusFile = new QLabel;
   LblBusFile->setObjectName("LblBusFile");

@@ -1,9 +1,11 @@
 #include "UnattendedEnd.h"
 
+#include "BusPoller.h"
 #include "CommonDatas.h"
 #include "Exchange.h"
 #include "Form1.h"
 #include "MessageBox.h"
+#include "OperatorExtras.h"
 
 #include <cstdio>
 
@@ -16,7 +18,8 @@ std::chrono::steady_clock::time_point After(std::chrono::milliseconds limit)
 
 bool TUnattendedEnd::MotorMayRun() const
 {
-  return !Form.IsClosed() && (!Form.Datas->MotorStopped || Form.Datas->CurrentSpeedRpm > 0);
+  return !Form.IsClosed() && (!Form.Datas->MotorStopped || Form.Datas->CurrentSpeedRpm > 0 ||
+                              Form.OperatorExtras().BusPoller().AnyMayRun());
 }
 
 void TUnattendedEnd::StopMotor(const std::string& why)
@@ -43,8 +46,14 @@ std::string TUnattendedEnd::SendStop()
   const std::uint64_t sent = counters.FramesSent;
   const std::uint64_t missing = counters.AnswersMissing;
   const std::uint64_t failures = counters.PortFailures;
-  Form.BtnStopClick();
-  const bool ended = exchange.WaitForWorker(After(StopLimit));
+  // With a bus listed, every controller of it: a Run may have gone to another before the panel's
+  // address changed. Each further Stop has its pause, frame and a quick answer's time.
+  TBusPoller& bus = Form.OperatorExtras().BusPoller();
+  if (bus.List().Empty())
+    Form.BtnStopClick();
+  else
+    bus.StopAll(true);
+  const bool ended = exchange.WaitForWorker(After(StopLimit + PerController * (bus.StopCount() - 1)));
   if (counters.FramesSent == sent)
     return "Stop not sent, the line failed";
   const bool answered = ended && Form.Datas->MotorStopped && counters.AnswersMissing == missing &&

@@ -14,6 +14,7 @@ public:
   static constexpr std::chrono::milliseconds WorkerLimit{1000};
   // The Stop's pause, its frame and its answer time, with room to spare.
   static constexpr std::chrono::milliseconds StopLimit{1500};
+  static constexpr std::chrono::milliseconds PerController{100};
 
   explicit TUnattendedEnd(TForm1& form) : Form(form) {}
 

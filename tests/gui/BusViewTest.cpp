@@ -4,6 +4,7 @@
 #include "BusPoller.h"
 #include "ExtrasFixture.h"
 #include "FormBus.h"
+#include "UnattendedEnd.h"
 
 #include <QCheckBox>
 #include <QTableWidget>
@@ -60,6 +61,16 @@ protected:
     return speed;
   }
 
+  // What the window does, for a failure's message.
+  std::string State() const
+  {
+    std::string text = "polling " + std::to_string(Extras().BusPoller().Polling()) + ", listed " +
+                       std::to_string(Extras().BusPoller().List().Size()) + ", exchange " + std::to_string(!Idle()) + "\n";
+    for (const std::string& line : LogLines())
+      text += line + "\n";
+    return text;
+  }
+
   TSimLine Bus{{1, 2, 3, 4}};
 };
 
@@ -74,7 +85,7 @@ TEST_F(BusViewTest, EachRowShowsItsOwnControllerAndTheSilentOneUnknown)
     return Cell(2, TFormBus::ColSpeed) == LastAnswerSpeed(3) && LastAnswerSpeed(3) != "0.00 rpm" &&
            Cell(0, TFormBus::ColSpeed) == "0.00 rpm" && Cell(1, TFormBus::ColAnswers).toInt() >= 2 &&
            Cell(3, TFormBus::ColMissing).toInt() >= 2;
-  }, 10s)) << Cell(2, TFormBus::ColSpeed).toStdString() << " / " << LastAnswerSpeed(3).toStdString();
+  }, 15s)) << State() << Cell(2, TFormBus::ColSpeed).toStdString() << " / " << LastAnswerSpeed(3).toStdString();
   EXPECT_TRUE(Cell(3, TFormBus::ColSpeed).startsWith("unknown")) << Cell(3, TFormBus::ColSpeed).toStdString();
   EXPECT_EQ(Cell(3, TFormBus::ColLast), "never");
   EXPECT_EQ(Cell(0, TFormBus::ColFeedback), "on");
@@ -95,7 +106,7 @@ TEST_F(BusViewTest, EachRowShowsItsOwnControllerAndTheSilentOneUnknown)
 // the silent one twice; Esc there stays the panel's own Stop.
 TEST_F(BusViewTest, StopAllReachesEveryControllerOnceAndTheSilentOneTwice)
 {
-  ASSERT_TRUE(WaitFor([&] { return Asked()[4].first >= 1 && Asked()[2].first >= 1; }));
+  ASSERT_TRUE(WaitFor([&] { return Asked()[4].first >= 1 && Asked()[2].first >= 1; }, 15s)) << State();
   ASSERT_TRUE(WaitFor([&] { return !Idle(); })) << "an exchange under way";
   const std::size_t before = Bus.FramesReceived();
   QTest::keyClick(View().findChild<QTableWidget*>("GridBus"), Qt::Key_Escape, Qt::ShiftModifier);
@@ -118,6 +129,35 @@ TEST_F(BusViewTest, StopAllReachesEveryControllerOnceAndTheSilentOneTwice)
   QTest::keyClick(View().findChild<QTableWidget*>("GridBus"), Qt::Key_Escape);
   ASSERT_TRUE(WaitFor([&] { return Asked(atEsc)[0].second == 1; }));
   EXPECT_EQ(Asked(atEsc)[1].second, 0);
+}
+
+// A Run went to $03, then the panel was given $01: an end nobody watches stops the whole list, the
+// panel's controller first, and says that one Stop went unanswered.
+TEST_F(BusViewTest, AnUnattendedEndStopsEveryListedControllerThePanelsFirst)
+{
+  Type("EditMotorAddress", "$03");
+  Click("BtnMotorApply");
+  Click("BtnRun");
+  ASSERT_TRUE(WaitFor([&] { return Cell(2, TFormBus::ColSpeed) != "0.00 rpm" && Cell(2, TFormBus::ColAnswers).toInt() > 0; }, 10s));
+  View().findChild<QTableWidget*>("GridBus")->selectRow(0);
+  Click("BtnMotorApply");
+  ASSERT_TRUE(WaitFor([&] { return Form->Datas->MotorAddress == 1 && Idle(); }));
+  const std::size_t before = Bus.FramesReceived();
+  TUnattendedEnd end(*Form);
+  end.StopMotor("ended by SIGTERM");
+  const auto stops = Asked(before);
+  EXPECT_EQ(stops.at(3).second, 1) << "the motor run before the panel's address changed";
+  EXPECT_EQ(stops.at(4).second, 2);
+  std::size_t index = 0;
+  for (const TSimTraffic& t : Bus.Traffic())
+    if (t.Direction == TSimTraffic::TDirection::Received && index++ >= before && t.Bytes[2] == StopCode) {
+      EXPECT_EQ(t.Bytes[1], 1) << "the panel's own first";
+      break;
+    }
+  const std::vector<std::string> log = LogLines();
+  EXPECT_NE(std::find(log.begin(), log.end(), "ended by SIGTERM with the motor possibly running: Stop sent, no answer"),
+            log.end());
+  end.Close();
 }
 
 // Hidden, the bus view asks nobody: the poll is the panel's own again.
