@@ -112,10 +112,11 @@ std::vector<TBenchClock::time_point> TrafficSince(const TSimLine& sim, TSimTraff
   }
 }
 
-std::unique_ptr<TChildProcess> StartSimProcess(const TBenchFolder& folder)
+std::unique_ptr<TChildProcess> StartSimProcess(const TBenchFolder& folder, const std::vector<std::string>& options)
 {
-  auto sim = std::make_unique<TChildProcess>(ProgramBeside("ozmet-sim"),
-                                             std::vector<std::string>{"--no-input", "--link", folder.PortLink()});
+  std::vector<std::string> arguments{"--no-input", "--link", folder.PortLink()};
+  arguments.insert(arguments.end(), options.begin(), options.end());
+  auto sim = std::make_unique<TChildProcess>(ProgramBeside("ozmet-sim"), arguments);
   if (sim->FirstLine().empty()) // its device path: the line and the link are ready
     throw std::runtime_error("the simulator did not start");
   return sim;

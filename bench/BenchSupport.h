@@ -59,8 +59,9 @@ std::vector<TBenchClock::time_point> TrafficSince(const TSimLine& sim, TSimTraff
                                                  TBenchClock::time_point from, std::size_t count,
                                                  std::optional<std::uint8_t> command = std::nullopt);
 
-// ozmet-sim as a program of its own, its line linked as the folder's port 1; returns once it is ready.
-std::unique_ptr<TChildProcess> StartSimProcess(const TBenchFolder& folder);
+// ozmet-sim as a program of its own, its line linked as the folder's port 1, with these options
+// besides; returns once it is ready.
+std::unique_ptr<TChildProcess> StartSimProcess(const TBenchFolder& folder, const std::vector<std::string>& options = {});
 // The window on the folder's Data, shown, its port open; message boxes go to standard error.
 // Throws std::runtime_error when the port did not open.
 std::unique_ptr<TForm1> OpenConsole(const TBenchFolder& folder);

@@ -17,6 +17,7 @@ TBusPoller::TBusPoller(TForm1& form) : QObject(&form), Form(form)
   Timer = new QTimer(this);
   Timer->setObjectName("TimerBusPoll");
   Timer->setTimerType(Qt::PreciseTimer);
+  Timer->setInterval(500); // the panel's own poll's rate
   connect(Timer, &QTimer::timeout, this, &TBusPoller::Tick);
   Form.OzmCommands->SetBusListener(this);
   Form.Exchange->Bus = this;
@@ -53,17 +54,11 @@ std::string TBusPoller::FilePath() const
 
 void TBusPoller::SetPolling(bool on)
 {
-  if (!on) {
+  RoundDue = false;
+  if (!on)
     Timer->stop();
-    return;
-  }
-  // One status exchange: the pause, the request and its answer on the wire, and the controller's
-  // own few milliseconds.
-  const std::chrono::microseconds exchange =
-      std::chrono::milliseconds(TComPort::WritePauseMs + 5) +
-      std::chrono::duration_cast<std::chrono::microseconds>(Form.ComPort->TimeOnWire(TStatusRequest{}.size() + TFrame{}.size()));
-  const auto tick = TBusRound::Tick(Controllers.Size(), exchange);
-  Timer->start(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(tick).count()));
+  else if (!Timer->isActive())
+    Timer->start();
 }
 
 bool TBusPoller::Polling() const
@@ -73,12 +68,29 @@ bool TBusPoller::Polling() const
 
 void TBusPoller::Tick()
 {
-  if (!Form.ComPort->IsOpen() || Form.Exchange->WorkerRunning())
-    return; // a command, a Stop or the panel's poll has the line: the turn waits
-  const std::optional<std::uint8_t> next = Round.Next(Controllers.Addresses());
-  if (!next || (*next == Form.Datas->MotorAddress && Form.DataTransferring()))
-    return; // the panel's poll asks its controller itself
-  Form.Exchange->StartBusStatus(*next);
+  if (!Form.ComPort->IsOpen())
+    return;
+  if (Form.Exchange->WorkerRunning()) {
+    RoundDue = true; // the round before, or a command: the next round follows it
+    return;
+  }
+  RoundDue = false;
+  if (std::vector<std::uint8_t> addresses = RoundAddresses(); !addresses.empty())
+    Form.Exchange->StartBusRound(std::move(addresses));
+}
+
+std::vector<std::uint8_t> TBusPoller::RoundAddresses() const
+{
+  std::vector<std::uint8_t> addresses = Controllers.Addresses();
+  if (Form.DataTransferring())
+    std::erase(addresses, Form.Datas->MotorAddress);
+  return addresses;
+}
+
+void TBusPoller::ExchangeEnded()
+{
+  if (RoundDue && Polling())
+    QTimer::singleShot(0, this, &TBusPoller::Tick); // from the event loop, not from the worker's step
 }
 
 bool TBusPoller::AnyMayRun() const
@@ -115,6 +127,7 @@ void TBusPoller::StatusAnswered(std::uint8_t address, std::span<const std::uint8
   TBusController* controller = Controllers.Find(address);
   if (!controller)
     return;
+  const bool wasSilent = !controller->Known() && controller->AnswersMissing() > 0;
   if (block.size() == TFrame{}.size()) {
     TFrame answer;
     std::copy(block.begin(), block.end(), answer.begin());
@@ -122,13 +135,26 @@ void TBusPoller::StatusAnswered(std::uint8_t address, std::span<const std::uint8
   } else {
     controller->Damaged();
   }
-  emit Changed();
+  if (wasSilent && controller->Known())
+    Form.AppendLog(Named(address) + " answers again", TLogColour::Green, false);
+  emit RowChanged(address);
 }
 
 void TBusPoller::StatusMissing(std::uint8_t address)
 {
-  if (TBusController* controller = Controllers.Find(address)) {
-    controller->Missing();
-    emit Changed();
-  }
+  TBusController* controller = Controllers.Find(address);
+  if (!controller)
+    return;
+  // Said once when it falls silent, not at every round.
+  if (controller->Known() || controller->AnswersMissing() == 0)
+    Form.AppendLog(Named(address) + " does not answer its status request", TLogColour::Red, false);
+  controller->Missing();
+  emit RowChanged(address);
+}
+
+std::string TBusPoller::Named(std::uint8_t address)
+{
+  TBusController* controller = Controllers.Find(address);
+  const std::string label = controller && !controller->Label().empty() ? " (" + controller->Label() + ")" : "";
+  return "Bus: " + TOzmCommands::HexAddress(address) + label;
 }

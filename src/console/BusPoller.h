@@ -2,7 +2,6 @@
 
 #include "BusList.h"
 #include "BusListener.h"
-#include "BusRound.h"
 
 #include <QObject>
 
@@ -13,9 +12,10 @@ class QTimer;
 class TForm1;
 
 // The bus view's side of the line: the listed controllers of the line in force, each decoded from
-// its own answers; while polling, one status request a tick to each in turn (the panel's own is
-// left to the panel's poll while that runs, and every command of the panels goes first); and Stop
-// all. The list is kept in the line's file, which ozmetctl's scan --save also writes.
+// its own answers; while polling, a round of status requests to each in turn, every 500 ms or, when
+// a round takes longer, right after it (the panel's own is left to the panel's poll while that runs,
+// and every command of the panels overtakes the round); and Stop all. The list is kept in the
+// line's file, which ozmetctl's scan --save also writes.
 class TBusPoller : public QObject, public TBusListener {
   Q_OBJECT
 public:
@@ -41,17 +41,24 @@ public:
 
   void StatusAnswered(std::uint8_t address, std::span<const std::uint8_t> block) override;
   void StatusMissing(std::uint8_t address) override;
+  void ExchangeEnded() override;
 
 signals:
-  // A row's state or the list itself changed.
+  // The list itself changed.
   void Changed();
+  // What one controller said changed its row.
+  void RowChanged(std::uint8_t address);
 
 private:
   void Tick();
+  // "Bus: $05 (conveyor)", for the log.
+  std::string Named(std::uint8_t address);
+  // The round's addresses: the panel's own only while the panel's poll is off.
+  std::vector<std::uint8_t> RoundAddresses() const;
 
   TForm1& Form;
   TBusList Controllers;
-  TBusRound Round;
   QTimer* Timer = nullptr;
   std::string Line; // the line the list belongs to, as the port names it
+  bool RoundDue = false; // a tick found the line busy: the round goes once it is free
 };

@@ -54,6 +54,7 @@ TFormBus::TFormBus(TForm1& form, TBusPoller& poller) : QWidget(&form, Qt::Window
   setWindowTitle("Bus");
   BuildWindow();
   connect(&Poller, &TBusPoller::Changed, this, &TFormBus::Refresh);
+  connect(&Poller, &TBusPoller::RowChanged, this, &TFormBus::RefreshRow);
   Refresh();
 }
 
@@ -67,7 +68,8 @@ void TFormBus::BuildWindow()
   GridBus->verticalHeader()->hide();
   GridBus->setSelectionBehavior(QAbstractItemView::SelectRows);
   GridBus->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  GridBus->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  // Fitted when rows come or go, not at every answer: measuring every cell each time costs a core.
+  GridBus->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   connect(GridBus, &QTableWidget::cellChanged, this, &TFormBus::LabelEdited);
   connect(GridBus, &QTableWidget::itemSelectionChanged, this, &TFormBus::RowChosen);
   layout->addWidget(GridBus);
@@ -156,12 +158,26 @@ void TFormBus::Keep()
 void TFormBus::Refresh()
 {
   Filling = true;
-  const auto& controllers = Poller.List().Controllers();
-  GridBus->setRowCount(static_cast<int>(controllers.size()));
-  for (int row = 0; row < GridBus->rowCount(); ++row)
+  const int rows = static_cast<int>(Poller.List().Size());
+  const bool resized = rows != GridBus->rowCount();
+  GridBus->setRowCount(rows);
+  for (int row = 0; row < rows; ++row)
     FillRow(row);
+  if (resized)
+    GridBus->resizeColumnsToContents();
   LblBusFile->setText("Kept in " + QString::fromStdString(Poller.FilePath()));
   Filling = false;
+}
+
+void TFormBus::RefreshRow(std::uint8_t address)
+{
+  const auto& controllers = Poller.List().Controllers();
+  for (std::size_t row = 0; row < controllers.size(); ++row)
+    if (controllers[row].Address() == address && static_cast<int>(row) < GridBus->rowCount()) {
+      Filling = true;
+      FillRow(static_cast<int>(row));
+      Filling = false;
+    }
 }
 
 void TFormBus::FillRow(int row)
@@ -192,11 +208,16 @@ void TFormBus::FillRow(int row)
       item = new QTableWidgetItem;
       GridBus->setItem(row, column, item);
     }
-    // Counters and direction keep what they showed while the panel would keep them.
-    if (!cells[column].isEmpty() || column == ColLabel || item->text().isEmpty())
+    // Counters and direction keep what they showed while the panel would keep them; a cell is only
+    // touched when it changes, as every change is drawn anew.
+    if ((!cells[column].isEmpty() || column == ColLabel) && item->text() != cells[column])
       item->setText(cells[column]);
-    item->setFlags(column == ColLabel ? item->flags() | Qt::ItemIsEditable : item->flags() & ~Qt::ItemIsEditable);
-    item->setForeground(controller.Known() ? palette().text() : palette().brush(QPalette::Disabled, QPalette::Text));
+    const Qt::ItemFlags flags = column == ColLabel ? item->flags() | Qt::ItemIsEditable : item->flags() & ~Qt::ItemIsEditable;
+    if (item->flags() != flags)
+      item->setFlags(flags);
+    const QBrush& colour = controller.Known() ? palette().text() : palette().brush(QPalette::Disabled, QPalette::Text);
+    if (item->foreground() != colour)
+      item->setForeground(colour);
   }
 }
 

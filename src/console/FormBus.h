@@ -29,6 +29,7 @@ public:
   void BtnBusAddClick();
   void BtnBusRemoveClick();
   void Refresh();
+  void RefreshRow(std::uint8_t address);
 
 protected:
   void showEvent(QShowEvent* event) override;

@@ -12,4 +12,6 @@ public:
   // The block that answered the status request to `address`, as read (checked by the listener).
   virtual void StatusAnswered(std::uint8_t address, std::span<const std::uint8_t> block) = 0;
   virtual void StatusMissing(std::uint8_t address) = 0;
+  // The worker has finished its exchange: the line is free.
+  virtual void ExchangeEnded() {}
 };

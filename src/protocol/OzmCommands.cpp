@@ -133,12 +133,20 @@ void TOzmCommands::PortDataReceived(const std::uint8_t* data, std::int32_t count
     return;
   }
   Datas.Counters.BlockReceived(block.size());
+  if (kind == TAnswerGate::TBlock::BusStatusAnswer) {
+    // The bus round is told in the bus view, not line by line in the log, which eight controllers
+    // polled in turn would flood; the line's counters count it as any other answer.
+    if (block.size() != TFrame{}.size() || Crc8(block.first(4)) != block[4])
+      ++Datas.Counters.ChecksumFailures;
+    if (Bus)
+      Bus->StatusAnswered(busAddress, block);
+    View.AnswerReceived();
+    return;
+  }
   // A command's acknowledgement is not decoded, but a damaged one is counted like any other.
   if (kind == TAnswerGate::TBlock::Answer && block.size() == TFrame{}.size() &&
       Crc8(block.first(4)) != block[4])
     ++Datas.Counters.ChecksumFailures;
-  if (Bus && kind == TAnswerGate::TBlock::BusStatusAnswer)
-    Bus->StatusAnswered(busAddress, block); // its own row decodes it; the panel's record stays as it is
   if (Bus && kind == TAnswerGate::TBlock::StatusAnswer)
     Bus->StatusAnswered(Datas.StatusRequest.load()[1], block);
   if (kind == TAnswerGate::TBlock::StatusAnswer) {

@@ -26,10 +26,10 @@ bool TExchange::StartExchange()
   return Start({});
 }
 
-bool TExchange::StartBusStatus(std::uint8_t address)
+bool TExchange::StartBusRound(std::vector<std::uint8_t> addresses)
 {
   TExchangeJob job;
-  job.BusStatus = address;
+  job.BusRound = std::move(addresses);
   return Start(job);
 }
 
@@ -43,6 +43,9 @@ bool TExchange::StartStopAll(std::vector<std::uint8_t> addresses)
 
 bool TExchange::Start(TExchangeJob job)
 {
+  // A bus round gives way to anything else after the frame on the wire: the panels go first.
+  if (RoundUnderWay && WorkerRunning())
+    CurrentWorker.Overtake();
   // Numbered before the wait: the previous worker may end the address procedure while we wait.
   const std::uint64_t number = ++ExchangesAsked;
   if (Datas.AddressSetFinished)
@@ -51,12 +54,13 @@ bool TExchange::Start(TExchangeJob job)
   if (!EventRWAllowed.WaitFor(std::chrono::milliseconds(Datas.AnswerTimeout)))
     return false;
   EventRWAllowed.Reset();
-  if (job.StopAll.empty() && !job.BusStatus) {
+  if (job.StopAll.empty() && job.BusRound.empty()) {
     job.Queue = Datas.CommandQueue;
     job.Count = Datas.QueueCount;
     Datas.QueueCount = 0; // the frames now belong to the worker
   }
   job.HandedOver = std::chrono::steady_clock::now();
+  RoundUnderWay = !job.BusRound.empty();
   CurrentWorker.Start(job);
   return true;
 }
@@ -143,6 +147,12 @@ void TExchange::BusStatusMissing(std::uint8_t address)
 {
   if (Bus)
     Bus->StatusMissing(address);
+}
+
+void TExchange::ExchangeEnded()
+{
+  if (Bus)
+    Bus->ExchangeEnded();
 }
 
 void TExchange::StopSent(std::uint8_t address, bool answered)

@@ -32,8 +32,8 @@ public:
   // Waits for the previous worker, then hands the queued frames to a new one. False when the
   // exchange is not allowed within the answer timeout; the queue then stays filled.
   bool StartExchange();
-  // The bus round's turn: a status request to `address` for the bus view; the queue stays.
-  bool StartBusStatus(std::uint8_t address);
+  // The bus round: a status request to each of `addresses` in turn for the bus view; the queue stays.
+  bool StartBusRound(std::vector<std::uint8_t> addresses);
   // A Stop to each address in turn, then one more to each that did not answer; the queue stays.
   bool StartStopAll(std::vector<std::uint8_t> addresses);
   // Waits until the current worker has ended, running its window steps meanwhile; false when the
@@ -55,6 +55,7 @@ public:
   void MotionSent(bool run, bool answered, long long msSinceEpoch);
   void PortFailure();
   void BusStatusMissing(std::uint8_t address);
+  void ExchangeEnded();
   void StopSent(std::uint8_t address, bool answered);
   // The address procedure is over once its last exchange has ended, unless a later exchange that
   // also ends it was asked for meanwhile: that one's silence must still read as the procedure's.
@@ -74,6 +75,7 @@ private:
   TPortButtons& PortButtons;
   TConsoleView& View;
   TRWThread CurrentWorker{*this};
+  bool RoundUnderWay = false; // window's thread: the worker's job is a bus round
   // Window's thread: numbers the exchanges asked for, and the last one that ends the address procedure.
   std::uint64_t ExchangesAsked = 0;
   std::uint64_t LastAddressSettingEnd = 0;

@@ -102,19 +102,24 @@ void TRWThread::Execute(const TExchangeJob& job)
       sync.Synchronize([this] { Owner.LogAddressNotice(); });
   }
 
-  // Read now, not when the exchange started: a poll tick may have come while the commands went out.
-  if (Owner.Datas.StatusPolling) {
-    if (!Pause())
-      return LogOvertaken(job, count);
-    if (!SendStatusRequest()) {
-      sync.Synchronize([this] { Owner.PortFailure(); });
-      return;
+  // The panel's status request is read now, not when the exchange started: a poll tick may have come
+  // while the commands went out, or while the bus round goes (the request then goes next, once).
+  bool panelAsked = false;
+  for (std::size_t turn = 0; turn <= job.BusRound.size(); ++turn) {
+    if (!panelAsked && Owner.Datas.StatusPolling) {
+      panelAsked = true;
+      if (!Pause())
+        return LogOvertaken(job, count);
+      if (!SendStatusRequest()) {
+        sync.Synchronize([this] { Owner.PortFailure(); });
+        return;
+      }
     }
-  }
-  if (job.BusStatus) {
+    if (turn == job.BusRound.size())
+      break;
     if (!Pause())
       return LogOvertaken(job, count);
-    if (!SendBusStatusRequest(*job.BusStatus)) {
+    if (!SendBusStatusRequest(job.BusRound[turn])) {
       sync.Synchronize([this] { Owner.PortFailure(); });
       return;
     }
@@ -188,13 +193,10 @@ bool TRWThread::SendStatusRequest()
 bool TRWThread::SendBusStatusRequest(std::uint8_t address)
 {
   const TStatusRequest request = TOzmCommands::StatusRequestFor(address);
-  const std::string progress = "motor status $" + TOzmCommands::HexByte(address);
-  if (!SendFrame(request, progress, TAnswerGate::TBlock::BusStatusAnswer))
+  if (!SendFrame(request, "", TAnswerGate::TBlock::BusStatusAnswer)) // the bus view tells it
     return false;
-  if (WaitAnswer(request.size()) == TAnswer::NoAnswer) {
-    LogProgress(progress + " - no answer");
+  if (WaitAnswer(request.size()) == TAnswer::NoAnswer)
     TSynchronizer::Instance().Post([this, address] { Owner.BusStatusMissing(address); });
-  }
   return true;
 }
 
@@ -205,7 +207,8 @@ bool TRWThread::SendFrame(std::span<const std::uint8_t> bytes, const std::string
   if (Owner.Port.ModemStatus() != 0)
     return false;
   // Logged as the frame leaves, so that its answer, which may come at once, is logged below it.
-  LogProgress(progress);
+  if (!progress.empty())
+    LogProgress(progress);
   // Armed right before the write, never before the pause: nothing read until the write is its answer.
   Owner.EventPortString.Reset();
   const std::uint64_t epoch = Owner.Port.Epoch() + 1;
@@ -267,5 +270,6 @@ void TRWThread::Finish(const TExchangeJob& job)
     if (end)
       Owner.AddressSettingExchangeEnded(*end);
     Done = true;
+    Owner.ExchangeEnded();
   });
 }

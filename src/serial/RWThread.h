@@ -21,9 +21,9 @@ struct TExchangeJob {
   std::chrono::steady_clock::time_point HandedOver{};
   // Set for the exchange that ends the address procedure: its number, so that only it ends it.
   std::optional<std::uint64_t> AddressSettingEnd;
-  // The bus round's turn: a status request to this controller after the panel's frames, its answer
-  // for the bus view, its silence no failure of the line.
-  std::optional<std::uint8_t> BusStatus;
+  // The bus round: a status request to each of these in turn, their answers for the bus view, their
+  // silence no failure of the line. Any other exchange overtakes it.
+  std::vector<std::uint8_t> BusRound;
   // Stop all: a Stop to each of these in turn, whatever the one before answered, then one more to
   // each that did not answer; nothing overtakes it. The queue is not sent.
   std::vector<std::uint8_t> StopAll;

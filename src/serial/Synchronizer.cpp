@@ -33,6 +33,9 @@ void TSynchronizer::SetWaker(std::function<void()> waker)
 {
   std::lock_guard lock(Mutex);
   Waker = std::move(waker);
+  // A wake handed to the previous waker's window may never have run (the window went first): the
+  // new waker is woken by the next call, or nothing posted would ever run again.
+  WakePosted = false;
 }
 
 void TSynchronizer::Synchronize(const std::function<void()>& fn)

@@ -1,7 +1,6 @@
 #include "BusAddresses.h"
 #include "BusList.h"
 #include "BusListFile.h"
-#include "BusRound.h"
 #include "OzmCommands.h"
 #include "TempDir.h"
 
@@ -47,28 +46,6 @@ TEST(BusAddresses, ListsAndRangesAsTheOperatorTypesThem)
       EXPECT_NE(std::string(error.what()).find(c.Says), std::string::npos) << error.what();
     }
   }
-}
-
-// Each controller in turn, one a tick, the round going on past one that left the list; the tick
-// keeps each controller's period at 500 ms until the exchanges themselves take longer.
-TEST(BusRound, VisitsEveryControllerInTurn)
-{
-  TBusRound round;
-  std::vector<std::uint8_t> list{1, 5, 9};
-  std::vector<int> asked;
-  for (int i = 0; i < 4; ++i)
-    asked.push_back(*round.Next(list));
-  list = {1, 9}; // 5 removed while 1 was last asked
-  asked.push_back(*round.Next(list));
-  list = {2, 3}; // the last asked gone: from the start
-  asked.push_back(*round.Next(list));
-  EXPECT_EQ(asked, (std::vector<int>{1, 5, 9, 1, 9, 2}));
-  EXPECT_EQ(round.Next({}), std::nullopt);
-
-  EXPECT_EQ(TBusRound::Tick(1, 20ms), 500ms);
-  EXPECT_EQ(TBusRound::Tick(4, 20ms), 125ms);
-  EXPECT_EQ(TBusRound::Tick(40, 20ms), 20ms);
-  EXPECT_EQ(TBusRound::Tick(0, 20ms), 500ms);
 }
 
 TFrame Status(std::uint8_t status, std::uint8_t count, std::uint8_t rps)
