@@ -24,12 +24,11 @@ TBusPoller::TBusPoller(TForm1& form) : QObject(&form), Form(form)
   Reload();
 }
 
-TBusPoller::~TBusPoller()
+void TBusPoller::Detach()
 {
-  if (Form.OzmCommands)
-    Form.OzmCommands->SetBusListener(nullptr);
-  if (Form.Exchange)
-    Form.Exchange->Bus = nullptr;
+  SetPolling(false);
+  Form.OzmCommands->SetBusListener(nullptr);
+  Form.Exchange->Bus = nullptr;
 }
 
 void TBusPoller::Reload()

@@ -20,7 +20,8 @@ class TBusPoller : public QObject, public TBusListener {
   Q_OBJECT
 public:
   explicit TBusPoller(TForm1& form);
-  ~TBusPoller() override;
+  // The window is closing: no more rounds, and the protocol and the exchange stop telling us.
+  void Detach();
 
   TBusList& List() { return Controllers; }
   // The list kept for the line the port leads to now; a line changed since is loaded anew.

@@ -167,7 +167,8 @@ void TOperatorExtras::FormClosing()
 {
   SaveSettings();
   Chart->hide();
-  Bus->hide(); // its poll ends with it
+  Bus->hide();
+  Poller->Detach(); // before the objects that tell it go
   delete BusScan; // stops its scan and waits for it: the port it would open again is going
   BusScan = nullptr;
 }
