@@ -127,16 +127,20 @@ void TBusPoller::StatusAnswered(std::uint8_t address, std::span<const std::uint8
   if (!controller)
     return;
   const bool wasSilent = !controller->Known() && controller->AnswersMissing() > 0;
+  const auto at = std::chrono::system_clock::now();
   if (block.size() == TFrame{}.size()) {
     TFrame answer;
     std::copy(block.begin(), block.end(), answer.begin());
-    controller->Answered(answer, Form.Datas->GearRatio, std::chrono::system_clock::now());
+    controller->Answered(answer, Form.Datas->GearRatio, at);
   } else {
     controller->Damaged();
   }
   if (wasSilent && controller->Known())
     Form.AppendLog(Named(address) + " answers again", TLogColour::Green, false);
   emit RowChanged(address);
+  if (controller->LastAnswer() == at) // not when its checksum was bad: the row kept what it showed
+    emit SpeedDecoded(address, std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count(),
+                      controller->SpeedRpm());
 }
 
 void TBusPoller::StatusMissing(std::uint8_t address)

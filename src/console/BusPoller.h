@@ -49,6 +49,8 @@ signals:
   void Changed();
   // What one controller said changed its row.
   void RowChanged(std::uint8_t address);
+  // A listed controller's status answer was decoded: when it came and its output-shaft speed.
+  void SpeedDecoded(std::uint8_t address, qint64 msSinceEpoch, double outputRpm);
 
 private:
   void Tick();

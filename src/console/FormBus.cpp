@@ -1,6 +1,7 @@
 #include "FormBus.h"
 
 #include "BusAddresses.h"
+#include "BusChartLines.h"
 #include "BusPoller.h"
 #include "Form1.h"
 #include "NumberFormat.h"
@@ -21,7 +22,7 @@
 namespace {
 
 const char* const Headers[] = {"Address", "Label", "Speed", "Direction", "Motor revs", "Gearmotor revs",
-                               "Feedback", "Last answer", "Answers", "Missing", "Bad checksums"};
+                               "Feedback", "Last answer", "Answers", "Missing", "Bad checksums", "Chart"};
 static_assert(std::size(Headers) == TFormBus::ColumnCount);
 
 QPushButton* AddButton(QBoxLayout* row, const char* name, const char* text, const char* tip)
@@ -48,7 +49,8 @@ QString After(const std::optional<std::string>& text, const char* words)
 
 } // namespace
 
-TFormBus::TFormBus(TForm1& form, TBusPoller& poller) : QWidget(&form, Qt::Window), Form(form), Poller(poller)
+TFormBus::TFormBus(TForm1& form, TBusPoller& poller, TBusChartLines& chartLines)
+    : QWidget(&form, Qt::Window), Form(form), Poller(poller), ChartLines(chartLines)
 {
   setObjectName("FormBus");
   setWindowTitle("Bus");
@@ -70,7 +72,7 @@ void TFormBus::BuildWindow()
   GridBus->setSelectionMode(QAbstractItemView::ExtendedSelection);
   // Fitted when rows come or go, not at every answer: measuring every cell each time costs a core.
   GridBus->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-  connect(GridBus, &QTableWidget::cellChanged, this, &TFormBus::LabelEdited);
+  connect(GridBus, &QTableWidget::cellChanged, this, &TFormBus::CellEdited);
   connect(GridBus, &QTableWidget::itemSelectionChanged, this, &TFormBus::RowChosen);
   layout->addWidget(GridBus);
 
@@ -166,6 +168,7 @@ void TFormBus::Refresh()
   if (resized)
     GridBus->resizeColumnsToContents();
   LblBusFile->setText("Kept in " + QString::fromStdString(Poller.FilePath()));
+  ChartLines.Listed(Poller.List());
   Filling = false;
 }
 
@@ -201,7 +204,8 @@ void TFormBus::FillRow(int row)
       last,
       QString::number(controller.Answers()),
       QString::number(controller.AnswersMissing()),
-      QString::number(controller.ChecksumFailures())};
+      QString::number(controller.ChecksumFailures()),
+      QString()};
   for (int column = 0; column < ColumnCount; ++column) {
     QTableWidgetItem* item = GridBus->item(row, column);
     if (!item) {
@@ -212,7 +216,13 @@ void TFormBus::FillRow(int row)
     // touched when it changes, as every change is drawn anew.
     if ((!cells[column].isEmpty() || column == ColLabel) && item->text() != cells[column])
       item->setText(cells[column]);
-    const Qt::ItemFlags flags = column == ColLabel ? item->flags() | Qt::ItemIsEditable : item->flags() & ~Qt::ItemIsEditable;
+    Qt::ItemFlags flags = column == ColLabel ? item->flags() | Qt::ItemIsEditable : item->flags() & ~Qt::ItemIsEditable;
+    if (column == ColChart) {
+      flags |= Qt::ItemIsUserCheckable;
+      const Qt::CheckState chosen = ChartLines.Chosen(controller.Address()) ? Qt::Checked : Qt::Unchecked;
+      if (!item->data(Qt::CheckStateRole).isValid() || item->checkState() != chosen)
+        item->setCheckState(chosen);
+    }
     if (item->flags() != flags)
       item->setFlags(flags);
     const QBrush& colour = controller.Known() ? palette().text() : palette().brush(QPalette::Disabled, QPalette::Text);
@@ -221,12 +231,17 @@ void TFormBus::FillRow(int row)
   }
 }
 
-void TFormBus::LabelEdited(int row, int column)
+void TFormBus::CellEdited(int row, int column)
 {
-  if (Filling || column != ColLabel)
+  if (Filling)
     return;
-  Poller.List().Controllers()[static_cast<std::size_t>(row)].SetLabel(GridBus->item(row, column)->text().toStdString());
-  Keep();
+  TBusController& controller = Poller.List().Controllers()[static_cast<std::size_t>(row)];
+  if (column == ColChart) {
+    ChartLines.Choose(controller, GridBus->item(row, column)->checkState() == Qt::Checked);
+  } else if (column == ColLabel) {
+    controller.SetLabel(GridBus->item(row, column)->text().toStdString());
+    Keep();
+  }
 }
 
 // As "Use address" of the scan window: the address goes into the motor panel as typing would.

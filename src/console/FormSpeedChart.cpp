@@ -1,5 +1,6 @@
 #include "FormSpeedChart.h"
 
+#include "BusChartLines.h"
 #include "MessageBox.h"
 #include "PanelParts.h"
 
@@ -52,11 +53,11 @@ QPen MarkerPen(bool run, bool answered)
 
 // A value axis moves only when its lines leave it or fill less than a quarter of it: every move
 // lays its labels out anew.
-void FitValueAxis(QValueAxis* axis, const QList<QList<QPointF>>& stretches)
+void FitValueAxis(QValueAxis* axis, const QList<QList<QPointF>>& stretches, const QList<QList<QPointF>>& more = {})
 {
   double low = std::numeric_limits<double>::infinity();
   double high = -low;
-  for (const QList<QPointF>& points : stretches)
+  for (const QList<QPointF>& points : stretches + more)
     for (const QPointF& point : points) {
       low = std::min(low, point.y());
       high = std::max(high, point.y());
@@ -92,6 +93,8 @@ TFormSpeedChart::TFormSpeedChart(QWidget* parent) : QWidget(parent, Qt::Tool)
   layout->addWidget(BuildControls());
   layout->addWidget(ChartView, 1);
 }
+
+TFormSpeedChart::~TFormSpeedChart() = default;
 
 QWidget* TFormSpeedChart::BuildControls()
 {
@@ -142,6 +145,10 @@ void TFormSpeedChart::BuildChart()
   ChartView->setObjectName("ChartSpeed");
   RpmSeries.append(AddLine("Output speed", RpmAxis, nullptr));
   RevolutionsSeries.append(AddLine("Revolution counter", RevolutionsAxis, nullptr));
+  Lines = std::make_unique<TBusChartLines>(*chart, *TimeAxis, *RpmAxis, [this] {
+    if (Live())
+      ScheduleRedraw();
+  });
   // The marks' own lines stay out of the legend (there may be a hundred); these say what they mean.
   AddLegendEntry("Run", MarkerPen(true, true));
   AddLegendEntry("Stop", MarkerPen(false, true));
@@ -311,10 +318,22 @@ std::optional<std::int64_t> TFormSpeedChart::SpanMs() const
   return SpanItems.at(std::size_t(Span())).Ms;
 }
 
+std::optional<std::pair<std::int64_t, std::int64_t>> TFormSpeedChart::Extent() const
+{
+  std::optional<std::pair<std::int64_t, std::int64_t>> extent = Lines->Extent();
+  if (SpeedHistory.Size() == 0)
+    return extent;
+  const std::int64_t oldest = SpeedHistory.At(0).TimeMs;
+  const std::int64_t newest = SpeedHistory.At(SpeedHistory.Size() - 1).TimeMs;
+  return extent ? std::pair{std::min(extent->first, oldest), std::max(extent->second, newest)}
+                : std::pair{oldest, newest};
+}
+
 std::int64_t TFormSpeedChart::ShownFromMs() const
 {
   const std::optional<std::int64_t> span = SpanMs();
-  return span ? SpeedHistory.At(SpeedHistory.Size() - 1).TimeMs - *span : SpeedHistory.At(0).TimeMs;
+  const auto [oldest, newest] = Extent().value();
+  return span ? newest - *span : oldest;
 }
 
 void TFormSpeedChart::Refill()
@@ -358,7 +377,9 @@ void TFormSpeedChart::Redraw()
     for (QLineSeries* line : *lines)
       if (line->count())
         line->clear();
-  if (RpmDrawn.isEmpty()) {
+  Lines->Clear();
+  const std::optional<std::pair<std::int64_t, std::int64_t>> extent = Extent();
+  if (!extent) {
     // No answers yet: the span up to now, rather than ticks that all read the epoch's midnight.
     const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
     const std::int64_t from = now - SpanMs().value_or(60'000);
@@ -366,14 +387,16 @@ void TFormSpeedChart::Redraw()
     DrawMarkers(from, now); // what was sent to a controller that never answered
     return;
   }
+  if (!RpmDrawn.isEmpty())
+    DropBeforeSpan(); // the span may end at a newer answer of a bus line
   // A Stop comes after the last answer, as polling stops with it: the axis reaches it.
-  const std::int64_t newest = SpeedHistory.At(SpeedHistory.Size() - 1).TimeMs;
+  const std::int64_t newest = extent->second;
   const std::int64_t to = Markers.empty() ? newest : std::max(newest, Markers.back().TimeMs);
   std::int64_t from = std::min(ShownFromMs(), to - 1000); // a lone point still gets a second of axis
   if (!SpanMs() && !Markers.empty())
     from = std::min(from, Markers.front().TimeMs); // a Run comes before its first answer
   TimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
-  FitValueAxis(RpmAxis, RpmDrawn);
+  FitValueAxis(RpmAxis, RpmDrawn, Lines->Take(from, MaxDrawn, GapMs));
   FitValueAxis(RevolutionsAxis, RevolutionsDrawn);
   while (RpmSeries.size() < RpmDrawn.size()) {
     RpmSeries.append(AddLine(RpmSeries.first()->name(), RpmAxis, RpmSeries.first()));
@@ -383,6 +406,7 @@ void TFormSpeedChart::Redraw()
     RpmSeries[i]->replace(RpmDrawn[i]);
     RevolutionsSeries[i]->replace(RevolutionsDrawn[i]);
   }
+  Lines->Draw();
   DrawMarkers(from, to);
 }
 

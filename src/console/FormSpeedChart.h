@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QChartView;
@@ -19,6 +21,7 @@ class QLineSeries;
 class QPen;
 class QPushButton;
 class QValueAxis;
+class TBusChartLines;
 
 // "Speed chart": the output-shaft speed and the revolution counter of every status answer against
 // time, over a chosen span. Not modal; closing hides it, and the history goes on filling.
@@ -26,11 +29,14 @@ class TFormSpeedChart : public QWidget {
   Q_OBJECT
 public:
   explicit TFormSpeedChart(QWidget* parent = nullptr);
+  ~TFormSpeedChart() override;
 
   // One decoded status answer. While the chart shows, the lines gain it and lose the points that left
   // the span, and are drawn within a second; hidden or paused, it is only stored.
   void AddPoint(std::int64_t msSinceEpoch, double outputRpm, std::int64_t revolutions);
   const TSpeedHistory& History() const { return SpeedHistory; }
+  // The lines of the controllers chosen in the bus view, on the same axes and drawn with these.
+  TBusChartLines& BusLines() const { return *Lines; }
   // The span's item: 0 "10 s", 1 "1 min", 2 "10 min", 3 "All". Other indexes are ignored.
   int Span() const;
   void SetSpan(int index);
@@ -59,6 +65,8 @@ private:
   void BuildChart();
   bool Live() const;
   std::optional<std::int64_t> SpanMs() const;
+  // The oldest and the newest answer of the panel's and the bus lines' together: one time axis for all.
+  std::optional<std::pair<std::int64_t, std::int64_t>> Extent() const;
   // The time of the chart's left edge: the span before the newest point, or the oldest point kept.
   std::int64_t ShownFromMs() const;
   // Takes the points to draw anew from the history: when the span, the pause or the visibility
@@ -76,6 +84,7 @@ private:
   static constexpr int RedrawPeriodMs = 1000;
   bool RedrawPending = false;
   TSpeedHistory SpeedHistory;
+  std::unique_ptr<TBusChartLines> Lines;
   QPushButton* BtnChartPause = nullptr;
   QComboBox* CmbChartSpan = nullptr;
   QChartView* ChartView = nullptr;

@@ -1,5 +1,6 @@
 #include "OperatorExtras.h"
 
+#include "BusChartLines.h"
 #include "BusPoller.h"
 #include "CommonDatas.h"
 #include "FormBus.h"
@@ -51,7 +52,10 @@ TOperatorExtras::TOperatorExtras(TForm1& form, TLinkCountersView& counters) : QO
 {
   Chart = new TFormSpeedChart(&Form);
   Poller = new TBusPoller(Form);
-  Bus = new TFormBus(Form, *Poller);
+  Bus = new TFormBus(Form, *Poller, Chart->BusLines());
+  connect(Poller, &TBusPoller::SpeedDecoded, Chart, [this](std::uint8_t address, qint64 ms, double rpm) {
+    Chart->BusLines().AddPoint(address, ms, rpm);
+  });
   BuildMenus(Form.menuBar(), counters);
   BuildMotionKeys();
 }

@@ -1,13 +1,16 @@
 // The bus view in the real window against four simulated controllers on one line: one slow, one
-// silent. What each row shows, the poll in turn, choosing a row, Stop all.
+// silent. What each row shows, the poll in turn, choosing a row, Stop all, the chosen ones charted.
 #include "BusListFile.h"
 #include "BusPoller.h"
 #include "ExtrasFixture.h"
 #include "FormBus.h"
+#include "FormSpeedChart.h"
 #include "UnattendedEnd.h"
 
+#include <QChartView>
 #include <QCheckBox>
 #include <QTableWidget>
+#include <QXYSeries>
 
 namespace {
 
@@ -59,6 +62,21 @@ protected:
         speed = QString::number(t.Bytes[3] * 60.0, 'f', 2) + " rpm";
     }
     return speed;
+  }
+
+  // The speed chart's lines named `name`, a point count each, and the newest point's speed as a row shows it.
+  std::pair<std::vector<qsizetype>, QString> ChartLine(const QString& name) const
+  {
+    std::pair<std::vector<qsizetype>, QString> line;
+    for (QAbstractSeries* series : Extras().SpeedChart().findChild<QChartView*>("ChartSpeed")->chart()->series()) {
+      const auto* xy = static_cast<QXYSeries*>(series);
+      if (xy->name() != name)
+        continue;
+      line.first.push_back(xy->count());
+      if (xy->count())
+        line.second = QString::number(xy->at(xy->count() - 1).y(), 'f', 2) + " rpm";
+    }
+    return line;
   }
 
   // What the window does, for a failure's message.
@@ -158,6 +176,40 @@ TEST_F(BusViewTest, AnUnattendedEndStopsEveryListedControllerThePanelsFirst)
   EXPECT_NE(std::find(log.begin(), log.end(), "ended by SIGTERM with the motor possibly running: Stop sent, no answer"),
             log.end());
   end.Close();
+}
+
+// Ticked in the "Chart" column, a controller gets a line of its own on the speed chart, named as its row
+// and ending at the speed its row shows; a silent one's stays empty; unticked or removed, it goes.
+TEST_F(BusViewTest, ChosenControllersGetALineEachOnTheSpeedChart)
+{
+  auto* grid = View().findChild<QTableWidget*>("GridBus");
+  grid->item(2, TFormBus::ColLabel)->setText("conveyor");
+  for (int row : {0, 2, 3})
+    grid->item(row, TFormBus::ColChart)->setCheckState(Qt::Checked);
+  Type("EditMotorAddress", "$03");
+  Click("BtnMotorApply");
+  Click("BtnRun");
+  Extras().MmSpeedChartClick();
+  struct TCharted {
+    int Row;
+    const char* Line;
+  };
+  const TCharted answering[] = {{0, "$01"}, {2, "$03 conveyor"}};
+  ASSERT_TRUE(WaitFor([&] {
+    return Cell(2, TFormBus::ColSpeed) != "0.00 rpm" && std::ranges::all_of(answering, [&](const TCharted& c) {
+             return ChartLine(c.Line).second == Cell(c.Row, TFormBus::ColSpeed);
+           });
+  }, 15s)) << State() << ChartLine("$01").second.toStdString() << " / " << ChartLine("$03 conveyor").second.toStdString();
+  EXPECT_EQ(ChartLine("$04").first, std::vector<qsizetype>{0}) << "in the legend, without a point";
+
+  grid->item(0, TFormBus::ColChart)->setCheckState(Qt::Unchecked);
+  EXPECT_TRUE(ChartLine("$01").first.empty());
+  grid->selectRow(2);
+  Click("BtnBusRemove");
+  EXPECT_TRUE(ChartLine("$03 conveyor").first.empty());
+  EXPECT_EQ(ChartLine("$04").first.size(), 1u);
+  EXPECT_EQ(grid->item(2, TFormBus::ColChart)->checkState(), Qt::Checked) << "$04's tick moved up with its row";
+  EXPECT_EQ(grid->item(0, TFormBus::ColChart)->checkState(), Qt::Unchecked);
 }
 
 // Hidden, the bus view asks nobody: the poll is the panel's own again.

@@ -1,3 +1,5 @@
+#include "BusChartLines.h"
+#include "BusList.h"
 #include "ConsoleFixture.h"
 #include "Form1.h"
 #include "FormSpeedChart.h"
@@ -11,6 +13,7 @@
 #include <QImage>
 #include <QPushButton>
 #include <QTest>
+#include <QValueAxis>
 #include <QXYSeries>
 
 #include <gtest/gtest.h>
@@ -37,11 +40,14 @@ protected:
   }
   ~ChartTest() override { SetMessageRecorder({}); }
 
-  // One answer a second, from second `from` up to `to`.
+  // One answer a second, from second `from` up to `to`; and from $03 on the bus, when it is charted,
+  // ten times as fast.
   void Add(int from, int to)
   {
-    for (int s = from; s < to; ++s)
+    for (int s = from; s < to; ++s) {
       Form.AddPoint(StartMs + s * 1000, s * 10.0, s);
+      Form.BusLines().AddPoint(3, StartMs + s * 1000, s * 100.0);
+    }
   }
 
   // How many points each line of answers draws, and the second of the newest.
@@ -89,31 +95,33 @@ protected:
   std::vector<std::string> Messages;
 };
 
+// The panel's speed and counter, then a bus controller's speed: each line's count and newest second.
 TEST_F(ChartTest, SeriesFollowTheSpanThePauseAndTheWindow)
 {
+  Form.BusLines().Choose(TBusController(3), true);
   Add(0, 30);
-  ExpectDrawn({30, 29, 30, 29}); // "1 min" at first
+  ExpectDrawn({30, 29, 30, 29, 30, 29}); // "1 min" at first
   Form.SetSpan(Span10s);
-  ExpectDrawn({11, 29, 11, 29});
+  ExpectDrawn({11, 29, 11, 29, 11, 29});
   Add(30, 35);
-  ExpectDrawn({11, 34, 11, 34});
+  ExpectDrawn({11, 34, 11, 34, 11, 34});
 
   ClickPause();
   Add(35, 40);
-  ExpectDrawn({11, 34, 11, 34});
+  ExpectDrawn({11, 34, 11, 34, 11, 34});
   ClickPause();
-  ExpectDrawn({11, 39, 11, 39});
+  ExpectDrawn({11, 39, 11, 39, 11, 39});
 
   Form.hide();
   Add(40, 45);
-  ExpectDrawn({11, 39, 11, 39});
+  ExpectDrawn({11, 39, 11, 39, 11, 39});
   Form.show();
-  ExpectDrawn({11, 44, 11, 44});
+  ExpectDrawn({11, 44, 11, 44, 11, 44});
 
   Form.SetSpan(99); // a span remembered by another version is ignored
   Form.SetSpan(SpanAll);
   EXPECT_EQ(Form.Span(), SpanAll);
-  ExpectDrawn({45, 44, 45, 44});
+  ExpectDrawn({45, 44, 45, 44, 45, 44});
 
   Form.hide();
   Add(45, 20000);
@@ -131,6 +139,8 @@ TEST_F(ChartTest, SeriesFollowTheSpanThePauseAndTheWindow)
 // answer being the least gap; drawn as answers come and drawn anew, thinned, over a long span.
 TEST_F(ChartTest, NoLineAcrossATimeWithoutAnswers)
 {
+  const TBusController conveyor(3, "conveyor");
+  Form.BusLines().Choose(conveyor, true);
   Form.SetSpan(SpanAll);
   Add(0, 10);
   Add(70, 80);
@@ -138,9 +148,21 @@ TEST_F(ChartTest, NoLineAcrossATimeWithoutAnswers)
   Form.AddPoint(StartMs + 81'001, 810, 81);
   ExpectLines("Output speed", {{0, 9}, {70, 80}, {81.001, 81.001}});
   ExpectLines("Revolution counter", {{0, 9}, {70, 80}, {81.001, 81.001}});
+  ExpectLines("$03 conveyor", {{0, 9}, {70, 79}});
   Form.SetSpan(Span1min);
   ExpectLines("Output speed", {{70, 80}, {81.001, 81.001}});
+  ExpectLines("$03 conveyor", {{70, 79}});
+  // The bus round goes on after the panel's poll stopped: the span ends at its answer.
+  Form.BusLines().AddPoint(3, StartMs + 150'000, 1500);
+  ExpectLines("$03 conveyor", {{150, 150}});
+  ExpectLines("Output speed", {});
+  const auto* rpm = static_cast<QValueAxis*>(Form.findChild<QChartView*>("ChartSpeed")->chart()->axes(Qt::Vertical)[0]);
+  EXPECT_GE(rpm->max(), 1500) << "fitted to every line drawn";
   Form.SetSpan(SpanAll);
+  ExpectLines("Output speed", {{0, 9}, {70, 80}, {81.001, 81.001}});
+  ExpectLines("$03 conveyor", {{0, 9}, {70, 79}, {150, 150}});
+  Form.BusLines().Choose(conveyor, false);
+  ExpectLines("$03 conveyor", {});
   ExpectLines("Output speed", {{0, 9}, {70, 80}, {81.001, 81.001}});
 
   Form.hide();
