@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 
 #include <stdexcept>
 
@@ -56,7 +57,11 @@ TFormBus::TFormBus(TForm1& form, TBusPoller& poller, TBusChartLines& chartLines)
   setWindowTitle("Bus");
   BuildWindow();
   connect(&Poller, &TBusPoller::Changed, this, &TFormBus::Refresh);
-  connect(&Poller, &TBusPoller::RowChanged, this, &TFormBus::RefreshRow);
+  TimerBusRedraw = new QTimer(this);
+  TimerBusRedraw->setSingleShot(true);
+  TimerBusRedraw->setInterval(250);
+  connect(TimerBusRedraw, &QTimer::timeout, this, &TFormBus::RefreshRows);
+  connect(&Poller, &TBusPoller::RowChanged, this, &TFormBus::RowChanged);
   Refresh();
 }
 
@@ -172,15 +177,22 @@ void TFormBus::Refresh()
   Filling = false;
 }
 
-void TFormBus::RefreshRow(std::uint8_t address)
+void TFormBus::RowChanged(std::uint8_t address)
+{
+  StaleRows.insert(address);
+  if (!TimerBusRedraw->isActive())
+    TimerBusRedraw->start();
+}
+
+void TFormBus::RefreshRows()
 {
   const auto& controllers = Poller.List().Controllers();
-  for (std::size_t row = 0; row < controllers.size(); ++row)
-    if (controllers[row].Address() == address && static_cast<int>(row) < GridBus->rowCount()) {
-      Filling = true;
+  Filling = true;
+  for (std::size_t row = 0; row < controllers.size() && static_cast<int>(row) < GridBus->rowCount(); ++row)
+    if (StaleRows.contains(controllers[row].Address()))
       FillRow(static_cast<int>(row));
-      Filling = false;
-    }
+  Filling = false;
+  StaleRows.clear();
 }
 
 void TFormBus::FillRow(int row)

@@ -3,12 +3,14 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <set>
 #include <vector>
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QTableWidget;
+class QTimer;
 class TBusChartLines;
 class TBusPoller;
 class TForm1;
@@ -31,7 +33,9 @@ public:
   void BtnBusAddClick();
   void BtnBusRemoveClick();
   void Refresh();
-  void RefreshRow(std::uint8_t address);
+  // A controller's row is redrawn within a quarter of a second of its answer: eight controllers
+  // answer sixteen times a second, more than the eye follows.
+  void RowChanged(std::uint8_t address);
 
 protected:
   void showEvent(QShowEvent* event) override;
@@ -52,5 +56,8 @@ private:
   QLineEdit* EditBusAddresses = nullptr;
   QCheckBox* CbBusPoll = nullptr;
   QLabel* LblBusFile = nullptr;
+  void RefreshRows();
+  QTimer* TimerBusRedraw = nullptr;
+  std::set<std::uint8_t> StaleRows; // addresses whose rows wait for the redraw
   bool Filling = false; // rows rewritten by us, not edited by the operator
 };
