@@ -69,6 +69,7 @@ void TBusPoller::Tick()
 {
   if (!Form.ComPort->IsOpen())
     return;
+  Reload(); // the port may lead to another line since the last round
   if (Form.Exchange->WorkerRunning()) {
     RoundDue = true; // the round before, or a command: the next round follows it
     return;
