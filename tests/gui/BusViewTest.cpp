@@ -106,6 +106,9 @@ TEST_F(BusViewTest, EachRowShowsItsOwnControllerAndTheSilentOneUnknown)
   }, 15s)) << State() << Cell(2, TFormBus::ColSpeed).toStdString() << " / " << LastAnswerSpeed(3).toStdString();
   EXPECT_TRUE(Cell(3, TFormBus::ColSpeed).startsWith("unknown")) << Cell(3, TFormBus::ColSpeed).toStdString();
   EXPECT_EQ(Cell(3, TFormBus::ColLast), "never");
+  const std::vector<std::string> log = LogLines();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Bus: $04 does not answer its status request"), 1)
+      << "said once when it falls silent, not at every round";
   EXPECT_EQ(Cell(0, TFormBus::ColFeedback), "on");
   for (std::uint8_t address : {1, 2, 3, 4})
     EXPECT_GE(Asked()[address].first, 2) << "every listed controller is asked in turn: $" << int(address);
@@ -210,6 +213,25 @@ TEST_F(BusViewTest, ChosenControllersGetALineEachOnTheSpeedChart)
   EXPECT_EQ(ChartLine("$04").first.size(), 1u);
   EXPECT_EQ(grid->item(2, TFormBus::ColChart)->checkState(), Qt::Checked) << "$04's tick moved up with its row";
   EXPECT_EQ(grid->item(0, TFormBus::ColChart)->checkState(), Qt::Unchecked);
+}
+
+// A command of the panels overtakes the round after the frame on the wire: the slow controller's
+// request is answered, and the motor frames come before the round's next request.
+TEST_F(BusViewTest, ACommandOvertakesTheRound)
+{
+  std::size_t asked = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    const auto traffic = Bus.Traffic();
+    return !traffic.empty() && traffic.back().Direction == TSimTraffic::TDirection::Received &&
+           traffic.back().Bytes.size() == 4 && traffic.back().Bytes[1] == 2 && (asked = Bus.FramesReceived());
+  }, 15s)) << "the slow controller asked";
+  Click("BtnMotorApply");
+  ASSERT_TRUE(Bus.WaitForFrames(asked + 1, 5s));
+  std::size_t index = 0;
+  for (const TSimTraffic& t : Bus.Traffic())
+    if (t.Direction == TSimTraffic::TDirection::Received && index++ == asked) {
+      EXPECT_NE(t.Bytes[2], StatusCode) << "the round's next request went before the command";
+    }
 }
 
 // Hidden, the bus view asks nobody: the poll is the panel's own again.
