@@ -100,7 +100,9 @@ TEST_F(ConsoleTest, EscDuringARunsFramesSendsTheStopBeforeTheRest)
 // the running exchange takes the status request as its last frame instead of the tick waiting for it.
 TEST_F(ConsoleTest, PollTickDuringAnExchangeDoesNotHoldTheWindow)
 {
-  Sim.SetFaults({.DelayMs = 120}); // slow, with room before the timeout on a loaded machine
+  // Slow enough that five frames outlast the handler's 300 ms, with room before each answer's timeout
+  // on a loaded machine under ThreadSanitizer (120 ms once left an answer past it).
+  Sim.SetFaults({.DelayMs = 80});
   Click("BtnRun");
   ASSERT_TRUE(Form->Exchange->WorkerRunning()) << "five slow frames outlast the handler's wait";
   Form->TimerGetMotorStateTimer();
