@@ -137,7 +137,7 @@ void TBusPoller::StatusAnswered(std::uint8_t address, std::span<const std::uint8
     controller->Damaged();
   }
   if (wasSilent && controller->Known())
-    Form.AppendLog(Named(address) + " answers again", TLogColour::Green, false);
+    Form.AppendLog(Named(*controller) + " answers again", TLogColour::Green, false);
   emit RowChanged(address);
   if (controller->LastAnswer() == at) // not when its checksum was bad: the row kept what it showed
     emit SpeedDecoded(address, std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count(),
@@ -151,14 +151,13 @@ void TBusPoller::StatusMissing(std::uint8_t address)
     return;
   // Said once when it falls silent, not at every round.
   if (controller->Known() || controller->AnswersMissing() == 0)
-    Form.AppendLog(Named(address) + " does not answer its status request", TLogColour::Red, false);
+    Form.AppendLog(Named(*controller) + " does not answer its status request", TLogColour::Red, false);
   controller->Missing();
   emit RowChanged(address);
 }
 
-std::string TBusPoller::Named(std::uint8_t address)
+std::string TBusPoller::Named(const TBusController& controller)
 {
-  TBusController* controller = Controllers.Find(address);
-  const std::string label = controller && !controller->Label().empty() ? " (" + controller->Label() + ")" : "";
-  return "Bus: " + TOzmCommands::HexAddress(address) + label;
+  const std::string label = controller.Label().empty() ? "" : " (" + controller.Label() + ")";
+  return "Bus: " + TOzmCommands::HexAddress(controller.Address()) + label;
 }

@@ -55,7 +55,7 @@ signals:
 private:
   void Tick();
   // "Bus: $05 (conveyor)", for the log.
-  std::string Named(std::uint8_t address);
+  static std::string Named(const TBusController& controller);
   // The round's addresses: the panel's own only while the panel's poll is off.
   std::vector<std::uint8_t> RoundAddresses() const;
 

@@ -27,15 +27,25 @@ namespace {
 
 const std::string Panel = std::string("panel ") + TPortButtons::PanelPrefix;
 
+// Port 2, linked in a Data folder of its own to the device.
+struct TLinkedPort {
+  explicit TLinkedPort(const std::string& device)
+  {
+    Data.Link("COM2", device);
+    Port.DataFolder = Data.Path();
+    Port.SetPortNumber(2);
+  }
+  TTempDir Data;
+  TComPort Port;
+};
+
 TEST(PortButtons, OpenShowsTheDescriptionAndClosedEmptiesIt)
 {
   TPtyPair pty;
-  TTempDir data;
-  data.Link("COM2", pty.SlavePath());
+  TLinkedPort linked(pty.SlavePath());
+  TComPort& port = linked.Port;
+  const TTempDir& data = linked.Data;
   TRecordingView view;
-  TComPort port;
-  port.DataFolder = data.Path();
-  port.SetPortNumber(2);
   port.SetByteSize(2);
   port.SetStopBits(2);
   port.SetParity(1);
@@ -63,12 +73,10 @@ TEST(PortButtons, OpenSaysAnotherProgramHoldingTheDevice)
   ASSERT_TRUE(other.WaitForOutput(0, "ready"));
   ASSERT_TRUE(PollUntil([&] { return TDeviceHolders::Sharing(pty.SlavePath()) ==
                                      std::vector<std::string>{TOpenFailure::ProcessName(other.ProcessId())}; }));
-  TTempDir data;
-  data.Link("COM2", pty.SlavePath());
+  TLinkedPort linked(pty.SlavePath());
+  TComPort& port = linked.Port;
+  const TTempDir& data = linked.Data;
   TRecordingView view;
-  TComPort port;
-  port.DataFolder = data.Path();
-  port.SetPortNumber(2);
   TPortButtons buttons(port, view);
   ASSERT_TRUE(buttons.BtnOpenPortClick());
   const std::string shared = "also open in sleep (pid " + std::to_string(other.ProcessId()) +
