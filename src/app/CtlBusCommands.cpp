@@ -3,7 +3,7 @@
 #include "BusScan.h"
 #include "BusScanTimeout.h"
 #include "CtlCommands.h"
-#include "CtlDrive.h"
+#include "ControllerDrive.h"
 #include "CtlError.h"
 #include "CtlInterrupt.h"
 #include "CtlOptions.h"
@@ -52,7 +52,8 @@ void TCtlBusCommands::Prepare()
           BusScanTimeout(line.Baud, line.DataBits, line.Parity != 0, line.StopBits != 0).count())));
   if (From > To)
     throw TCtlError(TCtlError::Usage, "--from " + std::to_string(From) + " is above --to " + std::to_string(To));
-  TCtlDrive().ApplyMotor(RatioOnly(Options)); // refuses a ratio that gives no speeds
+  const TMotorFields ratio = RatioOnly(Options);
+  TCtlOptions::Refuse(TControllerDrive().ApplyMotor(ratio), ratio); // a ratio that gives no speeds
 }
 
 void TCtlBusCommands::PrepareLine(const std::string& line)

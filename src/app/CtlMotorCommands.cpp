@@ -111,7 +111,8 @@ void TCtlMotorCommands::AddUnit(const std::string& address)
   const std::string& command = Options.Command;
   TUnit& unit = Units.emplace_back();
   const bool first = Units.size() == 1; // what is said of the values is said once
-  unit.Drive.ApplyMotor(MotorFields(address)); // the motor panel's Apply: its frames queued
+  const TMotorFields motor = MotorFields(address);
+  TCtlOptions::Refuse(unit.Drive.ApplyMotor(motor), motor); // the motor panel's Apply: its frames queued
   if (command == "set-motor") {
     const std::string asked = MotorFields(address).MaxSpeed, sent = unit.Drive.MotorInForce().MaxSpeed;
     if (first && *Number(asked) != *Number(sent))
@@ -129,7 +130,7 @@ void TCtlMotorCommands::AddUnit(const std::string& address)
 void TCtlMotorCommands::PrepareRun(TUnit& unit, bool say)
 {
   const TWorkFields asked = WorkFields();
-  unit.Drive.ApplyWork(asked);
+  TCtlOptions::Refuse(unit.Drive.ApplyWork(asked), {}, asked);
   const TCommonDatas& datas = unit.Drive.Datas;
   SpeedSent = datas.WorkSpeedRps * 60.0 / datas.GearRatio;
   if (say && *Number(asked.Speed) != SpeedSent)

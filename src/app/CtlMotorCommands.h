@@ -2,7 +2,7 @@
 
 #include "ConsoleForms.h"
 #include "CtlCommand.h"
-#include "CtlDrive.h"
+#include "ControllerDrive.h"
 #include "CtlOutput.h"
 #include "ParameterFile.h"
 
@@ -32,7 +32,7 @@ private:
   using TClock = std::chrono::steady_clock;
   // One controller: the window's record of it and what a timed run or a watch counted.
   struct TUnit {
-    TCtlDrive Drive;
+    TControllerDrive Drive;
     std::int64_t Polls = 0;
     std::int64_t Missed = 0;
     std::int32_t InARow = 0;

@@ -176,6 +176,27 @@ std::string OptionEntry(const TOption& option, const std::string& appliesTo = ""
                std::string(option.Help) + appliesTo);
 }
 
+// The option that carries each field, in TField's order.
+constexpr std::array<const char*, 10> FieldOptions{"--address", "--encoder",   "--max-speed", "--ratio",
+                                                    "--speed",   "--accel",     "--decel",     "--direction",
+                                                    "motion",    "--for"};
+
+// The text the operator gave for a field, to be quoted in the message that refuses it.
+std::string TextOf(TField field, const TMotorFields& motor, const TWorkFields& work)
+{
+  switch (field) {
+  case TField::Address: return motor.Address;
+  case TField::Encoder: return motor.Encoder;
+  case TField::MaxSpeed: return motor.MaxSpeed;
+  case TField::GearRatio: return motor.GearRatio;
+  case TField::Speed: return work.Speed;
+  case TField::Accel: return work.Accel;
+  case TField::Decel: return work.Decel;
+  case TField::Time: return work.Time;
+  default: return "";
+  }
+}
+
 } // namespace
 
 TCtlOptions TCtlOptions::Parse(int argc, const char* const* argv)
@@ -372,4 +393,11 @@ std::vector<std::string> TCtlOptions::Addresses(const std::string& fallback) con
   } catch (const std::invalid_argument& error) {
     throw Refused(std::string("--address: ") + error.what());
   }
+}
+
+void TCtlOptions::Refuse(const std::optional<TFieldFault>& fault, const TMotorFields& motor, const TWorkFields& work)
+{
+  if (fault)
+    throw TCtlError(TCtlError::Usage, std::string(FieldOptions[static_cast<std::size_t>(fault->Field)]) + ": \"" +
+                                          TextOf(fault->Field, motor, work) + "\" is " + fault->Reason);
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "ConsoleForms.h"
 #include "SerialDevice.h"
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -22,6 +24,9 @@ public:
   // The whole help, or one command's.
   static std::string Usage(const std::string& command = "");
   // The index of text among words; throws a usage error naming `what` otherwise.
+  // Throws the usage TCtlError that names a field the panels refused, by the option that carries it:
+  // --accel: "30" is outside 1..24
+  static void Refuse(const std::optional<TFieldFault>& fault, const TMotorFields& motor, const TWorkFields& work = {});
   static std::size_t ChoiceOf(std::string_view what, std::string_view text, std::span<const std::string_view> words);
 
   // A script's line takes the port, the line settings and the output options of the script's own

@@ -1,6 +1,6 @@
 #include "CtlScanReport.h"
 
-#include "CtlDrive.h"
+#include "ControllerDrive.h"
 #include "CtlInterrupt.h"
 #include "CtlOutput.h"
 
@@ -36,10 +36,10 @@ void TCtlScanReport::Tell()
                     {{"address", std::int64_t{address}}});
       continue;
     }
-    TCtlDrive drive;
+    TControllerDrive drive;
     TMotorFields motor = Motor;
     motor.Address = std::to_string(address);
-    drive.ApplyMotor(motor);
+    drive.ApplyMotor(motor); // checked when the scan was prepared
     const std::int32_t count = drive.Decode(Answers[address]);
     Output.Status(address, drive.Datas, count);
   }

@@ -7,21 +7,22 @@
 #include "OzmCommands.h"
 #include "WorkParameters.h"
 
+#include <optional>
 #include <span>
 
-// One controller as ozmetctl knows it: the window's own record, frame builder and panels' Apply, so
-// that the tool checks, rounds and builds every frame exactly as the window does.
-class TCtlDrive {
+// One controller driven without a window (ozmetctl, a test sequence): the window's own record, frame
+// builder and panels' Apply, so that every frame is checked, rounded and built exactly as the window does.
+class TControllerDrive {
 public:
-  TCtlDrive();
-  TCtlDrive(const TCtlDrive&) = delete;
-  TCtlDrive& operator=(const TCtlDrive&) = delete;
+  TControllerDrive();
+  TControllerDrive(const TControllerDrive&) = delete;
+  TControllerDrive& operator=(const TControllerDrive&) = delete;
 
   // The motor panel's Apply: takes address, encoder, maximum speed and ratio into the record and
-  // queues the encoder and maximum speed frames. Throws a usage TCtlError naming a refused field.
-  void ApplyMotor(const TMotorFields& fields);
+  // queues the encoder and maximum speed frames. The refused field when there is one; then nothing is taken.
+  std::optional<TFieldFault> ApplyMotor(const TMotorFields& fields);
   // The operation panel's Apply: queues acceleration, deceleration, direction and speed.
-  void ApplyWork(const TWorkFields& fields);
+  std::optional<TFieldFault> ApplyWork(const TWorkFields& fields);
   // The values in force, as the panels show them after Apply: what the controller got.
   TMotorFields MotorInForce() const;
   TWorkFields WorkInForce() const;
