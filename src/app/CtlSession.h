@@ -67,8 +67,6 @@ public:
   // "stopped" in the text.
   void ReportStopped(std::uint8_t address, std::vector<TCtlOutput::TField> fields = {}, const std::string& how = "");
 
-  // "set acceleration (A5)": a command in the words of the operator's manual.
-  static std::string CommandWords(std::uint8_t code);
 
 private:
   // The pause of silence before a frame; false when an interrupt cut it short.

@@ -42,6 +42,8 @@ public:
 
   // Two upper-case hexadecimal digits, the form every byte and command code is shown in.
   static std::string HexByte(std::uint8_t value);
+  // "set acceleration (A5)": a command in the words of the operator's manual.
+  static std::string CommandWords(std::uint8_t code);
   // An address as the panels show it and the operator types it: "$0A".
   static std::string HexAddress(std::uint8_t address);
   // Received bytes as the log shows them: "$0A$FF".

@@ -2,21 +2,20 @@
 
 #include <array>
 
-const char* VerdictText(TVerdict verdict)
-{
-  static constexpr std::array<const char*, 3> Texts{"PASS", "FAIL", "ABORTED"};
+const char *VerdictText(TVerdict verdict) {
+  static constexpr std::array<const char *, 3> Texts{"PASS", "FAIL", "ABORTED"};
   return Texts[static_cast<std::size_t>(verdict)];
 }
 
-const char* CheckKindText(TSequenceCheck::TKind kind)
-{
-  static constexpr std::array<const char*, 7> Texts{"speed",    "reach",     "standstill", "counter",
-                                                    "feedback", "direction", "missing"};
+const char *CheckKindText(TSequenceCheck::TKind kind) {
+  static constexpr std::array<const char *, 7> Texts{
+      "speed",    "reach",     "standstill", "counter",
+      "feedback", "direction", "missing"};
   return Texts[static_cast<std::size_t>(kind)];
 }
 
-const char* StepKindText(TSequenceStep::TKind kind)
-{
-  static constexpr std::array<const char*, 6> Texts{"run", "stop", "reverse", "wait", "hold", "repeat"};
+const char *StepKindText(TSequenceStep::TKind kind) {
+  static constexpr std::array<const char *, 6> Texts{"run",  "stop", "reverse",
+                                                     "wait", "hold", "repeat"};
   return Texts[static_cast<std::size_t>(kind)];
 }
