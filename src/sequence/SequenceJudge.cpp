@@ -1,18 +1,12 @@
 #include "SequenceJudge.h"
 
 #include <cmath>
-#include <cstdio>
 #include <vector>
 
 namespace {
 
-std::string Number(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.4g", value);
-  return text;
-}
-
-TCheckResult Begun(const TSequenceCheck &check, const char *unit) {
+TCheckResult Begun(const TSequenceCheck& check, const char* unit)
+{
   TCheckResult result;
   result.Name = check.Name;
   result.Kind = check.Kind;
@@ -20,26 +14,25 @@ TCheckResult Begun(const TSequenceCheck &check, const char *unit) {
   return result;
 }
 
-TCheckResult Failed(TCheckResult result, std::string why) {
+TCheckResult Failed(TCheckResult result, std::string why)
+{
   result.Verdict = TVerdict::Fail;
   result.Why = std::move(why);
   return result;
 }
 
-// The samples that count for a check: answered, and taken once the settle time
-// has passed.
-std::vector<TSample> Settled(const TSequenceCheck &check,
-                             const TSequenceJudge::THold &hold) {
+// The samples that count for a check: answered, and taken once the settle time has passed.
+std::vector<TSample> Settled(const TSequenceCheck& check, const TSequenceJudge::THold& hold)
+{
   std::vector<TSample> settled;
-  for (const TSample &sample : hold.Samples)
-    if (sample.State == TSample::TState::Answered &&
-        sample.Seconds >= hold.Start + check.Settle)
+  for (const TSample& sample : hold.Samples)
+    if (sample.State == TSample::TState::Answered && sample.Seconds >= hold.Start + check.Settle)
       settled.push_back(sample);
   return settled;
 }
 
-TCheckResult Speed(const TSequenceCheck &check,
-                   const TSequenceJudge::THold &hold) {
+TCheckResult Speed(const TSequenceCheck& check, const TSequenceJudge::THold& hold)
+{
   TCheckResult result = Begun(check, "rpm");
   const double tolerance = TSequenceJudge::Tolerance(check, hold.SetRpm);
   result.Low = hold.SetRpm - tolerance;
@@ -47,68 +40,56 @@ TCheckResult Speed(const TSequenceCheck &check,
   const std::vector<TSample> samples = Settled(check, hold);
   if (samples.empty())
     return Failed(result, "no answer to measure the speed by");
-  const auto outside = [&](double rpm) {
-    return rpm < *result.Low || rpm > *result.High;
-  };
-  const std::string limits =
-      " outside " + Number(*result.Low) + ".." + Number(*result.High) + " rpm";
+  const auto outside = [&](double rpm) { return rpm < *result.Low || rpm > *result.High; };
+  const std::string limits = " outside " + NumberText(*result.Low) + ".." + NumberText(*result.High) + " rpm";
   if (check.Mean) {
     double sum = 0;
-    for (const TSample &sample : samples)
+    for (const TSample& sample : samples)
       sum += sample.SpeedRpm;
     result.Measured = sum / static_cast<double>(samples.size());
-    return outside(*result.Measured)
-               ? Failed(result,
-                        "mean " + Number(*result.Measured) + " rpm is" + limits)
-               : result;
+    return outside(*result.Measured) ? Failed(result, "mean " + NumberText(*result.Measured) + " rpm is" + limits)
+                                     : result;
   }
-  const TSample *worst = &samples.front();
-  for (const TSample &sample : samples)
-    if (std::abs(sample.SpeedRpm - hold.SetRpm) >
-        std::abs(worst->SpeedRpm - hold.SetRpm))
+  const TSample* worst = &samples.front();
+  for (const TSample& sample : samples)
+    if (std::abs(sample.SpeedRpm - hold.SetRpm) > std::abs(worst->SpeedRpm - hold.SetRpm))
       worst = &sample;
   result.Measured = worst->SpeedRpm;
   return outside(worst->SpeedRpm)
-             ? Failed(result, Number(worst->SpeedRpm) + " rpm at " +
-                                  Number(worst->Seconds) + " s is" + limits)
+             ? Failed(result, NumberText(worst->SpeedRpm) + " rpm at " + NumberText(worst->Seconds) + " s is" + limits)
              : result;
 }
 
-// The counter's increase between the hold's first and last answers against the
-// set motor speed over that time: an encoder that slips counts fewer.
-TCheckResult Counter(const TSequenceCheck &check,
-                     const TSequenceJudge::THold &hold) {
+// The counter's increase between the hold's first and last answers against the set motor speed over that time: an
+// encoder that slips counts fewer.
+TCheckResult Counter(const TSequenceCheck& check, const TSequenceJudge::THold& hold)
+{
   TCheckResult result = Begun(check, "rev");
   const std::vector<TSample> samples = Settled(check, hold);
   if (samples.size() < 2)
-    return Failed(result,
-                  "fewer than two answers to count revolutions between");
-  const double expected =
-      hold.MotorRps * (samples.back().Seconds - samples.front().Seconds);
+    return Failed(result, "fewer than two answers to count revolutions between");
+  const double expected = hold.MotorRps * (samples.back().Seconds - samples.front().Seconds);
   const double tolerance = TSequenceJudge::Tolerance(check, expected);
   result.Low = expected - tolerance;
   result.High = expected + tolerance;
   // The counter counts down while the motor turns backward.
-  result.Measured = std::abs(
-      static_cast<double>(samples.back().Counter - samples.front().Counter));
+  result.Measured = std::abs(static_cast<double>(samples.back().Counter - samples.front().Counter));
   if (*result.Measured < *result.Low || *result.Measured > *result.High)
-    return Failed(result, Number(*result.Measured) + " revolutions counted, " +
-                              Number(expected) + " expected");
+    return Failed(result, NumberText(*result.Measured) + " revolutions counted, " + NumberText(expected) + " expected");
   return result;
 }
 
-// Feedback on, or the direction set, in every settled sample: the measure is
-// the samples that were not.
-TCheckResult EverySample(const TSequenceCheck &check,
-                         const TSequenceJudge::THold &hold) {
+// Feedback on, or the direction set, in every settled sample: the measure is the samples that were not.
+TCheckResult EverySample(const TSequenceCheck& check, const TSequenceJudge::THold& hold)
+{
   TCheckResult result = Begun(check, "samples");
   const std::vector<TSample> samples = Settled(check, hold);
   if (samples.empty())
     return Failed(result, "no answer to check");
   const bool feedback = check.Kind == TSequenceCheck::TKind::Feedback;
   int wrong = 0;
-  const TSample *first = nullptr;
-  for (const TSample &sample : samples)
+  const TSample* first = nullptr;
+  for (const TSample& sample : samples)
     if (feedback ? !sample.Feedback : sample.Direction != hold.Direction) {
       ++wrong;
       first = first ? first : &sample;
@@ -117,73 +98,64 @@ TCheckResult EverySample(const TSequenceCheck &check,
   result.Low = result.High = 0;
   if (!first)
     return result;
-  const std::string what =
-      feedback ? "feedback off" : (first->Direction ? "backward" : "forward");
-  return Failed(result, what + " at " + Number(first->Seconds) + " s (" +
-                            std::to_string(wrong) + " of " +
+  const std::string what = feedback ? "feedback off" : (first->Direction ? "backward" : "forward");
+  return Failed(result, what + " at " + NumberText(first->Seconds) + " s (" + std::to_string(wrong) + " of " +
                             std::to_string(samples.size()) + " samples)");
 }
 
 } // namespace
 
-double TSequenceJudge::Tolerance(const TSequenceCheck &check, double value) {
-  return check.Percent ? std::abs(value) * check.Tolerance / 100.0
-                       : check.Tolerance;
+double TSequenceJudge::Tolerance(const TSequenceCheck& check, double value)
+{
+  return check.Percent ? std::abs(value) * check.Tolerance / 100.0 : check.Tolerance;
 }
 
-TCheckResult TSequenceJudge::Hold(const TSequenceCheck &check,
-                                  const THold &hold) {
+TCheckResult TSequenceJudge::Hold(const TSequenceCheck& check, const THold& hold)
+{
   switch (check.Kind) {
-  case TSequenceCheck::TKind::Speed:
-    return Speed(check, hold);
-  case TSequenceCheck::TKind::Counter:
-    return Counter(check, hold);
+  case TSequenceCheck::TKind::Speed: return Speed(check, hold);
+  case TSequenceCheck::TKind::Counter: return Counter(check, hold);
   case TSequenceCheck::TKind::Missing: {
     int missing = 0;
-    for (const TSample &sample : hold.Samples)
+    for (const TSample& sample : hold.Samples)
       missing += sample.State != TSample::TState::Answered;
     return Missing(check, missing);
   }
-  default:
-    return EverySample(check, hold);
+  default: return EverySample(check, hold);
   }
 }
 
-TCheckResult TSequenceJudge::Reach(const TSequenceCheck &check, double setRpm,
-                                   std::optional<double> seconds,
-                                   double lastRpm) {
+TCheckResult TSequenceJudge::Reach(const TSequenceCheck& check, double setRpm, std::optional<double> seconds,
+                                   double lastRpm)
+{
   TCheckResult result = Begun(check, "s");
   result.High = check.Within;
   result.Measured = seconds;
   if (!seconds || *seconds > check.Within)
-    return Failed(result, "not within " + Number(Tolerance(check, setRpm)) +
-                              " rpm of " + Number(setRpm) + " rpm in " +
-                              Number(check.Within) + " s (last " +
-                              Number(lastRpm) + " rpm)");
+    return Failed(result, "not within " + NumberText(Tolerance(check, setRpm)) + " rpm of " + NumberText(setRpm) +
+                              " rpm in " + NumberText(check.Within) + " s (last " + NumberText(lastRpm) + " rpm)");
   return result;
 }
 
-TCheckResult TSequenceJudge::Standstill(const TSequenceCheck &check,
-                                        std::optional<double> seconds,
-                                        double lastRpm) {
+TCheckResult TSequenceJudge::Standstill(const TSequenceCheck& check, std::optional<double> seconds, double lastRpm)
+{
   TCheckResult result = Begun(check, "s");
   result.High = check.Within;
   result.Measured = seconds;
   if (!seconds || *seconds > check.Within)
-    return Failed(result, "still turning " + Number(check.Within) +
-                              " s after the stop (last " + Number(lastRpm) +
-                              " rpm)");
+    return Failed(result, "still turning " + NumberText(check.Within) + " s after the stop (last " +
+                              NumberText(lastRpm) + " rpm)");
   return result;
 }
 
-TCheckResult TSequenceJudge::Missing(const TSequenceCheck &check, int missing) {
+TCheckResult TSequenceJudge::Missing(const TSequenceCheck& check, int missing)
+{
   TCheckResult result = Begun(check, "answers");
   result.Measured = missing;
   result.Low = 0;
   result.High = check.Max;
   if (missing > check.Max)
-    return Failed(result, std::to_string(missing) +
-                              " status answers missing or damaged, at most " +
+    return Failed(result, std::to_string(missing) + " status answers missing or damaged, at most " +
                               std::to_string(check.Max) + " allowed");
   return result;
 }

@@ -6,9 +6,8 @@
 #include <optional>
 #include <span>
 
-// Decides one controller's checks from what it reported: a hold's from its
-// samples, a run's start-up and a stop's standstill from the times the runner
-// measured.
+// Decides one controller's checks from what it reported: a hold's from its samples, a run's start-up and a stop's
+// standstill from the times the runner measured.
 class TSequenceJudge {
 public:
   // What a hold set and what came back during it, one controller's.
@@ -20,17 +19,12 @@ public:
     std::span<const TSample> Samples;
   };
 
-  static TCheckResult Hold(const TSequenceCheck &check, const THold &hold);
-  // seconds: from the Run answered to the first speed within the tolerance;
-  // none when it never came.
-  static TCheckResult Reach(const TSequenceCheck &check, double setRpm,
-                            std::optional<double> seconds, double lastRpm);
-  // seconds: from the Stop answered to the first sample at 0 rpm; none when it
-  // never came.
-  static TCheckResult Standstill(const TSequenceCheck &check,
-                                 std::optional<double> seconds, double lastRpm);
-  static TCheckResult Missing(const TSequenceCheck &check, int missing);
-  // The tolerance around a value: its rpm or revolutions, or its percentage of
-  // the value.
-  static double Tolerance(const TSequenceCheck &check, double value);
+  static TCheckResult Hold(const TSequenceCheck& check, const THold& hold);
+  // seconds: from the Run answered to the first speed within the tolerance; none when it never came.
+  static TCheckResult Reach(const TSequenceCheck& check, double setRpm, std::optional<double> seconds, double lastRpm);
+  // seconds: from the Stop answered to the first sample at 0 rpm; none when it never came.
+  static TCheckResult Standstill(const TSequenceCheck& check, std::optional<double> seconds, double lastRpm);
+  static TCheckResult Missing(const TSequenceCheck& check, int missing);
+  // The tolerance around a value: its rpm or revolutions, or its percentage of the value.
+  static double Tolerance(const TSequenceCheck& check, double value);
 };

@@ -5,13 +5,14 @@
 
 #include <thread>
 
-TSequenceLineLink::TSequenceLineLink(const std::string &name,
-                                     const TLineSettings &settings)
-    : LineName(name), LineSettings(settings) {
+TSequenceLineLink::TSequenceLineLink(const std::string& name, const TLineSettings& settings)
+    : LineName(name), LineSettings(settings)
+{
   Line.Open(name, settings);
 }
 
-void TSequenceLineLink::Abort(const std::string &reason) {
+void TSequenceLineLink::Abort(const std::string& reason)
+{
   {
     const std::lock_guard lock(Lock);
     if (Aborting)
@@ -22,14 +23,11 @@ void TSequenceLineLink::Abort(const std::string &reason) {
   Woken.notify_all();
 }
 
-TFrameLine::TReply
-TSequenceLineLink::Exchange(std::span<const std::uint8_t> frame,
-                            TFrame &answer) {
+TFrameLine::TReply TSequenceLineLink::Exchange(std::span<const std::uint8_t> frame, TFrame& answer)
+{
   const bool stop = frame.size() > 2 && frame[2] == CmdStop;
-  const auto quietUntil =
-      TClock::now() + std::chrono::milliseconds(TComPort::WritePauseMs);
-  // A Stop always waits its whole pause: an abort must not cut the silence the
-  // controllers need.
+  const auto quietUntil = TClock::now() + std::chrono::milliseconds(TComPort::WritePauseMs);
+  // A Stop always waits its whole pause: an abort must not cut the silence the controllers need.
   if (stop)
     std::this_thread::sleep_until(quietUntil);
   else if (!SleepUntil(quietUntil))
@@ -37,21 +35,24 @@ TSequenceLineLink::Exchange(std::span<const std::uint8_t> frame,
   return Line.ExchangeNow(frame, Line.AnswerTimeout(), answer);
 }
 
-bool TSequenceLineLink::SleepUntil(TClock::time_point time) {
+bool TSequenceLineLink::SleepUntil(TClock::time_point time)
+{
   std::unique_lock lock(Lock);
   return !Woken.wait_until(lock, time, [this] { return Aborting.load(); });
 }
 
-std::string TSequenceLineLink::AbortReason() const {
+std::string TSequenceLineLink::AbortReason() const
+{
   const std::lock_guard lock(Lock);
   return Reason;
 }
 
-bool TSequenceLineLink::Reopen() {
+bool TSequenceLineLink::Reopen()
+{
   try {
     Line.Open(LineName, LineSettings);
     return true;
-  } catch (const std::exception &) {
+  } catch (const std::exception&) {
     return false; // still gone: the caller says the first failure
   }
 }

@@ -6,17 +6,16 @@
 #include <condition_variable>
 #include <mutex>
 
-// A line of the runner's own: the window's sequence (its port closed meanwhile,
-// as for the bus scan) and the tests. Abort() may come from any thread.
+// A line of the runner's own: the window's sequence (its port closed meanwhile, as for the bus scan) and the tests.
+// Abort() may come from any thread.
 class TSequenceLineLink : public TSequenceLink {
 public:
   // Opens the line; throws TLineError (OpenFailed) with the window's reason.
-  TSequenceLineLink(const std::string &name, const TLineSettings &settings);
+  TSequenceLineLink(const std::string& name, const TLineSettings& settings);
 
-  void Abort(const std::string &reason);
+  void Abort(const std::string& reason);
 
-  TFrameLine::TReply Exchange(std::span<const std::uint8_t> frame,
-                              TFrame &answer) override;
+  TFrameLine::TReply Exchange(std::span<const std::uint8_t> frame, TFrame& answer) override;
   bool SleepUntil(TClock::time_point time) override;
   bool AbortRequested() const override { return Aborting; }
   std::string AbortReason() const override;

@@ -10,8 +10,8 @@
 
 enum class TVerdict { Pass, Fail, Aborted };
 
-// A check as decided: the measured value (none when nothing could be measured),
-// the limits it was held against, and why it failed.
+// A check as decided: the measured value (none when nothing could be measured), the limits it was held against, and why
+// it failed.
 struct TCheckResult {
   std::string Name;
   TSequenceCheck::TKind Kind = TSequenceCheck::TKind::Speed;
@@ -22,11 +22,9 @@ struct TCheckResult {
   std::string Why; // "312 rpm at 4.5 s is outside 285..315"; empty when passed
 };
 
-// One step as one controller went through it. Times are seconds since the run
-// began.
+// One step as one controller went through it. Times are seconds since the run began.
 struct TStepResult {
-  std::string Path; // "3", or "5.2.1" inside a repeat: step 5, its second time,
-                    // its first step
+  std::string Path; // "3", or "5.2.1" inside a repeat: step 5, its second time, its first step
   std::string Text; // "run 100 rpm forward, acceleration 5, deceleration 5"
   TSequenceStep::TKind Kind = TSequenceStep::TKind::Wait;
   double Start = 0, End = 0;
@@ -43,10 +41,9 @@ struct TSample {
   std::uint8_t Address = 0;
   std::string Step; // the step's path
   TState State = TState::Answered;
-  double SpeedRpm = 0; // output shaft
-  std::int32_t Counter =
-      0;             // the motor's revolution counter, as the panel shows it
-  int Direction = 0; // 0 forward, 1 backward
+  double SpeedRpm = 0;      // output shaft
+  std::int32_t Counter = 0; // the motor's revolution counter, as the panel shows it
+  int Direction = 0;        // 0 forward, 1 backward
   bool Feedback = false;
 };
 
@@ -67,13 +64,14 @@ struct TRunResult {
   std::string Settings; // "9600 8N1"
   std::chrono::system_clock::time_point Start, End;
   TVerdict Verdict = TVerdict::Pass;
-  std::string Why; // of an aborted or failed run as a whole: "interrupted
-                   // (SIGINT)", the line lost
+  std::string Why; // of an aborted or failed run as a whole: "interrupted (SIGINT)", the line lost
   std::vector<TControllerResult> Controllers;
 };
 
 // "PASS", "FAIL", "ABORTED": as the record and the window say them.
-const char *VerdictText(TVerdict verdict);
+const char* VerdictText(TVerdict verdict);
 // "speed", "reach", ...: as the file and the record name them.
-const char *CheckKindText(TSequenceCheck::TKind kind);
-const char *StepKindText(TSequenceStep::TKind kind);
+const char* CheckKindText(TSequenceCheck::TKind kind);
+const char* StepKindText(TSequenceStep::TKind kind);
+// A measured value or limit as messages and the record's texts show it: 4 significant digits.
+std::string NumberText(double value);

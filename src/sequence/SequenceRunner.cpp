@@ -18,98 +18,99 @@ namespace {
 using TKind = TSequenceStep::TKind;
 using TCheckKind = TSequenceCheck::TKind;
 
-std::string HostName() {
+std::string HostName()
+{
   char name[256] = {};
   return gethostname(name, sizeof name - 1) == 0 ? name : "";
 }
 
-std::string SettingsText(const TLineSettings &s) {
+std::string SettingsText(const TLineSettings& s)
+{
   static constexpr char Parities[] = "NOEMS";
-  return std::to_string(s.Baud) + " " + std::to_string(s.DataBits) +
-         Parities[s.Parity % 5] +
+  return std::to_string(s.Baud) + " " + std::to_string(s.DataBits) + Parities[s.Parity % 5] +
          (s.StopBits == 0   ? "1"
           : s.StopBits == 1 ? "1.5"
                             : "2");
 }
 
-std::string StepText(const TSequenceStep &step) {
+std::string StepText(const TSequenceStep& step)
+{
   switch (step.Kind) {
   case TKind::Run:
-    return "run " + step.Work.Speed + " rpm " +
-           (step.Work.Direction ? "backward" : "forward") + ", acceleration " +
+    return "run " + step.Work.Speed + " rpm " + (step.Work.Direction ? "backward" : "forward") + ", acceleration " +
            step.Work.Accel + ", deceleration " + step.Work.Decel;
   case TKind::Wait:
-    return "wait " + std::to_string(step.Seconds).substr(0, 6) + " s";
-  case TKind::Hold:
-    return "hold " + std::to_string(step.Seconds).substr(0, 6) + " s";
-  default:
-    return StepKindText(step.Kind);
+  case TKind::Hold: return std::string(StepKindText(step.Kind)) + " " + NumberText(step.Seconds) + " s";
+  default: return StepKindText(step.Kind);
   }
 }
 
-const TSequenceCheck *CheckOf(const TSequenceStep &step, TCheckKind kind) {
+const TSequenceCheck* CheckOf(const TSequenceStep& step, TCheckKind kind)
+{
   const auto found =
-      std::find_if(step.Checks.begin(), step.Checks.end(),
-                   [&](const TSequenceCheck &c) { return c.Kind == kind; });
+      std::find_if(step.Checks.begin(), step.Checks.end(), [&](const TSequenceCheck& c) { return c.Kind == kind; });
   return found == step.Checks.end() ? nullptr : &*found;
 }
 
-TVerdict Worse(TVerdict a, TVerdict b) {
-  // A failure that is known stays a failure, even when the run was aborted
-  // after it.
+TVerdict Worse(TVerdict a, TVerdict b)
+{
+  // A failure that is known stays a failure, even when the run was aborted after it.
   if (a == TVerdict::Fail || b == TVerdict::Fail)
     return TVerdict::Fail;
-  return a == TVerdict::Aborted || b == TVerdict::Aborted ? TVerdict::Aborted
-                                                          : TVerdict::Pass;
+  return a == TVerdict::Aborted || b == TVerdict::Aborted ? TVerdict::Aborted : TVerdict::Pass;
 }
 
 } // namespace
 
-TSequenceRunner::TSequenceRunner(const TSequence &sequence, TSequenceLink &link)
-    : Sequence(sequence), Link(link) {}
+TSequenceRunner::TSequenceRunner(const TSequence& sequence, TSequenceLink& link) : Sequence(sequence), Link(link)
+{
+}
 
-void TSequenceRunner::Observe(TSequenceObserver &observer) {
+void TSequenceRunner::Observe(TSequenceObserver& observer)
+{
   Observers.push_back(&observer);
 }
 
-TRunResult TSequenceRunner::Run(const std::string &unit) {
+TRunResult TSequenceRunner::Run(const std::string& unit)
+{
   Prepare(unit);
   try {
     SetMotors();
     RunSteps(Sequence.Steps, "");
-    for (TUnit &u : Units)
-      for (const TSequenceCheck &check : Sequence.Checks)
+    for (TUnit& u : Units)
+      for (const TSequenceCheck& check : Sequence.Checks)
         u.Result.Checks.push_back(TSequenceJudge::Missing(check, u.Missing));
-  } catch (const TSequenceAborted &) {
+  } catch (const TSequenceAborted&) {
     Record.Verdict = TVerdict::Aborted;
     Record.Why = Link.AbortReason();
     EndStep(TVerdict::Aborted);
-  } catch (const TLineError &error) {
+  } catch (const TLineError& error) {
     Record.Verdict = TVerdict::Fail;
     Record.Why = error.what();
-    for (TUnit &u : Units)
+    for (TUnit& u : Units)
       FailUnit(u, error.what());
     EndStep();
     Link.Reopen();
   }
   StopAll();
   Record.End = std::chrono::system_clock::now();
-  for (TUnit &u : Units) {
-    for (const TStepResult &step : u.Result.Steps)
+  for (TUnit& u : Units) {
+    for (const TStepResult& step : u.Result.Steps)
       u.Result.Verdict = Worse(u.Result.Verdict, step.Verdict);
-    for (const TCheckResult &check : u.Result.Checks)
+    for (const TCheckResult& check : u.Result.Checks)
       u.Result.Verdict = Worse(u.Result.Verdict, check.Verdict);
     if (Record.Verdict == TVerdict::Aborted)
       u.Result.Verdict = Worse(u.Result.Verdict, TVerdict::Aborted);
     Record.Verdict = Worse(Record.Verdict, u.Result.Verdict);
     Record.Controllers.push_back(u.Result);
   }
-  for (TSequenceObserver *observer : Observers)
+  for (TSequenceObserver* observer : Observers)
     observer->RunEnded(Record);
   return Record;
 }
 
-void TSequenceRunner::Prepare(const std::string &unit) {
+void TSequenceRunner::Prepare(const std::string& unit)
+{
   Record.Name = Sequence.Name;
   Record.File = Sequence.File;
   Record.Sha256 = Sequence.Sha256;
@@ -120,35 +121,34 @@ void TSequenceRunner::Prepare(const std::string &unit) {
   Record.Start = std::chrono::system_clock::now();
   Begun = Planned = NextPoll = TClock::now();
   for (const std::uint8_t address : Sequence.Addresses) {
-    TUnit &u = Units.emplace_back();
+    TUnit& u = Units.emplace_back();
     TMotorFields motor = Sequence.Motor;
     motor.Address = std::to_string(address);
     u.Drive.ApplyMotor(motor); // the file was checked with these very fields
     u.Result.Address = address;
   }
-  for (TSequenceObserver *observer : Observers)
+  for (TSequenceObserver* observer : Observers)
     observer->RunBegun(Record);
 }
 
-void TSequenceRunner::SetMotors() {
+void TSequenceRunner::SetMotors()
+{
   TSequenceStep motor;
   motor.Kind = TKind::Wait;
   BeginStep(motor, "0", 0);
-  for (TUnit &u : Units) {
-    u.Step->Text = "set motor: encoder " + Sequence.Motor.Encoder +
-                   ", maximum speed " + Sequence.Motor.MaxSpeed +
+  for (TUnit& u : Units) {
+    u.Step->Text = "set motor: encoder " + Sequence.Motor.Encoder + ", maximum speed " + Sequence.Motor.MaxSpeed +
                    " rpm, ratio " + Sequence.Motor.GearRatio;
-    SendQueued(
-        u); // the encoder and maximum speed frames that ApplyMotor queued
+    SendQueued(u); // the encoder and maximum speed frames that ApplyMotor queued
   }
   EndStep();
 }
 
-void TSequenceRunner::RunSteps(const std::vector<TSequenceStep> &steps,
-                               const std::string &prefix) {
+void TSequenceRunner::RunSteps(const std::vector<TSequenceStep>& steps, const std::string& prefix)
+{
   for (std::size_t i = 0; i < steps.size(); ++i) {
     const std::string path = prefix + std::to_string(i + 1);
-    const TSequenceStep &step = steps[i];
+    const TSequenceStep& step = steps[i];
     if (step.Kind != TKind::Repeat) {
       DoStep(step, path);
       continue;
@@ -158,19 +158,17 @@ void TSequenceRunner::RunSteps(const std::vector<TSequenceStep> &steps,
   }
 }
 
-void TSequenceRunner::DoStep(const TSequenceStep &step,
-                             const std::string &path) {
-  const TSequenceCheck *reach = CheckOf(step, TCheckKind::Reach);
-  const TSequenceCheck *standstill = CheckOf(step, TCheckKind::Standstill);
-  const double waits = step.Kind == TKind::Wait || step.Kind == TKind::Hold
-                           ? step.Seconds
-                       : reach      ? reach->Within
-                       : standstill ? standstill->Within
-                                    : 0;
+void TSequenceRunner::DoStep(const TSequenceStep& step, const std::string& path)
+{
+  const TSequenceCheck* reach = CheckOf(step, TCheckKind::Reach);
+  const TSequenceCheck* standstill = CheckOf(step, TCheckKind::Standstill);
+  const double waits = step.Kind == TKind::Wait || step.Kind == TKind::Hold ? step.Seconds
+                       : reach                                              ? reach->Within
+                       : standstill                                         ? standstill->Within
+                                                                            : 0;
   BeginStep(step, path, waits);
   Awaited = reach ? reach : standstill;
-  const TClock::time_point start = TClock::now();
-  for (TUnit *u : Active()) {
+  for (TUnit* u : Active()) {
     if (step.Kind == TKind::Run)
       SendRun(*u, step);
     if (step.Kind == TKind::Stop && Stop(*u))
@@ -178,17 +176,13 @@ void TSequenceRunner::DoStep(const TSequenceStep &step,
     if (step.Kind == TKind::Reverse)
       Reverse(*u);
   }
-  const auto seconds = std::chrono::duration_cast<TClock::duration>(
-      std::chrono::duration<double>(waits));
+  const auto seconds = std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(waits));
   if (step.Kind == TKind::Hold || step.Kind == TKind::Wait) {
-    Planned +=
-        seconds; // a timed step ends when planned, whatever its start cost
+    Planned += seconds; // a timed step ends when planned, whatever its start cost
     Poll(Planned, {});
   } else if (reach || standstill) {
-    // The limit counts from the step's start; it ends as soon as every
-    // controller has got there.
-    Poll(start + seconds,
-         [](const TUnit &u) { return u.ReachedAt.has_value(); });
+    // Each controller's time counts from its own command; the step ends once every one has got there.
+    Poll(TClock::now() + seconds, [](const TUnit& u) { return u.ReachedAt.has_value(); });
     Planned = TClock::now();
   } else {
     Planned = TClock::now();
@@ -198,13 +192,13 @@ void TSequenceRunner::DoStep(const TSequenceStep &step,
   EndStep();
 }
 
-void TSequenceRunner::BeginStep(const TSequenceStep &step,
-                                const std::string &path, double seconds) {
+void TSequenceRunner::BeginStep(const TSequenceStep& step, const std::string& path, double seconds)
+{
   const std::string text = StepText(step);
-  for (TSequenceObserver *observer : Observers)
+  for (TSequenceObserver* observer : Observers)
     observer->StepBegun(path, text, Planned, seconds);
   Sleep(Planned);
-  for (TUnit *u : Active()) {
+  for (TUnit* u : Active()) {
     u->Step.emplace();
     u->Step->Path = path;
     u->Step->Text = text;
@@ -215,8 +209,9 @@ void TSequenceRunner::BeginStep(const TSequenceStep &step,
   }
 }
 
-void TSequenceRunner::EndStep(TVerdict unfinished) {
-  for (TUnit &u : Units) {
+void TSequenceRunner::EndStep(TVerdict unfinished)
+{
+  for (TUnit& u : Units) {
     if (!u.Step)
       continue;
     TStepResult step = std::move(*u.Step);
@@ -225,17 +220,18 @@ void TSequenceRunner::EndStep(TVerdict unfinished) {
     step.Verdict = Worse(step.Verdict, unfinished);
     if (unfinished == TVerdict::Aborted && step.Why.empty())
       step.Why = Link.AbortReason();
-    for (const TCheckResult &check : step.Checks)
+    for (const TCheckResult& check : step.Checks)
       step.Verdict = Worse(step.Verdict, check.Verdict);
     u.Result.Steps.push_back(step);
-    for (TSequenceObserver *observer : Observers)
+    for (TSequenceObserver* observer : Observers)
       observer->StepEnded(u.Result.Address, step);
   }
 }
 
-void TSequenceRunner::SendRun(TUnit &unit, const TSequenceStep &step) {
+void TSequenceRunner::SendRun(TUnit& unit, const TSequenceStep& step)
+{
   unit.Drive.ApplyWork(step.Work); // the file was checked against this motor
-  const TCommonDatas &datas = unit.Drive.Datas;
+  const TCommonDatas& datas = unit.Drive.Datas;
   unit.SetRpm = datas.WorkSpeedRps * 60.0 / datas.GearRatio;
   unit.Direction = step.Work.Direction;
   unit.Drive.Queue(CmdRun, 0);
@@ -244,37 +240,35 @@ void TSequenceRunner::SendRun(TUnit &unit, const TSequenceStep &step) {
     unit.CommandedAt = Since(TClock::now());
 }
 
-void TSequenceRunner::Reverse(TUnit &unit) {
+void TSequenceRunner::Reverse(TUnit& unit)
+{
   unit.Direction = 1 - unit.Direction;
   unit.Drive.Queue(CmdSetDirection, static_cast<std::uint8_t>(unit.Direction));
   SendQueued(unit);
 }
 
-bool TSequenceRunner::SendQueued(TUnit &unit) {
-  std::vector<TFrame> frames(unit.Drive.Queued().begin(),
-                             unit.Drive.Queued().end());
+bool TSequenceRunner::SendQueued(TUnit& unit)
+{
+  std::vector<TFrame> frames(unit.Drive.Queued().begin(), unit.Drive.Queued().end());
   unit.Drive.ClearQueue();
-  return std::all_of(frames.begin(), frames.end(),
-                     [&](const TFrame &frame) { return Send(unit, frame); });
+  return std::all_of(frames.begin(), frames.end(), [&](const TFrame& frame) { return Send(unit, frame); });
 }
 
-bool TSequenceRunner::Send(TUnit &unit, const TFrame &frame) {
+bool TSequenceRunner::Send(TUnit& unit, const TFrame& frame)
+{
   TFrame answer{};
   const TFrameLine::TReply reply = Link.Exchange(frame, answer);
   if (reply == TFrameLine::TReply::Answered)
     return true;
-  FailUnit(unit, (reply == TFrameLine::TReply::NoAnswer
-                      ? "no answer to "
-                      : "bad checksum in the answer to ") +
-                     TOzmCommands::CommandWords(frame[2]) + " from " +
-                     TOzmCommands::HexAddress(frame[1]));
+  FailUnit(unit, (reply == TFrameLine::TReply::NoAnswer ? "no answer to " : "bad checksum in the answer to ") +
+                     TOzmCommands::CommandWords(frame[2]) + " from " + TOzmCommands::HexAddress(frame[1]));
   if (unit.MayRun)
-    Stop(unit); // a controller that stopped answering may have taken a Run: it
-                // is not left running
+    Stop(unit); // a controller that stopped answering may have taken a Run: it is not left running
   return false;
 }
 
-bool TSequenceRunner::Stop(TUnit &unit) {
+bool TSequenceRunner::Stop(TUnit& unit)
+{
   const TFrame frame = TOzmCommands::FrameFor(unit.Result.Address, CmdStop, 0);
   for (int sent = 0; sent < 2; ++sent) {
     TFrame answer{};
@@ -286,54 +280,52 @@ bool TSequenceRunner::Stop(TUnit &unit) {
   return false;
 }
 
-void TSequenceRunner::StopAll() {
-  std::vector<TUnit *> unanswered;
+void TSequenceRunner::StopAll()
+{
+  std::vector<TUnit*> unanswered;
   for (int round = 0; round < 2; ++round) {
-    for (TUnit &u : Units) {
+    for (TUnit& u : Units) {
       if (!u.MayRun)
         continue;
       try {
         TFrame answer{};
-        if (Link.Exchange(TOzmCommands::FrameFor(u.Result.Address, CmdStop, 0),
-                          answer) == TFrameLine::TReply::Answered)
+        if (Link.Exchange(TOzmCommands::FrameFor(u.Result.Address, CmdStop, 0), answer) == TFrameLine::TReply::Answered)
           u.MayRun = false;
-      } catch (const TLineError &error) {
+      } catch (const TLineError& error) {
         if (!Link.Reopen() && round == 1)
           FailUnit(u, std::string("could not be stopped: ") + error.what());
       }
     }
   }
-  for (TUnit &u : Units)
+  for (TUnit& u : Units)
     if (u.MayRun)
-      FailUnit(u, "no answer to stop (52) from " +
-                      TOzmCommands::HexAddress(u.Result.Address) +
+      FailUnit(u, "no answer to stop (52) from " + TOzmCommands::HexAddress(u.Result.Address) +
                       ": it may still be running");
 }
 
-void TSequenceRunner::Poll(TClock::time_point until,
-                           const std::function<bool(const TUnit &)> &done) {
-  std::vector<TUnit *> units = Active();
+void TSequenceRunner::Poll(TClock::time_point until, const std::function<bool(const TUnit&)>& done)
+{
+  std::vector<TUnit*> units = Active();
   if (units.empty())
     return Sleep(until);
-  const TClock::duration tick =
-      std::max<TClock::duration>(PollInterval / units.size(), ExchangeFloor());
+  const TClock::duration tick = std::max<TClock::duration>(PollInterval / units.size(), ExchangeFloor());
   for (;;) {
-    if (done && std::all_of(units.begin(), units.end(),
-                            [&](const TUnit *u) { return done(*u); }))
+    if (done && std::all_of(units.begin(), units.end(), [&](const TUnit* u) { return done(*u); }))
       return;
     NextPoll = std::max(NextPoll, TClock::now());
     if (NextPoll + ExchangeFloor() > until)
       break;
     Sleep(NextPoll);
     NextPoll += tick;
-    TUnit &u = *units[PollTurn++ % units.size()];
+    TUnit& u = *units[PollTurn++ % units.size()];
     if (!u.Out)
       AskStatus(u);
   }
   Sleep(until);
 }
 
-void TSequenceRunner::AskStatus(TUnit &unit) {
+void TSequenceRunner::AskStatus(TUnit& unit)
+{
   const TStatusRequest request = unit.Drive.StatusRequest();
   TFrame answer{};
   const TFrameLine::TReply reply = Link.Exchange(request, answer);
@@ -343,7 +335,7 @@ void TSequenceRunner::AskStatus(TUnit &unit) {
   sample.Step = unit.Step ? unit.Step->Path : "";
   if (reply == TFrameLine::TReply::Answered) {
     unit.Drive.Decode(answer);
-    const TCommonDatas &datas = unit.Drive.Datas;
+    const TCommonDatas& datas = unit.Drive.Datas;
     sample.SpeedRpm = unit.LastRpm = datas.CurrentSpeedRpm;
     sample.Counter = datas.MotorRevCounter;
     sample.Direction = datas.ActualDirection;
@@ -351,52 +343,51 @@ void TSequenceRunner::AskStatus(TUnit &unit) {
     if (Awaited && !unit.ReachedAt && Arrived(unit, sample.SpeedRpm))
       unit.ReachedAt = sample.Seconds;
   } else {
-    sample.State = reply == TFrameLine::TReply::NoAnswer
-                       ? TSample::TState::Missing
-                       : TSample::TState::Damaged;
+    sample.State = reply == TFrameLine::TReply::NoAnswer ? TSample::TState::Missing : TSample::TState::Damaged;
     ++unit.Missing;
   }
   unit.Samples.push_back(sample);
-  for (TSequenceObserver *observer : Observers)
+  for (TSequenceObserver* observer : Observers)
     observer->Sample(sample);
 }
 
-bool TSequenceRunner::Arrived(const TUnit &unit, double rpm) const {
+bool TSequenceRunner::Arrived(const TUnit& unit, double rpm) const
+{
   if (Awaited->Kind == TCheckKind::Standstill)
     return rpm == 0;
-  return std::abs(rpm - unit.SetRpm) <=
-         TSequenceJudge::Tolerance(*Awaited, unit.SetRpm);
+  return std::abs(rpm - unit.SetRpm) <= TSequenceJudge::Tolerance(*Awaited, unit.SetRpm);
 }
 
-void TSequenceRunner::Judge(const TSequenceStep &step) {
-  for (TUnit *u : Active()) {
+void TSequenceRunner::Judge(const TSequenceStep& step)
+{
+  for (TUnit* u : Active()) {
     const auto since = [&]() -> std::optional<double> {
       if (!u->ReachedAt || !u->CommandedAt)
         return std::nullopt;
       return *u->ReachedAt - *u->CommandedAt;
     };
-    for (const TSequenceCheck &check : step.Checks) {
+    for (const TSequenceCheck& check : step.Checks) {
       if (check.Kind == TCheckKind::Reach)
-        Decide(*u,
-               TSequenceJudge::Reach(check, u->SetRpm, since(), u->LastRpm));
+        Decide(*u, TSequenceJudge::Reach(check, u->SetRpm, since(), u->LastRpm));
       else if (check.Kind == TCheckKind::Standstill)
         Decide(*u, TSequenceJudge::Standstill(check, since(), u->LastRpm));
       else
-        Decide(*u, TSequenceJudge::Hold(
-                       check, {u->Step->Start, u->SetRpm,
-                               static_cast<double>(u->Drive.Datas.WorkSpeedRps),
-                               u->Direction, u->Samples}));
+        Decide(*u,
+               TSequenceJudge::Hold(check, {u->Step->Start, u->SetRpm, static_cast<double>(u->Drive.Datas.WorkSpeedRps),
+                                            u->Direction, u->Samples}));
     }
   }
 }
 
-void TSequenceRunner::Decide(TUnit &unit, const TCheckResult &check) {
+void TSequenceRunner::Decide(TUnit& unit, const TCheckResult& check)
+{
   unit.Step->Checks.push_back(check);
-  for (TSequenceObserver *observer : Observers)
+  for (TSequenceObserver* observer : Observers)
     observer->CheckDecided(unit.Result.Address, unit.Step->Path, check);
 }
 
-void TSequenceRunner::FailUnit(TUnit &unit, const std::string &why) {
+void TSequenceRunner::FailUnit(TUnit& unit, const std::string& why)
+{
   unit.Out = true;
   if (unit.Step && unit.Step->Why.empty()) {
     unit.Step->Verdict = TVerdict::Fail;
@@ -407,27 +398,30 @@ void TSequenceRunner::FailUnit(TUnit &unit, const std::string &why) {
   unit.Result.Verdict = TVerdict::Fail;
 }
 
-std::vector<TSequenceRunner::TUnit *> TSequenceRunner::Active() {
-  std::vector<TUnit *> active;
-  for (TUnit &u : Units)
+std::vector<TSequenceRunner::TUnit*> TSequenceRunner::Active()
+{
+  std::vector<TUnit*> active;
+  for (TUnit& u : Units)
     if (!u.Out)
       active.push_back(&u);
   return active;
 }
 
-double TSequenceRunner::Since(TClock::time_point time) const {
+double TSequenceRunner::Since(TClock::time_point time) const
+{
   return std::chrono::duration<double>(time - Begun).count();
 }
 
-TSequenceRunner::TClock::duration TSequenceRunner::ExchangeFloor() const {
+TSequenceRunner::TClock::duration TSequenceRunner::ExchangeFloor() const
+{
   const TLineSettings s = Link.Settings();
   const unsigned bits = BitsPerByte(s.DataBits, s.Parity != 0, s.StopBits != 0);
-  return std::chrono::milliseconds(TComPort::WritePauseMs) +
-         WireTime(TStatusRequest{}.size(), s.Baud, bits) +
+  return std::chrono::milliseconds(TComPort::WritePauseMs) + WireTime(TStatusRequest{}.size(), s.Baud, bits) +
          WireTime(TFrame{}.size(), s.Baud, bits);
 }
 
-void TSequenceRunner::Sleep(TClock::time_point until) {
+void TSequenceRunner::Sleep(TClock::time_point until)
+{
   if (!Link.SleepUntil(until))
     throw TSequenceAborted{};
 }
