@@ -393,8 +393,9 @@ void TSequenceRunner::FailUnit(TUnit& unit, const std::string& why)
     unit.Step->Verdict = TVerdict::Fail;
     unit.Step->Why = why;
   }
-  if (unit.Result.Why.empty())
-    unit.Result.Why = why;
+  // Every reason is kept: a lost line and then a Stop that could not go are both the operator's to know.
+  if (unit.Result.Why.find(why) == std::string::npos)
+    unit.Result.Why += (unit.Result.Why.empty() ? "" : "; ") + why;
   unit.Result.Verdict = TVerdict::Fail;
 }
 

@@ -171,4 +171,33 @@ TEST_P(TSequenceAbortTest, StopsEveryControllerThatRan)
 // The run's reach, a hold, the hold after the reverse, the stop's standstill.
 INSTANTIATE_TEST_SUITE_P(Steps, TSequenceAbortTest, testing::Values("1", "2", "4", "5"));
 
+// The line dies under a hold (an adapter pulled): the run fails with the line's reason, having tried to stop.
+TEST(SequenceLineLostTest, FailsWithTheReason)
+{
+  TSimLine sim({1, 2});
+  sim.Open();
+  TSequenceLineLink link(sim.DevicePath(), {});
+  struct TPull : TSequenceObserver {
+    TSimLine& Sim;
+    explicit TPull(TSimLine& sim) : Sim(sim) {}
+    void Sample(const TSample& sample) override
+    {
+      if (sample.Step == "2")
+        Sim.Close();
+    }
+  } pull(sim);
+  const TSequence sequence = TwoUnitTest();
+  TSequenceRunner runner(sequence, link);
+  runner.Observe(pull);
+  const TRunResult run = runner.Run("");
+
+  EXPECT_EQ(run.Verdict, TVerdict::Fail);
+  EXPECT_FALSE(run.Why.empty());
+  for (const TControllerResult& controller : run.Controllers) {
+    EXPECT_EQ(controller.Verdict, TVerdict::Fail);
+    EXPECT_EQ(controller.Steps.back().Path, "2");
+    EXPECT_NE(controller.Why.find("could not be stopped"), std::string::npos) << controller.Why;
+  }
+}
+
 } // namespace
