@@ -12,7 +12,7 @@
 void TCommandSequence::Send(const char* heading, const std::function<bool()>& prepare,
                             const std::function<void(bool)>& closing, const TStart& start)
 {
-  if (Form.OperatorExtras().RefuseWhileScanning())
+  if (Form.OperatorExtras().RefuseWhileLineTaken())
     return;
   Form.AppendLog("", TLogColour::Blue, false);
   Form.AppendLog(heading, TLogColour::Blue, false);
@@ -30,7 +30,7 @@ void TCommandSequence::Send(const char* heading, const std::function<bool()>& pr
 void TCommandSequence::SendOvertaking(const char* heading, const std::function<bool()>& prepare,
                                       const std::function<void(bool)>& closing, const TStart& start)
 {
-  Form.OperatorExtras().CancelScan(); // the scan has the line: it ends first
+  Form.OperatorExtras().FreeLine(); // a scan or a sequence has the line: it ends first
   Send(
       heading,
       [&] {

@@ -5,9 +5,9 @@
 class QTimer;
 class TForm1;
 
-// The steps every command of the window shares: refused while a bus scan has the line; its heading
-// in the log; the preparation (false ends it); the poll off; the exchange and the wait for it; the
-// handler's closing steps with the exchange's start result; the poll on.
+// The steps every command of the window shares: refused while a bus scan or a test sequence has the
+// line; its heading in the log; the preparation (false ends it); the poll off; the exchange and the
+// wait for it; the handler's closing steps with the exchange's start result; the poll on.
 class TCommandSequence {
 public:
   TCommandSequence(TForm1& form, QTimer& poll) : Form(form), Poll(poll) {}
@@ -16,8 +16,8 @@ public:
   using TStart = std::function<bool()>;
   void Send(const char* heading, const std::function<bool()>& prepare, const std::function<void(bool)>& closing = {},
             const TStart& start = {});
-  // A Stop overtakes: a bus scan under way ends first, then the exchange under way ends after the
-  // frame on the wire, and the Stop goes next.
+  // A Stop overtakes: a bus scan or a test sequence under way ends first, then the exchange under way
+  // ends after the frame on the wire, and the Stop goes next.
   void SendOvertaking(const char* heading, const std::function<bool()>& prepare,
                       const std::function<void(bool)>& closing, const TStart& start = {});
 

@@ -251,7 +251,7 @@ void TForm1::UpdatePortButtons(bool portOpen)
 
 void TForm1::BtnOpenPortClick()
 {
-  if (Extras && Extras->RefuseWhileScanning()) // no extras yet at the first open
+  if (Extras && Extras->RefuseWhileLineTaken()) // no extras yet at the first open
     return;
   PortButtons->BtnOpenPortClick();
 }
@@ -312,7 +312,7 @@ void TForm1::MmSerialDevicesClick()
 
 void TForm1::MmSetNewAddressClick()
 {
-  if (Extras->RefuseWhileScanning())
+  if (Extras->RefuseWhileLineTaken())
     return;
   BtnClosePortClick(); // the handler itself: a button's click() does nothing while it is disabled
   if (TimerGetMotorState->isActive()) {
@@ -465,7 +465,7 @@ void TForm1::TmrStopMotorTimer()
 
 bool TForm1::DataTransferring() const
 {
-  return TimerGetMotorState->isActive() || Exchange->WorkerRunning();
+  return TimerGetMotorState->isActive() || Exchange->WorkerRunning() || Extras->SequenceRunning();
 }
 
 void TForm1::TimerGetMotorStateTimer()

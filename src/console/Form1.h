@@ -145,6 +145,8 @@ public:
   TOperatorExtras& OperatorExtras() const { return *Extras; }
   // The steps every command shares, for the commands of the operator's extras.
   TCommandSequence& CommandSteps() const { return *Commands; }
+  // The panel's poll, which a test sequence stops while it has the line and starts again after.
+  QTimer& PollTimer() const { return *TimerGetMotorState; }
 
 protected:
   void closeEvent(QCloseEvent* event) override;

@@ -4,6 +4,7 @@
 #include "BusPoller.h"
 #include "CommonDatas.h"
 #include "FormBus.h"
+#include "FormSequence.h"
 #include "Form1.h"
 #include "FormBusScan.h"
 #include "FormSpeedChart.h"
@@ -11,6 +12,7 @@
 #include "LogPanel.h"
 #include "MotorPanel.h"
 #include "ParameterFile.h"
+#include "SequenceControl.h"
 #include "ComPort.h"
 #include "OperatorSettings.h"
 #include "OzmCommands.h"
@@ -53,6 +55,7 @@ TOperatorExtras::TOperatorExtras(TForm1& form, TLinkCountersView& counters) : QO
   Chart = new TFormSpeedChart(&Form);
   Poller = new TBusPoller(Form);
   Bus = new TFormBus(Form, *Poller, Chart->BusLines());
+  Sequences = new TSequenceControl(Form);
   connect(Poller, &TBusPoller::SpeedDecoded, Chart, [this](std::uint8_t address, qint64 ms, double rpm) {
     Chart->BusLines().AddPoint(address, ms, rpm);
   });
@@ -97,10 +100,24 @@ void TOperatorExtras::BuildMenus(QMenuBar* bar, TLinkCountersView& counters)
           this, &TOperatorExtras::MmSpeedChartClick);
   connect(AddItem(view, "MmBusView", "Bus", QKeySequence(Qt::CTRL | Qt::Key_B)), &QAction::triggered, this,
           &TOperatorExtras::MmBusViewClick);
+  BuildSequenceMenu(bar);
 
   QMenu* help = AddMenu(bar, "MmHelp", "Help");
   connect(AddItem(help, "MmAbout", "About", QKeySequence::HelpContents), &QAction::triggered, this,
           &TOperatorExtras::MmAboutClick);
+}
+
+void TOperatorExtras::BuildSequenceMenu(QMenuBar* bar)
+{
+  QMenu* sequence = AddMenu(bar, "MmSequence", "Sequence");
+  connect(AddItem(sequence, "MmOpenSequence", "Open sequence..."), &QAction::triggered, this,
+          &TOperatorExtras::MmOpenSequenceClick);
+  connect(AddItem(sequence, "MmRunSequence", "Run sequence"), &QAction::triggered, Sequences,
+          &TSequenceControl::ShowPanel);
+  QAction* report = AddItem(sequence, "MmOpenReport", "Open report");
+  report->setEnabled(false); // until a run has left one
+  connect(report, &QAction::triggered, Sequences, &TSequenceControl::OpenReport);
+  connect(Sequences, &TSequenceControl::ReportAvailable, report, &QAction::setEnabled);
 }
 
 namespace {
@@ -135,10 +152,16 @@ bool TOperatorExtras::eventFilter(QObject* watched, QEvent* event)
   if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
     return false;
   const QWidget* window = static_cast<QWidget*>(watched)->window();
-  if (window != &Form && window != Chart && window != Bus)
-    return false;
+  const bool watchedWindow = window == &Form || window == Chart || window == Bus;
   const auto* key = static_cast<QKeyEvent*>(event);
   const int pressed = key->key();
+  // Esc and Shift+Esc alike: the run's own stops reach every controller it drives.
+  if (pressed == Qt::Key_Escape && Sequences->Running() && (watchedWindow || window == &Sequences->Panel())) {
+    Sequences->Abort("aborted by Esc");
+    return true;
+  }
+  if (!watchedWindow)
+    return false;
   if (pressed == Qt::Key_Escape && key->modifiers().testFlag(Qt::ShiftModifier)) {
     Poller->StopAll();
     return true;
@@ -164,6 +187,7 @@ void TOperatorExtras::RestoreSettings()
   Chart->SetSaveFolder(settings.value("chart/folder").toString());
   LastLogFolder = settings.value("log/folder").toString();
   LastParameterFolder = settings.value("parameters/folder").toString();
+  LastSequenceFolder = settings.value("sequence/folder").toString();
   DailyLog->setChecked(settings.value("log/daily", false).toBool());
 }
 
@@ -173,6 +197,8 @@ void TOperatorExtras::FormClosing()
   Chart->hide();
   Bus->hide();
   Poller->Detach(); // before the objects that tell it go
+  Sequences->EndRun("the window was closed", false); // its controllers stopped before the port is let go
+  Sequences->Panel().hide();
   delete BusScan; // stops its scan and waits for it: the port it would open again is going
   BusScan = nullptr;
 }
@@ -191,6 +217,7 @@ void TOperatorExtras::SaveSettings() const
   settings.setValue("chart/folder", Chart->SaveFolder());
   settings.setValue("log/folder", LastLogFolder);
   settings.setValue("parameters/folder", LastParameterFolder);
+  settings.setValue("sequence/folder", LastSequenceFolder);
   settings.setValue("log/daily", DailyLog->isChecked());
 }
 
@@ -320,18 +347,26 @@ bool TOperatorExtras::OpenParameters(const QString& path)
   return true;
 }
 
-bool TOperatorExtras::RefuseWhileScanning()
+bool TOperatorExtras::RefuseWhileLineTaken()
 {
-  if (!BusScan || !BusScan->Scanning())
-    return false;
-  Form.ShowMessage(TFormBusScan::RunningText);
-  return true;
+  const char* refusal = BusScan && BusScan->Scanning() ? TFormBusScan::RunningText
+                        : SequenceRunning()            ? TSequenceControl::RunningText
+                                                       : nullptr;
+  if (refusal)
+    Form.ShowMessage(refusal);
+  return refusal;
 }
 
-void TOperatorExtras::CancelScan()
+bool TOperatorExtras::SequenceRunning() const
+{
+  return Sequences->Running();
+}
+
+void TOperatorExtras::FreeLine()
 {
   if (BusScan)
     BusScan->Cancel();
+  Sequences->EndRun("aborted by Stop", true);
 }
 
 void TOperatorExtras::MmSpeedChartClick()
@@ -357,6 +392,14 @@ void TOperatorExtras::MmScanBusClick()
   BusScan->show();
   BusScan->raise();
   BusScan->activateWindow();
+}
+
+void TOperatorExtras::MmOpenSequenceClick()
+{
+  const QString path =
+      ChooseFile(false, "Open sequence", LastSequenceFolder, "Sequences (*.yaml *.yml);;All files (*)");
+  if (!path.isEmpty() && Sequences->Open(path.toStdString()))
+    LastSequenceFolder = QFileInfo(path).absolutePath();
 }
 
 void TOperatorExtras::MmAboutClick()

@@ -15,10 +15,11 @@ class TFormBus;
 class TFormBusScan;
 class TFormSpeedChart;
 class TLinkCountersView;
+class TSequenceControl;
 
 // What the operator gets beside the controls of the window: a stop key and other shortcuts, the
 // speed chart, the log saved or written to a daily file, the link counters reset, parameter files,
-// an About box, and the window's place, state and choices remembered between runs.
+// test sequences, an About box, and the window's place, state and choices remembered between runs.
 class TOperatorExtras : public QObject {
   Q_OBJECT
 public:
@@ -28,17 +29,20 @@ public:
   // The previous run's window place and state and the operator's choices.
   void RestoreSettings();
   void SaveSettings() const;
-  // The window is closing: the settings saved, the extra windows hidden, a bus scan stopped.
+  // The window is closing: the settings saved, the extra windows hidden, a bus scan and a test
+  // sequence stopped.
   void FormClosing();
   // Each decoded status answer.
   void StatusDecoded();
   // Run or Stop went out to the motor: marked on the chart, apart when it went unanswered.
   void MotionSent(bool run, bool answered, long long msSinceEpoch);
-  // True, after a message that says why, while a bus scan has the line: what would send or open
-  // is not done then.
-  bool RefuseWhileScanning();
-  // Ends a bus scan under way and waits for it, so that a Stop can go out at once.
-  void CancelScan();
+  // True, after a message that says why, while a bus scan or a test sequence has the line: what
+  // would send or open is not done then.
+  bool RefuseWhileLineTaken();
+  // A test sequence has the line: the window is transferring data, though its own port is closed.
+  bool SequenceRunning() const;
+  // Ends a bus scan or a test sequence under way and waits for it, so that a Stop can go out at once.
+  void FreeLine();
 
   // What the menu items do once a file is chosen; false when nothing was written or taken, after
   // a message that says why.
@@ -57,6 +61,7 @@ public:
   TFormSpeedChart& SpeedChart() const { return *Chart; }
   TBusPoller& BusPoller() const { return *Poller; }
   TFormBus& BusView() const { return *Bus; }
+  TSequenceControl& Sequence() const { return *Sequences; }
   // The scan window, once the menu built it.
   TFormBusScan* BusScanWindow() const { return BusScan; }
 
@@ -66,6 +71,7 @@ public:
   void MmSpeedChartClick();
   void MmBusViewClick();
   void MmScanBusClick();
+  void MmOpenSequenceClick();
   void MmAboutClick();
 
 protected:
@@ -73,6 +79,7 @@ protected:
 
 private:
   void BuildMenus(QMenuBar* bar, TLinkCountersView& counters);
+  void BuildSequenceMenu(QMenuBar* bar);
   void BuildMotionKeys();
   QString ChooseFile(bool saving, const QString& title, const QString& proposed, const QString& filters,
                      QString* chosenFilter = nullptr);
@@ -84,8 +91,10 @@ private:
   TBusPoller* Poller = nullptr;
   TFormBus* Bus = nullptr;
   TFormBusScan* BusScan = nullptr; // built when first asked for; a window of the form's own, which owns it
+  TSequenceControl* Sequences = nullptr;
   QAction* DailyLog = nullptr;
   QString LastLogFolder;
   QString LastParameterFolder;
+  QString LastSequenceFolder;
   TFileChooser Chooser;
 };

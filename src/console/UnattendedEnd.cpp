@@ -6,6 +6,7 @@
 #include "Form1.h"
 #include "MessageBox.h"
 #include "OperatorExtras.h"
+#include "SequenceControl.h"
 
 #include <cstdio>
 
@@ -26,6 +27,9 @@ void TUnattendedEnd::StopMotor(const std::string& why)
 {
   // No box may wait for an operator who is not there (nor for a display that is gone).
   SayMessagesOnStderr();
+  // A test sequence's runner stops its own controllers, and gives the port back.
+  if (const std::string run = Form.OperatorExtras().Sequence().EndRun(why, true); !run.empty())
+    std::fprintf(stderr, "ozmet: %s\n", run.c_str());
   if (!MotorMayRun())
     return;
   const std::string outcome = why + " with the motor possibly running: " + SendStop();

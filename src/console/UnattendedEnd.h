@@ -20,7 +20,8 @@ public:
 
   // A Run went out and no Stop since, or the last status answer showed the motor turning.
   bool MotorMayRun() const;
-  // Sends the Stop if the motor may run (`why` begins the outcome line). The outcome goes to
+  // Sends the Stop if the motor may run (`why` begins the outcome line), after a test sequence under
+  // way is aborted (`why` is its reason) and has stopped its controllers. The outcomes go to
   // standard error and the log (and so to the daily file). Boxes go to standard error from now on.
   void StopMotor(const std::string& why);
   // The close steps without the close event; a worker that cannot end in time is left behind.

@@ -5,17 +5,22 @@
 #include "Exchange.h"
 #include "FormBusScan.h"
 #include "FormByteLen.h"
+#include "FormSequence.h"
 #include "OperatorExtras.h"
+#include "SequenceControl.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 
 #include <cstdint>
+#include <fstream>
 
 inline constexpr std::uint8_t StopCode = 0x52;
 inline constexpr std::uint8_t StatusCode = 0x50;
+inline constexpr std::uint8_t RunCode = 0x51;
 
 // The window against the simulator, with the operator's extras at hand.
 class ExtrasTest : public ConsoleTest {
@@ -44,5 +49,28 @@ protected:
     EXPECT_TRUE(WaitFor([&] { return scan.findChild<QProgressBar*>("ScanProgress")->value() >= 1; }));
     EXPECT_TRUE(scan.Scanning());
     return scan;
+  }
+  TFormSequence& SequencePanel() const { return Extras().Sequence().Panel(); }
+  // Writes the text as a sequence file in the data folder and opens it from the Sequence menu.
+  void OpenSequence(const std::string& text)
+  {
+    const QString path = QString::fromStdString(Data.Path() + "/test.yaml");
+    std::ofstream(path.toStdString()) << text;
+    Extras().SetFileChooser([path](bool, const QString&, const QString&, const QString&, QString*) { return path; });
+    Form->findChild<QAction*>("MmOpenSequence")->trigger();
+  }
+  // Into the panel's serial field, then Enter, as a barcode scanner types.
+  void ScanUnit(const char* serial)
+  {
+    Form->findChild<QAction*>("MmRunSequence")->trigger();
+    auto* edit = SequencePanel().findChild<QLineEdit*>("EditUnitSerial");
+    QTest::keyClicks(edit, serial);
+    QTest::keyClick(edit, Qt::Key_Return);
+  }
+  // The panel's verdict of the controller at that address; empty until its run has ended.
+  QString SequenceVerdict(std::uint8_t address) const
+  {
+    const auto* label = SequencePanel().findChild<QLabel*>(QString::asprintf("LblVerdict%02X", address));
+    return label ? label->text() : QString();
   }
 };

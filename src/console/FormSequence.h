@@ -1,0 +1,69 @@
+#pragma once
+
+#include "Sequence.h"
+#include "SequenceResult.h"
+
+#include <QWidget>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <string>
+
+class QHBoxLayout;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class TSequenceSteps;
+
+// Sequence > Run sequence: the sequence opened, a unit serial that a barcode scanner types (its
+// Enter starts the run), the steps with the one under way and its time left, each check as it is
+// decided, and each controller's verdict, large, until the next run. Esc aborts a run (the
+// operator's extras watch the keys); the panel only shows and asks.
+class TFormSequence : public QWidget {
+  Q_OBJECT
+public:
+  using TClock = std::chrono::steady_clock;
+  // The time left is shown again this often: more than the eye needs, little for the window.
+  static constexpr std::chrono::milliseconds TickInterval{250};
+
+  explicit TFormSequence(QWidget* parent);
+
+  void ShowSequence(const TSequence& sequence);
+  void SetRunning(bool running);
+  void SetReportAvailable(bool available);
+  // "$01 FAIL: speed: 312 rpm at 4.5 s is outside 285..315", as the panel and the log say it.
+  static std::string VerdictLine(const TControllerResult& controller, const TRunResult& run);
+
+  // The run's events, on the window's thread.
+  void RunBegun(const TRunResult& run);
+  void StepBegun(const std::string& path, const std::string& text, TClock::time_point planned, double seconds);
+  void Sample(const TSample& sample);
+  void CheckDecided(std::uint8_t address, const std::string& path, const TCheckResult& check);
+  void StepEnded(std::uint8_t address, const TStepResult& step);
+  void RunEnded(const TRunResult& run);
+
+signals:
+  void RunAsked(const QString& unit);
+  void AbortAsked();
+  void ReportAsked();
+
+private:
+  void BuildWindow();
+  void ShowVerdicts(const TRunResult& run);
+  void ClearVerdicts();
+
+  TSequence Shown; // its steps are laid out again at each run
+  QLabel* LblSequenceName = nullptr;
+  QLabel* LblSequenceFile = nullptr;
+  QLabel* LblSequenceLive = nullptr;
+  QLineEdit* EditUnitSerial = nullptr;
+  QPushButton* BtnSequenceRun = nullptr;
+  QPushButton* BtnSequenceAbort = nullptr;
+  QPushButton* BtnSequenceReport = nullptr;
+  TSequenceSteps* Steps = nullptr;
+  QHBoxLayout* Verdicts = nullptr;
+  QTimer* TimerSequenceTick = nullptr;
+  std::map<std::uint8_t, QString> Live; // each controller's last status, as the run asked it
+};

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "Sequence.h"
+#include "SequencePanelFeed.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class TForm1;
+class TFormSequence;
+class TSequenceRun;
+
+// The Sequence menu's side of the window: the sequence opened, its panel, and its run, which has
+// the line while it goes: the window's port is closed for it (its poll stops), and opened again
+// after it as it was. Every way out of the window aborts a run and waits for it, so that its runner
+// stops every controller of the sequence first.
+class TSequenceControl : public QObject {
+  Q_OBJECT
+public:
+  static constexpr const char* BottomLineText = "Test sequence running: the line is the sequence's until it ends";
+  // What the window's commands and the port buttons say while a sequence has the line.
+  static constexpr const char* RunningText = "A test sequence is running: abort it first (Esc).";
+  static constexpr const char* NoSequenceText = "Open a sequence first (Sequence > Open sequence...).";
+
+  explicit TSequenceControl(TForm1& form);
+  ~TSequenceControl() override;
+
+  TFormSequence& Panel() const { return *Window; }
+  bool Running() const { return Run != nullptr; }
+  // A refused file is said with its file, line and column; the sequence opened before stays.
+  bool Open(const std::string& path);
+  void ShowPanel();
+  void Start(const QString& unit);
+  // Cuts the run short; it ends, its controllers stopped, in its own time.
+  void Abort(const std::string& reason);
+  // Aborts the run and waits for it: its thread never waits for the window, so this cannot hang.
+  // The log's line of the run's end, empty when none was going.
+  std::string EndRun(const std::string& reason, bool reopenPort);
+  void OpenReport() const;
+
+signals:
+  // The last run left a report to open.
+  void ReportAvailable(bool available);
+
+private:
+  template <class T, class... TArgs>
+  std::unique_ptr<T> MadeOrSaid(TArgs&&... args);
+  void TakeLine();
+  void GiveLineBack(bool reopenPort);
+  std::string Finished(unsigned run, bool reopenPort);
+
+  TForm1& Form;
+  TFormSequence* Window = nullptr;
+  std::optional<TSequence> Sequence;
+  TSequencePanelFeed Feed;
+  std::unique_ptr<TSequenceRun> Run; // after Feed, which its thread tells until joined
+  unsigned RunNumber = 0;            // so that the end a run posted is not taken for a later one's
+  bool PortWasOpen = false;
+  bool PollWasOn = false;
+  QString Report;
+};

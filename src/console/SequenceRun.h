@@ -1,0 +1,41 @@
+#pragma once
+
+#include "Sequence.h"
+#include "SequenceResult.h"
+#include "SequenceRunner.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+class TSequenceLineLink;
+class TSequenceObserver;
+class TSequenceRecord;
+
+// One run of a test sequence on a thread of its own, with the line and the record it owns. The
+// runner's thread never waits for the window, so the window may wait for it.
+class TSequenceRun {
+public:
+  // `ended` runs on the runner's thread once the run is over, every controller stopped or tried.
+  TSequenceRun(const TSequence& sequence, std::unique_ptr<TSequenceLineLink> link,
+               std::unique_ptr<TSequenceRecord> record, TSequenceObserver& watcher, const std::string& unit,
+               std::function<void()> ended);
+  // Aborts a run still going and waits for it: the objects it tells go with us.
+  ~TSequenceRun();
+
+  // From any thread: waits are cut short, only Stops go out from now on.
+  void Abort(const std::string& reason);
+  void Join();
+  // Once joined.
+  const TRunResult& Result() const { return Outcome; }
+  const TSequenceRecord& Record() const { return *Recorder; }
+
+private:
+  const TSequence Sequence; // a copy: the operator may open another file once this one has ended
+  std::unique_ptr<TSequenceLineLink> Link;
+  std::unique_ptr<TSequenceRecord> Recorder;
+  TSequenceRunner Runner;
+  TRunResult Outcome; // the runner's thread's until joined
+  std::thread Thread; // last: started once everything it uses is there
+};
