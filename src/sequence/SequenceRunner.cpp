@@ -171,8 +171,8 @@ void TSequenceRunner::DoStep(const TSequenceStep& step, const std::string& path)
   for (TUnit* u : Active()) {
     if (step.Kind == TKind::Run)
       SendRun(*u, step);
-    if (step.Kind == TKind::Stop && Stop(*u))
-      u->CommandedAt = Since(TClock::now());
+    if (step.Kind == TKind::Stop)
+      StopStep(*u);
     if (step.Kind == TKind::Reverse)
       Reverse(*u);
   }
@@ -299,8 +299,21 @@ void TSequenceRunner::StopAll()
   }
   for (TUnit& u : Units)
     if (u.MayRun)
-      FailUnit(u, "no answer to stop (52) from " + TOzmCommands::HexAddress(u.Result.Address) +
-                      ": it may still be running");
+      FailUnit(u, Unstopped(u));
+}
+
+void TSequenceRunner::StopStep(TUnit& unit)
+{
+  if (Stop(unit))
+    unit.CommandedAt = Since(TClock::now());
+  else
+    FailUnit(unit, Unstopped(unit)); // the way out tries it once more
+}
+
+std::string TSequenceRunner::Unstopped(const TUnit& unit)
+{
+  return "no answer to " + TOzmCommands::CommandWords(CmdStop) + " from " +
+         TOzmCommands::HexAddress(unit.Result.Address) + ": it may still be running";
 }
 
 void TSequenceRunner::Poll(TClock::time_point until, const std::function<bool(const TUnit&)>& done)
