@@ -8,3 +8,6 @@
 // "Cannot write <path>: <reason>". A symbolic link is written through: its target gets the text,
 // with the mode it had.
 std::optional<std::string> WriteWholeFile(const std::string& path, const std::string& text);
+// Puts on disk the folder that holds path, so that a file just made or renamed there survives a
+// power loss. False with errno set when it could not.
+bool SyncFolder(const std::string& path);
