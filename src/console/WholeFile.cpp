@@ -80,7 +80,8 @@ std::string Target(std::string path)
   return path; // a loop: the rename's error says so
 }
 
-// The rename lives in the folder: synced too, a "saved" survives a power loss.
+} // namespace
+
 bool SyncFolder(const std::string& path)
 {
   const std::size_t slash = path.rfind('/');
@@ -92,8 +93,6 @@ bool SyncFolder(const std::string& path)
   ::close(fd);
   return synced;
 }
-
-} // namespace
 
 std::optional<std::string> WriteWholeFile(const std::string& shownPath, const std::string& text)
 {
@@ -108,6 +107,7 @@ std::optional<std::string> WriteWholeFile(const std::string& shownPath, const st
     written = false;
     error = errno;
   }
+  // The rename lives in the folder: synced too, a "saved" survives a power loss.
   if (written && ::rename(temporary.c_str(), path.c_str()) == 0)
     return SyncFolder(path) ? std::nullopt : std::optional(Failed(shownPath, errno));
   if (written)

@@ -16,3 +16,6 @@ std::optional<std::string> WriteWholeFile(const std::string& path, const std::st
 // <path>: <reason>" or "Cannot read <path>: over <N> KiB, not <kind>".
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string_view kind,
                                          std::string& text);
+// Puts on disk the folder that holds path, so that a file just made or renamed there survives a
+// power loss. False with errno set when it could not.
+bool SyncFolder(const std::string& path);
