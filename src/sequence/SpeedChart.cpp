@@ -78,8 +78,7 @@ TSpeedChart::TSpeedChart(const TControllerResult& controller, const std::vector<
   for (const TStepResult& step : controller.Steps) {
     Seconds = std::max(Seconds, step.End);
     for (const TCheckResult& check : step.Checks)
-      if ((check.Kind == TSequenceCheck::TKind::Speed || check.Kind == TSequenceCheck::TKind::Reach) && check.Low &&
-          check.High)
+      if (check.Kind == TSequenceCheck::TKind::Speed && check.Low && check.High) // a reach's limit is a time
         Limits.push_back({step.Start, step.End, *check.Low, *check.High, check.Verdict == TVerdict::Pass});
   }
   SecondsTick = TickStep(Seconds);
