@@ -44,7 +44,7 @@ TControllerResult Controller(std::uint8_t address, double held)
   using TStep = TSequenceStep::TKind;
   const TVerdict pass = TVerdict::Pass, verdict = held > 105 ? TVerdict::Fail : pass;
   const std::string why = held > 105 ? "112 rpm at 3.6 s is outside 95..105" : "";
-  const TCheckResult reach{"up", TKind::Reach, 99, 95, 105, "rpm", pass, ""};
+  const TCheckResult reach{"up", TKind::Reach, 1.2, std::nullopt, 3, "s", pass, ""};
   const TCheckResult steady{"steady", TKind::Speed, held, 95, 105, "rpm", verdict, why};
   return {address,
           verdict,
@@ -178,7 +178,7 @@ TEST(SequenceRecord, FinalRecordMeetsItsSchemaAndTheReportParses)
   EXPECT_EQ(Checked({"record", record.RecordPath(), OZMET_RECORD_SCHEMA}),
             Name + "\n/lines/b\xC3\xA9nch.yaml\n3 PASS 1 2 3.2.1 1\n7 FAIL 1 2 3.2.1 1\nend\n");
   // $03: three answers, each between missing ones; $07: a damaged answer splits four in two.
-  EXPECT_EQ(Checked({"page", record.ReportPath()}), Name + "\n3 3 2 4\n2 3 2 4\nend\n");
+  EXPECT_EQ(Checked({"page", record.ReportPath()}), Name + "\n3 3 1 4\n2 3 1 4\nend\n");
   EXPECT_EQ(record.Failure(), "");
 }
 
