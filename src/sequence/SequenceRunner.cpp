@@ -135,12 +135,11 @@ void TSequenceRunner::SetMotors()
 {
   TSequenceStep motor;
   motor.Kind = TKind::Wait;
-  BeginStep(motor, "0", 0);
-  for (TUnit& u : Units) {
-    u.Step->Text = "set motor: encoder " + Sequence.Motor.Encoder + ", maximum speed " + Sequence.Motor.MaxSpeed +
-                   " rpm, ratio " + Sequence.Motor.GearRatio;
+  BeginStep(motor, "0", 0,
+            "set motor: encoder " + Sequence.Motor.Encoder + ", maximum speed " + Sequence.Motor.MaxSpeed +
+                " rpm, ratio " + Sequence.Motor.GearRatio);
+  for (TUnit& u : Units)
     SendQueued(u); // the encoder and maximum speed frames that ApplyMotor queued
-  }
   EndStep();
 }
 
@@ -166,7 +165,7 @@ void TSequenceRunner::DoStep(const TSequenceStep& step, const std::string& path)
                        : reach                                              ? reach->Within
                        : standstill                                         ? standstill->Within
                                                                             : 0;
-  BeginStep(step, path, waits);
+  BeginStep(step, path, waits, StepText(step));
   Awaited = reach ? reach : standstill;
   for (TUnit* u : Active()) {
     if (step.Kind == TKind::Run)
@@ -192,9 +191,9 @@ void TSequenceRunner::DoStep(const TSequenceStep& step, const std::string& path)
   EndStep();
 }
 
-void TSequenceRunner::BeginStep(const TSequenceStep& step, const std::string& path, double seconds)
+void TSequenceRunner::BeginStep(const TSequenceStep& step, const std::string& path, double seconds,
+                                const std::string& text)
 {
-  const std::string text = StepText(step);
   for (TSequenceObserver* observer : Observers)
     observer->StepBegun(path, text, Planned, seconds);
   Sleep(Planned);

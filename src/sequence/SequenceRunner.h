@@ -49,7 +49,7 @@ private:
   void SetMotors();
   void RunSteps(const std::vector<TSequenceStep>& steps, const std::string& prefix);
   void DoStep(const TSequenceStep& step, const std::string& path);
-  void BeginStep(const TSequenceStep& step, const std::string& path, double seconds);
+  void BeginStep(const TSequenceStep& step, const std::string& path, double seconds, const std::string& text);
   void EndStep(TVerdict unfinished = TVerdict::Pass);
 
   void SendRun(TUnit& unit, const TSequenceStep& step);
