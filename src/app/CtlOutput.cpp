@@ -12,6 +12,19 @@
 
 namespace {
 
+std::string JsonValue(const TCtlOutput::TValue& value);
+
+// The object of the members already written and then the fields.
+std::string Object(std::string members, const std::vector<TCtlOutput::TField>& fields)
+{
+  for (const TCtlOutput::TField& field : fields)
+    members.append(members.empty() ? "" : ",")
+        .append(TJsonText::Quoted(field.Key))
+        .append(":")
+        .append(JsonValue(field.Value));
+  return "{" + members + "}";
+}
+
 std::string JsonValue(const TCtlOutput::TValue& value)
 {
   if (const auto* text = std::get_if<std::string>(&value))
@@ -24,6 +37,12 @@ std::string JsonValue(const TCtlOutput::TValue& value)
     std::string items;
     for (const std::int64_t item : *list)
       items.append(items.empty() ? "" : ",").append(std::to_string(item));
+    return "[" + items + "]";
+  }
+  if (const auto* objects = std::get_if<TCtlOutput::TObjects>(&value)) {
+    std::string items;
+    for (const std::vector<TCtlOutput::TField>& object : *objects)
+      items.append(items.empty() ? "" : ",").append(Object("", object));
     return "[" + items + "]";
   }
   return std::get<bool>(value) ? "true" : "false";
@@ -43,6 +62,8 @@ TCtlOutput::TCtlOutput(TFormat format, bool quiet, bool verbose) : Format(format
 
 void TCtlOutput::Result(const std::string& kind, const std::string& text, const std::vector<TField>& fields)
 {
+  if (text.empty() && Format != TFormat::Json)
+    return; // the progress line stays
   EndProgress();
   if (Format == TFormat::Json)
     Write(stdout, Json(kind, fields));
@@ -134,10 +155,7 @@ std::string TCtlOutput::FailureJson(const std::string& message, int exitStatus)
 
 std::string TCtlOutput::Json(const std::string& kind, const std::vector<TField>& fields)
 {
-  std::string object = "{\"kind\":" + TJsonText::Quoted(kind) + ",\"time\":" + TJsonText::Quoted(Now());
-  for (const TField& field : fields)
-    object.append(",").append(TJsonText::Quoted(field.Key)).append(":").append(JsonValue(field.Value));
-  return object + "}";
+  return Object("\"kind\":" + TJsonText::Quoted(kind) + ",\"time\":" + TJsonText::Quoted(Now()), fields);
 }
 
 void TCtlOutput::Unanswered(std::uint8_t address, const std::string& answer)
