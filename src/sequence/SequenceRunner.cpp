@@ -134,7 +134,7 @@ void TSequenceRunner::Prepare(const std::string& unit)
 void TSequenceRunner::SetMotors()
 {
   TSequenceStep motor;
-  motor.Kind = TKind::Wait;
+  motor.Kind = TKind::Motor;
   BeginStep(motor, "0", 0,
             "set motor: encoder " + Sequence.Motor.Encoder + ", maximum speed " + Sequence.Motor.MaxSpeed +
                 " rpm, ratio " + Sequence.Motor.GearRatio);

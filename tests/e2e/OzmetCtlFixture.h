@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -152,12 +153,17 @@ protected:
     return TBusListFile(Data, Device).Path();
   }
 
-  // The whole record (.json) of the test run with --record {folder}/records; empty without one.
+  // The whole record (.json) of the test run with --record {folder}/records; empty without one. A
+  // record that its published schema refuses fails the test.
   std::string RecordWritten() const
   {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(Folder.Path() + "/records", error))
       if (entry.path().extension() == ".json") {
+        const std::string validate = "python3 -c 'import json, jsonschema, sys; jsonschema.validate(json.load(open("
+                                     "sys.argv[1])), json.load(open(sys.argv[2])))' '" +
+                                     entry.path().string() + "' " OZMET_SOURCE_DIR "/dist/sequence-record.schema.json";
+        EXPECT_EQ(std::system(validate.c_str()), 0) << entry.path();
         std::ifstream file(entry.path());
         return {std::istreambuf_iterator<char>(file), {}};
       }
