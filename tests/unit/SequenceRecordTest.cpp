@@ -1,3 +1,4 @@
+#include "CasePrinter.h"
 #include "ChildProcess.h"
 #include "SequenceRecord.h"
 #include "TempDir.h"
@@ -12,6 +13,8 @@
 #include <unistd.h>
 
 namespace {
+
+using CasePrinter::PrintTo;
 
 namespace fs = std::filesystem;
 using namespace std::chrono;
