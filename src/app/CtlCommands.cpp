@@ -8,6 +8,7 @@
 #include "CtlMotorCommands.h"
 #include "CtlOptions.h"
 #include "CtlScript.h"
+#include "CtlSequenceCommand.h"
 #include "CtlSession.h"
 #include "DataFolder.h"
 #include "LineError.h"
@@ -31,6 +32,8 @@ std::unique_ptr<TCtlCommand> CommandFor(const TCtlOptions& options, TCtlOutput& 
     return std::make_unique<TCtlScript>(options, output, session);
   if (name == "devices")
     return std::make_unique<TCtlDevices>(output);
+  if (name == "test")
+    return std::make_unique<TCtlSequenceCommand>(options, output, session);
   return std::make_unique<TCtlMotorCommands>(options, output, session);
 }
 

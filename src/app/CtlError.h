@@ -7,6 +7,7 @@
 class TCtlError : public std::runtime_error {
 public:
   static constexpr int NoAnswer = 1; // no answer, a bad checksum, or the line failed
+  static constexpr int Failed = 1;   // a controller failed its test, or the test's record is incomplete
   static constexpr int Usage = 2;    // the command line, a script's line or a file was refused
   static constexpr int PortClosed = 3;
 

@@ -32,11 +32,13 @@ constexpr TCommand Commands[] = {
                        "line is checked before anything is sent"},
     {"devices", "", "list the USB serial adapters present: device, maker, product, serial number, USB id, "
                     "/dev/serial/by-id name"},
+    {"test", "FILE", "run the test sequence in FILE (ozmet-sequence(5)) on its controllers, tell each one's "
+                     "verdict and keep a record of the run; the whole file is checked before anything is sent"},
 };
 constexpr std::size_t CommandCount = std::size(Commands);
 
 constexpr unsigned StatusBit = 1, SetMotorBit = 2, RunBit = 4, StopBit = 8, WatchBit = 32, SetAddressBit = 64,
-                   ScanBit = 128, ScriptBit = 256, DevicesBit = 512;
+                   ScanBit = 128, ScriptBit = 256, DevicesBit = 512, TestBit = 1024;
 constexpr unsigned Every = (1u << CommandCount) - 1;
 constexpr unsigned OnALine = Every & ~DevicesBit; // the port and its settings: all but the adapters' list
 constexpr unsigned OneCommand = Every & ~ScriptBit;
@@ -68,7 +70,8 @@ constexpr TOption Options[] = {
                             "it, with a note that says so"},
     {"address", 0, "A", Addressed, "the controller's bus address 0..254, decimal or $hex (0; with --parameters, "
                                    "the file's); status, watch, stop, run and set-motor take a list with "
-                                   "ranges, 1,2,5 or 1-4,9, and go to each in turn"},
+                                   "ranges, 1,2,5 or 1-4,9, and go to each in turn; test takes a list that "
+                                   "replaces the file's controllers"},
     {"json", 0, "", Every, "one JSON object a line instead of text, failures included"},
     {"quiet", 'q', "", Every, "no results or notes in text; failures and prompts still show"},
     {"verbose", 'v', "", Every, "every frame written and answer read, with its time, on standard error"},
@@ -103,6 +106,9 @@ constexpr TOption Options[] = {
                              "saves nothing"},
     {"timeout-ms", 0, "T", ScanBit, "how long each address has to answer (the line's wire time + 20, at least 30)"},
     {"keep-going", 0, "", ScriptBit, "go on after a line that fails; the exit status is the first failure's"},
+    {"unit", 0, "SERIAL", TestBit, "the serial number of the unit under test, kept in the record (none)"},
+    {"record", 0, "DIR", TestBit, "the folder the run's record goes to, made when missing "
+                                  "($XDG_DATA_HOME/ozmet/records, else ~/.local/share/ozmet/records)"},
     {"help", 'h', "", 0, "show this text; after a command, that command's"},
     {"version", 'V', "", 0, "show the version"},
 };
@@ -307,8 +313,11 @@ std::string TCtlOptions::Usage(const std::string& command)
                 "failed line at once, then opens it again to send Stop until its time is up.\n"
                 "set-address: Ctrl+C ends the procedure early, as closing the window's dialog does; success is\n"
                 "told only when the controller answers at its new address.\n"
-                "Exit status: 0 done; 1 no answer, a bad checksum or a failed line; 2 a refused command line,\n"
-                "script line or file; 3 the port would not open; 130, 143, 129, 141 interrupted by SIGINT,\n"
+                "test: every controller that a Run may have reached is sent Stop on every way out; each\n"
+                "controller's verdict is PASS, FAIL (with the checks that failed and why) or ABORTED.\n"
+                "Exit status: 0 done, every controller passed its test; 1 no answer, a bad checksum, a failed\n"
+                "line, a failed test or its record incomplete; 2 a refused command line, script line, sequence\n"
+                "or file; 3 the port would not open; 130, 143, 129, 141 interrupted by SIGINT,\n"
                 "SIGTERM, SIGHUP, a closed output (SIGPIPE); watch ends with 0 at Ctrl+C, its usual end, once\n"
                 "some request was answered soundly.\n";
 }

@@ -1,66 +1,34 @@
 #include "CtlOutput.h"
 
 #include "CommonDatas.h"
+#include "JsonText.h"
 #include "NumberFormat.h"
 #include "OzmCommands.h"
+#include "UtcTime.h"
 
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <unistd.h>
 
 namespace {
 
-// The length of the well-formed UTF-8 sequence at `at`, 0 when the byte there begins none.
-std::size_t Utf8Length(std::string_view text, std::size_t at)
-{
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : (lead & 0xF0) == 0xE0 ? 3
-                                             : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-  if (length == 0 || at + length > text.size())
-    return 0;
-  for (std::size_t i = at + 1; i < at + length; ++i)
-    if ((byte(i) & 0xC0) != 0x80)
-      return 0;
-  // No overlong forms, surrogates or code points past U+10FFFF.
-  const unsigned char second = length > 1 ? byte(at + 1) : 0;
-  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
-      (lead == 0xF4 && second >= 0x90))
-    return 0;
-  return length;
-}
+std::string JsonValue(const TCtlOutput::TValue& value);
 
-std::string Escaped(unsigned code)
+// The object of the members already written and then the fields.
+std::string Object(std::string members, const std::vector<TCtlOutput::TField>& fields)
 {
-  char escaped[8];
-  std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
-  return escaped;
-}
-
-// A JSON string. Bytes that are no UTF-8 (a Latin-1 file name, a device path of any bytes) are
-// written as the characters of the same number, so that the line stays valid JSON.
-std::string Quoted(const std::string& text)
-{
-  std::string quoted = "\"";
-  for (std::size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    const std::size_t length = Utf8Length(text, i);
-    if (c == '"' || c == '\\')
-      quoted.append(1, '\\').append(1, static_cast<char>(c));
-    else if (c < 0x20 || length == 0)
-      quoted += Escaped(c);
-    else
-      quoted.append(text, i, length);
-    i += length == 0 ? 1 : length;
-  }
-  return quoted + "\"";
+  for (const TCtlOutput::TField& field : fields)
+    members.append(members.empty() ? "" : ",")
+        .append(TJsonText::Quoted(field.Key))
+        .append(":")
+        .append(JsonValue(field.Value));
+  return "{" + members + "}";
 }
 
 std::string JsonValue(const TCtlOutput::TValue& value)
 {
   if (const auto* text = std::get_if<std::string>(&value))
-    return Quoted(*text);
+    return TJsonText::Quoted(*text);
   if (const auto* whole = std::get_if<std::int64_t>(&value))
     return std::to_string(*whole);
   if (const auto* real = std::get_if<double>(&value))
@@ -71,22 +39,19 @@ std::string JsonValue(const TCtlOutput::TValue& value)
       items.append(items.empty() ? "" : ",").append(std::to_string(item));
     return "[" + items + "]";
   }
+  if (const auto* objects = std::get_if<TCtlOutput::TObjects>(&value)) {
+    std::string items;
+    for (const std::vector<TCtlOutput::TField>& object : *objects)
+      items.append(items.empty() ? "" : ",").append(Object("", object));
+    return "[" + items + "]";
+  }
   return std::get<bool>(value) ? "true" : "false";
 }
 
-// UTC, to the millisecond: "2026-12-07T21:55:03.127Z".
+// "2026-12-07T21:55:03.127Z"
 std::string Now()
 {
-  using namespace std::chrono;
-  const auto now = system_clock::now();
-  const std::time_t seconds = system_clock::to_time_t(now);
-  std::tm utc{};
-  ::gmtime_r(&seconds, &utc);
-  char text[40];
-  const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-  std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(ms));
-  return text;
+  return UtcText(std::chrono::system_clock::now());
 }
 
 } // namespace
@@ -97,6 +62,8 @@ TCtlOutput::TCtlOutput(TFormat format, bool quiet, bool verbose) : Format(format
 
 void TCtlOutput::Result(const std::string& kind, const std::string& text, const std::vector<TField>& fields)
 {
+  if (text.empty() && Format != TFormat::Json)
+    return; // the progress line stays
   EndProgress();
   if (Format == TFormat::Json)
     Write(stdout, Json(kind, fields));
@@ -188,10 +155,7 @@ std::string TCtlOutput::FailureJson(const std::string& message, int exitStatus)
 
 std::string TCtlOutput::Json(const std::string& kind, const std::vector<TField>& fields)
 {
-  std::string object = "{\"kind\":" + Quoted(kind) + ",\"time\":" + Quoted(Now());
-  for (const TField& field : fields)
-    object.append(",").append(Quoted(field.Key)).append(":").append(JsonValue(field.Value));
-  return object + "}";
+  return Object("\"kind\":" + TJsonText::Quoted(kind) + ",\"time\":" + TJsonText::Quoted(Now()), fields);
 }
 
 void TCtlOutput::Unanswered(std::uint8_t address, const std::string& answer)

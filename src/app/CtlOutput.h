@@ -18,7 +18,9 @@ class TCommonDatas;
 class TCtlOutput {
 public:
   enum class TFormat { Text, Json, Csv };
-  using TValue = std::variant<std::string, std::int64_t, double, bool, std::vector<std::int64_t>>;
+  struct TField;
+  using TObjects = std::vector<std::vector<TField>>; // an array of objects: a test step's checks
+  using TValue = std::variant<std::string, std::int64_t, double, bool, std::vector<std::int64_t>, TObjects>;
   struct TField {
     std::string Key;
     TValue Value;
@@ -26,6 +28,7 @@ public:
 
   TCtlOutput(TFormat format, bool quiet, bool verbose);
 
+  // A result without text is told only as JSON: a test's steps, which the progress shows on a terminal.
   void Result(const std::string& kind, const std::string& text, const std::vector<TField>& fields);
   // A decoded status answer; count is the revolutions it reported, signed by their direction.
   void Status(std::uint8_t address, const TCommonDatas& datas, std::int32_t count);

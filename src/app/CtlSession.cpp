@@ -128,6 +128,8 @@ TFrameLine::TReply TCtlSession::Send(std::span<const std::uint8_t> frame, TFrame
     RunLog.push_back(frame[1]);
   }
   const TFrameLine::TReply reply = line.ExchangeNow(frame, line.AnswerTimeout(), answer);
+  if (frame[2] == CmdStop && reply == TFrameLine::TReply::Answered)
+    MayRun.erase(frame[1]);
   // Dropped, never taken for this answer; said, as the window says it.
   if (!line.StaleBytes().empty())
     Output.Note(StaleText + TOzmCommands::LogBytes(line.StaleBytes()) + " (before " +
@@ -181,7 +183,6 @@ std::optional<std::string> TCtlSession::StopOnce(std::uint8_t address)
 {
   try {
     Ask(TOzmCommands::FrameFor(address, CmdStop, 0));
-    MayRun.erase(address);
     return std::nullopt;
   } catch (const std::runtime_error& error) { // a missing answer, or a line that failed under it
     return error.what();

@@ -28,11 +28,13 @@ public:
   const std::string& DeviceName() const { return Device; }
   // "/path/Data/COM1 (/dev/pts/3)": the name as given, the device behind it after it when it differs.
   std::string Where() const;
+  const TLineSettings& LineSettings() const { return Settings; }
 
   // Sends the frame after the pause and returns its sound answer. Throws TCtlError for a missing or
   // damaged answer, and for an interrupt before the write: after an interrupt only a Stop goes out.
   TFrame Ask(std::span<const std::uint8_t> frame);
-  // The same, the reply as it came: for a caller that goes on past a missing answer.
+  // The same, the reply as it came: for a caller that goes on past a missing answer. An answered
+  // Stop ends the address's count as running, whoever sent it (a test's step too).
   TFrameLine::TReply Send(std::span<const std::uint8_t> frame, TFrame& answer);
   // "no answer to set speed (A3) from $07 on /dev/ttyUSB0", for a reply that was not sound.
   std::string Failed(TFrameLine::TReply reply, std::span<const std::uint8_t> frame) const;

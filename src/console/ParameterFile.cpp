@@ -7,12 +7,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstring>
 #include <utility>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -122,22 +117,6 @@ TResult Checked(const TTexts& texts, const TLines& lines)
   return {std::move(contents), ""};
 }
 
-std::string SystemError(std::string_view doing, const std::string& path, int error)
-{
-  return std::string(doing) + " " + path + ": " + std::strerror(error);
-}
-
-// Closes on every way out; Close reports what close says (a network file system may only tell there).
-struct TDescriptor {
-  int Fd;
-  ~TDescriptor()
-  {
-    if (Fd >= 0)
-      ::close(Fd);
-  }
-  int Close() { return ::close(std::exchange(Fd, -1)); }
-};
-
 } // namespace
 
 std::string TParameterFile::Write(const TMotorFields& motor, const TWorkFields& work)
@@ -217,22 +196,8 @@ std::optional<std::string> TParameterFile::Save(const std::string& path, const T
 
 TParameterFile::TReadResult TParameterFile::Load(const std::string& path)
 {
-  TDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.Fd < 0)
-    return Refused(SystemError("Cannot open", path, errno));
   std::string text;
-  std::array<char, 4096> buffer;
-  for (;;) {
-    const ssize_t count = ::read(file.Fd, buffer.data(), buffer.size());
-    if (count < 0 && errno == EINTR)
-      continue;
-    if (count < 0)
-      return Refused(SystemError("Cannot read", path, errno));
-    if (count == 0)
-      return Read(text);
-    text.append(buffer.data(), static_cast<std::size_t>(count));
-    if (text.size() > MaxFileBytes)
-      return Refused("Cannot read " + path + ": over " + std::to_string(MaxFileBytes / 1024) +
-                     " KiB, not a parameter file");
-  }
+  if (std::optional<std::string> error = ReadWholeFile(path, MaxFileBytes, "a parameter file", text))
+    return Refused(std::move(*error));
+  return Read(text);
 }

@@ -1,5 +1,6 @@
 #include "WholeFile.h"
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -12,9 +13,31 @@
 
 namespace {
 
+std::string SystemError(std::string_view doing, const std::string& path, int error)
+{
+  return std::string(doing) + " " + path + ": " + std::strerror(error);
+}
+
 std::string Failed(const std::string& path, int error)
 {
-  return "Cannot write " + path + ": " + std::strerror(error);
+  return SystemError("Cannot write", path, error);
+}
+
+// What read refused, or nothing at the end of the file; stops once text holds more than maxBytes.
+std::optional<int> ReadAll(int fd, std::size_t maxBytes, std::string& text)
+{
+  std::array<char, 4096> buffer;
+  while (text.size() <= maxBytes) {
+    const ssize_t count = ::read(fd, buffer.data(), buffer.size());
+    if (count < 0 && errno == EINTR)
+      continue;
+    if (count < 0)
+      return errno;
+    if (count == 0)
+      return std::nullopt;
+    text.append(buffer.data(), static_cast<std::size_t>(count));
+  }
+  return std::nullopt;
 }
 
 // The mode a new file would get from open(0666), or the one the file already has.
@@ -57,7 +80,8 @@ std::string Target(std::string path)
   return path; // a loop: the rename's error says so
 }
 
-// The rename lives in the folder: synced too, a "saved" survives a power loss.
+} // namespace
+
 bool SyncFolder(const std::string& path)
 {
   const std::size_t slash = path.rfind('/');
@@ -69,8 +93,6 @@ bool SyncFolder(const std::string& path)
   ::close(fd);
   return synced;
 }
-
-} // namespace
 
 std::optional<std::string> WriteWholeFile(const std::string& shownPath, const std::string& text)
 {
@@ -85,10 +107,27 @@ std::optional<std::string> WriteWholeFile(const std::string& shownPath, const st
     written = false;
     error = errno;
   }
+  // The rename lives in the folder: synced too, a "saved" survives a power loss.
   if (written && ::rename(temporary.c_str(), path.c_str()) == 0)
     return SyncFolder(path) ? std::nullopt : std::optional(Failed(shownPath, errno));
   if (written)
     error = errno;
   ::unlink(temporary.c_str());
   return Failed(shownPath, error);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string_view kind,
+                                         std::string& text)
+{
+  text.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return SystemError("Cannot open", path, errno);
+  const std::optional<int> error = ReadAll(fd, maxBytes, text);
+  ::close(fd);
+  if (error)
+    return SystemError("Cannot read", path, *error);
+  if (text.size() > maxBytes)
+    return "Cannot read " + path + ": over " + std::to_string(maxBytes / 1024) + " KiB, not " + std::string(kind);
+  return std::nullopt;
 }

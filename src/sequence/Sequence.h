@@ -30,7 +30,8 @@ struct TSequenceCheck {
 // One step. Checks belong where they are measured: Reach to a run, Standstill to a stop, the others to a hold (over its
 // time) or to the whole sequence (Missing).
 struct TSequenceStep {
-  enum class TKind { Run, Stop, Reverse, Wait, Hold, Repeat };
+  // Motor: the motor's settings that every run begins with (step 0), never written in a file.
+  enum class TKind { Run, Stop, Reverse, Wait, Hold, Repeat, Motor };
 
   TKind Kind = TKind::Wait;
   TSourcePlace Where;

@@ -18,7 +18,7 @@ const char* CheckKindText(TSequenceCheck::TKind kind)
 
 const char* StepKindText(TSequenceStep::TKind kind)
 {
-  static constexpr std::array<const char*, 6> Texts{"run", "stop", "reverse", "wait", "hold", "repeat"};
+  static constexpr std::array<const char*, 7> Texts{"run", "stop", "reverse", "wait", "hold", "repeat", "set-motor"};
   return Texts[static_cast<std::size_t>(kind)];
 }
 

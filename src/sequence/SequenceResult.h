@@ -17,7 +17,7 @@ struct TCheckResult {
   TSequenceCheck::TKind Kind = TSequenceCheck::TKind::Speed;
   std::optional<double> Measured;
   std::optional<double> Low, High;
-  std::string Unit; // "rpm", "s", "rev", "answers", "" for a yes/no check
+  std::string Unit; // "rpm", "s", "rev", "answers", "samples" (those that were not as they should be)
   TVerdict Verdict = TVerdict::Pass;
   std::string Why; // "312 rpm at 4.5 s is outside 285..315"; empty when passed
 };

@@ -134,13 +134,12 @@ void TSequenceRunner::Prepare(const std::string& unit)
 void TSequenceRunner::SetMotors()
 {
   TSequenceStep motor;
-  motor.Kind = TKind::Wait;
-  BeginStep(motor, "0", 0);
-  for (TUnit& u : Units) {
-    u.Step->Text = "set motor: encoder " + Sequence.Motor.Encoder + ", maximum speed " + Sequence.Motor.MaxSpeed +
-                   " rpm, ratio " + Sequence.Motor.GearRatio;
+  motor.Kind = TKind::Motor;
+  BeginStep(motor, "0", 0,
+            "set motor: encoder " + Sequence.Motor.Encoder + ", maximum speed " + Sequence.Motor.MaxSpeed +
+                " rpm, ratio " + Sequence.Motor.GearRatio);
+  for (TUnit& u : Units)
     SendQueued(u); // the encoder and maximum speed frames that ApplyMotor queued
-  }
   EndStep();
 }
 
@@ -166,13 +165,13 @@ void TSequenceRunner::DoStep(const TSequenceStep& step, const std::string& path)
                        : reach                                              ? reach->Within
                        : standstill                                         ? standstill->Within
                                                                             : 0;
-  BeginStep(step, path, waits);
+  BeginStep(step, path, waits, StepText(step));
   Awaited = reach ? reach : standstill;
   for (TUnit* u : Active()) {
     if (step.Kind == TKind::Run)
       SendRun(*u, step);
-    if (step.Kind == TKind::Stop && Stop(*u))
-      u->CommandedAt = Since(TClock::now());
+    if (step.Kind == TKind::Stop)
+      StopStep(*u);
     if (step.Kind == TKind::Reverse)
       Reverse(*u);
   }
@@ -192,9 +191,9 @@ void TSequenceRunner::DoStep(const TSequenceStep& step, const std::string& path)
   EndStep();
 }
 
-void TSequenceRunner::BeginStep(const TSequenceStep& step, const std::string& path, double seconds)
+void TSequenceRunner::BeginStep(const TSequenceStep& step, const std::string& path, double seconds,
+                                const std::string& text)
 {
-  const std::string text = StepText(step);
   for (TSequenceObserver* observer : Observers)
     observer->StepBegun(path, text, Planned, seconds);
   Sleep(Planned);
@@ -299,8 +298,21 @@ void TSequenceRunner::StopAll()
   }
   for (TUnit& u : Units)
     if (u.MayRun)
-      FailUnit(u, "no answer to stop (52) from " + TOzmCommands::HexAddress(u.Result.Address) +
-                      ": it may still be running");
+      FailUnit(u, Unstopped(u));
+}
+
+void TSequenceRunner::StopStep(TUnit& unit)
+{
+  if (Stop(unit))
+    unit.CommandedAt = Since(TClock::now());
+  else
+    FailUnit(unit, Unstopped(unit)); // the way out tries it once more
+}
+
+std::string TSequenceRunner::Unstopped(const TUnit& unit)
+{
+  return "no answer to " + TOzmCommands::CommandWords(CmdStop) + " from " +
+         TOzmCommands::HexAddress(unit.Result.Address) + ": it may still be running";
 }
 
 void TSequenceRunner::Poll(TClock::time_point until, const std::function<bool(const TUnit&)>& done)

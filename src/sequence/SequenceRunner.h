@@ -49,7 +49,7 @@ private:
   void SetMotors();
   void RunSteps(const std::vector<TSequenceStep>& steps, const std::string& prefix);
   void DoStep(const TSequenceStep& step, const std::string& path);
-  void BeginStep(const TSequenceStep& step, const std::string& path, double seconds);
+  void BeginStep(const TSequenceStep& step, const std::string& path, double seconds, const std::string& text);
   void EndStep(TVerdict unfinished = TVerdict::Pass);
 
   void SendRun(TUnit& unit, const TSequenceStep& step);
@@ -59,6 +59,9 @@ private:
   bool Send(TUnit& unit, const TFrame& frame);
   // One Stop, again once when unanswered; true when answered.
   bool Stop(TUnit& unit);
+  // A stop step's Stop; an unanswered one fails the controller.
+  void StopStep(TUnit& unit);
+  static std::string Unstopped(const TUnit& unit);
   // The way out: Stop to each that may run, in turn, then the unanswered once more.
   void StopAll();
 

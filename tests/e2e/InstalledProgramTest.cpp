@@ -119,6 +119,8 @@ TEST_F(InstalledProgram, BashCompletesFromTheProgramsOwnHelp)
       {"ozmetctl --device=by", "by-id:\n"},
       {"ozmetctl --device /dev/nul", "/dev/null\n"},
       {"ozmetctl --speed 3 --for 2 ru", "run\n"},
+      {"ozmetctl test " + Home + "/bench/", Home + "/bench/line.ini\n" + Home + "/bench/old\n"},
+      {"ozmetctl test eol.yaml --record " + Home + "/bench/", Home + "/bench/old\n"}, // folders only
   };
   for (const auto& c : cases) {
     TChildProcess bash("/bin/bash", {"-c", script, completion, c.Line},

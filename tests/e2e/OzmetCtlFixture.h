@@ -12,8 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 // g++ 12 with AddressSanitizer sees an uninitialised std::function inside std::regex: a false alarm.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
@@ -80,8 +82,26 @@ inline constexpr const char* ParameterFile = "# Ozmet console parameters\n"
                                       "[operation]\nspeed=300\nacceleration=12\ndeceleration=6\n"
                                       "direction=backward\nmotion=continuous\ntime=\n";
 
+// Test sequences of controller 0: short.yaml runs it and stops it at once; hold.yaml checks it
+// reaches 600 rpm, holds it there a second and stops; long.yaml holds it a minute; bad.yaml asks a
+// speed that the operation panel refuses.
+inline constexpr const char* SequenceMotor = "controllers: 0\nmotor: {encoder: 2, max-speed: 3000, ratio: 1}\n";
+inline const std::map<std::string, std::string> SequenceFiles = {
+    {"short.yaml", "name: Short\n" + std::string(SequenceMotor) +
+                       "steps:\n  - run: {speed: 600, acceleration: 24, deceleration: 24}\n  - stop\n"},
+    {"hold.yaml", "name: Held\n" + std::string(SequenceMotor) +
+                      "steps:\n"
+                      "  - run: {speed: 600, acceleration: 24, deceleration: 24, checks: [reach: {within: 2}]}\n"
+                      "  - hold: {seconds: 1, checks: [speed: {tolerance: 3%, settle: 0.5, name: speed held}]}\n"
+                      "  - stop: {checks: [standstill: {within: 2}]}\n"},
+    {"long.yaml", "name: Long\n" + std::string(SequenceMotor) +
+                      "steps:\n  - run: {speed: 600, acceleration: 24, deceleration: 24}\n"
+                      "  - hold: {seconds: 60, checks: [speed: {tolerance: 3%, settle: 0.5}]}\n  - stop\n"},
+    {"bad.yaml", "name: Bad\n" + std::string(SequenceMotor) + "steps:\n  - run: {speed: 20000}\n"},
+};
+
 // ozmetctl in a folder of its own: its Data folder keeps port 1, linked to the simulator, and a COM5
-// that leads nowhere; beside it a parameter file for a motor at address 7.
+// that leads nowhere; beside it a parameter file for a motor at address 7, and the test sequences.
 class OzmetCtl : public ::testing::Test {
 protected:
   void SetUp() override
@@ -91,6 +111,8 @@ protected:
     ASSERT_TRUE(TPortSettingsFile(Data + "/portp.dat").Save(1));
     std::filesystem::create_symlink("/nonexistent/ttyUSB9", Data + "/COM5");
     std::ofstream(Parameters) << ParameterFile;
+    for (const auto& [name, text] : SequenceFiles)
+      std::ofstream(Folder.Path() + "/" + name) << text;
   }
 
   void StartSim(std::vector<std::string> arguments)
@@ -103,8 +125,11 @@ protected:
 
   std::unique_ptr<TChildProcess> Ctl(std::vector<std::string> arguments)
   {
-    for (std::string& argument : arguments)
+    for (std::string& argument : arguments) {
       argument = argument == "{device}" ? Device : argument == "{file}" ? Parameters : argument;
+      if (argument.starts_with("{folder}"))
+        argument.replace(0, 8, Folder.Path());
+    }
     return std::make_unique<TChildProcess>(Program, arguments);
   }
 
@@ -126,6 +151,23 @@ protected:
   std::string BusListPath() const
   {
     return TBusListFile(Data, Device).Path();
+  }
+
+  // The whole record (.json) of the test run with --record {folder}/records; empty without one. A
+  // record that its published schema refuses fails the test.
+  std::string RecordWritten() const
+  {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(Folder.Path() + "/records", error))
+      if (entry.path().extension() == ".json") {
+        const std::string validate = "python3 -c 'import json, jsonschema, sys; jsonschema.validate(json.load(open("
+                                     "sys.argv[1])), json.load(open(sys.argv[2])))' '" +
+                                     entry.path().string() + "' " OZMET_SOURCE_DIR "/dist/sequence-record.schema.json";
+        EXPECT_EQ(std::system(validate.c_str()), 0) << entry.path();
+        std::ifstream file(entry.path());
+        return {std::istreambuf_iterator<char>(file), {}};
+      }
+    return "";
   }
 
   void KeepBusList(const std::string& text) const
@@ -156,6 +198,18 @@ inline bool StopFollowsRun(const std::vector<std::string>& codes)
 {
   const auto run = std::find(codes.begin(), codes.end(), "51");
   return run != codes.end() && std::find(run, codes.end(), "52") != codes.end();
+}
+
+// Every controller that a Run went to got a Stop after its last Run: frames as the simulator logs them.
+inline bool EveryRunStopped(const std::vector<std::string>& frames)
+{
+  std::map<std::string, bool> running; // by the address's two digits
+  for (const std::string& frame : frames) {
+    const std::string address = frame.substr(3, 2), code = frame.substr(6, 2);
+    if (code == "51" || code == "52")
+      running[address] = code == "51";
+  }
+  return std::none_of(running.begin(), running.end(), [](const auto& unit) { return unit.second; });
 }
 
 // The addresses of the status objects among JSON lines.

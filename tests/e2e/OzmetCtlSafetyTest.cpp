@@ -12,6 +12,7 @@ struct TCutCase {
   const char* Says = "";              // on standard output or error
   const char* Script = nullptr;       // the script run instead, from standard input
   bool Timed = true;                  // the run has --for
+  std::vector<std::string> Instead{}; // another command line than the run's
 };
 
 void PrintTo(const TCutCase& c, std::ostream* out)
@@ -32,7 +33,9 @@ TEST_P(OzmetCtlCut, NeverLeavesTheMotorRunning)
   if (c.Timed)
     arguments.insert(arguments.end(), {"--for", "10"});
   arguments.insert(arguments.end(), c.Extra.begin(), c.Extra.end());
-  auto ctl = Ctl(c.Script ? std::vector<std::string>{"script", "-"} : arguments);
+  if (c.Script)
+    arguments = {"script", "-"};
+  auto ctl = Ctl(c.Instead.empty() ? arguments : c.Instead);
   if (c.Script) {
     ASSERT_TRUE(ctl->WriteStdin(c.Script));
     ctl->CloseStdin();
@@ -43,8 +46,10 @@ TEST_P(OzmetCtlCut, NeverLeavesTheMotorRunning)
   ctl->WaitForOutput(0, Never);
   ctl->WaitForOutput(1, Never);
   EXPECT_NE((ctl->Stdout() + ctl->Stderr()).find(c.Says), std::string::npos) << ctl->Stdout() << ctl->Stderr();
-  const std::vector<std::string> codes = Codes(FramesReceived());
+  const std::vector<std::string> frames = FramesReceived();
+  const std::vector<std::string> codes = Codes(frames);
   EXPECT_EQ(StopFollowsRun(codes), c.RunWent) << ctl->Stderr();
+  EXPECT_TRUE(EveryRunStopped(frames)) << ctl->Stderr();
   if (!c.RunWent) {
     EXPECT_EQ(std::count(codes.begin(), codes.end(), "51"), 0) << "the frames after the interrupt were not sent";
   }
@@ -69,6 +74,13 @@ const TCutCase CutCases[] = {
      {"--address", "0,7"}, "$07: stopped"},
     {"SigintInAScriptsWatchAfterItsRun", SIGINT, {}, "rx E6 00 50", true, {}, "the script was cut short",
      "run --speed 600\nwatch --interval 50\n"},
+    // A test's hold cut short: each controller is ABORTED and stopped.
+    {"SigintDuringATestsHold", SIGINT, {"--address", "0", "--address", "7"}, "rx E6 07 50", true, {}, "$07: ABORTED",
+     nullptr, true, {"test", "{folder}/long.yaml", "--address", "0,7"}},
+    {"SigtermDuringATestsHold", SIGTERM, {"--address", "0", "--address", "7"}, "rx E6 07 50", true, {},
+     "$00: ABORTED", nullptr, true, {"test", "{folder}/long.yaml", "--address", "0,7"}},
+    {"SighupDuringATestsHold", SIGHUP, {"--address", "0", "--address", "7"}, "rx E6 07 50", true, {},
+     "Long: ABORTED: hung up (SIGHUP)", nullptr, true, {"test", "{folder}/long.yaml", "--address", "0,7"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Phases, OzmetCtlCut, testing::ValuesIn(CutCases),
@@ -81,6 +93,7 @@ struct TFaultCase {
   int Exit;
   std::size_t Stops; // Stop frames received
   const char* Says;
+  const char* Recorded = ""; // in the record of a test, with --record {folder}/records
 };
 
 void PrintTo(const TFaultCase& c, std::ostream* out)
@@ -101,6 +114,7 @@ TEST_P(OzmetCtlFaults, StopsAfterARunThatMayHaveReachedTheController)
   ctl->WaitForOutput(0, Never);
   ctl->WaitForOutput(1, Never);
   EXPECT_NE((ctl->Stdout() + ctl->Stderr()).find(c.Says), std::string::npos) << ctl->Stdout() << ctl->Stderr();
+  EXPECT_NE(RecordWritten().find(c.Recorded), std::string::npos) << RecordWritten();
   const std::vector<std::string> codes = Codes(FramesReceived());
   EXPECT_EQ(static_cast<std::size_t>(std::count(codes.begin(), codes.end(), "52")), c.Stops);
   if (c.Stops > 0) {
@@ -121,6 +135,16 @@ const TFaultCase FaultCases[] = {
      {"watch", "--count", "6", "--interval", "1", "--max-failures", "2"}, 0, 0, "(3 missed)"},
     {"StopNeverAnswered", {"--late-once", "52:600"}, {"run", "--speed", "600", "--for", "1", "--retries", "0"}, 1, 1,
      "sent once: the motor may still run"},
+    // A test goes on past a failed check: the motor is stopped by the test's last step, once.
+    {"TestOfAMotorThatStaysSlow", {"--address", "0:max-rps=2"},
+     {"--json", "test", "{folder}/hold.yaml", "--record", "{folder}/records"}, 1, 1,
+     "\"checks\":[{\"name\":\"speed held\",\"kind\":\"speed\",\"measured\":",
+     "{\"name\":\"speed held\",\"kind\":\"speed\",\"measured\":120,\"low\":582,\"high\":618,\"unit\":\"rpm\","
+     "\"verdict\":\"FAIL\""},
+    // Each controller its own verdict: a slow one, a sound one, one that does not answer.
+    {"TestOfThreeControllers", {"--address", "0:max-rps=2", "--address", "7"},
+     {"test", "{folder}/hold.yaml", "--address", "0,7,8"}, 1, 2,
+     "is outside 582..618 rpm\n$07: PASS\n$08: FAIL: no answer to set encoder pulses (A2) from $08\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, OzmetCtlFaults, testing::ValuesIn(FaultCases),

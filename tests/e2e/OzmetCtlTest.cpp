@@ -11,6 +11,7 @@ struct TCtlCase {
   bool ThenPolls = false;  // status requests to address 0 come between and after, until the motor stands still
   const char* Prints = ""; // on standard output
   const char* BusList = nullptr; // the line's bus list as the window keeps it; none without
+  const char* Recorded = "";     // in the record of a test, with --record {folder}/records
 };
 
 void PrintTo(const TCtlCase& c, std::ostream* out)
@@ -28,10 +29,11 @@ TEST_P(OzmetCtlCommands, SendsTheWindowsFramesAndTellsTheOutcome)
   if (c.BusList)
     KeepBusList(c.BusList);
   auto ctl = Ctl(c.Arguments);
-  ASSERT_EQ(ctl->WaitForExit(20s), c.Exit);
+  ASSERT_EQ(ctl->WaitForExit(30s), c.Exit);
   ctl->WaitForOutput(0, Never);
   ctl->WaitForOutput(1, Never);
   EXPECT_NE(ctl->Stderr().find(c.Says), std::string::npos) << ctl->Stderr();
+  EXPECT_NE(RecordWritten().find(c.Recorded), std::string::npos) << RecordWritten();
 
   EXPECT_NE(ctl->Stdout().find(c.Prints), std::string::npos) << ctl->Stdout();
 
@@ -203,6 +205,23 @@ const std::vector<TCtlCase> Cases = {
     {"AboveTopBaud", {"--port", "5", "--baud", "115201", "status"}, {}, 2, "--baud: \"115201\""},
     {"TopDataBits", {"--port", "5", "--data-bits", "8", "status"}, {}, 3, "ttyUSB9"},
     {"AboveTopDataBits", {"--port", "5", "--data-bits", "9", "status"}, {}, 2, "--data-bits: \"9\""},
+    {"TestOfTheEndOfLineExample",
+     {"test", OZMET_SOURCE_DIR "/examples/end-of-line.yaml", "--unit", "SN-1", "--record", "{folder}/records"},
+     {Command(0, CmdSetEncoder, 2), Command(0, CmdSetMaxSpeed, 50), Command(0, CmdSetAccel, 10),
+      Command(0, CmdSetDecel, 10), Command(0, CmdSetDirection, 0), Command(0, CmdSetSpeed, 10), Command(0, CmdRun, 0),
+      Command(0, CmdSetDirection, 1), Command(0, CmdStop, 0)}, 0, "", true, "End-of-line: PASS\nrecord: ", nullptr,
+     "\"verdict\":\"PASS\",\"why\":\"\",\"controllers\":["},
+    // A test's controllers are the file's unless --address names others.
+    {"TestOnTheControllerOfItsAddressOption", {"test", "{folder}/short.yaml", "--address", "7", "--json"},
+     {Command(7, CmdSetEncoder, 2), Command(7, CmdSetMaxSpeed, 50), Command(7, CmdSetAccel, 24),
+      Command(7, CmdSetDecel, 24), Command(7, CmdSetDirection, 0), Command(7, CmdSetSpeed, 10), Command(7, CmdRun, 0),
+      Command(7, CmdStop, 0)}, 0, "", false, "\"address\":7,\"verdict\":\"PASS\","},
+    {"TestOfARefusedFileNamesItsPlace", {"test", "{folder}/bad.yaml"}, {}, 2,
+     "/bad.yaml:5:18: speed: \"20000\" refused"},
+    {"TestRefusedWhereItsRecordCannotBeWritten", {"test", "{folder}/short.yaml", "--record", "/proc/records"}, {}, 2,
+     "/proc/records"},
+    {"TestOfARefusedAddress", {"test", "{folder}/short.yaml", "--address", "0,255"}, {}, 2, "--address: \"255\""},
+    {"TestOnALineThatWillNotOpen", {"--port", "5", "test", "{folder}/short.yaml"}, {}, 3, "ttyUSB9"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Commands, OzmetCtlCommands, testing::ValuesIn(Cases),

@@ -1,4 +1,5 @@
 #include "SequenceRunner.h"
+#include "SequenceFile.h"
 #include "SequenceLineLink.h"
 #include "SequenceObserver.h"
 #include "SimLine.h"
@@ -129,6 +130,22 @@ INSTANTIATE_TEST_SUITE_P(Faults, TSequenceRunnerTest,
                                          TFaultCase{"Stalls", {.StallAfterS = 1.5}, {"speed", "counter"}},
                                          TFaultCase{"Silent", {.Silent = true}, {"set"}}),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// The end-of-line example that the README runs passes on the simulator's default controller.
+TEST(SequenceExampleTest, EndOfLinePassesOnTheSimulator)
+{
+  TSimLine sim({0});
+  sim.Open();
+  TSequenceLineLink link(sim.DevicePath(), {});
+  const TSequence sequence = TSequenceFile::Load(OZMET_SOURCE_DIR "/examples/end-of-line.yaml");
+  const TRunResult run = TSequenceRunner(sequence, link).Run("");
+  ASSERT_EQ(run.Controllers.size(), 1u);
+  EXPECT_EQ(run.Verdict, TVerdict::Pass) << run.Controllers[0].Why;
+  for (const TStepResult& step : run.Controllers[0].Steps)
+    for (const TCheckResult& check : step.Checks)
+      EXPECT_EQ(check.Verdict, TVerdict::Pass) << step.Path << " " << check.Name << ": " << check.Why;
+  ExpectNoneLeftRunning(sim);
+}
 
 // Esc or a signal in the middle of a step: the run ends aborted at once and nothing is left running.
 class TAbortAt : public TSequenceObserver {

@@ -1,0 +1,152 @@
+#include "CtlSequenceOutput.h"
+
+#include "SequenceRecord.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+using TFields = std::vector<TCtlOutput::TField>;
+
+// Seconds since the run began, to the millisecond: the runner's clock is finer than anyone reads.
+double Rounded(double seconds)
+{
+  return std::round(seconds * 1000) / 1000;
+}
+
+TFields CheckFields(const TCheckResult& check)
+{
+  TFields fields{{"name", check.Name}, {"kind", std::string(CheckKindText(check.Kind))}}; // as the record names it
+  if (check.Measured)
+    fields.push_back({"measured", *check.Measured});
+  if (check.Low)
+    fields.push_back({"low", *check.Low});
+  if (check.High)
+    fields.push_back({"high", *check.High});
+  fields.insert(fields.end(),
+                {{"unit", check.Unit}, {"verdict", std::string(VerdictText(check.Verdict))}, {"why", check.Why}});
+  return fields;
+}
+
+TCtlOutput::TObjects Checks(const std::vector<TCheckResult>& checks)
+{
+  TCtlOutput::TObjects objects;
+  for (const TCheckResult& check : checks)
+    objects.push_back(CheckFields(check));
+  return objects;
+}
+
+void Add(std::string& reasons, const std::string& reason)
+{
+  reasons.append(reasons.empty() ? "" : "; ").append(reason);
+}
+
+void AddFailedChecks(std::string& reasons, const std::vector<TCheckResult>& checks)
+{
+  for (const TCheckResult& check : checks)
+    if (check.Verdict == TVerdict::Fail)
+      Add(reasons, check.Name + ": " + check.Why);
+}
+
+// Each failed check by its name, the step an abort cut short, then what else the runner kept (an
+// unanswered frame, the line lost, a Stop that could not go).
+std::string Reasons(const TControllerResult& controller)
+{
+  std::string reasons;
+  for (const TStepResult& step : controller.Steps) {
+    AddFailedChecks(reasons, step.Checks);
+    if (step.Verdict == TVerdict::Aborted)
+      Add(reasons, "step " + step.Path + " (" + step.Text + "): " + step.Why);
+  }
+  AddFailedChecks(reasons, controller.Checks);
+  if (!controller.Why.empty())
+    Add(reasons, controller.Why);
+  return reasons;
+}
+
+} // namespace
+
+TCtlSequenceOutput::TCtlSequenceOutput(TCtlOutput& output, const TSequenceRecord& record)
+    : Output(output), Record(record)
+{
+}
+
+void TCtlSequenceOutput::StepBegun(const std::string& path, const std::string& text, TClock::time_point planned,
+                                   double seconds)
+{
+  Step = path + ": " + text;
+  StepEnd = planned + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(seconds));
+  ShowProgress();
+}
+
+void TCtlSequenceOutput::Sample(const TSample&)
+{
+  ShowProgress();
+}
+
+void TCtlSequenceOutput::CheckDecided(std::uint8_t, const std::string&, const TCheckResult& check)
+{
+  ++(check.Verdict == TVerdict::Pass ? Passed : Failed);
+  ShowProgress();
+}
+
+void TCtlSequenceOutput::ShowProgress()
+{
+  const double left = std::chrono::duration<double>(StepEnd - TClock::now()).count();
+  char time[32] = "";
+  if (left >= 0.05) // what would show as 0.0 is over
+    std::snprintf(time, sizeof time, ", %.1f s left", left);
+  Output.Progress("step " + Step + time + "; checks " + std::to_string(Passed) + " passed, " + std::to_string(Failed) +
+                  " failed");
+}
+
+void TCtlSequenceOutput::StepEnded(std::uint8_t address, const TStepResult& step)
+{
+  Output.Result("step", "",
+                {{"address", std::int64_t{address}},
+                 {"path", step.Path},
+                 {"text", step.Text},
+                 {"start", Rounded(step.Start)},
+                 {"end", Rounded(step.End)},
+                 {"verdict", std::string(VerdictText(step.Verdict))},
+                 {"why", step.Why},
+                 {"checks", Checks(step.Checks)}});
+}
+
+void TCtlSequenceOutput::RunEnded(const TRunResult& run)
+{
+  for (const TControllerResult& controller : run.Controllers)
+    TellController(controller, run.Why);
+  TellRun(run);
+}
+
+void TCtlSequenceOutput::TellController(const TControllerResult& controller, const std::string& runWhy)
+{
+  const std::string verdict = VerdictText(controller.Verdict);
+  std::string why = Reasons(controller);
+  if (why.empty() && controller.Verdict != TVerdict::Pass) // an abort between two steps
+    why = runWhy;
+  Output.Result("verdict", TCtlOutput::Address(controller.Address) + ": " + verdict + (why.empty() ? "" : ": " + why),
+                {{"address", std::int64_t{controller.Address}},
+                 {"verdict", verdict},
+                 {"why", why},
+                 {"checks", Checks(controller.Checks)}});
+}
+
+void TCtlSequenceOutput::TellRun(const TRunResult& run)
+{
+  const std::string verdict = VerdictText(run.Verdict);
+  std::string text = run.Name + ": " + verdict + (run.Why.empty() ? "" : ": " + run.Why);
+  TFields fields{{"name", run.Name}, {"file", run.File}, {"unit", run.Unit}, {"verdict", verdict}, {"why", run.Why}};
+  const std::pair<const char*, std::string> files[] = {{"record", Record.RecordPath()},
+                                                       {"report", Record.ReportPath()},
+                                                       {"lines", Record.LinesPath()},
+                                                       {"samples", Record.SamplesPath()}};
+  for (const auto& [key, path] : files)
+    if (!path.empty()) {
+      fields.push_back({key, path});
+      text += "\n" + std::string(key) + ": " + path;
+    }
+  Output.Result("verdict", text, fields);
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "CtlOutput.h"
+#include "SequenceObserver.h"
+
+#include <string>
+
+class TSequenceRecord;
+
+// What test tells as the run goes: on a terminal one line that rewrites itself (the step, its time
+// left, the checks passed and failed so far); with --json an object a step of each controller; at
+// the end each controller's verdict with why it did not pass, then the run's with its record.
+class TCtlSequenceOutput : public TSequenceObserver {
+public:
+  // The record is told of the run before this, so its files are written when they are named.
+  TCtlSequenceOutput(TCtlOutput& output, const TSequenceRecord& record);
+
+  void StepBegun(const std::string& path, const std::string& text, TClock::time_point planned, double seconds) override;
+  void Sample(const TSample& sample) override;
+  void CheckDecided(std::uint8_t address, const std::string& path, const TCheckResult& check) override;
+  void StepEnded(std::uint8_t address, const TStepResult& step) override;
+  void RunEnded(const TRunResult& run) override;
+
+private:
+  void ShowProgress();
+  // runWhy: the run's, for a controller that has none of its own.
+  void TellController(const TControllerResult& controller, const std::string& runWhy);
+  void TellRun(const TRunResult& run);
+
+  TCtlOutput& Output;
+  const TSequenceRecord& Record;
+  std::string Step; // "2: hold 6 s"
+  TClock::time_point StepEnd;
+  int Passed = 0;
+  int Failed = 0;
+};

@@ -1,0 +1,102 @@
+#include "RecordJson.h"
+
+#include "UtcTime.h"
+
+#include <vector>
+
+namespace {
+
+template <class T, class F>
+std::string ArrayOf(const std::vector<T>& items, F json)
+{
+  std::vector<std::string> written;
+  written.reserve(items.size());
+  for (const T& item : items)
+    written.push_back(json(item));
+  return TJsonText::Array(written);
+}
+
+} // namespace
+
+std::string TRecordJson::RunLine(const TRunResult& run)
+{
+  return Header(TJsonText().Text("record", "run"), run).Object();
+}
+
+std::string TRecordJson::StepLine(std::uint8_t address, const TStepResult& step)
+{
+  return Step(TJsonText().Text("record", "step").Number("address", address), step).Object();
+}
+
+std::string TRecordJson::EndLine(const TRunResult& run)
+{
+  return Ending(TJsonText().Text("record", "end"), run, false).Object();
+}
+
+std::string TRecordJson::Whole(const TRunResult& run)
+{
+  TJsonText record;
+  return Ending(Header(record, run), run, true).Object();
+}
+
+TJsonText& TRecordJson::Header(TJsonText& object, const TRunResult& run)
+{
+  return object.Text("name", run.Name)
+      .Text("file", run.File)
+      .Text("sha256", run.Sha256)
+      .Text("unit", run.Unit)
+      .Text("station", run.Station)
+      .Text("line", run.Line)
+      .Text("settings", run.Settings)
+      .Text("start", UtcText(run.Start));
+}
+
+TJsonText& TRecordJson::Ending(TJsonText& object, const TRunResult& run, bool withSteps)
+{
+  return object.Text("end", UtcText(run.End))
+      .Text("verdict", VerdictText(run.Verdict))
+      .Text("why", run.Why)
+      .Raw("controllers", ArrayOf(run.Controllers, [&](const TControllerResult& controller) {
+             return Controller(controller, withSteps);
+           }));
+}
+
+TJsonText& TRecordJson::Step(TJsonText& object, const TStepResult& step)
+{
+  return object.Text("path", step.Path)
+      .Text("text", step.Text)
+      .Text("kind", StepKindText(step.Kind))
+      .Number("start", step.Start)
+      .Number("end", step.End)
+      .Text("verdict", VerdictText(step.Verdict))
+      .Text("why", step.Why)
+      .Raw("checks", ArrayOf(step.Checks, Check));
+}
+
+std::string TRecordJson::Controller(const TControllerResult& controller, bool withSteps)
+{
+  TJsonText object;
+  object.Number("address", controller.Address)
+      .Text("verdict", VerdictText(controller.Verdict))
+      .Text("why", controller.Why);
+  if (withSteps)
+    object.Raw("steps", ArrayOf(controller.Steps, [](const TStepResult& step) {
+                 TJsonText json;
+                 return Step(json, step).Object();
+               }));
+  return object.Raw("checks", ArrayOf(controller.Checks, Check)).Object();
+}
+
+std::string TRecordJson::Check(const TCheckResult& check)
+{
+  return TJsonText()
+      .Text("name", check.Name)
+      .Text("kind", CheckKindText(check.Kind))
+      .Number("measured", check.Measured)
+      .Number("low", check.Low)
+      .Number("high", check.High)
+      .Text("unit", check.Unit)
+      .Text("verdict", VerdictText(check.Verdict))
+      .Text("why", check.Why)
+      .Object();
+}

@@ -1,0 +1,132 @@
+#include "SequenceReport.h"
+
+#include "HtmlText.h"
+#include "NumberFormat.h"
+#include "OzmCommands.h"
+#include "SpeedChart.h"
+#include "UtcTime.h"
+
+#include <cctype>
+#include <cmath>
+
+namespace {
+
+constexpr const char* Style = R"(
+body { font-family: "DejaVu Sans", Arial, sans-serif; font-size: 10.5pt; color: #222; margin: 1.5em; }
+h1 { font-size: 1.5em; margin: 0 0 .3em; }
+h2 { font-size: 1.2em; margin: 1.2em 0 .3em; }
+table { border-collapse: collapse; margin: .5em 0; }
+th, td { border: 1px solid #bbb; padding: .15em .45em; text-align: left; vertical-align: top; overflow-wrap: anywhere; }
+thead th { background: #eee; }
+tr.step td { background: #f6f6f6; font-weight: bold; }
+tr.check td:nth-child(2) { padding-left: 1.5em; }
+.verdict { display: inline-block; padding: 0 .35em; border-radius: .2em; color: #fff; font-weight: bold; }
+.verdict.pass { background: #1a7f37; }
+.verdict.fail { background: #c62828; }
+.verdict.aborted { background: #a15c00; }
+p.verdict { font-size: 2.4em; margin: .1em 0 .3em; }
+.why { color: #8b1a1a; }
+svg.chart { display: block; width: 100%; max-width: 60em; height: auto; }
+.chart .frame { fill: none; stroke: #888; }
+.chart .grid { stroke: #e2e2e2; }
+.chart line.step { stroke: #777; stroke-dasharray: 3 3; }
+.chart text { font-size: 10px; fill: #333; }
+.chart .tick.x, .chart .title.x { text-anchor: middle; }
+.chart .tick.y { text-anchor: end; }
+.chart .band.pass { fill: #1a7f37; fill-opacity: .16; }
+.chart .band.fail { fill: #c62828; fill-opacity: .2; }
+.chart .speed { fill: none; stroke: #1f5fbf; stroke-width: 1.6; stroke-linecap: round; stroke-linejoin: round; }
+@page { size: A4; margin: 12mm; }
+@media print {
+  body { margin: 0; font-size: 9pt; }
+  * { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
+  section + section { break-before: page; }
+  svg.chart, tr { break-inside: avoid; }
+  thead { display: table-header-group; }
+}
+)";
+
+std::string Verdict(TVerdict verdict, const char* tag = "span")
+{
+  std::string type = VerdictText(verdict);
+  for (char& c : type)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return "<" + std::string(tag) + " class=\"verdict " + type + "\">" + VerdictText(verdict) + "</" + tag + ">";
+}
+
+std::string Why(const std::string& why)
+{
+  return why.empty() ? "" : "<p class=\"why\">" + HtmlEscaped(why) + "</p>\n";
+}
+
+// To the thousandth: what a person reads; the JSON record keeps every digit.
+std::string Shown(std::optional<double> value)
+{
+  return value ? FormatGeneral(std::round(*value * 1000) / 1000) : "";
+}
+
+std::string Fact(const char* name, const std::string& value)
+{
+  return "<tr><th>" + std::string(name) + "</th><td>" + HtmlEscaped(value) + "</td></tr>\n";
+}
+
+// Cells already in HTML.
+std::string Row(const char* type, const std::vector<std::string>& cells)
+{
+  std::string row = "<tr class=\"" + std::string(type) + "\">";
+  for (const std::string& cell : cells)
+    row += "<td>" + cell + "</td>";
+  return row + "</tr>\n";
+}
+
+} // namespace
+
+std::string TSequenceReport::Html(const TRunResult& run, const std::vector<TSample>& samples)
+{
+  std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>" +
+                     HtmlEscaped(run.Name) + ": " + VerdictText(run.Verdict) + "</title>\n<style>" + Style +
+                     "</style>\n</head>\n<body>\n" + Header(run);
+  for (const TControllerResult& controller : run.Controllers)
+    page += Controller(controller, samples);
+  return page + "</body>\n</html>\n";
+}
+
+std::string TSequenceReport::Header(const TRunResult& run)
+{
+  const std::string line = run.Settings.empty() ? run.Line : run.Line + ", " + run.Settings;
+  return "<header>\n<h1>" + HtmlEscaped(run.Name) + "</h1>\n" + Verdict(run.Verdict, "p") + "\n" + Why(run.Why) +
+         "<table class=\"facts\">\n" + Fact("File", run.File) + Fact("SHA-256", run.Sha256) + Fact("Unit", run.Unit) +
+         Fact("Station", run.Station) + Fact("Line", line) + Fact("Start (UTC)", UtcText(run.Start)) +
+         Fact("End (UTC)", UtcText(run.End)) + "</table>\n</header>\n";
+}
+
+std::string TSequenceReport::Controller(const TControllerResult& controller, const std::vector<TSample>& samples)
+{
+  std::string section = "<section class=\"controller\">\n<h2>Controller " +
+                        TOzmCommands::HexAddress(controller.Address) + " " + Verdict(controller.Verdict) +
+                        "</h2>\n" + Why(controller.Why) + TSpeedChart::Svg(controller, samples) +
+                        "<table class=\"steps\">\n<thead><tr><th>Step</th><th>What</th><th>Start (s)</th>"
+                        "<th>End (s)</th><th>Measured</th><th>Low</th><th>High</th><th>Unit</th>"
+                        "<th>Verdict</th><th>Why</th></tr></thead>\n<tbody>\n";
+  for (const TStepResult& step : controller.Steps)
+    section += StepRows(step);
+  for (const TCheckResult& check : controller.Checks)
+    section += CheckRow("whole run", check);
+  return section + "</tbody>\n</table>\n</section>\n";
+}
+
+std::string TSequenceReport::StepRows(const TStepResult& step)
+{
+  std::string rows = Row("step", {HtmlEscaped(step.Path), HtmlEscaped(step.Text), Shown(step.Start), Shown(step.End),
+                                  "", "", "", "", Verdict(step.Verdict), HtmlEscaped(step.Why)});
+  for (const TCheckResult& check : step.Checks)
+    rows += CheckRow("", check);
+  return rows;
+}
+
+std::string TSequenceReport::CheckRow(const std::string& step, const TCheckResult& check)
+{
+  return Row("check", {step, HtmlEscaped(check.Name + " (" + CheckKindText(check.Kind) + ")"), "", "",
+                       Shown(check.Measured), Shown(check.Low), Shown(check.High), HtmlEscaped(check.Unit),
+                       Verdict(check.Verdict), HtmlEscaped(check.Why)});
+}

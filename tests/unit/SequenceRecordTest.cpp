@@ -1,0 +1,291 @@
+#include "CasePrinter.h"
+#include "ChildProcess.h"
+#include "SequenceRecord.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace {
+
+using CasePrinter::PrintTo;
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+using TState = TSample::TState;
+
+// Markup, quotes and UTF-8 in the name (the run's file path holds a Latin-1 byte).
+const std::string Name = "Pump \"A\" <B> & Gr\xC3\xB6\xC3\x9F" "e";
+const std::string SafeName = "Pump--A---B----Gr----e";
+const sys_time<milliseconds> Start = sys_days{2026y / 12 / 7} + 21h + 55min + 3s + 127ms;
+
+// Each sample with the row the .csv must hold for it.
+const struct {
+  TSample Sample;
+  const char* Row;
+} Samples[] = {
+    {{0.5, 3, "1", TState::Answered, 48.25, 12, 0, true}, "0.5,3,1,answered,48.25,12,forward,on"},
+    {{0.6, 7, "1", TState::Answered, 50, -3, 1, false}, "0.6,7,1,answered,50,-3,backward,off"},
+    {{1.5, 3, "1", TState::Missing}, "1.5,3,1,missing,,,,"},
+    {{1.6, 7, "1", TState::Answered, 99}, "1.6,7,1,answered,99,0,forward,off"},
+    {{2.5, 3, "2", TState::Answered, 100.5}, "2.5,3,2,answered,100.5,0,forward,off"},
+    {{2.6, 7, "2", TState::Damaged}, "2.6,7,2,damaged,,,,"},
+    {{3.5, 3, "2", TState::Missing}, "3.5,3,2,missing,,,,"},
+    {{3.6, 7, "2", TState::Answered, 112}, "3.6,7,2,answered,112,0,forward,off"},
+    {{5.5, 3, "3.2.1", TState::Answered}, "5.5,3,3.2.1,answered,0,0,forward,off"},
+};
+
+TControllerResult Controller(std::uint8_t address, double held)
+{
+  using TKind = TSequenceCheck::TKind;
+  using TStep = TSequenceStep::TKind;
+  const TVerdict pass = TVerdict::Pass, verdict = held > 105 ? TVerdict::Fail : pass;
+  const std::string why = held > 105 ? "112 rpm at 3.6 s is outside 95..105" : "";
+  const TCheckResult reach{"up", TKind::Reach, 1.2, std::nullopt, 3, "s", pass, ""};
+  const TCheckResult steady{"steady", TKind::Speed, held, 95, 105, "rpm", verdict, why};
+  return {address,
+          verdict,
+          why,
+          {{"1", "run 100 rpm", TStep::Run, 0, 2, {reach}, pass, ""},
+           {"2", "hold 3 s", TStep::Hold, 2, 5, {steady}, verdict, why},
+           {"3.2.1", "wait 1 s", TStep::Wait, 5, 6, {}, pass, ""}},
+          {{"few missing", TKind::Missing, 2, std::nullopt, 3, "answers", pass, ""}}};
+}
+
+TRunResult HandBuiltRun(const std::string& unit)
+{
+  return {Name,     "/lines/b\xE9nch.yaml", std::string(64, 'a'), unit, "bench-2", "/dev/ttyUSB0", "9600 8N1",
+          Start,    Start + 6s,             TVerdict::Fail,       "",   {Controller(3, 100.5), Controller(7, 112)}};
+}
+
+// The calls a runner makes, as far as `steps` steps and, with `end`, the end.
+void Feed(TSequenceRecord& record, const TRunResult& run, std::size_t steps, bool end)
+{
+  TRunResult header = run;
+  header.Controllers.clear();
+  record.RunBegun(header);
+  for (std::size_t k = 0; k < steps; ++k) {
+    const TStepResult& step = run.Controllers[0].Steps[k];
+    record.StepBegun(step.Path, step.Text, steady_clock::now(), step.End - step.Start);
+    for (const auto& row : Samples)
+      if (row.Sample.Step == step.Path)
+        record.Sample(row.Sample);
+    for (const TControllerResult& controller : run.Controllers)
+      record.StepEnded(controller.Address, controller.Steps[k]);
+  }
+  if (end)
+    record.RunEnded(run);
+}
+
+std::string Contents(const std::string& path)
+{
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+// Reads a record's file with Python's own parsers: each .jsonl line, the .json against the schema,
+// the page as HTML (every tag closed, nothing to run or fetch) and as XML; prints what it found.
+constexpr const char* Checks = R"(
+import json, sys
+from html.parser import HTMLParser
+import xml.etree.ElementTree as ET
+mode, path = sys.argv[1:3]
+text = open(path, encoding='utf-8').read()
+if mode == 'lines':
+    for line in text.splitlines():
+        r = json.loads(line)
+        print(r['record'], r.get('address', ''), r.get('path', ''))
+elif mode == 'record':
+    import jsonschema
+    record = json.loads(text)
+    jsonschema.Draft202012Validator(json.load(open(sys.argv[3]))).validate(record)
+    print(record['name'], record['file'], sep='\n')
+    for c in record['controllers']:
+        print(c['address'], c['verdict'], *[s['path'] for s in c['steps']], len(c['checks']))
+else:
+    class Page(HTMLParser):
+        open = []
+        def handle_starttag(self, tag, attrs):
+            assert tag != 'script' and all(n == 'xmlns' or 'http' not in (v or '') for n, v in attrs), (tag, attrs)
+            self.open.append(tag)
+        def handle_endtag(self, tag):
+            assert self.open.pop() == tag, tag
+    page = Page()
+    page.feed(text)
+    page.close()
+    assert not page.open and 'url(' not in text and '@import' not in text, page.open
+    svg = '{http://www.w3.org/2000/svg}'
+    root = ET.fromstring(text)
+    print(root.find('.//h1').text)
+    for chart in root.iter(svg + 'svg'):
+        d = chart.find(svg + 'path').get('d')
+        bands = [r for r in chart.iter(svg + 'rect') if r.get('class').startswith('band')]
+        steps = [l for l in chart.iter(svg + 'line') if l.get('class') == 'step']
+        print(d.count('M'), d.count('L'), len(bands), len(steps))
+print('end')
+)";
+
+// What the checks printed; a failed check fails the test with Python's message.
+std::string Checked(const std::vector<std::string>& arguments)
+{
+  std::vector<std::string> all = {"-c", Checks};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  TChildProcess python("/usr/bin/python3", all, {"PYTHONIOENCODING=utf-8"});
+  python.WaitForOutput(0, std::string(1, '\0'), 30s);
+  python.WaitForOutput(1, std::string(1, '\0'), 5s);
+  EXPECT_EQ(python.WaitForExit(), 0) << python.Stderr();
+  return python.Stdout();
+}
+
+// A run cut short keeps on disk every line and sample row up to its last finished step.
+TEST(SequenceRecord, KeepsEveryFinishedStepAsTheRunGoes)
+{
+  const struct {
+    const char* Name;
+    std::size_t Steps;
+    bool End;
+  } cases[] = {{"cut at the start", 0, false}, {"cut after a step", 1, false}, {"cut after the last step", 3, false},
+               {"ended", 3, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTempDir folder;
+    TSequenceRecord record(folder.Path());
+    const TRunResult run = HandBuiltRun("SN1");
+    Feed(record, run, c.Steps, c.End);
+    std::string lines = "run  \n", rows = "time_s,address,step,state,speed_rpm,counter,direction,feedback\n";
+    for (std::size_t k = 0; k < c.Steps; ++k) {
+      const std::string& path = run.Controllers[0].Steps[k].Path;
+      lines += "step 3 " + path + "\nstep 7 " + path + "\n";
+      for (const auto& row : Samples)
+        rows += row.Sample.Step == path ? row.Row + std::string("\n") : "";
+    }
+    EXPECT_EQ(Checked({"lines", record.LinesPath()}), lines + (c.End ? "end  \n" : "") + "end\n");
+    EXPECT_EQ(Contents(record.SamplesPath()), rows);
+    EXPECT_EQ(fs::exists(record.ReportPath()), c.End);
+    EXPECT_EQ(record.Failure(), "");
+  }
+}
+
+TEST(SequenceRecord, FinalRecordMeetsItsSchemaAndTheReportParses)
+{
+  TTempDir folder;
+  TSequenceRecord record(folder.Path());
+  Feed(record, HandBuiltRun("SN1"), 3, true);
+  EXPECT_EQ(Checked({"record", record.RecordPath(), OZMET_RECORD_SCHEMA}),
+            Name + "\n/lines/b\xC3\xA9nch.yaml\n3 PASS 1 2 3.2.1 1\n7 FAIL 1 2 3.2.1 1\nend\n");
+  // $03: three answers, each between missing ones; $07: a damaged answer splits four in two.
+  EXPECT_EQ(Checked({"page", record.ReportPath()}), Name + "\n3 3 1 4\n2 3 1 4\nend\n");
+  EXPECT_EQ(record.Failure(), "");
+}
+
+// Files already in the folder, named by what follows the stem the run would have.
+TEST(SequenceRecord, StemsNeverMeetFilesAlreadyThere)
+{
+  const std::string stamp = "20261207T215503Z-";
+  const struct {
+    const char* Unit;
+    std::vector<const char*> There;
+    std::string Stem;
+  } cases[] = {
+      {"SN/0042", {}, stamp + "SN-0042-" + SafeName},
+      {"", {}, stamp + "no-serial-" + SafeName},
+      {"SN/0042", {".html"}, stamp + "SN-0042-" + SafeName + "-2"},
+      {"SN/0042", {".jsonl", "-2.csv"}, stamp + "SN-0042-" + SafeName + "-3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Stem);
+    TTempDir folder;
+    const std::string base = folder.Path() + "/" + stamp + (*c.Unit ? "SN-0042-" : "no-serial-") + SafeName;
+    for (const char* there : c.There)
+      std::ofstream(base + there) << "older";
+    TSequenceRecord record(folder.Path());
+    Feed(record, HandBuiltRun(c.Unit), 0, false);
+    EXPECT_EQ(record.LinesPath(), folder.Path() + "/" + c.Stem + ".jsonl");
+    for (const char* there : c.There)
+      EXPECT_EQ(Contents(base + there), "older");
+  }
+}
+
+// The folder went away while the run went on: the callbacks go on, and the end says what was lost.
+TEST(SequenceRecord, WriteFailuresAreToldNotThrown)
+{
+  TTempDir folder;
+  TSequenceRecord record(folder.Path() + "/records");
+  Feed(record, HandBuiltRun("SN1"), 1, false);
+  fs::remove_all(folder.Path() + "/records");
+  EXPECT_NO_THROW(record.RunEnded(HandBuiltRun("SN1")));
+  EXPECT_EQ(record.Failure(), "Cannot write " + record.RecordPath() + ": No such file or directory");
+}
+
+std::optional<std::string> Variable(const char* name)
+{
+  const char* value = std::getenv(name);
+  return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+void SetVariable(const char* name, const std::optional<std::string>& value)
+{
+  value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+}
+
+TEST(SequenceRecord, DefaultFolderFollowsXdgDataHome)
+{
+  const struct {
+    std::optional<std::string> DataHome;
+    const char* Folder;
+  } cases[] = {{"/srv/data", "/srv/data/ozmet/records"},
+               {std::nullopt, "/home/op/.local/share/ozmet/records"},
+               {"relative/data", "/home/op/.local/share/ozmet/records"}};
+  const auto home = Variable("HOME"), dataHome = Variable("XDG_DATA_HOME");
+  SetVariable("HOME", "/home/op");
+  for (const auto& c : cases) {
+    SetVariable("XDG_DATA_HOME", c.DataHome);
+    EXPECT_EQ(TSequenceRecord::DefaultFolder(), c.Folder);
+  }
+  SetVariable("HOME", home);
+  SetVariable("XDG_DATA_HOME", dataHome);
+}
+
+// Folders a run cannot keep its record in, refused with the reason before anything is sent. In the
+// temporary folder, "plain" is a file and "locked" a folder without write permission.
+struct TRefusal {
+  const char* Name;
+  const char* Folder;
+  const char* Reason;
+};
+
+class FolderRefusal : public ::testing::TestWithParam<TRefusal> {};
+
+TEST_P(FolderRefusal, SaysWhy)
+{
+  const TRefusal& c = GetParam();
+  if (std::string(c.Folder).starts_with("locked") && ::geteuid() == 0)
+    GTEST_SKIP() << "root writes into any folder, so a folder it may not write in cannot be staged";
+  TTempDir temporary;
+  std::ofstream(temporary.Path() + "/plain") << "a file";
+  fs::create_directory(temporary.Path() + "/locked");
+  fs::permissions(temporary.Path() + "/locked", fs::perms::owner_read | fs::perms::owner_exec);
+  const std::string folder = temporary.Path() + "/" + c.Folder;
+  try {
+    TSequenceRecord record(folder);
+    ADD_FAILURE() << "accepted";
+  } catch (const std::runtime_error& refusal) {
+    EXPECT_EQ(refusal.what(), "Cannot write records to " + folder + ": " + c.Reason);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(SequenceRecord, FolderRefusal,
+                         ::testing::Values(TRefusal{"NotWritable", "locked", "Permission denied"},
+                                           TRefusal{"ParentNotWritable", "locked/records", "Permission denied"},
+                                           TRefusal{"AFileInItsPlace", "plain", "Not a directory"},
+                                           TRefusal{"AFileAmongItsParents", "plain/records", "Not a directory"}),
+                         [](const auto& info) { return info.param.Name; });
+
+} // namespace
