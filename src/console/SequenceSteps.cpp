@@ -3,6 +3,7 @@
 #include "OzmCommands.h"
 
 #include <QHeaderView>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -11,9 +12,10 @@ namespace {
 
 using TKind = TSequenceStep::TKind;
 
+// Two decimals at most, and none that say nothing: "0.56", "300", "582.5".
 QString Number(double value)
 {
-  return QString::number(value, 'g', 5);
+  return QString::number(value, 'f', 2).remove(QRegularExpression("\\.?0+$"));
 }
 
 // What the file asks of the step, until the runner's own words replace it as it begins.

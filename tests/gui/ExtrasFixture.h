@@ -67,10 +67,10 @@ protected:
     QTest::keyClicks(edit, serial);
     QTest::keyClick(edit, Qt::Key_Return);
   }
-  // The panel's verdict of the controller at that address; empty until its run has ended.
+  // The panel's verdict of the controller at that address as shown; empty until its run has ended.
   QString SequenceVerdict(std::uint8_t address) const
   {
     const auto* label = SequencePanel().findChild<QLabel*>(QString::asprintf("LblVerdict%02X", address));
-    return label ? label->text() : QString();
+    return label && label->isVisible() ? label->text() : QString();
   }
 };
