@@ -1,6 +1,7 @@
 // Test sequences in the real window against the simulated controller: a scanned unit runs the
 // sequence on the line while the window's port is closed, its verdict is shown and recorded, and
 // every way out of a run stops the motor.
+#include "CasePrinter.h"
 #include "ExtrasFixture.h"
 #include "SequenceSteps.h"
 #include "UnattendedEnd.h"
@@ -12,6 +13,7 @@
 
 namespace {
 
+using CasePrinter::PrintTo;
 using namespace std::chrono_literals;
 
 // Up to speed, held and checked, stopped: a few seconds with the hold's default.
