@@ -127,21 +127,28 @@ std::string TSequenceControl::Finished(unsigned run, bool reopenPort)
   if (run != RunNumber || !Run)
     return {};
   Run->Join();
-  const TRunResult& result = Run->Result();
-  std::string line = "Sequence " + result.Name + " on unit " + result.Unit + ": ";
-  for (const TControllerResult& controller : result.Controllers)
-    line += (&controller == &result.Controllers.front() ? "" : "; ") + TFormSequence::VerdictLine(controller, result);
-  const QString report = QString::fromStdString(Run->Record().ReportPath());
-  Report = QFileInfo::exists(report) ? report : QString();
-  if (!Report.isEmpty())
-    line += "; report " + report.toStdString();
-  Form.AppendLog(line, result.Verdict == TVerdict::Pass ? TLogColour::Green : TLogColour::Red, false);
-  if (const std::string failure = Run->Record().Failure(); !failure.empty())
-    Form.AppendLog(failure, TLogColour::Red, false);
+  const std::string line = TellEnd(*Run);
   Run.reset();
   Window->SetRunning(false);
   emit ReportAvailable(!Report.isEmpty());
   GiveLineBack(reopenPort);
+  return line;
+}
+
+// In the log: each controller's verdict with why it did not pass, and the report.
+std::string TSequenceControl::TellEnd(const TSequenceRun& run)
+{
+  const TRunResult& result = run.Result();
+  std::string line = "Sequence " + result.Name + " on unit " + result.Unit + ": ";
+  for (const TControllerResult& controller : result.Controllers)
+    line += (&controller == &result.Controllers.front() ? "" : "; ") + TFormSequence::VerdictLine(controller, result);
+  const QString report = QString::fromStdString(run.Record().ReportPath());
+  Report = QFileInfo::exists(report) ? report : QString();
+  if (!Report.isEmpty())
+    line += "; report " + report.toStdString();
+  Form.AppendLog(line, result.Verdict == TVerdict::Pass ? TLogColour::Green : TLogColour::Red, false);
+  if (const std::string failure = run.Record().Failure(); !failure.empty())
+    Form.AppendLog(failure, TLogColour::Red, false);
   return line;
 }
 

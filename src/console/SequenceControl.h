@@ -52,6 +52,7 @@ private:
   void TakeLine();
   void GiveLineBack(bool reopenPort);
   std::string Finished(unsigned run, bool reopenPort);
+  std::string TellEnd(const TSequenceRun& run);
 
   TForm1& Form;
   TFormSequence* Window = nullptr;
