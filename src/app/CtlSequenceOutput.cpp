@@ -37,34 +37,6 @@ TCtlOutput::TObjects Checks(const std::vector<TCheckResult>& checks)
   return objects;
 }
 
-void Add(std::string& reasons, const std::string& reason)
-{
-  reasons.append(reasons.empty() ? "" : "; ").append(reason);
-}
-
-void AddFailedChecks(std::string& reasons, const std::vector<TCheckResult>& checks)
-{
-  for (const TCheckResult& check : checks)
-    if (check.Verdict == TVerdict::Fail)
-      Add(reasons, check.Name + ": " + check.Why);
-}
-
-// Each failed check by its name, the step an abort cut short, then what else the runner kept (an
-// unanswered frame, the line lost, a Stop that could not go).
-std::string Reasons(const TControllerResult& controller)
-{
-  std::string reasons;
-  for (const TStepResult& step : controller.Steps) {
-    AddFailedChecks(reasons, step.Checks);
-    if (step.Verdict == TVerdict::Aborted)
-      Add(reasons, "step " + step.Path + " (" + step.Text + "): " + step.Why);
-  }
-  AddFailedChecks(reasons, controller.Checks);
-  if (!controller.Why.empty())
-    Add(reasons, controller.Why);
-  return reasons;
-}
-
 } // namespace
 
 TCtlSequenceOutput::TCtlSequenceOutput(TCtlOutput& output, const TSequenceRecord& record)
@@ -124,9 +96,7 @@ void TCtlSequenceOutput::RunEnded(const TRunResult& run)
 void TCtlSequenceOutput::TellController(const TControllerResult& controller, const std::string& runWhy)
 {
   const std::string verdict = VerdictText(controller.Verdict);
-  std::string why = Reasons(controller);
-  if (why.empty() && controller.Verdict != TVerdict::Pass) // an abort between two steps
-    why = runWhy;
+  const std::string why = WhyNotPassed(controller, runWhy);
   Output.Result("verdict", TCtlOutput::Address(controller.Address) + ": " + verdict + (why.empty() ? "" : ": " + why),
                 {{"address", std::int64_t{controller.Address}},
                  {"verdict", verdict},

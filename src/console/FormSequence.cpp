@@ -14,28 +14,6 @@
 
 namespace {
 
-// The first check that failed, of the steps and then of the whole run.
-const TCheckResult* FirstFailure(const TControllerResult& controller)
-{
-  for (const TStepResult& step : controller.Steps)
-    for (const TCheckResult& check : step.Checks)
-      if (check.Verdict == TVerdict::Fail)
-        return &check;
-  for (const TCheckResult& check : controller.Checks)
-    if (check.Verdict == TVerdict::Fail)
-      return &check;
-  return nullptr;
-}
-
-std::string Why(const TControllerResult& controller, const TRunResult& run)
-{
-  if (!controller.Why.empty())
-    return controller.Why;
-  if (const TCheckResult* check = FirstFailure(controller))
-    return check->Name + ": " + check->Why;
-  return controller.Verdict == TVerdict::Aborted ? run.Why : "";
-}
-
 QString LiveText(const TSample& sample)
 {
   if (sample.State != TSample::TState::Answered)
@@ -122,7 +100,7 @@ void TFormSequence::SetReportAvailable(bool available)
 
 std::string TFormSequence::VerdictLine(const TControllerResult& controller, const TRunResult& run)
 {
-  const std::string why = Why(controller, run);
+  const std::string why = WhyNotPassed(controller, run.Why);
   return TOzmCommands::HexAddress(controller.Address) + " " + VerdictText(controller.Verdict) +
          (why.empty() ? "" : ": " + why);
 }
@@ -171,7 +149,7 @@ void TFormSequence::RunEnded(const TRunResult& run)
 void TFormSequence::ShowVerdicts(const TRunResult& run)
 {
   for (const TControllerResult& controller : run.Controllers) {
-    const std::string why = Why(controller, run);
+    const std::string why = WhyNotPassed(controller, run.Why);
     auto* verdict = Named<QLabel>(("LblVerdict" + TOzmCommands::HexByte(controller.Address)).c_str(), this);
     verdict->setText(QString("<div style='font-size:28pt; font-weight:bold'>%1 %2</div><div>%3</div>")
                          .arg(QString::fromStdString(TOzmCommands::HexAddress(controller.Address)),

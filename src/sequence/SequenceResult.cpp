@@ -3,6 +3,22 @@
 #include <array>
 #include <cstdio>
 
+namespace {
+
+void Add(std::string& reasons, const std::string& reason)
+{
+  reasons.append(reasons.empty() ? "" : "; ").append(reason);
+}
+
+void AddFailedChecks(std::string& reasons, const std::vector<TCheckResult>& checks)
+{
+  for (const TCheckResult& check : checks)
+    if (check.Verdict == TVerdict::Fail)
+      Add(reasons, check.Name + ": " + check.Why);
+}
+
+} // namespace
+
 const char* VerdictText(TVerdict verdict)
 {
   static constexpr std::array<const char*, 3> Texts{"PASS", "FAIL", "ABORTED"};
@@ -27,4 +43,20 @@ std::string NumberText(double value)
   char text[32];
   std::snprintf(text, sizeof text, "%.4g", value);
   return text;
+}
+
+std::string WhyNotPassed(const TControllerResult& controller, const std::string& runWhy)
+{
+  std::string reasons;
+  for (const TStepResult& step : controller.Steps) {
+    AddFailedChecks(reasons, step.Checks);
+    if (step.Verdict == TVerdict::Aborted)
+      Add(reasons, "step " + step.Path + " (" + step.Text + "): " + step.Why);
+  }
+  AddFailedChecks(reasons, controller.Checks);
+  if (!controller.Why.empty())
+    Add(reasons, controller.Why);
+  if (reasons.empty() && controller.Verdict != TVerdict::Pass) // an abort between two steps
+    return runWhy;
+  return reasons;
 }

@@ -75,3 +75,7 @@ const char* CheckKindText(TSequenceCheck::TKind kind);
 const char* StepKindText(TSequenceStep::TKind kind);
 // A measured value or limit as messages and the record's texts show it: 4 significant digits.
 std::string NumberText(double value);
+// Why a controller did not pass: each failed check by its name, the step an abort cut short, then what
+// else the runner kept (an unanswered frame, the line lost, a Stop that could not go); the run's own
+// reason for an abort between two steps. Empty for a pass.
+std::string WhyNotPassed(const TControllerResult& controller, const std::string& runWhy);
