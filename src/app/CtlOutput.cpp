@@ -14,15 +14,12 @@ namespace {
 
 std::string JsonValue(const TCtlOutput::TValue& value);
 
-// The object of the members already written and then the fields.
-std::string Object(std::string members, const std::vector<TCtlOutput::TField>& fields)
+// The object of the fields after those already in `json`.
+std::string Object(const std::vector<TCtlOutput::TField>& fields, TJsonText json = {})
 {
   for (const TCtlOutput::TField& field : fields)
-    members.append(members.empty() ? "" : ",")
-        .append(TJsonText::Quoted(field.Key))
-        .append(":")
-        .append(JsonValue(field.Value));
-  return "{" + members + "}";
+    json.Raw(field.Key, JsonValue(field.Value));
+  return json.Object();
 }
 
 std::string JsonValue(const TCtlOutput::TValue& value)
@@ -33,17 +30,16 @@ std::string JsonValue(const TCtlOutput::TValue& value)
     return std::to_string(*whole);
   if (const auto* real = std::get_if<double>(&value))
     return FormatGeneral(*real); // finite: a ratio that would give no finite speed is refused
+  std::vector<std::string> items;
   if (const auto* list = std::get_if<std::vector<std::int64_t>>(&value)) {
-    std::string items;
     for (const std::int64_t item : *list)
-      items.append(items.empty() ? "" : ",").append(std::to_string(item));
-    return "[" + items + "]";
+      items.push_back(std::to_string(item));
+    return TJsonText::Array(items);
   }
   if (const auto* objects = std::get_if<TCtlOutput::TObjects>(&value)) {
-    std::string items;
     for (const std::vector<TCtlOutput::TField>& object : *objects)
-      items.append(items.empty() ? "" : ",").append(Object("", object));
-    return "[" + items + "]";
+      items.push_back(Object(object));
+    return TJsonText::Array(items);
   }
   return std::get<bool>(value) ? "true" : "false";
 }
@@ -155,7 +151,7 @@ std::string TCtlOutput::FailureJson(const std::string& message, int exitStatus)
 
 std::string TCtlOutput::Json(const std::string& kind, const std::vector<TField>& fields)
 {
-  return Object("\"kind\":" + TJsonText::Quoted(kind) + ",\"time\":" + TJsonText::Quoted(Now()), fields);
+  return Object(fields, TJsonText().Text("kind", kind).Text("time", Now()));
 }
 
 void TCtlOutput::Unanswered(std::uint8_t address, const std::string& answer)

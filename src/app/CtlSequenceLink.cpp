@@ -18,11 +18,6 @@ bool TCtlSequenceLink::SleepUntil(TClock::time_point time)
   return TCtlInterrupt::SleepUntil(time);
 }
 
-bool TCtlSequenceLink::AbortRequested() const
-{
-  return TCtlInterrupt::Requested();
-}
-
 std::string TCtlSequenceLink::AbortReason() const
 {
   return TCtlInterrupt::Name();

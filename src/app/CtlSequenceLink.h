@@ -13,7 +13,6 @@ public:
 
   TFrameLine::TReply Exchange(std::span<const std::uint8_t> frame, TFrame& answer) override;
   bool SleepUntil(TClock::time_point time) override;
-  bool AbortRequested() const override;
   std::string AbortReason() const override;
   bool Reopen() override;
   TLineSettings Settings() const override;

@@ -69,7 +69,6 @@ public:
   // "stopped" in the text.
   void ReportStopped(std::uint8_t address, std::vector<TCtlOutput::TField> fields = {}, const std::string& how = "");
 
-
 private:
   // The pause of silence before a frame; false when an interrupt cut it short.
   bool Pause(bool evenWhenInterrupted) const;

@@ -48,14 +48,6 @@ QString CheckText(std::uint8_t address, const TCheckResult& check)
   return text;
 }
 
-TVerdict Worse(TVerdict a, TVerdict b)
-{
-  for (const TVerdict worst : {TVerdict::Fail, TVerdict::Aborted})
-    if (a == worst || b == worst)
-      return worst;
-  return TVerdict::Pass;
-}
-
 TVerdict VerdictOf(const QTreeWidgetItem* item)
 {
   return static_cast<TVerdict>(item->data(TSequenceSteps::ColResult, Qt::UserRole).toInt());
@@ -91,9 +83,7 @@ void TSequenceSteps::Show(const TSequence& sequence)
 {
   Current = nullptr;
   clear();
-  const TMotorFields& motor = sequence.Motor;
-  new QTreeWidgetItem(this, {QString::fromStdString("set motor: encoder " + motor.Encoder + ", maximum speed " +
-                                                    motor.MaxSpeed + " rpm, ratio " + motor.GearRatio)});
+  new QTreeWidgetItem(this, {QString::fromStdString(MotorStepText(sequence.Motor))});
   AddSteps(invisibleRootItem(), sequence.Steps);
   expandAll();
 }
@@ -154,7 +144,7 @@ void TSequenceSteps::EndStep(std::uint8_t address, const TStepResult& step)
   if (!step.Why.empty())
     AddResult(item, QString::fromStdString(TOzmCommands::HexAddress(address) + "  " + step.Why), step.Verdict,
               QString::fromStdString(step.Why));
-  ShowVerdict(item, Worse(VerdictOf(item), step.Verdict));
+  ShowVerdict(item, WorseVerdict(VerdictOf(item), step.Verdict));
 }
 
 void TSequenceSteps::Finish()

@@ -17,7 +17,6 @@ public:
 
   TFrameLine::TReply Exchange(std::span<const std::uint8_t> frame, TFrame& answer) override;
   bool SleepUntil(TClock::time_point time) override;
-  bool AbortRequested() const override { return Aborting; }
   std::string AbortReason() const override;
   bool Reopen() override;
   TLineSettings Settings() const override { return LineSettings; }

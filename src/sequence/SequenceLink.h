@@ -24,7 +24,6 @@ public:
   virtual TFrameLine::TReply Exchange(std::span<const std::uint8_t> frame, TFrame& answer) = 0;
   // False when an abort came first.
   virtual bool SleepUntil(TClock::time_point time) = 0;
-  virtual bool AbortRequested() const = 0;
   // Why the run was aborted: "interrupted (SIGINT)", "aborted by Esc".
   virtual std::string AbortReason() const = 0;
   // After a line failure: opens the line again; false when it cannot be yet.

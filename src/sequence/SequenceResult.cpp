@@ -38,6 +38,19 @@ const char* StepKindText(TSequenceStep::TKind kind)
   return Texts[static_cast<std::size_t>(kind)];
 }
 
+std::string MotorStepText(const TMotorFields& motor)
+{
+  return "set motor: encoder " + motor.Encoder + ", maximum speed " + motor.MaxSpeed + " rpm, ratio " + motor.GearRatio;
+}
+
+TVerdict WorseVerdict(TVerdict a, TVerdict b)
+{
+  for (const TVerdict worst : {TVerdict::Fail, TVerdict::Aborted})
+    if (a == worst || b == worst)
+      return worst;
+  return TVerdict::Pass;
+}
+
 std::string NumberText(double value)
 {
   char text[32];

@@ -73,6 +73,10 @@ const char* VerdictText(TVerdict verdict);
 // "speed", "reach", ...: as the file and the record name them.
 const char* CheckKindText(TSequenceCheck::TKind kind);
 const char* StepKindText(TSequenceStep::TKind kind);
+// Step 0's words: "set motor: encoder 2, maximum speed 3000 rpm, ratio 1".
+std::string MotorStepText(const TMotorFields& motor);
+// The worse of two verdicts: a failure that is known stays one, even when the run was aborted after it.
+TVerdict WorseVerdict(TVerdict a, TVerdict b);
 // A measured value or limit as messages and the record's texts show it: 4 significant digits.
 std::string NumberText(double value);
 // Why a controller did not pass: each failed check by its name, the step an abort cut short, then what

@@ -3,6 +3,7 @@
 #include "ComPort.h"
 #include "LineError.h"
 #include "OzmCommands.h"
+#include "PortDescription.h"
 #include "SequenceJudge.h"
 #include "SequenceLink.h"
 #include "SequenceObserver.h"
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -22,15 +22,6 @@ std::string HostName()
 {
   char name[256] = {};
   return gethostname(name, sizeof name - 1) == 0 ? name : "";
-}
-
-std::string SettingsText(const TLineSettings& s)
-{
-  static constexpr char Parities[] = "NOEMS";
-  return std::to_string(s.Baud) + " " + std::to_string(s.DataBits) + Parities[s.Parity % 5] +
-         (s.StopBits == 0   ? "1"
-          : s.StopBits == 1 ? "1.5"
-                            : "2");
 }
 
 std::string StepText(const TSequenceStep& step)
@@ -50,14 +41,6 @@ const TSequenceCheck* CheckOf(const TSequenceStep& step, TCheckKind kind)
   const auto found =
       std::find_if(step.Checks.begin(), step.Checks.end(), [&](const TSequenceCheck& c) { return c.Kind == kind; });
   return found == step.Checks.end() ? nullptr : &*found;
-}
-
-TVerdict Worse(TVerdict a, TVerdict b)
-{
-  // A failure that is known stays a failure, even when the run was aborted after it.
-  if (a == TVerdict::Fail || b == TVerdict::Fail)
-    return TVerdict::Fail;
-  return a == TVerdict::Aborted || b == TVerdict::Aborted ? TVerdict::Aborted : TVerdict::Pass;
 }
 
 } // namespace
@@ -96,12 +79,12 @@ TRunResult TSequenceRunner::Run(const std::string& unit)
   Record.End = std::chrono::system_clock::now();
   for (TUnit& u : Units) {
     for (const TStepResult& step : u.Result.Steps)
-      u.Result.Verdict = Worse(u.Result.Verdict, step.Verdict);
+      u.Result.Verdict = WorseVerdict(u.Result.Verdict, step.Verdict);
     for (const TCheckResult& check : u.Result.Checks)
-      u.Result.Verdict = Worse(u.Result.Verdict, check.Verdict);
+      u.Result.Verdict = WorseVerdict(u.Result.Verdict, check.Verdict);
     if (Record.Verdict == TVerdict::Aborted)
-      u.Result.Verdict = Worse(u.Result.Verdict, TVerdict::Aborted);
-    Record.Verdict = Worse(Record.Verdict, u.Result.Verdict);
+      u.Result.Verdict = WorseVerdict(u.Result.Verdict, TVerdict::Aborted);
+    Record.Verdict = WorseVerdict(Record.Verdict, u.Result.Verdict);
     Record.Controllers.push_back(u.Result);
   }
   for (TSequenceObserver* observer : Observers)
@@ -117,7 +100,7 @@ void TSequenceRunner::Prepare(const std::string& unit)
   Record.Unit = unit;
   Record.Station = HostName();
   Record.Line = Link.Name();
-  Record.Settings = SettingsText(Link.Settings());
+  Record.Settings = ShortLineSettings(Link.Settings());
   Record.Start = std::chrono::system_clock::now();
   Begun = Planned = NextPoll = TClock::now();
   for (const std::uint8_t address : Sequence.Addresses) {
@@ -135,9 +118,7 @@ void TSequenceRunner::SetMotors()
 {
   TSequenceStep motor;
   motor.Kind = TKind::Motor;
-  BeginStep(motor, "0", 0,
-            "set motor: encoder " + Sequence.Motor.Encoder + ", maximum speed " + Sequence.Motor.MaxSpeed +
-                " rpm, ratio " + Sequence.Motor.GearRatio);
+  BeginStep(motor, "0", 0, MotorStepText(Sequence.Motor));
   for (TUnit& u : Units)
     SendQueued(u); // the encoder and maximum speed frames that ApplyMotor queued
   EndStep();
@@ -216,11 +197,11 @@ void TSequenceRunner::EndStep(TVerdict unfinished)
     TStepResult step = std::move(*u.Step);
     u.Step.reset();
     step.End = Since(TClock::now());
-    step.Verdict = Worse(step.Verdict, unfinished);
+    step.Verdict = WorseVerdict(step.Verdict, unfinished);
     if (unfinished == TVerdict::Aborted && step.Why.empty())
       step.Why = Link.AbortReason();
     for (const TCheckResult& check : step.Checks)
-      step.Verdict = Worse(step.Verdict, check.Verdict);
+      step.Verdict = WorseVerdict(step.Verdict, check.Verdict);
     u.Result.Steps.push_back(step);
     for (TSequenceObserver* observer : Observers)
       observer->StepEnded(u.Result.Address, step);
@@ -268,28 +249,26 @@ bool TSequenceRunner::Send(TUnit& unit, const TFrame& frame)
 
 bool TSequenceRunner::Stop(TUnit& unit)
 {
-  const TFrame frame = TOzmCommands::FrameFor(unit.Result.Address, CmdStop, 0);
-  for (int sent = 0; sent < 2; ++sent) {
-    TFrame answer{};
-    if (Link.Exchange(frame, answer) == TFrameLine::TReply::Answered) {
-      unit.MayRun = false;
-      return true;
-    }
-  }
-  return false;
+  return StopOnce(unit) || StopOnce(unit);
+}
+
+bool TSequenceRunner::StopOnce(TUnit& unit)
+{
+  TFrame answer{};
+  if (Link.Exchange(TOzmCommands::FrameFor(unit.Result.Address, CmdStop, 0), answer) != TFrameLine::TReply::Answered)
+    return false;
+  unit.MayRun = false;
+  return true;
 }
 
 void TSequenceRunner::StopAll()
 {
-  std::vector<TUnit*> unanswered;
   for (int round = 0; round < 2; ++round) {
     for (TUnit& u : Units) {
       if (!u.MayRun)
         continue;
       try {
-        TFrame answer{};
-        if (Link.Exchange(TOzmCommands::FrameFor(u.Result.Address, CmdStop, 0), answer) == TFrameLine::TReply::Answered)
-          u.MayRun = false;
+        StopOnce(u);
       } catch (const TLineError& error) {
         if (!Link.Reopen() && round == 1)
           FailUnit(u, std::string("could not be stopped: ") + error.what());
@@ -320,18 +299,17 @@ void TSequenceRunner::Poll(TClock::time_point until, const std::function<bool(co
   std::vector<TUnit*> units = Active();
   if (units.empty())
     return Sleep(until);
-  const TClock::duration tick = std::max<TClock::duration>(PollInterval / units.size(), ExchangeFloor());
+  const TClock::duration floor = ExchangeFloor();
+  const TClock::duration tick = std::max<TClock::duration>(PollInterval / units.size(), floor);
   for (;;) {
     if (done && std::all_of(units.begin(), units.end(), [&](const TUnit* u) { return done(*u); }))
       return;
     NextPoll = std::max(NextPoll, TClock::now());
-    if (NextPoll + ExchangeFloor() > until)
+    if (NextPoll + floor > until)
       break;
     Sleep(NextPoll);
     NextPoll += tick;
-    TUnit& u = *units[PollTurn++ % units.size()];
-    if (!u.Out)
-      AskStatus(u);
+    AskStatus(*units[PollTurn++ % units.size()]); // a status answer never puts a controller out
   }
   Sleep(until);
 }

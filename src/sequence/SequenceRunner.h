@@ -59,6 +59,8 @@ private:
   bool Send(TUnit& unit, const TFrame& frame);
   // One Stop, again once when unanswered; true when answered.
   bool Stop(TUnit& unit);
+  // One Stop; an answered one ends the unit's count as running.
+  bool StopOnce(TUnit& unit);
   // A stop step's Stop; an unanswered one fails the controller.
   void StopStep(TUnit& unit);
   static std::string Unstopped(const TUnit& unit);
