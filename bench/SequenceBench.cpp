@@ -98,7 +98,7 @@ static int Body(int argc, char** argv)
   TWatch watch;
   runner.Observe(watch);
   const auto start = TBenchClock::now();
-  const TRunResult run = runner.Run("bench");
+  const TRunResult run = runner.Run({});
   const double seconds = MsBetween(start, TBenchClock::now()) / 1000;
   if (run.Verdict != TVerdict::Pass)
     throw std::runtime_error(std::string("the sequence did not pass: ") + run.Controllers.front().Why);

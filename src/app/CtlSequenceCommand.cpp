@@ -49,7 +49,10 @@ void TCtlSequenceCommand::Execute()
   TCtlSequenceOutput told(Output, *Record);
   runner.Observe(*Record);
   runner.Observe(told);
-  Conclude(runner.Run(Options.Text("unit")));
+  TUnitSerials units;
+  for (const std::uint8_t address : Sequence.Addresses)
+    units[address] = Options.Text("unit");
+  Conclude(runner.Run(units));
 }
 
 void TCtlSequenceCommand::Conclude(const TRunResult& run) const

@@ -71,7 +71,10 @@ void TSequenceControl::Start(const QString& unit)
     QMetaObject::invokeMethod(
         this, [this, run] { Finished(run, true); }, Qt::QueuedConnection);
   };
-  Run = std::make_unique<TSequenceRun>(*Sequence, std::move(link), std::move(record), Feed, unit.toStdString(), ended);
+  TUnitSerials units;
+  for (const std::uint8_t address : Sequence->Addresses)
+    units[address] = unit.toStdString();
+  Run = std::make_unique<TSequenceRun>(*Sequence, std::move(link), std::move(record), Feed, units, ended);
   Window->SetRunning(true);
 }
 

@@ -4,14 +4,14 @@
 #include "SequenceRecord.h"
 
 TSequenceRun::TSequenceRun(const TSequence& sequence, std::unique_ptr<TSequenceLineLink> link,
-                           std::unique_ptr<TSequenceRecord> record, TSequenceObserver& watcher, const std::string& unit,
+                           std::unique_ptr<TSequenceRecord> record, TSequenceObserver& watcher, const TUnitSerials& units,
                            std::function<void()> ended)
     : Sequence(sequence), Link(std::move(link)), Recorder(std::move(record)), Runner(Sequence, *Link)
 {
   Runner.Observe(*Recorder); // first: the files are written before the window hears of a step
   Runner.Observe(watcher);
-  Thread = std::thread([this, unit, ended = std::move(ended)] {
-    Outcome = Runner.Run(unit);
+  Thread = std::thread([this, units, ended = std::move(ended)] {
+    Outcome = Runner.Run(units);
     ended();
   });
 }

@@ -19,7 +19,7 @@ class TSequenceRun {
 public:
   // `ended` runs on the runner's thread once the run is over, every controller stopped or tried.
   TSequenceRun(const TSequence& sequence, std::unique_ptr<TSequenceLineLink> link,
-               std::unique_ptr<TSequenceRecord> record, TSequenceObserver& watcher, const std::string& unit,
+               std::unique_ptr<TSequenceRecord> record, TSequenceObserver& watcher, const TUnitSerials& units,
                std::function<void()> ended);
   // Aborts a run still going and waits for it: the objects it tells go with us.
   ~TSequenceRun();

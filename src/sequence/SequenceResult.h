@@ -4,11 +4,15 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 enum class TVerdict { Pass, Fail, Aborted };
+
+// Each controller's unit serial, by bus address; a controller not named has none.
+using TUnitSerials = std::map<std::uint8_t, std::string>;
 
 // A check as decided: the measured value (none when nothing could be measured), the limits it was held against, and why
 // it failed.
@@ -53,6 +57,7 @@ struct TControllerResult {
   std::string Why;
   std::vector<TStepResult> Steps;
   std::vector<TCheckResult> Checks; // the whole run's
+  std::string Unit;                  // the serial of the unit it drives, as scanned or typed; may be empty
 };
 
 // The record of one run of a sequence on one line.
@@ -66,6 +71,7 @@ struct TRunResult {
   TVerdict Verdict = TVerdict::Pass;
   std::string Why; // of an aborted or failed run as a whole: "interrupted (SIGINT)", the line lost
   std::vector<TControllerResult> Controllers;
+  std::string Id; // the same in every unit's record of this run, so that they can be found together
 };
 
 // "PASS", "FAIL", "ABORTED": as the record and the window say them.

@@ -10,7 +10,10 @@
 #include "WireTime.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdio>
+#include <random>
 #include <unistd.h>
 
 namespace {
@@ -22,6 +25,21 @@ std::string HostName()
 {
   char name[256] = {};
   return gethostname(name, sizeof name - 1) == 0 ? name : "";
+}
+
+// 128 random bits in the UUID's form, so that runs of many benches never share one.
+std::string RunId()
+{
+  std::random_device random;
+  std::array<std::uint32_t, 4> words{};
+  for (std::uint32_t& word : words)
+    word = random();
+  words[1] = (words[1] & 0xFFFF0FFFu) | 0x00004000u; // version 4
+  words[2] = (words[2] & 0x3FFFFFFFu) | 0x80000000u; // the RFC 4122 variant
+  char text[40];
+  std::snprintf(text, sizeof text, "%08x-%04x-%04x-%04x-%04x%08x", words[0], words[1] >> 16, words[1] & 0xFFFFu,
+                words[2] >> 16, words[2] & 0xFFFFu, words[3]);
+  return text;
 }
 
 std::string StepText(const TSequenceStep& step)
@@ -54,9 +72,9 @@ void TSequenceRunner::Observe(TSequenceObserver& observer)
   Observers.push_back(&observer);
 }
 
-TRunResult TSequenceRunner::Run(const std::string& unit)
+TRunResult TSequenceRunner::Run(const TUnitSerials& units)
 {
-  Prepare(unit);
+  Prepare(units);
   try {
     SetMotors();
     RunSteps(Sequence.Steps, "");
@@ -92,12 +110,13 @@ TRunResult TSequenceRunner::Run(const std::string& unit)
   return Record;
 }
 
-void TSequenceRunner::Prepare(const std::string& unit)
+void TSequenceRunner::Prepare(const TUnitSerials& units)
 {
+  Record.Id = RunId();
   Record.Name = Sequence.Name;
   Record.File = Sequence.File;
   Record.Sha256 = Sequence.Sha256;
-  Record.Unit = unit;
+  Record.Unit = units.empty() ? "" : units.begin()->second;
   Record.Station = HostName();
   Record.Line = Link.Name();
   Record.Settings = ShortLineSettings(Link.Settings());
@@ -109,6 +128,8 @@ void TSequenceRunner::Prepare(const std::string& unit)
     motor.Address = std::to_string(address);
     u.Drive.ApplyMotor(motor); // the file was checked with these very fields
     u.Result.Address = address;
+    if (const auto serial = units.find(address); serial != units.end())
+      u.Result.Unit = serial->second;
   }
   for (TSequenceObserver* observer : Observers)
     observer->RunBegun(Record);

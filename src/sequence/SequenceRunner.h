@@ -26,7 +26,7 @@ public:
   TSequenceRunner(const TSequence& sequence, TSequenceLink& link);
   void Observe(TSequenceObserver& observer);
   // Once, on an open line. Never throws for what the line or the controllers do: the record says it.
-  TRunResult Run(const std::string& unit);
+  TRunResult Run(const TUnitSerials& units);
 
 private:
   // One controller: the window's record of it, what it was told and what it has done so far.
@@ -45,7 +45,7 @@ private:
     std::optional<TStepResult> Step; // the step under way
   };
 
-  void Prepare(const std::string& unit);
+  void Prepare(const TUnitSerials& units);
   void SetMotors();
   void RunSteps(const std::vector<TSequenceStep>& steps, const std::string& prefix);
   void DoStep(const TSequenceStep& step, const std::string& path);

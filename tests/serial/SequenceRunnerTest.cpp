@@ -113,7 +113,7 @@ TEST_P(TSequenceRunnerTest, EachCheckFailsOnTheFaultyUnitOnly)
   TSequenceLineLink link(sim.DevicePath(), {});
   const TSequence sequence = TwoUnitTest();
   TSequenceRunner runner(sequence, link);
-  const TRunResult run = runner.Run("SN-1");
+  const TRunResult run = runner.Run({{1, "SN-1"}, {2, "SN-2"}});
 
   const auto outcomes = Outcomes(run);
   EXPECT_EQ(outcomes.at(1).Verdict, TVerdict::Pass) << *outcomes.at(1).Failed.begin();
@@ -138,7 +138,7 @@ TEST(SequenceExampleTest, EndOfLinePassesOnTheSimulator)
   sim.Open();
   TSequenceLineLink link(sim.DevicePath(), {});
   const TSequence sequence = TSequenceFile::Load(OZMET_SOURCE_DIR "/examples/end-of-line.yaml");
-  const TRunResult run = TSequenceRunner(sequence, link).Run("");
+  const TRunResult run = TSequenceRunner(sequence, link).Run({});
   ASSERT_EQ(run.Controllers.size(), 1u);
   EXPECT_EQ(run.Verdict, TVerdict::Pass) << run.Controllers[0].Why;
   for (const TStepResult& step : run.Controllers[0].Steps)
@@ -173,7 +173,7 @@ TEST_P(TSequenceAbortTest, StopsEveryControllerThatRan)
   TSequenceRunner runner(sequence, link);
   TAbortAt abort(link, GetParam());
   runner.Observe(abort);
-  const TRunResult run = runner.Run("");
+  const TRunResult run = runner.Run({});
 
   EXPECT_EQ(run.Verdict, TVerdict::Aborted);
   EXPECT_EQ(run.Why, "aborted by Esc");
@@ -206,7 +206,7 @@ TEST(SequenceLineLostTest, FailsWithTheReason)
   const TSequence sequence = TwoUnitTest();
   TSequenceRunner runner(sequence, link);
   runner.Observe(pull);
-  const TRunResult run = runner.Run("");
+  const TRunResult run = runner.Run({});
 
   EXPECT_EQ(run.Verdict, TVerdict::Fail);
   EXPECT_FALSE(run.Why.empty());

@@ -55,13 +55,15 @@ TControllerResult Controller(std::uint8_t address, double held)
           {{"1", "run 100 rpm", TStep::Run, 0, 2, {reach}, pass, ""},
            {"2", "hold 3 s", TStep::Hold, 2, 5, {steady}, verdict, why},
            {"3.2.1", "wait 1 s", TStep::Wait, 5, 6, {}, pass, ""}},
-          {{"few missing", TKind::Missing, 2, std::nullopt, 3, "answers", pass, ""}}};
+          {{"few missing", TKind::Missing, 2, std::nullopt, 3, "answers", pass, ""}},
+          "SN-" + std::to_string(address)};
 }
 
 TRunResult HandBuiltRun(const std::string& unit)
 {
   return {Name,     "/lines/b\xE9nch.yaml", std::string(64, 'a'), unit, "bench-2", "/dev/ttyUSB0", "9600 8N1",
-          Start,    Start + 6s,             TVerdict::Fail,       "",   {Controller(3, 100.5), Controller(7, 112)}};
+          Start,    Start + 6s,             TVerdict::Fail,       "",   {Controller(3, 100.5), Controller(7, 112)},
+          "0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f9"};
 }
 
 // The calls a runner makes, as far as `steps` steps and, with `end`, the end.
