@@ -5,12 +5,15 @@
 #include "SequenceSteps.h"
 
 #include <QBoxLayout>
+#include <QEvent>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -41,24 +44,20 @@ void TFormSequence::BuildWindow()
   LblSequenceName = Named<QLabel>("LblSequenceName", this, "no sequence opened (Sequence > Open sequence...)");
   LblSequenceFile = Named<QLabel>("LblSequenceFile", this);
   LblSequenceFile->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  EditUnitSerial = Named<QLineEdit>("EditUnitSerial", this);
-  EditUnitSerial->setToolTip("Type or scan the unit's serial; Enter runs the sequence");
   BtnSequenceRun = Named<QPushButton>("BtnSequenceRun", this, "Run");
   BtnSequenceAbort = Named<QPushButton>("BtnSequenceAbort", this, "Abort (Esc)");
   BtnSequenceReport = Named<QPushButton>("BtnSequenceReport", this, "Open report");
   LblSequenceLive = Named<QLabel>("LblSequenceLive", this);
   Steps = new TSequenceSteps(this);
-  const auto run = [this] { emit RunAsked(EditUnitSerial->text().trimmed()); };
-  connect(EditUnitSerial, &QLineEdit::returnPressed, this, run);
-  connect(BtnSequenceRun, &QPushButton::clicked, this, run);
+  connect(BtnSequenceRun, &QPushButton::clicked, this, [this] { emit RunAsked(Serials()); });
   connect(BtnSequenceAbort, &QPushButton::clicked, this, &TFormSequence::AbortAsked);
   connect(BtnSequenceReport, &QPushButton::clicked, this, &TFormSequence::ReportAsked);
   SetReportAvailable(false);
 
-  auto* fields = new QFormLayout;
-  fields->addRow("Sequence:", LblSequenceName);
-  fields->addRow("File:", LblSequenceFile);
-  fields->addRow("Unit serial:", EditUnitSerial);
+  Fields = new QFormLayout;
+  Fields->addRow("Sequence:", LblSequenceName);
+  Fields->addRow("File:", LblSequenceFile);
+  BuildSerialFields({});
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(BtnSequenceRun);
   buttons->addWidget(BtnSequenceAbort);
@@ -66,11 +65,65 @@ void TFormSequence::BuildWindow()
   buttons->addWidget(BtnSequenceReport);
   Verdicts = new QHBoxLayout;
   auto* layout = new QVBoxLayout(this);
-  layout->addLayout(fields);
+  layout->addLayout(Fields);
   layout->addLayout(buttons);
   layout->addWidget(Steps, 1);
   layout->addWidget(LblSequenceLive);
   layout->addLayout(Verdicts);
+}
+
+// With one controller (or none opened yet) the panel asks as it always did: one "Unit serial:".
+// The serials come first in the tab order, before Run.
+void TFormSequence::BuildSerialFields(const std::vector<std::uint8_t>& addresses)
+{
+  for (QLineEdit* field : SerialFields)
+    Fields->removeRow(field);
+  SerialFields.clear();
+  const std::size_t count = std::max<std::size_t>(addresses.size(), 1);
+  for (std::size_t index = 0; index < count; ++index) {
+    const bool last = index + 1 == count;
+    auto* field = Named<QLineEdit>(SerialFieldName(index).toLatin1().constData(), this);
+    field->setToolTip(QString("Type or scan the unit's serial; Enter ") +
+                      (last ? "runs the sequence" : "goes on to the next controller's"));
+    connect(field, &QLineEdit::returnPressed, this, [this, index] { SerialEntered(index); });
+    Fields->addRow(count == 1 ? QString("Unit serial:")
+                              : QString::fromStdString("Unit serial " + TOzmCommands::HexAddress(addresses[index]) + ":"),
+                   field);
+    if (!SerialFields.empty())
+      setTabOrder(SerialFields.back(), field);
+    SerialFields.push_back(field);
+  }
+  setTabOrder(SerialFields.back(), BtnSequenceRun);
+  FocusSerial(0); // ready for the first scan once the panel is shown
+}
+
+// A scanner ends each serial with Enter: the next controller's serial follows, the last one runs.
+void TFormSequence::SerialEntered(std::size_t field)
+{
+  if (field + 1 < SerialFields.size())
+    FocusSerial(field + 1);
+  else
+    emit RunAsked(Serials());
+}
+
+// Selected, so that what is scanned next replaces the serial there.
+void TFormSequence::FocusSerial(std::size_t field)
+{
+  SerialFields[field]->setFocus(Qt::OtherFocusReason);
+  SerialFields[field]->selectAll();
+}
+
+QString TFormSequence::SerialFieldName(std::size_t field)
+{
+  return field == 0 ? QString("EditUnitSerial") : QString("EditUnitSerial%1").arg(field + 1);
+}
+
+TUnitSerials TFormSequence::Serials() const
+{
+  TUnitSerials units;
+  for (std::size_t index = 0; index < Shown.Addresses.size() && index < SerialFields.size(); ++index)
+    units[Shown.Addresses[index]] = SerialFields[index]->text().trimmed().toStdString();
+  return units;
 }
 
 void TFormSequence::ShowSequence(const TSequence& sequence)
@@ -79,6 +132,7 @@ void TFormSequence::ShowSequence(const TSequence& sequence)
   LblSequenceName->setText(QString::fromStdString(sequence.Name));
   LblSequenceFile->setText(QString::fromStdString(sequence.File));
   Steps->Show(sequence);
+  BuildSerialFields(sequence.Addresses);
   ClearVerdicts();
   SetRunning(false);
 }
@@ -98,10 +152,15 @@ void TFormSequence::SetReportAvailable(bool available)
   BtnSequenceReport->setEnabled(available);
 }
 
+std::string TFormSequence::UnitText(std::uint8_t address, const std::string& serial)
+{
+  return TOzmCommands::HexAddress(address) + (serial.empty() ? " no serial" : " unit " + serial);
+}
+
 std::string TFormSequence::VerdictLine(const TControllerResult& controller, const TRunResult& run)
 {
   const std::string why = WhyNotPassed(controller, run.Why);
-  return TOzmCommands::HexAddress(controller.Address) + " " + VerdictText(controller.Verdict) +
+  return UnitText(controller.Address, controller.Unit) + " " + VerdictText(controller.Verdict) +
          (why.empty() ? "" : ": " + why);
 }
 
@@ -142,29 +201,57 @@ void TFormSequence::RunEnded(const TRunResult& run)
 {
   Steps->Finish();
   ShowVerdicts(run);
-  EditUnitSerial->selectAll(); // the next unit's serial, scanned, replaces this one
+  FocusSerial(0); // the next units' serials, scanned, replace these
 }
 
-// Each controller's verdict big enough to read from the bench, with why it did not pass beneath.
+// Each controller's verdict big enough to read from the bench, its unit beside its address above
+// and why it did not pass beneath. The first is chosen for Open report until another is clicked.
 void TFormSequence::ShowVerdicts(const TRunResult& run)
 {
   for (const TControllerResult& controller : run.Controllers) {
     const std::string why = WhyNotPassed(controller, run.Why);
     auto* verdict = Named<QLabel>(("LblVerdict" + TOzmCommands::HexByte(controller.Address)).c_str(), this);
-    verdict->setText(QString("<div style='font-size:28pt; font-weight:bold'>%1 %2</div><div>%3</div>")
-                         .arg(QString::fromStdString(TOzmCommands::HexAddress(controller.Address)),
+    verdict->setText(QString("<div style='font-size:14pt'>%1</div>"
+                             "<div style='font-size:28pt; font-weight:bold'>%2</div><div>%3</div>")
+                         .arg(QString::fromStdString(UnitText(controller.Address, controller.Unit)).toHtmlEscaped(),
                               VerdictText(controller.Verdict), QString::fromStdString(why).toHtmlEscaped()));
+    verdict->setProperty("verdict", static_cast<int>(controller.Verdict));
     verdict->setWordWrap(true);
     verdict->setAlignment(Qt::AlignCenter);
-    verdict->setStyleSheet(QString("QLabel { background: %1; color: %2; padding: 8px; }")
-                               .arg(TSequenceSteps::VerdictColour(controller.Verdict).name(),
-                                    controller.Verdict == TVerdict::Aborted ? "black" : "white"));
+    verdict->setCursor(Qt::PointingHandCursor);
+    verdict->installEventFilter(this);
     Verdicts->addWidget(verdict);
+    VerdictLabels[controller.Address] = verdict;
+  }
+  if (!run.Controllers.empty())
+    Choose(run.Controllers.front().Address);
+}
+
+bool TFormSequence::eventFilter(QObject* watched, QEvent* event)
+{
+  if (event->type() == QEvent::MouseButtonPress)
+    for (const auto& [address, label] : VerdictLabels)
+      if (label == watched)
+        Choose(address);
+  return QWidget::eventFilter(watched, event);
+}
+
+// The chosen verdict is framed.
+void TFormSequence::Choose(std::uint8_t address)
+{
+  Chosen = address;
+  for (const auto& [labelled, label] : VerdictLabels) {
+    const auto verdict = static_cast<TVerdict>(label->property("verdict").toInt());
+    label->setStyleSheet(QString("QLabel { background: %1; color: %2; padding: 8px; border: 4px solid %3; }")
+                             .arg(TSequenceSteps::VerdictColour(verdict).name(),
+                                  verdict == TVerdict::Aborted ? "black" : "white",
+                                  labelled == address ? "black" : "transparent"));
   }
 }
 
 void TFormSequence::ClearVerdicts()
 {
+  VerdictLabels.clear();
   while (QLayoutItem* item = Verdicts->takeAt(0)) {
     delete item->widget();
     delete item;

@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
+class QFormLayout;
 class QHBoxLayout;
 class QLabel;
 class QLineEdit;
@@ -17,9 +19,10 @@ class QPushButton;
 class QTimer;
 class TSequenceSteps;
 
-// Sequence > Run sequence: the sequence opened, a unit serial that a barcode scanner types (its
-// Enter starts the run), the steps with the one under way and its time left, each check as it is
-// decided, and each controller's verdict, large, until the next run. Esc aborts a run (the
+// Sequence > Run sequence: the sequence opened, a unit serial per controller that a barcode scanner
+// types (its Enter goes on to the next controller's, the last one's starts the run), the steps with
+// the one under way and its time left, each check as it is decided, and each controller's verdict,
+// large, until the next run; a click on a verdict chooses the report to open. Esc aborts a run (the
 // operator's extras watch the keys); the panel only shows and asks.
 class TFormSequence : public QWidget {
   Q_OBJECT
@@ -33,8 +36,17 @@ public:
   void ShowSequence(const TSequence& sequence);
   void SetRunning(bool running);
   void SetReportAvailable(bool available);
-  // "$01 FAIL: speed: 312 rpm at 4.5 s is outside 285..315", as the panel and the log say it.
+  // "$01 unit SN-7", "$01 no serial": a controller and the unit it drives, as the panel and the log say it.
+  static std::string UnitText(std::uint8_t address, const std::string& serial);
+  // "$01 unit SN-7 FAIL: speed: 312 rpm at 4.5 s is outside 285..315".
   static std::string VerdictLine(const TControllerResult& controller, const TRunResult& run);
+  // "EditUnitSerial" for the first controller's field, "EditUnitSerial2" for the second, ...
+  static QString SerialFieldName(std::size_t field);
+  // Each controller's serial as typed or scanned, trimmed; an empty one is no serial.
+  TUnitSerials Serials() const;
+  // The controller whose verdict was clicked since the last run ended, else the first: its unit's
+  // report is the one to open.
+  std::uint8_t ChosenUnit() const { return Chosen; }
 
   // The run's events, on the window's thread.
   void RunBegun(const TRunResult& run);
@@ -45,12 +57,17 @@ public:
   void RunEnded(const TRunResult& run);
 
 signals:
-  void RunAsked(const QString& unit);
+  void RunAsked(const TUnitSerials& units);
   void AbortAsked();
   void ReportAsked();
 
 private:
   void BuildWindow();
+  void BuildSerialFields(const std::vector<std::uint8_t>& addresses);
+  void SerialEntered(std::size_t field);
+  void FocusSerial(std::size_t field);
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void Choose(std::uint8_t address);
   void ShowVerdicts(const TRunResult& run);
   void ClearVerdicts();
 
@@ -58,7 +75,8 @@ private:
   QLabel* LblSequenceName = nullptr;
   QLabel* LblSequenceFile = nullptr;
   QLabel* LblSequenceLive = nullptr;
-  QLineEdit* EditUnitSerial = nullptr;
+  QFormLayout* Fields = nullptr;
+  std::vector<QLineEdit*> SerialFields; // one a controller, in the file's order
   QPushButton* BtnSequenceRun = nullptr;
   QPushButton* BtnSequenceAbort = nullptr;
   QPushButton* BtnSequenceReport = nullptr;
@@ -66,4 +84,6 @@ private:
   QHBoxLayout* Verdicts = nullptr;
   QTimer* TimerSequenceTick = nullptr;
   std::map<std::uint8_t, QString> Live; // each controller's last status, as the run asked it
+  std::map<std::uint8_t, QLabel*> VerdictLabels;
+  std::uint8_t Chosen = 0;
 };

@@ -15,6 +15,21 @@
 #include <QTimer>
 #include <QUrl>
 
+namespace {
+
+// "$01 unit SN-7, $02 no serial": each controller of the run with the unit it drives.
+std::string UnitsText(const std::vector<std::uint8_t>& addresses, const TUnitSerials& units)
+{
+  std::string text;
+  for (const std::uint8_t address : addresses) {
+    const auto serial = units.find(address);
+    text += (text.empty() ? "" : ", ") + TFormSequence::UnitText(address, serial == units.end() ? "" : serial->second);
+  }
+  return text;
+}
+
+} // namespace
+
 TSequenceControl::TSequenceControl(TForm1& form)
     : QObject(&form), Form(form), Window(new TFormSequence(&form)), Feed(*Window)
 {
@@ -51,7 +66,7 @@ void TSequenceControl::ShowPanel()
 }
 
 // Nothing is sent before the record's folder and the line are known to be there.
-void TSequenceControl::Start(const QString& unit)
+void TSequenceControl::Start(const TUnitSerials& units)
 {
   if (Running() || Form.OperatorExtras().RefuseWhileLineTaken())
     return;
@@ -66,14 +81,12 @@ void TSequenceControl::Start(const QString& unit)
   auto link = MadeOrSaid<TSequenceLineLink>(Form.ComPort->DeviceName(), Form.ComPort->LineSettings());
   if (!link)
     return GiveLineBack(true);
-  Form.AppendLog("Sequence " + Sequence->Name + " started on unit " + unit.toStdString(), TLogColour::Blue, false);
+  Form.AppendLog("Sequence " + Sequence->Name + " started on " + UnitsText(Sequence->Addresses, units),
+                 TLogColour::Blue, false);
   const auto ended = [this, run = ++RunNumber] {
     QMetaObject::invokeMethod(
         this, [this, run] { Finished(run, true); }, Qt::QueuedConnection);
   };
-  TUnitSerials units;
-  for (const std::uint8_t address : Sequence->Addresses)
-    units[address] = unit.toStdString();
   Run = std::make_unique<TSequenceRun>(*Sequence, std::move(link), std::move(record), Feed, units, ended);
   Window->SetRunning(true);
 }
@@ -142,7 +155,7 @@ std::string TSequenceControl::Finished(unsigned run, bool reopenPort)
 std::string TSequenceControl::TellEnd(const TSequenceRun& run)
 {
   const TRunResult& result = run.Result();
-  std::string line = "Sequence " + result.Name + " on unit " + result.Unit + ": ";
+  std::string line = "Sequence " + result.Name + " ended: ";
   for (const TControllerResult& controller : result.Controllers)
     line += (&controller == &result.Controllers.front() ? "" : "; ") + TFormSequence::VerdictLine(controller, result);
   const QString report = QString::fromStdString(run.Record().ReportPath());

@@ -2,6 +2,7 @@
 
 #include "Sequence.h"
 #include "SequencePanelFeed.h"
+#include "SequenceResult.h"
 
 #include <QObject>
 #include <QString>
@@ -34,7 +35,7 @@ public:
   // A refused file is said with its file, line and column; the sequence opened before stays.
   bool Open(const std::string& path);
   void ShowPanel();
-  void Start(const QString& unit);
+  void Start(const TUnitSerials& units);
   // Cuts the run short; it ends, its controllers stopped, in its own time.
   void Abort(const std::string& reason);
   // Aborts the run and waits for it: its thread never waits for the window, so this cannot hang.

@@ -6,6 +6,7 @@
 #include "SequenceSteps.h"
 #include "UnattendedEnd.h"
 
+#include <QApplication>
 #include <QRegularExpression>
 
 #include <filesystem>
@@ -17,11 +18,12 @@ using CasePrinter::PrintTo;
 using namespace std::chrono_literals;
 
 // Up to speed, held and checked, stopped: a few seconds with the hold's default.
-std::string QuickSequence(const char* holdSeconds = "1.5")
+std::string QuickSequence(const char* holdSeconds = "1.5", const char* controllers = "0")
 {
-  return std::string("name: Quick\ncontrollers: 0\nmotor: {encoder: 2, max-speed: 3000, ratio: 1}\nsteps:\n"
-                     "  - run: {speed: 600, acceleration: 20, deceleration: 20, checks: [reach: {within: 2}]}\n"
-                     "  - hold: {seconds: ") +
+  return std::string("name: Quick\ncontrollers: ") + controllers +
+         "\nmotor: {encoder: 2, max-speed: 3000, ratio: 1}\nsteps:\n"
+         "  - run: {speed: 600, acceleration: 20, deceleration: 20, checks: [reach: {within: 2}]}\n"
+         "  - hold: {seconds: " +
          holdSeconds +
          ", checks: [speed: {tolerance: 3%, settle: 0.3, name: held speed}]}\n"
          "  - stop: {checks: [standstill: {within: 2}]}\n";
@@ -74,9 +76,54 @@ protected:
            std::any_of(frames.rbegin(), run, [](const auto& f) { return f.at(2) == StopCode; });
   }
 
+  // The panel's serial field of the sequence's `field`-th controller; none past its last.
+  QLineEdit* SerialField(std::size_t field) const
+  {
+    return SequencePanel().findChild<QLineEdit*>(TFormSequence::SerialFieldName(field));
+  }
+  // The caption the panel puts beside a field.
+  std::string CaptionOf(const QWidget* field) const
+  {
+    for (const QLabel* label : SequencePanel().findChildren<QLabel*>())
+      if (label->buddy() == field)
+        return label->text().toStdString();
+    return {};
+  }
+
   TTempDir DataHome;
   const std::string DataHomeBefore = std::getenv("XDG_DATA_HOME");
 };
+
+struct TSerialFieldsCase {
+  const char* Name;
+  const char* Controllers;
+  std::vector<std::string> Captions; // a field each, in order
+};
+
+const TSerialFieldsCase SerialFieldsCases[] = {
+    {"OneControllerAsAlways", "0", {"Unit serial:"}},
+    {"OneAControllerCaptionedWithItsAddress", "1-3", {"Unit serial $01:", "Unit serial $02:", "Unit serial $03:"}},
+    {"AddressesAsTheWindowWritesThem", "[9, 10]", {"Unit serial $09:", "Unit serial $0A:"}},
+};
+
+class SequenceSerialFields : public SequenceTest, public ::testing::WithParamInterface<TSerialFieldsCase> {};
+
+// Fields of the sequence opened before go: another file asks for its own controllers.
+TEST_P(SequenceSerialFields, OneFieldAControllerOfTheSequenceOpened)
+{
+  const TSerialFieldsCase& c = GetParam();
+  OpenSequence(QuickSequence("1.5", "4-7"));
+  OpenSequence(QuickSequence("1.5", c.Controllers));
+  ASSERT_TRUE(Messages.empty()) << Messages.front();
+  for (std::size_t field = 0; field < c.Captions.size(); ++field) {
+    ASSERT_NE(SerialField(field), nullptr) << field;
+    EXPECT_EQ(CaptionOf(SerialField(field)), c.Captions[field]);
+  }
+  EXPECT_EQ(SerialField(c.Captions.size()), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Every, SequenceSerialFields, ::testing::ValuesIn(SerialFieldsCases),
+                         [](const auto& info) { return info.param.Name; });
 
 struct TOutcomeCase {
   const char* Name;
@@ -99,11 +146,11 @@ TEST_P(SequenceOutcome, ScannedUnitRunsWithThePortClosedAndItsVerdictIsShownLogg
   OpenSequence(QuickSequence());
   ScanUnit("SN-42");
   EXPECT_FALSE(Form->ComPort->IsOpen()) << "the line is the run's";
-  EXPECT_TRUE(Logged("Sequence Quick started on unit SN-42"));
+  EXPECT_TRUE(Logged("Sequence Quick started on $00 unit SN-42"));
   ASSERT_TRUE(WaitFor([&] { return !SequenceVerdict(0).isEmpty(); }, 20s));
   EXPECT_TRUE(SequenceVerdict(0).contains(c.Verdict)) << SequenceVerdict(0).toStdString();
   ASSERT_TRUE(WaitFor([&] { return Form->ComPort->IsOpen(); })) << "the port opened again as it was";
-  EXPECT_TRUE(Logged(std::string("$00 ") + c.Verdict));
+  EXPECT_TRUE(Logged(std::string("Sequence Quick ended: $00 unit SN-42 ") + c.Verdict));
   EXPECT_EQ(RecordsEndingIn(".json"), 1u);
   if (c.FailedCheck) {
     EXPECT_TRUE(StepsShow(c.FailedCheck, TSequenceSteps::ColResult, "FAIL"));
@@ -112,6 +159,86 @@ TEST_P(SequenceOutcome, ScannedUnitRunsWithThePortClosedAndItsVerdictIsShownLogg
 }
 
 INSTANTIATE_TEST_SUITE_P(Every, SequenceOutcome, ::testing::ValuesIn(OutcomeCases),
+                         [](const auto& info) { return info.param.Name; });
+
+// Two controllers, $01 and $02, on a line of their own that the window's port is on: each drives a
+// unit of its own.
+class SequenceOnBus : public SequenceTest {
+protected:
+  void SetUp() override
+  {
+    SequenceTest::SetUp();
+    Bus.Open();
+    Data.Link("COM2", Bus.DevicePath());
+    Form->BtnClosePortClick();
+    Form->ComPort->SetPortNumber(2);
+    Form->BtnOpenPortClick();
+    ASSERT_TRUE(Form->ComPort->IsOpen());
+  }
+  // As a barcode scanner types: into whichever field has the focus, Enter at the end.
+  static void Scan(const char* serial)
+  {
+    QWidget* focused = QApplication::focusWidget();
+    ASSERT_NE(focused, nullptr);
+    QTest::keyClicks(focused, serial);
+    QTest::keyClick(focused, Qt::Key_Return);
+  }
+  std::string EndLine() const
+  {
+    for (const std::string& line : LogLines())
+      if (line.starts_with("Sequence Quick ended: "))
+        return line;
+    return {};
+  }
+
+  TSimLine Bus{{1, 2}};
+};
+
+struct TUnitsCase {
+  const char* Name;
+  const char* Scanned[2]; // into $01's field, then $02's
+  std::string Told[2];    // each unit as the log and the verdicts name it
+};
+
+const TUnitsCase UnitsCases[] = {
+    {"EachUnitItsOwnSerial", {"SN-A", "SN-B"}, {"$01 unit SN-A", "$02 unit SN-B"}},
+    {"SerialsTrimmedAndAnEmptyOneIsNone", {"  SN-A ", ""}, {"$01 unit SN-A", "$02 no serial"}},
+};
+
+class SequenceUnits : public SequenceOnBus, public ::testing::WithParamInterface<TUnitsCase> {};
+
+TEST_P(SequenceUnits, EnterGoesOnToTheNextControllersSerialAndTheLastRunsEachUnitUnderItsOwn)
+{
+  const TUnitsCase& c = GetParam();
+  OpenSequence(QuickSequence("2", "1-2"));
+  Form->findChild<QAction*>("MmRunSequence")->trigger();
+  ASSERT_TRUE(WaitFor([&] { return SerialField(0)->hasFocus(); })) << "the first field waits for the scan";
+  Scan(c.Scanned[0]);
+  EXPECT_TRUE(SerialField(1)->hasFocus());
+  EXPECT_FALSE(Extras().Sequence().Running()) << "Enter in the first field only goes on";
+  Scan(c.Scanned[1]);
+  EXPECT_TRUE(Extras().Sequence().Running());
+  EXPECT_TRUE(Logged("Sequence Quick started on " + c.Told[0] + ", " + c.Told[1]));
+  ASSERT_TRUE(WaitFor([&] { return !SequenceVerdict(2).isEmpty(); }, 30s));
+  for (std::uint8_t address : {1, 2}) {
+    const std::string& told = c.Told[address - 1];
+    EXPECT_TRUE(SequenceVerdict(address).contains(QString::fromStdString(told))) << told;
+    EXPECT_TRUE(SequenceVerdict(address).contains("PASS")) << SequenceVerdict(address).toStdString();
+    EXPECT_NE(EndLine().find(told + " PASS"), std::string::npos) << EndLine();
+  }
+
+  // The next units' scans replace these serials.
+  ASSERT_TRUE(WaitFor([&] { return SerialField(0)->hasFocus(); }));
+  EXPECT_EQ(SerialField(0)->selectedText().toStdString(), SerialField(0)->text().toStdString());
+  QTest::keyClicks(QApplication::focusWidget(), "SN-C");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  QTest::keyClicks(QApplication::focusWidget(), "SN-D");
+  EXPECT_EQ(SerialField(0)->text().toStdString(), "SN-C");
+  EXPECT_EQ(SerialField(1)->text().toStdString(), "SN-D");
+  EXPECT_TRUE(Messages.empty()) << Messages.front();
+}
+
+INSTANTIATE_TEST_SUITE_P(Every, SequenceUnits, ::testing::ValuesIn(UnitsCases),
                          [](const auto& info) { return info.param.Name; });
 
 // How the operator, or the system, ends a run while the motor holds its speed.
@@ -154,7 +281,7 @@ TEST_P(SequenceWayOut, DuringTheHoldAbortsTheRunAndTheMotorIsStopped)
   ASSERT_TRUE(WaitFor([&] { return StepsShow("hold", TSequenceSteps::ColTime, "s left"); })) << "the hold has begun";
   TakeWayOut(c.Way);
   ASSERT_TRUE(WaitFor([&] { return StoppedAfterRun(); }));
-  EXPECT_TRUE(WaitFor([&] { return Logged("Sequence Quick on unit SN-7: $00 ABORTED"); }));
+  EXPECT_TRUE(WaitFor([&] { return Logged("Sequence Quick ended: $00 unit SN-7 ABORTED"); }));
   if (c.Way == TWayOut::WindowClosed) {
     EXPECT_TRUE(Form->IsClosed());
     return;
