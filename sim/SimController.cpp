@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -93,6 +94,14 @@ void TSimController::SetFaults(const TSimControllerFaults& faults)
 const TSimControllerFaults& TSimController::Faults() const
 {
   return Faulty;
+}
+
+unsigned TSimController::TakeLateOnce(std::uint8_t command)
+{
+  if (Faulty.LateOnceCommand != command)
+    return 0;
+  Faulty.LateOnceCommand.reset();
+  return std::exchange(Faulty.LateOnceMs, 0);
 }
 
 void TSimController::PressButton()

@@ -38,6 +38,8 @@ public:
   // What this controller does wrong; it stays with the controller when its address changes.
   void SetFaults(const TSimControllerFaults& faults);
   const TSimControllerFaults& Faults() const;
+  // How late its answer to this command comes once, switching that fault off; 0 when it comes on time.
+  unsigned TakeLateOnce(std::uint8_t command);
 
   void PressButton();
   bool WaitingForButton() const;

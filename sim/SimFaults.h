@@ -32,6 +32,8 @@ struct TSimControllerFaults {
   std::optional<unsigned> MaxRps{};     // the motor goes no faster, whatever is commanded
   double Slip = 1.0;                    // the counter reports this many times the revolutions made
   std::optional<double> StallAfterS{};  // the speed drops to 0 this long after a run starts
+  std::optional<std::uint8_t> LateOnceCommand{}; // its next answer to this command code comes late, once
+  unsigned LateOnceMs = 0;                       // by this much
 
   bool operator==(const TSimControllerFaults&) const = default;
 };

@@ -342,10 +342,10 @@ bool TSimLine::ShouldAnswer(const TSimController& device, std::uint8_t command) 
 }
 
 // The controller's own faults add to the line's.
-void TSimLine::QueueAnswer(const TFrame& answer, TTime now, const TSimController& device, std::uint8_t command)
+void TSimLine::QueueAnswer(const TFrame& answer, TTime now, TSimController& device, std::uint8_t command)
 {
   const TSimControllerFaults& own = device.Faults();
-  const auto delay = std::chrono::milliseconds(ActiveFaults.DelayMs + own.DelayMs);
+  const auto delay = std::chrono::milliseconds(ActiveFaults.DelayMs + own.DelayMs + device.TakeLateOnce(command));
   TTransmission transmission{now + delay, {answer.begin(), answer.end()}};
   std::vector<std::uint8_t>& bytes = transmission.Bytes;
   const unsigned number = ++AnswersSinceFaults;

@@ -114,7 +114,7 @@ private:
   void HandleFrame(const std::vector<std::uint8_t>& frame, TTime now);
   void Dispatch(const std::vector<std::uint8_t>& frame, TTime now);
   bool ShouldAnswer(const TSimController& device, std::uint8_t command) const;
-  void QueueAnswer(const TFrame& answer, TTime now, const TSimController& device, std::uint8_t command);
+  void QueueAnswer(const TFrame& answer, TTime now, TSimController& device, std::uint8_t command);
   void Schedule(TTransmission transmission);
   void SendDue(TTime now);
   void FinishTransmission(TTime lastByteDue);

@@ -1,16 +1,23 @@
 #include "SequenceJudge.h"
 
+#include <array>
 #include <cmath>
 #include <vector>
 
 namespace {
 
-TCheckResult Begun(const TSequenceCheck& check, const char* unit)
+const char* UnitOf(TSequenceCheck::TKind kind)
+{
+  static constexpr std::array<const char*, 7> Units{"rpm", "s", "s", "rev", "samples", "samples", "answers"};
+  return Units[static_cast<std::size_t>(kind)];
+}
+
+TCheckResult Begun(const TSequenceCheck& check)
 {
   TCheckResult result;
   result.Name = check.Name;
   result.Kind = check.Kind;
-  result.Unit = unit;
+  result.Unit = UnitOf(check.Kind);
   return result;
 }
 
@@ -33,13 +40,13 @@ std::vector<TSample> Settled(const TSequenceCheck& check, const TSequenceJudge::
 
 TCheckResult Speed(const TSequenceCheck& check, const TSequenceJudge::THold& hold)
 {
-  TCheckResult result = Begun(check, "rpm");
+  TCheckResult result = Begun(check);
   const double tolerance = TSequenceJudge::Tolerance(check, hold.SetRpm);
   result.Low = hold.SetRpm - tolerance;
   result.High = hold.SetRpm + tolerance;
   const std::vector<TSample> samples = Settled(check, hold);
   if (samples.empty())
-    return Failed(result, "no answer to measure the speed by");
+    return Failed(result, "not measured: no answer after the settle time");
   const auto outside = [&](double rpm) { return rpm < *result.Low || rpm > *result.High; };
   const std::string limits = " outside " + NumberText(*result.Low) + ".." + NumberText(*result.High) + " rpm";
   if (check.Mean) {
@@ -64,10 +71,10 @@ TCheckResult Speed(const TSequenceCheck& check, const TSequenceJudge::THold& hol
 // encoder that slips counts fewer.
 TCheckResult Counter(const TSequenceCheck& check, const TSequenceJudge::THold& hold)
 {
-  TCheckResult result = Begun(check, "rev");
+  TCheckResult result = Begun(check);
   const std::vector<TSample> samples = Settled(check, hold);
   if (samples.size() < 2)
-    return Failed(result, "fewer than two answers to count revolutions between");
+    return Failed(result, "not measured: fewer than two answers after the settle time");
   const double expected = hold.MotorRps * (samples.back().Seconds - samples.front().Seconds);
   const double tolerance = TSequenceJudge::Tolerance(check, expected);
   result.Low = expected - tolerance;
@@ -82,11 +89,16 @@ TCheckResult Counter(const TSequenceCheck& check, const TSequenceJudge::THold& h
 // Feedback on, or the direction set, in every settled sample: the measure is the samples that were not.
 TCheckResult EverySample(const TSequenceCheck& check, const TSequenceJudge::THold& hold)
 {
-  TCheckResult result = Begun(check, "samples");
-  const std::vector<TSample> samples = Settled(check, hold);
-  if (samples.empty())
-    return Failed(result, "no answer to check");
+  TCheckResult result = Begun(check);
+  std::vector<TSample> samples = Settled(check, hold);
   const bool feedback = check.Kind == TSequenceCheck::TKind::Feedback;
+  // An answer's direction is that of the revolutions counted since the answer before it, so the first answer after
+  // the settle time still speaks of the time before.
+  if (!feedback && !samples.empty())
+    samples.erase(samples.begin());
+  if (samples.empty())
+    return Failed(result, feedback ? "not measured: no answer after the settle time"
+                                   : "not measured: fewer than two answers after the settle time");
   int wrong = 0;
   const TSample* first = nullptr;
   for (const TSample& sample : samples)
@@ -128,29 +140,39 @@ TCheckResult TSequenceJudge::Hold(const TSequenceCheck& check, const THold& hold
 TCheckResult TSequenceJudge::Reach(const TSequenceCheck& check, double setRpm, std::optional<double> seconds,
                                    double lastRpm)
 {
-  TCheckResult result = Begun(check, "s");
+  TCheckResult result = Begun(check);
   result.High = check.Within;
   result.Measured = seconds;
-  if (!seconds || *seconds > check.Within)
+  const std::string limit = ", limit " + NumberText(check.Within) + " s";
+  if (!seconds)
     return Failed(result, "not within " + NumberText(Tolerance(check, setRpm)) + " rpm of " + NumberText(setRpm) +
-                              " rpm in " + NumberText(check.Within) + " s (last " + NumberText(lastRpm) + " rpm)");
+                              " rpm (last " + NumberText(lastRpm) + " rpm)" + limit);
+  if (*seconds > check.Within)
+    return Failed(result, "reached " + NumberText(setRpm) + " rpm at " + NumberText(*seconds) + " s" + limit);
   return result;
 }
 
 TCheckResult TSequenceJudge::Standstill(const TSequenceCheck& check, std::optional<double> seconds, double lastRpm)
 {
-  TCheckResult result = Begun(check, "s");
+  TCheckResult result = Begun(check);
   result.High = check.Within;
   result.Measured = seconds;
-  if (!seconds || *seconds > check.Within)
-    return Failed(result, "still turning " + NumberText(check.Within) + " s after the stop (last " +
-                              NumberText(lastRpm) + " rpm)");
+  const std::string limit = ", limit " + NumberText(check.Within) + " s";
+  if (!seconds)
+    return Failed(result, "still turning after the stop (last " + NumberText(lastRpm) + " rpm)" + limit);
+  if (*seconds > check.Within)
+    return Failed(result, "standing still at " + NumberText(*seconds) + " s" + limit);
   return result;
+}
+
+TCheckResult TSequenceJudge::NotMeasured(const TSequenceCheck& check, const std::string& why)
+{
+  return Failed(Begun(check), "not measured: " + why);
 }
 
 TCheckResult TSequenceJudge::Missing(const TSequenceCheck& check, int missing)
 {
-  TCheckResult result = Begun(check, "answers");
+  TCheckResult result = Begun(check);
   result.Measured = missing;
   result.Low = 0;
   result.High = check.Max;

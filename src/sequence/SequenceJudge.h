@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <span>
+#include <string>
 
 // Decides one controller's checks from what it reported: a hold's from its samples, a run's start-up and a stop's
 // standstill from the times the runner measured.
@@ -20,11 +21,13 @@ public:
   };
 
   static TCheckResult Hold(const TSequenceCheck& check, const THold& hold);
-  // seconds: from the Run answered to the first speed within the tolerance; none when it never came.
+  // seconds: from the Run answered to the speed's coming within the tolerance; none when it never came.
   static TCheckResult Reach(const TSequenceCheck& check, double setRpm, std::optional<double> seconds, double lastRpm);
   // seconds: from the Stop answered to the first sample at 0 rpm; none when it never came.
   static TCheckResult Standstill(const TSequenceCheck& check, std::optional<double> seconds, double lastRpm);
   static TCheckResult Missing(const TSequenceCheck& check, int missing);
+  // A check the line gave nothing to decide by fails: "not measured: <why>".
+  static TCheckResult NotMeasured(const TSequenceCheck& check, const std::string& why);
   // The tolerance around a value: its rpm or revolutions, or its percentage of the value.
   static double Tolerance(const TSequenceCheck& check, double value);
 };

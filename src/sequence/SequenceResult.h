@@ -35,6 +35,7 @@ struct TStepResult {
   std::vector<TCheckResult> Checks;
   TVerdict Verdict = TVerdict::Pass;
   std::string Why; // a frame that was not answered, the line lost
+  bool Skipped = false; // not gone through: every controller had failed before it
 };
 
 // One status request of the run: what came back, or that nothing sound did.

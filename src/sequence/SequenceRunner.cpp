@@ -1,25 +1,30 @@
 #include "SequenceRunner.h"
 
-#include "ComPort.h"
 #include "LineError.h"
 #include "OzmCommands.h"
 #include "PortDescription.h"
+#include "SequenceFile.h"
 #include "SequenceJudge.h"
 #include "SequenceLink.h"
 #include "SequenceObserver.h"
-#include "WireTime.h"
+#include "ValueReader.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 
 using TKind = TSequenceStep::TKind;
 using TCheckKind = TSequenceCheck::TKind;
+using TClock = std::chrono::steady_clock;
+
+constexpr TClock::time_point Never = TClock::time_point::max();
+constexpr const char* SkippedWhy = "skipped: every controller had failed";
 
 std::string HostName()
 {
@@ -61,10 +66,31 @@ const TSequenceCheck* CheckOf(const TSequenceStep& step, TCheckKind kind)
   return found == step.Checks.end() ? nullptr : &*found;
 }
 
+// The step's reach or standstill: what its controllers' time is taken by.
+const TSequenceCheck* AwaitedCheck(const TSequenceStep& step)
+{
+  const TSequenceCheck* reach = CheckOf(step, TCheckKind::Reach);
+  return reach ? reach : CheckOf(step, TCheckKind::Standstill);
+}
+
+// Steps that send a frame to each controller; the others only let time pass.
+bool Sends(const TSequenceStep& step)
+{
+  return step.Kind == TKind::Run || step.Kind == TKind::Stop || step.Kind == TKind::Reverse;
+}
+
+TClock::duration Duration(double seconds)
+{
+  return std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(seconds));
+}
+
 } // namespace
 
-TSequenceRunner::TSequenceRunner(const TSequence& sequence, TSequenceLink& link) : Sequence(sequence), Link(link)
+TSequenceRunner::TSequenceRunner(const TSequence& sequence, TSequenceLink& link)
+    : Sequence(sequence), Link(link), Timing(sequence.Addresses.size(), link.Settings())
 {
+  if (const std::optional<std::string> refusal = Timing.Refusal(sequence))
+    throw TSequenceError(*refusal);
 }
 
 void TSequenceRunner::Observe(TSequenceObserver& observer)
@@ -77,20 +103,23 @@ TRunResult TSequenceRunner::Run(const TUnitSerials& units)
   Prepare(units);
   try {
     SetMotors();
-    RunSteps(Sequence.Steps, "");
+    PlanSteps(Sequence.Steps, "");
+    RunPlan();
     for (TUnit& u : Units)
       for (const TSequenceCheck& check : Sequence.Checks)
-        u.Result.Checks.push_back(TSequenceJudge::Missing(check, u.Missing));
+        u.Result.Checks.push_back(u.Out ? TSequenceJudge::NotMeasured(check, "it stopped answering")
+                                        : TSequenceJudge::Missing(check, u.Missing));
   } catch (const TSequenceAborted&) {
     Record.Verdict = TVerdict::Aborted;
     Record.Why = Link.AbortReason();
-    EndStep(TVerdict::Aborted);
+    for (TUnit& u : Units)
+      if (u.Step)
+        CloseStep(u, TVerdict::Aborted);
   } catch (const TLineError& error) {
     Record.Verdict = TVerdict::Fail;
     Record.Why = error.what();
     for (TUnit& u : Units)
       FailUnit(u, error.what());
-    EndStep();
     Link.Reopen();
   }
   StopAll();
@@ -121,7 +150,7 @@ void TSequenceRunner::Prepare(const TUnitSerials& units)
   Record.Line = Link.Name();
   Record.Settings = ShortLineSettings(Link.Settings());
   Record.Start = std::chrono::system_clock::now();
-  Begun = Planned = NextPoll = TClock::now();
+  Begun = TClock::now();
   for (const std::uint8_t address : Sequence.Addresses) {
     TUnit& u = Units.emplace_back();
     TMotorFields motor = Sequence.Motor;
@@ -137,115 +166,264 @@ void TSequenceRunner::Prepare(const TUnitSerials& units)
 
 void TSequenceRunner::SetMotors()
 {
-  TSequenceStep motor;
-  motor.Kind = TKind::Motor;
-  BeginStep(motor, "0", 0, MotorStepText(Sequence.Motor));
+  const std::string text = MotorStepText(Sequence.Motor);
+  for (TSequenceObserver* observer : Observers)
+    observer->StepBegun("0", text, TClock::now(), 0);
+  for (TUnit& u : Units) {
+    u.Step.emplace();
+    u.Step->Path = "0";
+    u.Step->Text = text;
+    u.Step->Kind = TKind::Motor;
+    u.Step->Start = Since(TClock::now());
+  }
   for (TUnit& u : Units)
     SendQueued(u); // the encoder and maximum speed frames that ApplyMotor queued
-  EndStep();
+  for (TUnit& u : Units)
+    if (u.Step)
+      CloseStep(u);
 }
 
-void TSequenceRunner::RunSteps(const std::vector<TSequenceStep>& steps, const std::string& prefix)
+void TSequenceRunner::PlanSteps(const std::vector<TSequenceStep>& steps, const std::string& prefix)
 {
   for (std::size_t i = 0; i < steps.size(); ++i) {
     const std::string path = prefix + std::to_string(i + 1);
     const TSequenceStep& step = steps[i];
     if (step.Kind != TKind::Repeat) {
-      DoStep(step, path);
+      Plan.push_back({&step, path});
       continue;
     }
     for (std::int32_t time = 1; time <= step.Times; ++time)
-      RunSteps(step.Steps, path + "." + std::to_string(time) + ".");
+      PlanSteps(step.Steps, path + "." + std::to_string(time) + ".");
   }
 }
 
-void TSequenceRunner::DoStep(const TSequenceStep& step, const std::string& path)
+void TSequenceRunner::RunPlan()
 {
-  const TSequenceCheck* reach = CheckOf(step, TCheckKind::Reach);
-  const TSequenceCheck* standstill = CheckOf(step, TCheckKind::Standstill);
-  const double waits = step.Kind == TKind::Wait || step.Kind == TKind::Hold ? step.Seconds
-                       : reach                                              ? reach->Within
-                       : standstill                                         ? standstill->Within
-                                                                            : 0;
-  BeginStep(step, path, waits, StepText(step));
-  Awaited = reach ? reach : standstill;
+  const TClock::time_point start = TClock::now();
+  TClock::duration place{};
   for (TUnit* u : Active()) {
-    if (step.Kind == TKind::Run)
-      SendRun(*u, step);
-    if (step.Kind == TKind::Stop)
-      StopStep(*u);
-    if (step.Kind == TKind::Reverse)
-      Reverse(*u);
+    u->Until = start;
+    u->NextPoll = start + place; // each in its own slot of a round
+    place += Timing.Slot();
   }
-  const auto seconds = std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(waits));
-  if (step.Kind == TKind::Hold || step.Kind == TKind::Wait) {
-    Planned += seconds; // a timed step ends when planned, whatever its start cost
-    Poll(Planned, {});
-  } else if (reach || standstill) {
-    // Each controller's time counts from its own command; the step ends once every one has got there.
-    Poll(TClock::now() + seconds, [](const TUnit& u) { return u.ReachedAt.has_value(); });
-    Planned = TClock::now();
-  } else {
-    Planned = TClock::now();
+  const auto waiting = [](const TUnit* u) { return u->Idle && u->Until == Never; };
+  for (;;) {
+    Drive([&] { return std::any_of(Units.begin(), Units.end(), [&](TUnit& u) { return !u.Out && !waiting(&u); }); });
+    if (NothingLeftToTest())
+      return Skip();
+    const std::vector<TUnit*> active = Active();
+    if (active.empty() || active.front()->At == Plan.size())
+      return;
+    Command(active.front()->At); // every controller still in the run is at this step
   }
-  Judge(step);
-  Awaited = nullptr;
-  EndStep();
 }
 
-void TSequenceRunner::BeginStep(const TSequenceStep& step, const std::string& path, double seconds,
-                                const std::string& text)
+void TSequenceRunner::Command(std::size_t at)
 {
-  for (TSequenceObserver* observer : Observers)
-    observer->StepBegun(path, text, Planned, seconds);
-  Sleep(Planned);
-  for (TUnit* u : Active()) {
-    u->Step.emplace();
-    u->Step->Path = path;
-    u->Step->Text = text;
-    u->Step->Kind = step.Kind;
-    u->Step->Start = Since(TClock::now());
-    u->Samples.clear();
-    u->ReachedAt.reset();
-  }
+  const TSequenceStep& step = *Plan[at].Step;
+  if (step.Kind == TKind::Run)
+    for (TUnit* u : Active())
+      SendSetup(*u, step);
+  const TClock::time_point burst = TClock::now();
+  for (TUnit* u : Active())
+    SendKey(*u, step, burst);
+  if (AwaitedCheck(step))
+    return AwaitArrivals();
+  for (TUnit* u : Active())
+    u->Until = burst + u->Offset + Timing.Slot(); // its step is over once its own command is
 }
 
-void TSequenceRunner::EndStep(TVerdict unfinished)
-{
-  for (TUnit& u : Units) {
-    if (!u.Step)
-      continue;
-    TStepResult step = std::move(*u.Step);
-    u.Step.reset();
-    step.End = Since(TClock::now());
-    step.Verdict = WorseVerdict(step.Verdict, unfinished);
-    if (unfinished == TVerdict::Aborted && step.Why.empty())
-      step.Why = Link.AbortReason();
-    for (const TCheckResult& check : step.Checks)
-      step.Verdict = WorseVerdict(step.Verdict, check.Verdict);
-    u.Result.Steps.push_back(step);
-    for (TSequenceObserver* observer : Observers)
-      observer->StepEnded(u.Result.Address, step);
-  }
-}
-
-void TSequenceRunner::SendRun(TUnit& unit, const TSequenceStep& step)
+void TSequenceRunner::SendSetup(TUnit& unit, const TSequenceStep& step)
 {
   unit.Drive.ApplyWork(step.Work); // the file was checked against this motor
-  const TCommonDatas& datas = unit.Drive.Datas;
-  unit.SetRpm = datas.WorkSpeedRps * 60.0 / datas.GearRatio;
+  unit.SetRpm = *ParseValue(step.Work.Speed);
+  unit.MotorRps = unit.SetRpm * unit.Drive.Datas.GearRatio / 60.0;
   unit.Direction = step.Work.Direction;
-  unit.Drive.Queue(CmdRun, 0);
-  unit.MayRun = true; // from the moment the Run may leave
-  if (SendQueued(unit))
-    unit.CommandedAt = Since(TClock::now());
+  SendQueued(unit);
 }
 
-void TSequenceRunner::Reverse(TUnit& unit)
+void TSequenceRunner::SendKey(TUnit& unit, const TSequenceStep& step, TClock::time_point burst)
 {
-  unit.Direction = 1 - unit.Direction;
-  unit.Drive.Queue(CmdSetDirection, static_cast<std::uint8_t>(unit.Direction));
-  SendQueued(unit);
+  const TClock::time_point start = TClock::now();
+  unit.Offset = start - burst;
+  unit.Idle = false;
+  unit.CommandedAt.reset();
+  if (step.Kind == TKind::Run) {
+    unit.Drive.Queue(CmdRun, 0);
+    unit.MayRun = true; // from the moment the Run may leave
+    if (SendQueued(unit))
+      unit.CommandedAt = Since(TClock::now());
+  } else if (step.Kind == TKind::Stop) {
+    if (StopOnce(unit))
+      unit.CommandedAt = Since(TClock::now());
+    else if (StopOnce(unit)) // the first most likely stopped it: its time counts from there
+      unit.CommandedAt = Since(start + Timing.Slot());
+    else
+      FailUnit(unit, Unstopped(unit));
+  } else {
+    unit.Direction = 1 - unit.Direction;
+    unit.Drive.Queue(CmdSetDirection, static_cast<std::uint8_t>(unit.Direction));
+    SendQueued(unit);
+  }
+  unit.NextPoll = start + Timing.FirstPoll();
+  if (const TSequenceCheck* awaited = AwaitedCheck(step)) {
+    // The grid goes through the limit, so that the verdict rests on an answer taken there.
+    unit.Decisive = start + Duration(awaited->Within) - TSequenceTiming::Turnaround;
+    unit.NextPoll = unit.Decisive - ((unit.Decisive - unit.NextPoll) / Timing.Interval()) * Timing.Interval();
+  }
+  unit.Short = TSample{};
+  unit.Short.Seconds = unit.CommandedAt.value_or(Since(start));
+  unit.Short.SpeedRpm = unit.LastRpm;
+}
+
+void TSequenceRunner::AwaitArrivals()
+{
+  Drive([this] {
+    return !NothingLeftToTest() &&
+           std::any_of(Units.begin(), Units.end(), [](const TUnit& u) { return !u.Out && !u.DecidedAt; });
+  });
+  TClock::time_point end = TClock::time_point::min();
+  for (TUnit* u : Active())
+    end = std::max(end, u->DecidedAt.value_or(TClock::now()) - u->Offset);
+  for (TUnit* u : Active())
+    u->Until = end + u->Offset;
+}
+
+void TSequenceRunner::Drive(const std::function<bool()>& going)
+{
+  for (;;) {
+    for (TUnit* u : Active())
+      MoveOn(*u);
+    if (!going() || NothingLeftToTest())
+      return;
+    TUnit* next = nullptr;
+    TClock::time_point wake = Never;
+    for (TUnit* u : Active()) {
+      if (u->Until < wake) {
+        wake = u->Until;
+        next = nullptr;
+      }
+      if (!u->Idle && u->NextPoll < wake) {
+        wake = u->NextPoll;
+        next = u;
+      }
+    }
+    if (wake == Never)
+      return; // every controller waits for the bus
+    Sleep(wake);
+    if (next)
+      Poll(*next);
+  }
+}
+
+void TSequenceRunner::Poll(TUnit& unit)
+{
+  const TClock::time_point planned = unit.NextPoll;
+  Ask(unit);
+  const TClock::time_point now = TClock::now();
+  if (planned >= unit.Decisive && !unit.DecidedAt)
+    unit.DecidedAt = now;
+  // A line held up (a re-asked controller) skips the requests it missed rather than sending them back to back.
+  unit.NextPoll = planned + Timing.Interval();
+  if (unit.NextPoll < now)
+    unit.NextPoll += ((now - unit.NextPoll) / Timing.Interval() + 1) * Timing.Interval();
+}
+
+void TSequenceRunner::MoveOn(TUnit& unit)
+{
+  while (!unit.Out && unit.Until <= TClock::now()) {
+    const TClock::time_point start = unit.Until;
+    if (unit.Step) {
+      EndUnitStep(unit);
+      ++unit.At;
+    }
+    unit.Idle = true;
+    unit.Until = Never;
+    if (unit.At == Plan.size() || NothingLeftToTest())
+      return;
+    BeginUnitStep(unit, start);
+  }
+}
+
+void TSequenceRunner::BeginUnitStep(TUnit& unit, TClock::time_point start)
+{
+  const TSequenceStep& step = StepOf(unit);
+  const std::string text = StepText(step);
+  if (Announced <= unit.At) {
+    Announced = unit.At + 1;
+    const TSequenceCheck* awaited = AwaitedCheck(step);
+    const double seconds = Sends(step) ? (awaited ? awaited->Within : 0) : step.Seconds;
+    for (TSequenceObserver* observer : Observers)
+      observer->StepBegun(Plan[unit.At].Path, text, start, seconds);
+  }
+  unit.Step.emplace();
+  unit.Step->Path = Plan[unit.At].Path;
+  unit.Step->Text = text;
+  unit.Step->Kind = step.Kind;
+  unit.Step->Start = Since(start);
+  unit.Samples.clear();
+  unit.ReachedAt.reset();
+  unit.DecidedAt.reset();
+  unit.Decisive = Never;
+  if (!Sends(step)) {
+    unit.Idle = false;
+    unit.Until = start + Duration(step.Seconds);
+  }
+}
+
+void TSequenceRunner::EndUnitStep(TUnit& unit)
+{
+  Judge(unit);
+  CloseStep(unit);
+}
+
+void TSequenceRunner::CloseStep(TUnit& unit, TVerdict unfinished)
+{
+  TStepResult step = std::move(*unit.Step);
+  unit.Step.reset();
+  step.End = Since(TClock::now());
+  step.Verdict = WorseVerdict(step.Verdict, unfinished);
+  if (unfinished == TVerdict::Aborted && step.Why.empty())
+    step.Why = Link.AbortReason();
+  for (const TCheckResult& check : step.Checks)
+    step.Verdict = WorseVerdict(step.Verdict, check.Verdict);
+  unit.Failed = unit.Failed || step.Verdict == TVerdict::Fail;
+  unit.Result.Steps.push_back(step);
+  for (TSequenceObserver* observer : Observers)
+    observer->StepEnded(unit.Result.Address, step);
+}
+
+void TSequenceRunner::Skip()
+{
+  for (TUnit& u : Units) {
+    if (u.Out)
+      continue;
+    std::size_t from = u.At;
+    if (u.Step) { // cut short: what it measured so far decides nothing
+      u.Step->Skipped = true;
+      u.Step->Why = SkippedWhy;
+      CloseStep(u);
+      ++from;
+    }
+    for (std::size_t at = from; at < Plan.size(); ++at) {
+      TStepResult step;
+      step.Path = Plan[at].Path;
+      step.Text = StepText(*Plan[at].Step);
+      step.Kind = Plan[at].Step->Kind;
+      step.Start = step.End = Since(TClock::now());
+      step.Skipped = true;
+      step.Why = SkippedWhy;
+      u.Result.Steps.push_back(step);
+      for (TSequenceObserver* observer : Observers)
+        observer->StepEnded(u.Result.Address, step);
+    }
+    u.At = Plan.size();
+  }
+}
+
+bool TSequenceRunner::NothingLeftToTest() const
+{
+  return std::all_of(Units.begin(), Units.end(), [](const TUnit& u) { return u.Out || u.Failed; });
 }
 
 bool TSequenceRunner::SendQueued(TUnit& unit)
@@ -258,7 +436,7 @@ bool TSequenceRunner::SendQueued(TUnit& unit)
 bool TSequenceRunner::Send(TUnit& unit, const TFrame& frame)
 {
   TFrame answer{};
-  const TFrameLine::TReply reply = Link.Exchange(frame, answer);
+  const TFrameLine::TReply reply = Exchange(frame, answer);
   if (reply == TFrameLine::TReply::Answered)
     return true;
   FailUnit(unit, (reply == TFrameLine::TReply::NoAnswer ? "no answer to " : "bad checksum in the answer to ") +
@@ -266,6 +444,16 @@ bool TSequenceRunner::Send(TUnit& unit, const TFrame& frame)
   if (unit.MayRun)
     Stop(unit); // a controller that stopped answering may have taken a Run: it is not left running
   return false;
+}
+
+TFrameLine::TReply TSequenceRunner::Exchange(std::span<const std::uint8_t> frame, TFrame& answer)
+{
+  const TClock::time_point begun = TClock::now();
+  const TFrameLine::TReply reply = Link.Exchange(frame, answer);
+  // Even at an abort: a Stop that took another controller's late answer for its own would leave a motor running.
+  if (reply != TFrameLine::TReply::Answered)
+    std::this_thread::sleep_until(begun + Timing.QuietAfter());
+  return reply;
 }
 
 bool TSequenceRunner::Stop(TUnit& unit)
@@ -276,7 +464,7 @@ bool TSequenceRunner::Stop(TUnit& unit)
 bool TSequenceRunner::StopOnce(TUnit& unit)
 {
   TFrame answer{};
-  if (Link.Exchange(TOzmCommands::FrameFor(unit.Result.Address, CmdStop, 0), answer) != TFrameLine::TReply::Answered)
+  if (Exchange(TOzmCommands::FrameFor(unit.Result.Address, CmdStop, 0), answer) != TFrameLine::TReply::Answered)
     return false;
   unit.MayRun = false;
   return true;
@@ -301,45 +489,23 @@ void TSequenceRunner::StopAll()
       FailUnit(u, Unstopped(u));
 }
 
-void TSequenceRunner::StopStep(TUnit& unit)
-{
-  if (Stop(unit))
-    unit.CommandedAt = Since(TClock::now());
-  else
-    FailUnit(unit, Unstopped(unit)); // the way out tries it once more
-}
-
 std::string TSequenceRunner::Unstopped(const TUnit& unit)
 {
   return "no answer to " + TOzmCommands::CommandWords(CmdStop) + " from " +
          TOzmCommands::HexAddress(unit.Result.Address) + ": it may still be running";
 }
 
-void TSequenceRunner::Poll(TClock::time_point until, const std::function<bool(const TUnit&)>& done)
+void TSequenceRunner::Ask(TUnit& unit)
 {
-  std::vector<TUnit*> units = Active();
-  if (units.empty())
-    return Sleep(until);
-  const TClock::duration floor = ExchangeFloor();
-  const TClock::duration tick = std::max<TClock::duration>(PollInterval / units.size(), floor);
-  for (;;) {
-    if (done && std::all_of(units.begin(), units.end(), [&](const TUnit* u) { return done(*u); }))
-      return;
-    NextPoll = std::max(NextPoll, TClock::now());
-    if (NextPoll + floor > until)
-      break;
-    Sleep(NextPoll);
-    NextPoll += tick;
-    AskStatus(*units[PollTurn++ % units.size()]); // a status answer never puts a controller out
-  }
-  Sleep(until);
+  if (!AskOnce(unit))
+    AskOnce(unit); // the same controller again, the line quiet by now: an answer is never another's
 }
 
-void TSequenceRunner::AskStatus(TUnit& unit)
+bool TSequenceRunner::AskOnce(TUnit& unit)
 {
   const TStatusRequest request = unit.Drive.StatusRequest();
   TFrame answer{};
-  const TFrameLine::TReply reply = Link.Exchange(request, answer);
+  const TFrameLine::TReply reply = Exchange(request, answer);
   TSample sample;
   sample.Seconds = Since(TClock::now());
   sample.Address = unit.Result.Address;
@@ -351,8 +517,7 @@ void TSequenceRunner::AskStatus(TUnit& unit)
     sample.Counter = datas.MotorRevCounter;
     sample.Direction = datas.ActualDirection;
     sample.Feedback = datas.FeedbackOn;
-    if (Awaited && !unit.ReachedAt && Arrived(unit, sample.SpeedRpm))
-      unit.ReachedAt = sample.Seconds;
+    Arrive(unit, sample);
   } else {
     sample.State = reply == TFrameLine::TReply::NoAnswer ? TSample::TState::Missing : TSample::TState::Damaged;
     ++unit.Missing;
@@ -360,33 +525,56 @@ void TSequenceRunner::AskStatus(TUnit& unit)
   unit.Samples.push_back(sample);
   for (TSequenceObserver* observer : Observers)
     observer->Sample(sample);
+  return reply == TFrameLine::TReply::Answered;
+}
+
+void TSequenceRunner::Arrive(TUnit& unit, const TSample& sample)
+{
+  const TSequenceCheck* awaited = unit.Step ? AwaitedCheck(StepOf(unit)) : nullptr;
+  if (!awaited || !unit.CommandedAt || unit.ReachedAt)
+    return;
+  if (!Arrived(unit, sample.SpeedRpm)) {
+    unit.Short = sample;
+    return;
+  }
+  double reached = sample.Seconds;
+  // On a ramp the speed crossed into the band between the last answer short of it and this one.
+  if (awaited->Kind == TCheckKind::Reach && !Arrived(unit, unit.Short.SpeedRpm)) {
+    const double tolerance = TSequenceJudge::Tolerance(*awaited, unit.SetRpm);
+    const double edge = unit.Short.SpeedRpm < unit.SetRpm ? unit.SetRpm - tolerance : unit.SetRpm + tolerance;
+    const double share = (edge - unit.Short.SpeedRpm) / (sample.SpeedRpm - unit.Short.SpeedRpm);
+    reached = unit.Short.Seconds + std::clamp(share, 0.0, 1.0) * (sample.Seconds - unit.Short.Seconds);
+  } else if (awaited->Kind == TCheckKind::Reach) {
+    reached = unit.Short.Seconds; // already there when its command went
+  }
+  unit.ReachedAt = reached;
+  if (!unit.DecidedAt)
+    unit.DecidedAt = TClock::now();
 }
 
 bool TSequenceRunner::Arrived(const TUnit& unit, double rpm) const
 {
-  if (Awaited->Kind == TCheckKind::Standstill)
+  const TSequenceCheck* awaited = AwaitedCheck(StepOf(unit));
+  if (awaited->Kind == TCheckKind::Standstill)
     return rpm == 0;
-  return std::abs(rpm - unit.SetRpm) <= TSequenceJudge::Tolerance(*Awaited, unit.SetRpm);
+  return std::abs(rpm - unit.SetRpm) <= TSequenceJudge::Tolerance(*awaited, unit.SetRpm);
 }
 
-void TSequenceRunner::Judge(const TSequenceStep& step)
+void TSequenceRunner::Judge(TUnit& unit)
 {
-  for (TUnit* u : Active()) {
-    const auto since = [&]() -> std::optional<double> {
-      if (!u->ReachedAt || !u->CommandedAt)
-        return std::nullopt;
-      return *u->ReachedAt - *u->CommandedAt;
-    };
-    for (const TSequenceCheck& check : step.Checks) {
-      if (check.Kind == TCheckKind::Reach)
-        Decide(*u, TSequenceJudge::Reach(check, u->SetRpm, since(), u->LastRpm));
-      else if (check.Kind == TCheckKind::Standstill)
-        Decide(*u, TSequenceJudge::Standstill(check, since(), u->LastRpm));
-      else
-        Decide(*u,
-               TSequenceJudge::Hold(check, {u->Step->Start, u->SetRpm, static_cast<double>(u->Drive.Datas.WorkSpeedRps),
-                                            u->Direction, u->Samples}));
-    }
+  const auto since = [&]() -> std::optional<double> {
+    if (!unit.ReachedAt || !unit.CommandedAt)
+      return std::nullopt;
+    return *unit.ReachedAt - *unit.CommandedAt;
+  };
+  for (const TSequenceCheck& check : StepOf(unit).Checks) {
+    if (check.Kind == TCheckKind::Reach)
+      Decide(unit, TSequenceJudge::Reach(check, unit.SetRpm, since(), unit.LastRpm));
+    else if (check.Kind == TCheckKind::Standstill)
+      Decide(unit, TSequenceJudge::Standstill(check, since(), unit.LastRpm));
+    else
+      Decide(unit, TSequenceJudge::Hold(check, {unit.Step->Start, unit.SetRpm, unit.MotorRps, unit.Direction,
+                                                unit.Samples}));
   }
 }
 
@@ -400,9 +588,13 @@ void TSequenceRunner::Decide(TUnit& unit, const TCheckResult& check)
 void TSequenceRunner::FailUnit(TUnit& unit, const std::string& why)
 {
   unit.Out = true;
-  if (unit.Step && unit.Step->Why.empty()) {
-    unit.Step->Verdict = TVerdict::Fail;
-    unit.Step->Why = why;
+  unit.Failed = true;
+  if (unit.Step) {
+    if (unit.Step->Why.empty()) {
+      unit.Step->Verdict = TVerdict::Fail;
+      unit.Step->Why = why;
+    }
+    CloseStep(unit); // it takes no further step
   }
   // Every reason is kept: a lost line and then a Stop that could not go are both the operator's to know.
   if (unit.Result.Why.find(why) == std::string::npos)
@@ -422,14 +614,6 @@ std::vector<TSequenceRunner::TUnit*> TSequenceRunner::Active()
 double TSequenceRunner::Since(TClock::time_point time) const
 {
   return std::chrono::duration<double>(time - Begun).count();
-}
-
-TSequenceRunner::TClock::duration TSequenceRunner::ExchangeFloor() const
-{
-  const TLineSettings s = Link.Settings();
-  const unsigned bits = BitsPerByte(s.DataBits, s.Parity != 0, s.StopBits != 0);
-  return std::chrono::milliseconds(TComPort::WritePauseMs) + WireTime(TStatusRequest{}.size(), s.Baud, bits) +
-         WireTime(TFrame{}.size(), s.Baud, bits);
 }
 
 void TSequenceRunner::Sleep(TClock::time_point until)

@@ -2,11 +2,13 @@
 #include "SequenceFile.h"
 #include "SequenceLineLink.h"
 #include "SequenceObserver.h"
+#include "SequenceTiming.h"
 #include "SimLine.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <numeric>
 #include <optional>
 #include <set>
 
@@ -35,15 +37,15 @@ TSequenceStep Step(TKind kind, double seconds = 0, std::vector<TSequenceCheck> c
   return step;
 }
 
-// Two controllers spun up to 600 rpm and checked there, reversed, then stopped.
-TSequence TwoUnitTest()
+// Two controllers (or a bus of them) spun up to 600 rpm of the motor and checked there, reversed, then stopped.
+TSequence TwoUnitTest(int ratio = 1, std::vector<std::uint8_t> addresses = {1, 2})
 {
   TSequence sequence;
   sequence.Name = "two units";
-  sequence.Addresses = {1, 2};
-  sequence.Motor = {"0", "2", "3000", "1"};
+  sequence.Addresses = std::move(addresses);
+  sequence.Motor = {"0", "2", "3000", std::to_string(ratio)};
   TSequenceStep run = Step(TKind::Run, 0, {Check(TCheckKind::Reach, 5, true, 2)});
-  run.Work = {"600", "24", "24", "", 0, 0};
+  run.Work = {std::to_string(600 / ratio), "24", "24", "", 0, 0};
   TSequenceCheck missing = Check(TCheckKind::Missing);
   TSequenceCheck direction = Check(TCheckKind::Direction);
   direction.Settle = 1;
@@ -60,6 +62,7 @@ TSequence TwoUnitTest()
 struct TOutcome {
   TVerdict Verdict;
   std::set<std::string> Failed;
+  std::string Why;
 };
 
 std::map<std::uint8_t, TOutcome> Outcomes(const TRunResult& run)
@@ -68,6 +71,7 @@ std::map<std::uint8_t, TOutcome> Outcomes(const TRunResult& run)
   for (const TControllerResult& controller : run.Controllers) {
     TOutcome& outcome = outcomes[controller.Address];
     outcome.Verdict = controller.Verdict;
+    outcome.Why = WhyNotPassed(controller, run.Why);
     for (const TStepResult& step : controller.Steps) {
       for (const TCheckResult& check : step.Checks)
         if (check.Verdict == TVerdict::Fail)
@@ -75,6 +79,9 @@ std::map<std::uint8_t, TOutcome> Outcomes(const TRunResult& run)
       if (step.Verdict == TVerdict::Fail && step.Checks.empty())
         outcome.Failed.insert(step.Text.substr(0, step.Text.find(' ')));
     }
+    for (const TCheckResult& check : controller.Checks)
+      if (check.Verdict == TVerdict::Fail)
+        outcome.Failed.insert(check.Name);
   }
   return outcomes;
 }
@@ -91,10 +98,22 @@ void ExpectNoneLeftRunning(const TSimLine& sim)
     EXPECT_EQ(command, CmdStop) << "controller " << int(address) << " was left running";
 }
 
+// The Stop frames that went to a controller.
+int StopsTo(const TSimLine& sim, std::uint8_t address)
+{
+  int stops = 0;
+  for (const TSimTraffic& t : sim.Traffic())
+    stops += t.Direction == TSimTraffic::TDirection::Received && t.Bytes.size() == 5 && t.Bytes[1] == address &&
+             t.Bytes[2] == CmdStop;
+  return stops;
+}
+
 struct TFaultCase {
   const char* Name;
   TSimControllerFaults Faults;  // controller 2's; 1 stays sound
   std::set<std::string> Failed; // 2's failed checks
+  int Ratio = 1;
+  int Stops = 1; // that went to 2
 };
 
 void PrintTo(const TFaultCase& c, std::ostream* out)
@@ -111,11 +130,13 @@ TEST_P(TSequenceRunnerTest, EachCheckFailsOnTheFaultyUnitOnly)
   sim.Open();
   ASSERT_TRUE(sim.SetControllerFaults(2, c.Faults));
   TSequenceLineLink link(sim.DevicePath(), {});
-  const TSequence sequence = TwoUnitTest();
+  const TSequence sequence = TwoUnitTest(c.Ratio);
   TSequenceRunner runner(sequence, link);
   const TRunResult run = runner.Run({{1, "SN-1"}, {2, "SN-2"}});
 
   const auto outcomes = Outcomes(run);
+  EXPECT_EQ(StopsTo(sim, 2), c.Stops);
+  EXPECT_EQ(run.Controllers.at(1).Unit, "SN-2");
   EXPECT_EQ(outcomes.at(1).Verdict, TVerdict::Pass) << *outcomes.at(1).Failed.begin();
   EXPECT_EQ(outcomes.at(2).Verdict, c.Failed.empty() ? TVerdict::Pass : TVerdict::Fail);
   EXPECT_EQ(outcomes.at(2).Failed, c.Failed);
@@ -128,7 +149,17 @@ INSTANTIATE_TEST_SUITE_P(Faults, TSequenceRunnerTest,
                                          TFaultCase{"CappedMotor", {.MaxRps = 5}, {"reach", "speed", "counter"}},
                                          TFaultCase{"SlippingEncoder", {.Slip = 0.8}, {"counter"}},
                                          TFaultCase{"Stalls", {.StallAfterS = 1.5}, {"speed", "counter"}},
-                                         TFaultCase{"Silent", {.Silent = true}, {"set"}}),
+                                         TFaultCase{"Silent", {.Silent = true}, {"set"}, 1, 0},
+                                         TFaultCase{"StatusAnsweredLateOnce",
+                                                    {.LateOnceCommand = CmdGetStatus, .LateOnceMs = 400},
+                                                    {}},
+                                         TFaultCase{"StopAnsweredLateOnce",
+                                                    {.LateOnceCommand = CmdStop, .LateOnceMs = 400},
+                                                    {},
+                                                    1,
+                                                    2},
+                                         TFaultCase{"SoundBehindAGearhead", {}, {}, 10},
+                                         TFaultCase{"SlippingBehindAGearhead", {.Slip = 0.8}, {"counter"}, 10}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 // The end-of-line example that the README runs passes on the simulator's default controller.
@@ -215,6 +246,152 @@ TEST(SequenceLineLostTest, FailsWithTheReason)
     EXPECT_EQ(controller.Steps.back().Path, "2");
     EXPECT_NE(controller.Why.find("could not be stopped"), std::string::npos) << controller.Why;
   }
+}
+
+// Every answer of the run, by controller.
+struct TSamples : TSequenceObserver {
+  std::map<std::uint8_t, std::vector<TSample>> Of;
+  void Sample(const TSample& sample) override { Of[sample.Address].push_back(sample); }
+};
+
+struct TBusCase {
+  const char* Name;
+  std::uint8_t Size;
+  bool Reversed; // the list from the highest address down
+};
+
+void PrintTo(const TBusCase& c, std::ostream* out)
+{
+  *out << c.Name;
+}
+
+class TSequenceBusTest : public testing::TestWithParam<TBusCase> {};
+
+// A bus of sound controllers and four faulty ones: each faulty one fails its own checks and no other does, whatever
+// the bus's size and the order of its list, and one controller's late answer never stands in another's row.
+TEST_P(TSequenceBusTest, EachControllerIsJudgedByItsOwnAnswers)
+{
+  const TBusCase& c = GetParam();
+  std::vector<std::uint8_t> addresses(c.Size);
+  std::iota(addresses.begin(), addresses.end(), std::uint8_t{1});
+  TSimLine sim(addresses);
+  sim.Open();
+  // $01 answers its first status request 400 ms late, $02's motor gives 300 rpm at most, $03's encoder slips, $04
+  // never answers.
+  ASSERT_TRUE(sim.SetControllerFaults(1, {.LateOnceCommand = CmdGetStatus, .LateOnceMs = 400}));
+  ASSERT_TRUE(sim.SetControllerFaults(2, {.MaxRps = 5}));
+  ASSERT_TRUE(sim.SetControllerFaults(3, {.Slip = 0.8}));
+  ASSERT_TRUE(sim.SetControllerFaults(4, {.Silent = true}));
+  if (c.Reversed)
+    std::reverse(addresses.begin(), addresses.end());
+  TSequence sequence = TwoUnitTest(1, addresses);
+  sequence.Steps[0].Checks[0].Within = 4.5; // two answers of each in the window even on 32: one may come late
+  sequence.Steps[1].Seconds = 6;
+  sequence.Steps[3].Seconds = 5;
+  sequence.Steps[4].Checks[0].Within = 3;
+  TSequenceCheck link = Check(TCheckKind::Missing);
+  link.Name = "link";
+  sequence.Checks = {link};
+  TSequenceLineLink line(sim.DevicePath(), {});
+  TSequenceRunner runner(sequence, line);
+  TSamples samples;
+  runner.Observe(samples);
+  const auto outcomes = Outcomes(runner.Run({}));
+
+  const std::map<std::uint8_t, std::set<std::string>> faulty{
+      {1, {"link"}}, {2, {"reach", "speed", "counter"}}, {3, {"counter"}}, {4, {"set", "link"}}};
+  for (const std::uint8_t address : addresses) {
+    const auto expected = faulty.find(address);
+    EXPECT_EQ(outcomes.at(address).Failed, expected == faulty.end() ? std::set<std::string>{} : expected->second)
+        << "controller " << int(address) << ": " << outcomes.at(address).Why;
+  }
+  for (const TSample& sample : samples.Of[2])
+    EXPECT_LE(sample.SpeedRpm, 300) << "an answer of another controller at " << sample.Seconds << " s";
+  ExpectNoneLeftRunning(sim);
+}
+
+INSTANTIATE_TEST_SUITE_P(Buses, TSequenceBusTest,
+                         testing::Values(TBusCase{"Eight", 8, false}, TBusCase{"EightListedBackwards", 8, true},
+                                         TBusCase{"ThirtyTwoListedBackwards", 32, true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// The reach and standstill times of sound controllers, by address.
+std::map<std::uint8_t, std::pair<double, double>> Times(const TRunResult& run)
+{
+  std::map<std::uint8_t, std::pair<double, double>> times;
+  for (const TControllerResult& controller : run.Controllers)
+    for (const TStepResult& step : controller.Steps)
+      for (const TCheckResult& check : step.Checks) {
+        if (check.Kind == TCheckKind::Reach)
+          times[controller.Address].first = check.Measured.value_or(-1);
+        if (check.Kind == TCheckKind::Standstill)
+          times[controller.Address].second = check.Measured.value_or(-1);
+      }
+  return times;
+}
+
+// Each controller's time runs from its own command: four on a bus measure what one alone does, within an exchange.
+TEST(SequenceTimesTest, FourControllersMeasureWhatOneDoes)
+{
+  const auto measure = [](std::vector<std::uint8_t> addresses) {
+    TSimLine sim(addresses);
+    sim.Open();
+    TSequenceLineLink link(sim.DevicePath(), {});
+    TSequence sequence = TwoUnitTest(1, std::move(addresses));
+    sequence.Steps = {sequence.Steps[0], Step(TKind::Hold, 1), sequence.Steps[4]};
+    return Times(TSequenceRunner(sequence, link).Run({}));
+  };
+  const auto alone = measure({1}).at(1);
+  const double exchange = std::chrono::duration<double>(TSequenceTiming(4, {}).Slot()).count();
+  for (const auto& [address, times] : measure({4, 3, 2, 1})) {
+    EXPECT_NEAR(times.first, alone.first, exchange) << "reach of controller " << int(address);
+    EXPECT_NEAR(times.second, alone.second, exchange) << "standstill of controller " << int(address);
+  }
+}
+
+// A repeat's every cycle is gone through and kept under its own path.
+TEST(SequenceRepeatTest, EveryCycleIsInTheResult)
+{
+  TSimLine sim({1});
+  sim.Open();
+  TSequenceLineLink link(sim.DevicePath(), {});
+  TSequence sequence = TwoUnitTest(1, {1});
+  TSequenceStep repeat = Step(TKind::Repeat);
+  repeat.Times = 3;
+  repeat.Steps = {Step(TKind::Wait, 0.1), Step(TKind::Reverse)};
+  sequence.Steps = {repeat};
+  std::vector<std::string> paths;
+  const TRunResult run = TSequenceRunner(sequence, link).Run({});
+  for (const TStepResult& step : run.Controllers.at(0).Steps)
+    paths.push_back(step.Path);
+  EXPECT_EQ(paths, (std::vector<std::string>{"0", "1.1.1", "1.1.2", "1.2.1", "1.2.2", "1.3.1", "1.3.2"}));
+}
+
+// Once every controller has failed, the steps left are skipped and no request goes for them.
+TEST(SequenceSkipTest, NothingLeftToTestEndsTheRun)
+{
+  TSimLine sim({1, 2});
+  sim.Open();
+  for (const std::uint8_t address : {1, 2})
+    ASSERT_TRUE(sim.SetControllerFaults(address, {.MaxRps = 5}));
+  TSequenceLineLink link(sim.DevicePath(), {});
+  TSequence sequence = TwoUnitTest();
+  sequence.Steps[1].Seconds = 30;
+  TSamples samples;
+  TSequenceRunner runner(sequence, link);
+  runner.Observe(samples);
+  const TRunResult run = runner.Run({});
+
+  for (const TControllerResult& controller : run.Controllers) {
+    EXPECT_EQ(controller.Verdict, TVerdict::Fail);
+    ASSERT_EQ(controller.Steps.size(), 6u);
+    for (std::size_t step = 2; step < 6; ++step)
+      EXPECT_TRUE(controller.Steps[step].Skipped) << controller.Steps[step].Path;
+    // The first to fail may begin the hold while the other's run is judged; nothing is asked after that.
+    for (const TSample& sample : samples.Of[controller.Address])
+      EXPECT_TRUE(sample.Step == "1" || sample.Step == "2") << "asked in step " << sample.Step;
+  }
+  ExpectNoneLeftRunning(sim);
 }
 
 } // namespace

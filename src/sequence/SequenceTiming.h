@@ -1,0 +1,48 @@
+#pragma once
+
+#include "LineSettings.h"
+#include "Sequence.h"
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+
+// How a bus of controllers shares the line during a test sequence: the time one exchange takes, how often each
+// controller can be asked its status, and whether a file's holds and limits leave every controller enough answers.
+class TSequenceTiming {
+public:
+  using TClock = std::chrono::steady_clock;
+  // Each controller's status at most this often, as the window's poll.
+  static constexpr std::chrono::milliseconds PollInterval{500};
+  // On top of the line's floor: the controller's turnaround and the system waking the runner.
+  static constexpr std::chrono::milliseconds Turnaround{3};
+  // After a missing or damaged answer, how long the line must have been quiet past the answer time before the next
+  // frame: a controller's late answer then dies in the pause, never in another's row.
+  static constexpr std::chrono::milliseconds QuietGuard{150};
+
+  TSequenceTiming(std::size_t controllers, const TLineSettings& settings);
+
+  // Pause, status request and answer on this line, and the turnaround.
+  TClock::duration Slot() const { return ExchangeSlot; }
+  // How often each controller is asked: the poll's interval, or a round of the bus when that is longer.
+  TClock::duration Interval() const { return PollEvery; }
+  // From a frame's exchange begun until the line is quiet again when no sound answer came.
+  TClock::duration QuietAfter() const { return Quiet; }
+  // From a controller's own command until its first status request: the rest of the bus has had its command.
+  TClock::duration FirstPoll() const { return ExchangeSlot * static_cast<long>(Controllers); }
+
+  // Why this bus cannot measure what the file asks, at the file's place: a hold too short to give each controller
+  // the answers its checks need, a reach or standstill limit shorter than a round. Nothing when all can be measured.
+  std::optional<std::string> Refusal(const TSequence& sequence) const;
+
+private:
+  std::optional<std::string> StepRefusal(const TSequence& sequence, const TSequenceStep& step) const;
+  std::string Place(const TSequence& sequence, const TSourcePlace& where) const;
+  std::string BusText() const;
+
+  std::size_t Controllers;
+  TClock::duration ExchangeSlot;
+  TClock::duration PollEvery;
+  TClock::duration Quiet;
+};
