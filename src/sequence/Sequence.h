@@ -51,4 +51,5 @@ struct TSequence {
   TMotorFields Motor; // the motor panel's fields; each controller gets its own address
   std::vector<TSequenceStep> Steps;
   std::vector<TSequenceCheck> Checks; // over the whole run
+  std::vector<std::string> Warnings;  // "eol.yaml:7:12: speed: warning: 1000 rpm asked, 960 rpm sent (...)"
 };

@@ -1,18 +1,18 @@
 #include "SequenceFile.h"
 
 #include "BusAddresses.h"
-#include "MotorParameters.h"
+#include "ControllerDrive.h"
 #include "NumberFormat.h"
 #include "ParameterFile.h"
 #include "SequenceResult.h"
 #include "Sha256.h"
 #include "ValueReader.h"
 #include "WholeFile.h"
-#include "WorkParameters.h"
 #include "YamlMap.h"
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <filesystem>
 #include <limits>
 #include <utility>
@@ -253,9 +253,41 @@ std::vector<TSequenceCheck> ReadChecks(const TYamlValue& list, const TCheckPlace
   value.Refuse(Quoted(value.Text()) + " refused by the " + panel + " panel: " + fault.Reason);
 }
 
-std::vector<TSequenceStep> ReadSteps(const TYamlValue& list, double ratio);
+// What a run's speed is read against, and where what it changes is said.
+struct TRunContext {
+  const TMotorFields& Motor;
+  std::vector<std::string>& Warnings;
+};
 
-void ReadStepField(const TYamlValue& value, TSequenceStep& step, double ratio)
+std::vector<TSequenceStep> ReadSteps(const TYamlValue& list, const TRunContext& context);
+
+// The speed the controllers get, as the panels would send it: refused where it is not what the file asks (above the
+// motor's maximum, or no motion where motion is asked), said where the controller's speed step rounds it.
+void CheckRunSpeed(const TYamlMap& fields, const TSequenceStep& step, const TRunContext& context)
+{
+  TControllerDrive drive;
+  drive.ApplyMotor(context.Motor); // checked as it was read
+  if (const std::optional<TFieldFault> fault = drive.ApplyWork(step.Work))
+    RefuseField(fields, *fault, "operation");
+  const TCommonDatas& datas = drive.Datas;
+  const TYamlValue speed = fields.Get("speed");
+  const std::int32_t asked = *ParseValue(step.Work.Speed);
+  const double fastest = datas.MaxSpeedRps * 60.0 / datas.GearRatio;
+  const double sent = std::trunc(datas.WorkSpeedRps * 60.0 / datas.GearRatio);
+  const std::string stepText = "the controller's speed step is " + FormatGeneral(60.0 / datas.GearRatio) + " rpm";
+  if (asked > fastest)
+    speed.Refuse(std::to_string(asked) + " rpm is above the motor's maximum, " + FormatGeneral(fastest) +
+                 " rpm behind its gearhead (max-speed " + context.Motor.MaxSpeed + ", ratio " +
+                 context.Motor.GearRatio + ")");
+  if (asked != 0 && datas.WorkSpeedRps == 0)
+    speed.Refuse(std::to_string(asked) + " rpm would send no motion: " + stepText);
+  if (sent != asked)
+    context.Warnings.push_back(speed.Said("warning: " + std::to_string(asked) + " rpm asked, " + FormatGeneral(sent) +
+                                          " rpm sent (" + stepText + "); the checks' limits are around " +
+                                          std::to_string(asked) + " rpm"));
+}
+
+void ReadStepField(const TYamlValue& value, TSequenceStep& step, const TRunContext& context)
 {
   const std::string& key = value.Key();
   if (key == "speed")
@@ -271,10 +303,10 @@ void ReadStepField(const TYamlValue& value, TSequenceStep& step, double ratio)
   else if (key == "times")
     step.Times = Whole(value, 1, MaxTimes, "a whole number 1.." + std::to_string(MaxTimes));
   else if (key == "steps")
-    step.Steps = ReadSteps(value, ratio);
+    step.Steps = ReadSteps(value, context);
 }
 
-TSequenceStep ReadStep(const TYamlValue& item, double ratio)
+TSequenceStep ReadStep(const TYamlValue& item, const TRunContext& context)
 {
   const auto [word, body] = KindAndBody(item, StepWords());
   const std::optional<TStepKind> kind = KindNamed<TStepKind, StepForms.size()>(word.Key(), StepKindText);
@@ -292,21 +324,20 @@ TSequenceStep ReadStep(const TYamlValue& item, double ratio)
   const TYamlMap fields(body, form.Fields.Keys);
   fields.Require(form.Fields.Required);
   for (const TYamlValue& value : fields.Values())
-    ReadStepField(value, step, ratio);
+    ReadStepField(value, step, context);
   if (*kind == TStepKind::Run)
-    if (const std::optional<TFieldFault> fault = TWorkParameters::FirstFault(step.Work, ratio))
-      RefuseField(fields, *fault, "operation");
+    CheckRunSpeed(fields, step, context);
   // Last: a hold's checks settle within its seconds, wherever they stand.
   if (const std::optional<TYamlValue> checks = fields.Find("checks"))
     step.Checks = ReadChecks(*checks, *form.Checks, step.Seconds);
   return step;
 }
 
-std::vector<TSequenceStep> ReadSteps(const TYamlValue& list, double ratio)
+std::vector<TSequenceStep> ReadSteps(const TYamlValue& list, const TRunContext& context)
 {
   std::vector<TSequenceStep> steps;
   for (const TYamlValue& item : list.Items())
-    steps.push_back(ReadStep(item, ratio));
+    steps.push_back(ReadStep(item, context));
   if (steps.empty())
     list.Refuse("an empty list; write one step or more: " + StepWords());
   return steps;
@@ -338,7 +369,7 @@ TMotorFields ReadMotor(const TYamlValue& value)
   const TYamlMap fields(value, {"encoder", "max-speed", "ratio"});
   const TMotorFields motor{"0", fields.Get("encoder").Text(), fields.Get("max-speed").Text(),
                            fields.Get("ratio").Text()};
-  if (const std::optional<TFieldFault> fault = TMotorParameters::FirstFault(motor))
+  if (const std::optional<TFieldFault> fault = TControllerDrive().ApplyMotor(motor))
     RefuseField(fields, *fault, "motor");
   return motor;
 }
@@ -354,6 +385,8 @@ TMotorFields LoadMotor(const TYamlValue& value, const std::string& sequencePath)
     value.Refuse(Quoted(value.Text()) + ": " + read.Error);
   TMotorFields motor = read.Contents->Motor;
   motor.Address = "0";
+  if (const std::optional<TFieldFault> fault = TControllerDrive().ApplyMotor(motor))
+    value.Refuse(Quoted(value.Text()) + ": its motor's ratio " + motor.GearRatio + " is " + fault->Reason);
   return motor;
 }
 
@@ -377,11 +410,9 @@ TSequence ReadSequence(const TYamlValue& document, const std::string& path)
   sequence.Name = Name(top.Get("name"));
   sequence.Addresses = ReadAddresses(top.Get("controllers"));
   sequence.Motor = ReadMotorOrParameters(document, top, path);
-  double ratio = 0;
-  ParseReal(sequence.Motor.GearRatio, ratio); // the motor panel's check has taken it
   if (const std::optional<TYamlValue> checks = top.Find("checks"))
     sequence.Checks = ReadChecks(*checks, SequenceChecks, 0);
-  sequence.Steps = ReadSteps(top.Get("steps"), ratio);
+  sequence.Steps = ReadSteps(top.Get("steps"), {sequence.Motor, sequence.Warnings});
   return sequence;
 }
 

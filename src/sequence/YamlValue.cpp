@@ -15,11 +15,16 @@ TYamlValue TYamlValue::At(std::string key, const YAML::Node& node, const YAML::M
   return {File, std::move(key), node, node.IsNull() ? keyMark : node.Mark()};
 }
 
-void TYamlValue::Refuse(const std::string& what) const
+std::string TYamlValue::Said(const std::string& what) const
 {
   const TSourcePlace place = Place();
-  throw TSequenceError(std::string(File) + ":" + std::to_string(place.Line) + ":" + std::to_string(place.Column) +
-                       ": " + (Name.empty() ? "" : Name + ": ") + what);
+  return std::string(File) + ":" + std::to_string(place.Line) + ":" + std::to_string(place.Column) + ": " +
+         (Name.empty() ? "" : Name + ": ") + what;
+}
+
+void TYamlValue::Refuse(const std::string& what) const
+{
+  throw TSequenceError(Said(what));
 }
 
 // yaml-cpp counts from 0, and has no place (-1) for a document that is not there.

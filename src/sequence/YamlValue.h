@@ -18,7 +18,9 @@ public:
   // A value of the same file; one that is not there (no value) stands where its key does.
   TYamlValue At(std::string key, const YAML::Node& node, const YAML::Mark& keyMark) const;
 
-  // Throws TSequenceError: "FILE:LINE:COLUMN: KEY: what".
+  // "FILE:LINE:COLUMN: KEY: what".
+  std::string Said(const std::string& what) const;
+  // Throws TSequenceError with what Said says.
   [[noreturn]] void Refuse(const std::string& what) const;
   TSourcePlace Place() const;
 

@@ -1,5 +1,6 @@
 #include "ParameterFile.h"
 #include "SequenceFile.h"
+#include "SequenceTiming.h"
 #include "Sha256.h"
 #include "TempDir.h"
 
@@ -80,6 +81,20 @@ TEST(SequenceFile, TakesWhatTheFormatAllows)
          EXPECT_EQ(outer.Steps[0].Times, 1000000);
          EXPECT_EQ(outer.Steps[0].Steps.at(0).Kind, TStep::Stop);
        }},
+      {"tolerances above 100 in rpm and revolutions are the values themselves",
+       Head + "  - hold: {seconds: 5, checks: [speed: {tolerance: 120}, counter: {tolerance: 150}]}\n",
+       [](const TSequence& s) {
+         const std::vector<TSequenceCheck>& c = s.Steps.at(0).Checks;
+         EXPECT_EQ((std::tuple{c.at(0).Tolerance, c.at(0).Percent, c.at(1).Tolerance, c.at(1).Percent}),
+                   (std::tuple{120.0, false, 150.0, false}));
+       }},
+      {"a speed that the controller's step rounds is taken and said",
+       Head + "  - run: {speed: 20}\n  - run: {speed: 30}\n",
+       [](const TSequence& s) {
+         EXPECT_EQ(s.Warnings, (std::vector<std::string>{"eol.yaml:5:18: speed: warning: 20 rpm asked, 18 rpm sent (the "
+                                                         "controller's speed step is 6 rpm); the checks' limits are "
+                                                         "around 20 rpm"}));
+       }},
       {"a range of addresses as text, the sequence's own name and hash",
        "name: End-of-line\ncontrollers: \"1-3,9\"\nmotor: {encoder: 2, max-speed: 3000, ratio: 1}\nsteps: [stop]\n",
        [](const TSequence& s) {
@@ -158,11 +173,52 @@ TEST(SequenceFile, RefusesNamingTheLineAndColumn)
       {step("stop: {checks: [standstill: {within: 3601}]}"), "eol.yaml:5:42: within: \"3601\" is not allowed"},
       {holdChecks("missing: {max: -1}"), "eol.yaml:5:48: max: \"-1\" is not allowed; write a whole number"},
       {holdChecks("missing: {max: 1.5}"), "eol.yaml:5:48: max: \"1.5\" is not allowed"},
+      {step("run: {speed: 310}"),
+       "eol.yaml:5:18: speed: 310 rpm is above the motor's maximum, 300 rpm behind its gearhead (max-speed 3000, "
+       "ratio 10)"},
+      {step("run: {speed: 1}"), "eol.yaml:5:18: speed: 1 rpm would send no motion: the controller's speed step is 6"},
+      {top + "motor: {encoder: 2, max-speed: 3000, ratio: 1e-310}\n",
+       "eol.yaml:4:45: ratio: \"1e-310\" refused by the motor panel: too small"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Text);
     const std::string refusal = Refusal([&] { TSequenceFile::Parse(c.Text, "eol.yaml"); });
     EXPECT_NE(refusal.find(c.Says), std::string::npos) << refusal;
+  }
+}
+
+// A bus gives each controller an answer every max(0.5 s, a round): holds and limits too short for it are refused
+// before anything is sent, with the shortest that works.
+TEST(SequenceFile, RefusesWhatItsBusCannotMeasure)
+{
+  const std::string counter = Head + "  - hold: {seconds: 1.5, checks: [counter: {tolerance: 5%}]}\n";
+  const std::string direction = Head + "  - hold: {seconds: 2, checks: [direction: {settle: 1}]}\n";
+  const std::string reach = Head + "  - run: {speed: 60, checks: [reach: {within: 1.2}]}\n";
+  const std::string standstill = Head + "  - stop: {checks: [standstill: {within: 1.9}]}\n";
+  const struct {
+    const std::string& Text;
+    std::size_t Controllers;
+    const char* Says;
+  } cases[] = {
+      {counter, 1, "taken"},
+      {counter, 8, "taken"},
+      {counter, 12, "taken"},
+      {counter, 13, "eol.yaml:5:5: hold: 1.5 s leaves the counter check too few answers on a bus of 13 controllers, "
+                    "each asked every 0.8109 s: the shortest hold that works is 1.7 s"},
+      {counter, 20, "the shortest hold that works is 2.5 s"},
+      {direction, 2, "taken"},
+      {direction, 9, "eol.yaml:5:5: hold: 2 s leaves the direction check too few answers on a bus of 9"},
+      {reach, 19, "taken"},
+      {reach, 20, "eol.yaml:5:31: reach: within 1.2 s cannot be measured on a bus of 20 controllers: the limit must "
+                  "be at least 1.3 s"},
+      {standstill, 30, "taken"},
+      {standstill, 32, "eol.yaml:5:21: standstill: within 1.9 s cannot be measured on a bus of 32 controllers"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text + " on " + std::to_string(c.Controllers));
+    const TSequence sequence = TSequenceFile::Parse(c.Text, "eol.yaml");
+    const std::optional<std::string> refusal = TSequenceTiming(c.Controllers, {}).Refusal(sequence);
+    EXPECT_NE(refusal.value_or("taken").find(c.Says), std::string::npos) << refusal.value_or("taken");
   }
 }
 
