@@ -143,10 +143,9 @@ void TCtlBusCommands::SetAddress()
   const std::string address = TCtlOutput::Address(NewAddress);
   const bool taken = Session.Answers(NewAddress);
   if (taken && !Options.Has("force"))
-    throw TCtlError(TCtlError::Usage,
+    throw TCtlError(TCtlError::Usage, NewAddress,
                     "a controller already answers at " + address +
-                        ": two at one address answer at once and neither is understood; --force gives it anyway",
-                    false);
+                        ": two at one address answer at once and neither is understood; --force gives it anyway");
   Session.Broadcast(TOzmCommands::FrameFor(BroadcastAddress, CmdAddressSetBegin, NewAddress));
   const std::string when = Wait < 0 ? ", then Enter." : " within " + std::to_string(Wait) + " s.";
   Output.Prompt("Press the button of the controller that is to take the address " + address + when);
@@ -165,9 +164,10 @@ void TCtlBusCommands::SetAddress()
     return;
   }
   if (!Session.Answers(NewAddress))
-    throw TCtlError(TCtlError::NoAnswer, "no controller answers at " + address +
-                                             " after the procedure: no button was pressed in time, or the "
-                                             "controller did not take the address");
+    throw TCtlError(TCtlError::NoAnswer, NewAddress,
+                    "no controller answers at " + address +
+                        " after the procedure: no button was pressed in time, or the controller did not take the "
+                        "address");
   Output.Result("set-address", given + " to the controller whose button was pressed, which answers there",
                 {{"address", std::int64_t{NewAddress}}, {"checked", true}});
 }

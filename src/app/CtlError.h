@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -17,7 +19,13 @@ public:
       : std::runtime_error(message), ExitStatus(exitStatus), CommandLine(commandLine)
   {
   }
+  // What went wrong with one controller: a script reading --json finds it by its address.
+  TCtlError(int exitStatus, std::uint8_t address, const std::string& message)
+      : std::runtime_error(message), ExitStatus(exitStatus), CommandLine(false), Address(address)
+  {
+  }
 
   const int ExitStatus;
   const bool CommandLine;
+  const std::optional<std::uint8_t> Address;
 };

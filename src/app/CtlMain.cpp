@@ -62,7 +62,7 @@ int main(int argc, char** argv)
   } catch (const TCtlError& error) {
     if (error.ExitStatus == TCtlError::Usage && error.CommandLine)
       return Refused(error, argc, argv);
-    output.Failure(error.what(), error.ExitStatus);
+    output.Failure(error.what(), error.ExitStatus, error.Address);
     return error.ExitStatus;
   } catch (const TLineError& error) {
     const int status = error.Kind == TLineError::TKind::OpenFailed ? TCtlError::PortClosed : TCtlError::NoAnswer;

@@ -174,7 +174,7 @@ void TCtlMotorCommands::EachUnit(const std::function<void(TUnit&)>& step)
     } catch (const TCtlError& error) {
       if (TCtlInterrupt::Requested())
         throw;
-      Output.Failure(error.what(), error.ExitStatus);
+      Output.Failure(error.what(), error.ExitStatus, error.Address);
       worst = std::max(worst, error.ExitStatus);
       ++failed;
     }
@@ -261,7 +261,7 @@ void TCtlMotorCommands::PollWhileRunning(TUnit& unit)
   const TFrameLine::TReply reply = Session.Send(request, answer);
   if (reply != TFrameLine::TReply::Answered) {
     ++unit.Missed;
-    Output.Warning("missed", Session.Failed(reply, request) + " while running");
+    Output.Warning("missed", Session.Failed(reply, request) + " while running", request[1]);
     return;
   }
   ++unit.Polls;
@@ -313,8 +313,8 @@ void TCtlMotorCommands::PollUntilStopped(TUnit& unit)
   const auto limit = TClock::now() + seconds(256 / std::max<int>(datas.Deceleration, 1) + 5);
   for (AskStatus(unit); datas.CurrentSpeedRpm != 0; AskStatus(unit)) {
     if (TClock::now() > limit)
-      throw TCtlError(TCtlError::NoAnswer, TCtlOutput::Address(datas.MotorAddress) + ": the motor still turns after "
-                                                                                    "the stop");
+      throw TCtlError(TCtlError::NoAnswer, datas.MotorAddress,
+                      TCtlOutput::Address(datas.MotorAddress) + ": the motor still turns after the stop");
     if (!TCtlInterrupt::SleepUntil(TClock::now() + PollInterval))
       return;
   }
@@ -325,7 +325,7 @@ void TCtlMotorCommands::Stop(TUnit& unit)
 {
   const std::uint8_t address = unit.Drive.Datas.MotorAddress;
   if (const std::optional<std::string> failure = Session.TryStop(address, Retries))
-    throw TCtlError(TCtlError::NoAnswer, *failure);
+    throw TCtlError(TCtlError::NoAnswer, address, *failure);
   Session.ReportStopped(address);
 }
 
@@ -361,7 +361,7 @@ void TCtlMotorCommands::StopInTurn()
   for (const std::uint8_t address : unanswered)
     Output.Failure(failures[address] + ", sent " + (rounds == 1 ? "once" : std::to_string(rounds) + " times") +
                        ": the motor may still run",
-                   TCtlError::NoAnswer);
+                   TCtlError::NoAnswer, address);
   if (!unanswered.empty())
     throw TCtlError(TCtlError::NoAnswer,
                     std::to_string(unanswered.size()) + " of " + std::to_string(Units.size()) +
@@ -395,8 +395,9 @@ void TCtlMotorCommands::Watch()
     }
   EachUnit([](TUnit& unit) {
     if (unit.Polls == 0 && unit.Missed > 0)
-      throw TCtlError(TCtlError::NoAnswer, TCtlOutput::Address(unit.Drive.Datas.MotorAddress) + ": no sound answer to " +
-                                               std::to_string(unit.Missed) + " status requests");
+      throw TCtlError(TCtlError::NoAnswer, unit.Drive.Datas.MotorAddress,
+                      TCtlOutput::Address(unit.Drive.Datas.MotorAddress) + ": no sound answer to " +
+                          std::to_string(unit.Missed) + " status requests");
   });
 }
 
@@ -420,8 +421,8 @@ bool TCtlMotorCommands::WatchOnce(TUnit& unit, std::int32_t maxFailures)
   const std::string failure = Session.Failed(reply, request);
   ++unit.Missed;
   if (++unit.InARow >= maxFailures)
-    throw TCtlError(TCtlError::NoAnswer, failure + ", " + std::to_string(unit.InARow) + " in a row");
-  Output.Warning("missed", failure + " (" + std::to_string(unit.Missed) + " missed)");
+    throw TCtlError(TCtlError::NoAnswer, request[1], failure + ", " + std::to_string(unit.InARow) + " in a row");
+  Output.Warning("missed", failure + " (" + std::to_string(unit.Missed) + " missed)", request[1]);
   return true;
 }
 

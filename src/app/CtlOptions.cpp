@@ -68,10 +68,12 @@ constexpr TOption Options[] = {
     {"rs485", 0, "", OnALine, "set the kernel's RS-485 mode (RTS on while sending) for a UART whose RTS drives the "
                             "bus direction; a device without it (a USB adapter, a pseudo-terminal) works without "
                             "it, with a note that says so"},
-    {"address", 0, "A", Addressed, "the controller's bus address 0..254, decimal or $hex (0; with --parameters, "
-                                   "the file's); status, watch, stop, run and set-motor take a list with "
-                                   "ranges, 1,2,5 or 1-4,9, and go to each in turn; test takes a list that "
-                                   "replaces the file's controllers"},
+    {"address", 0, "A", Addressed & ~TestBit, "the controller's bus address 0..254, decimal or $hex (0; with "
+                                              "--parameters, the file's); status, watch, stop, run and set-motor "
+                                              "take a list with ranges, 1,2,5 or 1-4,9, and go to each in turn"},
+    // test's controllers come from its file, so its --address has a default of its own.
+    {"address", 0, "LIST", TestBit, "the controllers to test instead of the file's, a list with ranges, 1,2,5 or "
+                                    "1-4,9, decimal or $hex (the file's controllers)"},
     {"json", 0, "", Every, "one JSON object a line instead of text, failures included"},
     {"quiet", 'q', "", Every, "no results or notes in text; failures and prompts still show"},
     {"verbose", 'v', "", Every, "every frame written and answer read, with its time, on standard error"},
@@ -106,7 +108,10 @@ constexpr TOption Options[] = {
                              "saves nothing"},
     {"timeout-ms", 0, "T", ScanBit, "how long each address has to answer (the line's wire time + 20, at least 30)"},
     {"keep-going", 0, "", ScriptBit, "go on after a line that fails; the exit status is the first failure's"},
-    {"unit", 0, "SERIAL", TestBit, "the serial number of the unit under test, kept in the record (none)"},
+    {"unit", 0, "A=SERIAL", TestBit, "the serial number of the unit that the controller at address A drives, kept "
+                                     "in its record and the record's file names; once for each controller "
+                                     "(--unit 1=SN-A --unit $02=SN-B), or SERIAL alone when the test has one "
+                                     "controller (none)"},
     {"record", 0, "DIR", TestBit, "the folder the run's record goes to, made when missing "
                                   "($XDG_DATA_HOME/ozmet/records, else ~/.local/share/ozmet/records)"},
     {"help", 'h', "", 0, "show this text; after a command, that command's"},
@@ -122,6 +127,15 @@ const TOption* FindOption(std::string_view name)
 {
   const auto found = std::find_if(std::begin(Options), std::end(Options), [&](auto& o) { return o.Name == name; });
   return found == std::end(Options) ? nullptr : found;
+}
+
+// An option may have an entry for some commands and another, with its own help, for others.
+unsigned CommandsOf(std::string_view name)
+{
+  unsigned commands = 0;
+  for (const TOption& option : Options)
+    commands |= option.Name == name ? option.Commands : 0;
+  return commands;
 }
 
 // "quiet" for "-q".
@@ -247,7 +261,7 @@ int TCtlOptions::TakeOption(std::string_view argument, int i, int argc, const ch
     value = argv[i];
   else if (!option->Value.empty())
     throw Refused("--" + name + " needs " + std::string(option->Value));
-  Values[name] = value;
+  Values[name].push_back(value);
   return i;
 }
 
@@ -258,8 +272,8 @@ void TCtlOptions::Check() const
   const std::size_t command = CommandIndex(Command);
   if (!Commands[command].Operand.empty() && Operand.empty())
     throw Refused(Command + " needs " + std::string(Commands[command].Operand));
-  for (const auto& [name, value] : Values)
-    if (!(FindOption(name)->Commands & (1u << command)))
+  for (const auto& [name, values] : Values)
+    if (!(CommandsOf(name) & (1u << command)))
       throw Refused("--" + name + " does not apply to " + Command);
   if (Has("csv") && Has("json"))
     throw Refused("--csv and --json: give one of them");
@@ -287,7 +301,7 @@ void TCtlOptions::InheritLine(const TCtlOptions& script)
     if (ForTheScript(option) && Has(option.Name))
       throw Refused("--" + std::string(option.Name) + " belongs before the script, for all its lines");
     else if (ForTheScript(option) && script.Has(option.Name))
-      Values[std::string(option.Name)] = script.Text(option.Name);
+      Values[std::string(option.Name)] = script.Texts(option.Name);
 }
 
 std::string TCtlOptions::Usage(const std::string& command)
@@ -354,7 +368,13 @@ bool TCtlOptions::Has(std::string_view option) const
 std::string TCtlOptions::Text(std::string_view option, const std::string& fallback) const
 {
   const auto found = Values.find(option);
-  return found == Values.end() ? fallback : found->second;
+  return found == Values.end() ? fallback : found->second.back();
+}
+
+std::vector<std::string> TCtlOptions::Texts(std::string_view option) const
+{
+  const auto found = Values.find(option);
+  return found == Values.end() ? std::vector<std::string>{} : found->second;
 }
 
 std::int32_t TCtlOptions::Whole(std::string_view option, std::int32_t low, std::int32_t high,

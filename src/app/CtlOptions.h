@@ -34,7 +34,10 @@ public:
   void InheritLine(const TCtlOptions& script);
 
   bool Has(std::string_view option) const;
+  // The last value given: a later option wins over an earlier one.
   std::string Text(std::string_view option, const std::string& fallback = "") const;
+  // Every value of an option that may be given several times (--unit), in the order given.
+  std::vector<std::string> Texts(std::string_view option) const;
   // A whole number, decimal or $hex as the window reads it, within low..high.
   std::int32_t Whole(std::string_view option, std::int32_t low, std::int32_t high, std::int32_t fallback) const;
   std::size_t Choice(std::string_view option, std::span<const std::string_view> words, std::size_t fallback) const;
@@ -55,5 +58,5 @@ private:
   int TakeOption(std::string_view argument, int i, int argc, const char* const* argv);
   void Check() const;
 
-  std::map<std::string, std::string, std::less<>> Values;
+  std::map<std::string, std::vector<std::string>, std::less<>> Values;
 };

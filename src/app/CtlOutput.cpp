@@ -44,32 +44,27 @@ std::string JsonValue(const TCtlOutput::TValue& value)
   return std::get<bool>(value) ? "true" : "false";
 }
 
-// "2026-12-07T21:55:03.127Z"
-std::string Now()
-{
-  return UtcText(std::chrono::system_clock::now());
-}
-
 } // namespace
 
 TCtlOutput::TCtlOutput(TFormat format, bool quiet, bool verbose) : Format(format), Quiet(quiet), IsVerbose(verbose)
 {
 }
 
-void TCtlOutput::Result(const std::string& kind, const std::string& text, const std::vector<TField>& fields)
+void TCtlOutput::Result(const std::string& kind, const std::string& text, const std::vector<TField>& fields,
+                        TTime when)
 {
   if (text.empty() && Format != TFormat::Json)
     return; // the progress line stays
   EndProgress();
   if (Format == TFormat::Json)
-    Write(stdout, Json(kind, fields));
+    Write(stdout, Json(kind, fields, when));
   else if (Format == TFormat::Csv && kind == "status")
-    WriteCsv(fields, "answered");
+    WriteCsv(fields, "answered", when);
   else if (!Quiet)
     Write(stdout, text);
 }
 
-void TCtlOutput::Status(std::uint8_t address, const TCommonDatas& datas, std::int32_t count)
+void TCtlOutput::Status(std::uint8_t address, const TCommonDatas& datas, std::int32_t count, TTime when)
 {
   const std::string direction = datas.ActualDirection ? "backward" : "forward";
   const std::string counts = "count " + std::to_string(count) + ", total " + std::to_string(datas.MotorRevCounter);
@@ -86,22 +81,23 @@ void TCtlOutput::Status(std::uint8_t address, const TCommonDatas& datas, std::in
           {"direction", direction},
           {"count", std::int64_t{count}},
           {"total", std::int64_t{datas.MotorRevCounter}},
-          {"overflow", datas.CounterOverflow}});
+          {"overflow", datas.CounterOverflow}},
+         when);
 }
 
-void TCtlOutput::Failure(const std::string& message, int exitStatus)
+void TCtlOutput::Failure(const std::string& message, int exitStatus, TConcerns address)
 {
   EndProgress();
   if (Format == TFormat::Json)
-    Write(stdout, FailureJson(message, exitStatus));
+    Write(stdout, FailureJson(message, exitStatus, address));
   Write(stderr, "ozmetctl: " + message);
 }
 
-void TCtlOutput::Warning(const std::string& kind, const std::string& message)
+void TCtlOutput::Warning(const std::string& kind, const std::string& message, TConcerns address)
 {
   EndProgress();
   if (Format == TFormat::Json)
-    Write(stdout, Json(kind, {{"message", message}}));
+    Write(stdout, Json(kind, Concerning(message, address)));
   Write(stderr, "ozmetctl: " + message);
 }
 
@@ -120,7 +116,7 @@ void TCtlOutput::Prompt(const std::string& text)
 void TCtlOutput::Trace(std::string_view what, std::span<const std::uint8_t> bytes)
 {
   if (IsVerbose)
-    Prompt(Now() + " " + std::string(what) + " " + (bytes.empty() ? "nothing" : TOzmCommands::LogBytes(bytes)));
+    Prompt(UtcText(std::chrono::system_clock::now()) + " " + std::string(what) + " " + (bytes.empty() ? "nothing" : TOzmCommands::LogBytes(bytes)));
 }
 
 void TCtlOutput::Progress(const std::string& text)
@@ -144,20 +140,31 @@ std::string TCtlOutput::Address(std::uint8_t address)
   return TOzmCommands::HexAddress(address);
 }
 
-std::string TCtlOutput::FailureJson(const std::string& message, int exitStatus)
+std::string TCtlOutput::FailureJson(const std::string& message, int exitStatus, TConcerns address)
 {
-  return Json("error", {{"message", message}, {"exit", std::int64_t{exitStatus}}});
+  std::vector<TField> fields = Concerning(message, address);
+  fields.push_back({"exit", std::int64_t{exitStatus}});
+  return Json("error", fields);
 }
 
-std::string TCtlOutput::Json(const std::string& kind, const std::vector<TField>& fields)
+std::vector<TCtlOutput::TField> TCtlOutput::Concerning(const std::string& message, TConcerns address)
 {
-  return Object(fields, TJsonText().Text("kind", kind).Text("time", Now()));
+  std::vector<TField> fields{{"message", message}};
+  if (address)
+    fields.push_back({"address", std::int64_t{*address}});
+  return fields;
+}
+
+// "time": "2026-12-07T21:55:03.127Z"
+std::string TCtlOutput::Json(const std::string& kind, const std::vector<TField>& fields, TTime when)
+{
+  return Object(fields, TJsonText().Text("kind", kind).Text("time", UtcText(when)));
 }
 
 void TCtlOutput::Unanswered(std::uint8_t address, const std::string& answer)
 {
   if (Format == TFormat::Csv)
-    WriteCsv({{"address", std::int64_t{address}}}, answer);
+    WriteCsv({{"address", std::int64_t{address}}}, answer, std::chrono::system_clock::now());
 }
 
 // The keys of a status object: the JSON field names are the header.
@@ -171,11 +178,11 @@ void TCtlOutput::BeginStatusRows()
 
 // Texts hold no comma or quote, so nothing needs quoting; a request without a sound answer leaves
 // the values empty.
-void TCtlOutput::WriteCsv(const std::vector<TField>& fields, const std::string& answer)
+void TCtlOutput::WriteCsv(const std::vector<TField>& fields, const std::string& answer, TTime when)
 {
   constexpr std::size_t StatusFields = 8;
   BeginStatusRows();
-  std::string row = Now();
+  std::string row = UtcText(when);
   for (const TField& field : fields) {
     const auto* text = std::get_if<std::string>(&field.Value);
     row += "," + (text ? *text : JsonValue(field.Value));

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -26,20 +28,27 @@ public:
     TValue Value;
   };
 
+  using TTime = std::chrono::system_clock::time_point;
+  using TConcerns = std::optional<std::uint8_t>; // the controller a failure concerns, if one
+
   TCtlOutput(TFormat format, bool quiet, bool verbose);
 
   // A result without text is told only as JSON: a test's steps, which the progress shows on a terminal.
-  void Result(const std::string& kind, const std::string& text, const std::vector<TField>& fields);
-  // A decoded status answer; count is the revolutions it reported, signed by their direction.
-  void Status(std::uint8_t address, const TCommonDatas& datas, std::int32_t count);
+  // when: what the JSON object and the CSV row are stamped with, now unless the result is older.
+  void Result(const std::string& kind, const std::string& text, const std::vector<TField>& fields,
+              TTime when = std::chrono::system_clock::now());
+  // A decoded status answer; count is the revolutions it reported, signed by their direction; when:
+  // the time it came.
+  void Status(std::uint8_t address, const TCommonDatas& datas, std::int32_t count,
+              TTime when = std::chrono::system_clock::now());
   // A status request that brought no sound answer: a row of its own in CSV, said elsewhere otherwise.
   void Unanswered(std::uint8_t address, const std::string& answer);
   // Before the first status of a watch: the CSV header, even when nothing answers.
   void BeginStatusRows();
-  void Failure(const std::string& message, int exitStatus);
+  void Failure(const std::string& message, int exitStatus, TConcerns address = std::nullopt);
   // What went wrong without ending the command (a missed answer of a watch): on standard error, and
   // as an object on standard output with --json.
-  void Warning(const std::string& kind, const std::string& message);
+  void Warning(const std::string& kind, const std::string& message, TConcerns address = std::nullopt);
   // Something the operator should know; --quiet leaves it out.
   void Note(const std::string& text);
   // What the operator must do now: shown even with --quiet.
@@ -53,12 +62,15 @@ public:
   // "$07": addresses as the window shows them.
   static std::string Address(std::uint8_t address);
   // The JSON object of a failure: for a command line refused before an output exists.
-  static std::string FailureJson(const std::string& message, int exitStatus);
+  static std::string FailureJson(const std::string& message, int exitStatus, TConcerns address = std::nullopt);
 
 private:
-  static std::string Json(const std::string& kind, const std::vector<TField>& fields);
+  static std::string Json(const std::string& kind, const std::vector<TField>& fields,
+                          TTime when = std::chrono::system_clock::now());
+  // The fields of a failure: its message, then the address of the controller it concerns.
+  static std::vector<TField> Concerning(const std::string& message, TConcerns address);
   static void Write(std::FILE* stream, const std::string& line);
-  void WriteCsv(const std::vector<TField>& fields, const std::string& answer);
+  void WriteCsv(const std::vector<TField>& fields, const std::string& answer, TTime when);
 
   TFormat Format;
   bool Quiet;

@@ -16,7 +16,7 @@ void TCtlScanReport::Scanning(std::uint8_t address, unsigned done, unsigned tota
 
 void TCtlScanReport::Found(std::uint8_t address, const TFrame& answer)
 {
-  Answers[address] = answer;
+  Answers[address] = {answer, std::chrono::system_clock::now()};
   SoundAt.insert(address);
 }
 
@@ -40,8 +40,9 @@ void TCtlScanReport::Tell()
     TMotorFields motor = Motor;
     motor.Address = std::to_string(address);
     drive.ApplyMotor(motor); // checked when the scan was prepared
-    const std::int32_t count = drive.Decode(Answers[address]);
-    Output.Status(address, drive.Datas, count);
+    const TAnswer& found = Answers[address];
+    const std::int32_t count = drive.Decode(found.Frame);
+    Output.Status(address, drive.Datas, count, found.Time);
   }
 }
 

@@ -3,6 +3,7 @@
 #include "BusScan.h"
 #include "ConsoleForms.h"
 
+#include <chrono>
 #include <map>
 #include <set>
 
@@ -27,7 +28,12 @@ public:
   const std::set<std::uint8_t>& Damaged() const { return DamagedAt; }
 
 private:
-  std::map<std::uint8_t, TFrame> Answers;
+  struct TAnswer {
+    TFrame Frame;
+    std::chrono::system_clock::time_point Time; // each controller's result is stamped with it
+  };
+
+  std::map<std::uint8_t, TAnswer> Answers;
   std::set<std::uint8_t> SoundAt;
   std::set<std::uint8_t> DamagedAt;
   TCtlOutput& Output;

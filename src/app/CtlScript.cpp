@@ -121,7 +121,7 @@ int TCtlScript::RunLine(TLine& line)
     line.Command->Run();
     return 0;
   } catch (const TCtlError& error) {
-    Output.Failure(Where(line.Number) + error.what(), error.ExitStatus);
+    Output.Failure(Where(line.Number) + error.what(), error.ExitStatus, error.Address);
     return error.ExitStatus;
   } catch (const TLineError& error) {
     if (error.Kind == TLineError::TKind::LineFailed)

@@ -4,6 +4,7 @@
 #include "CtlError.h"
 #include "CtlInterrupt.h"
 #include "CtlOptions.h"
+#include "CtlOutput.h"
 #include "CtlSequenceLink.h"
 #include "CtlSequenceOutput.h"
 #include "CtlSession.h"
@@ -12,6 +13,44 @@
 #include "SequenceRunner.h"
 
 #include <algorithm>
+
+namespace {
+
+std::string Listed(const std::vector<std::uint8_t>& addresses)
+{
+  std::string list;
+  for (const std::uint8_t address : addresses)
+    list.append(list.empty() ? "" : ", ").append(TCtlOutput::Address(address));
+  return list;
+}
+
+TCtlError Refused(const std::string& item, const std::string& why)
+{
+  return TCtlError(TCtlError::Usage, "--unit \"" + item + "\": " + why);
+}
+
+// "5=SN-A" or "$05=SN-A"; a serial alone goes to the test's only controller.
+std::pair<std::uint8_t, std::string> UnitItem(const std::string& item, const std::vector<std::uint8_t>& addresses)
+{
+  const std::size_t equals = item.find('=');
+  if (equals == std::string::npos && addresses.size() == 1)
+    return {addresses.front(), item};
+  if (equals == std::string::npos)
+    throw Refused(item, "the test has " + std::to_string(addresses.size()) + " controllers (" + Listed(addresses) +
+                            "): give each its serial as ADDRESS=SERIAL");
+  const std::string text = item.substr(0, equals), serial = item.substr(equals + 1);
+  const std::optional<std::uint8_t> address = TBusAddresses::Address(text);
+  if (!address)
+    throw Refused(item, "\"" + text + "\" is no address: write ADDRESS=SERIAL, the address 0..254 or $00..$FE");
+  if (serial.empty())
+    throw Refused(item, "no serial after the address");
+  if (std::find(addresses.begin(), addresses.end(), *address) == addresses.end())
+    throw Refused(item, TCtlOutput::Address(*address) + " is not one of the test's controllers (" +
+                            Listed(addresses) + ")");
+  return {*address, serial};
+}
+
+} // namespace
 
 TCtlSequenceCommand::TCtlSequenceCommand(const TCtlOptions& options, TCtlOutput& output, TCtlSession& session)
     : Options(options), Output(output), Session(session)
@@ -34,11 +73,26 @@ void TCtlSequenceCommand::Prepare()
       throw TCtlError(TCtlError::Usage, std::string("--address: ") + error.what());
     }
   }
+  Units = UnitSerials();
+  const std::string folder = Options.Text("record", TSequenceRecord::DefaultFolder());
   try { // made now, so that a folder it cannot write in refuses the run before anything is sent
-    Record = std::make_unique<TSequenceRecord>(Options.Text("record", TSequenceRecord::DefaultFolder()));
+    for (const std::uint8_t address : Sequence.Addresses)
+      Records[address] = std::make_unique<TSequenceRecord>(folder, address);
   } catch (const std::runtime_error& error) {
     throw TCtlError(TCtlError::Usage, error.what(), false); // it names the folder
   }
+}
+
+// Each controller's serial, each given once and only for a controller of the test.
+TUnitSerials TCtlSequenceCommand::UnitSerials() const
+{
+  TUnitSerials units;
+  for (const std::string& item : Options.Texts("unit")) {
+    const auto [address, serial] = UnitItem(item, Sequence.Addresses);
+    if (!units.emplace(address, serial).second)
+      throw Refused(item, "a second serial for " + TCtlOutput::Address(address));
+  }
+  return units;
 }
 
 void TCtlSequenceCommand::Execute()
@@ -46,21 +100,23 @@ void TCtlSequenceCommand::Execute()
   Session.Line(); // a line that will not open is said as by every command, before the run begins
   TCtlSequenceLink link(Session);
   TSequenceRunner runner(Sequence, link);
-  TCtlSequenceOutput told(Output, *Record);
-  runner.Observe(*Record);
+  TCtlSequenceOutput::TRecords records;
+  for (const auto& [address, record] : Records) {
+    runner.Observe(*record); // first: the files are written before they are named
+    records[address] = record.get();
+  }
+  TCtlSequenceOutput told(Output, records);
   runner.Observe(told);
-  TUnitSerials units;
-  for (const std::uint8_t address : Sequence.Addresses)
-    units[address] = Options.Text("unit");
-  Conclude(runner.Run(units));
+  Conclude(runner.Run(Units));
 }
 
 void TCtlSequenceCommand::Conclude(const TRunResult& run) const
 {
   if (TCtlInterrupt::Requested())
     throw TCtlInterrupt::Error("test cut short");
-  if (!Record->Failure().empty())
-    throw TCtlError(TCtlError::Failed, "the record is incomplete: " + Record->Failure(), false);
+  for (const auto& [address, record] : Records)
+    if (!record->Failure().empty())
+      throw TCtlError(TCtlError::Failed, "the record is incomplete: " + record->Failure(), false);
   const auto failed = std::count_if(run.Controllers.begin(), run.Controllers.end(),
                                     [](const TControllerResult& c) { return c.Verdict != TVerdict::Pass; });
   if (failed > 0)

@@ -4,6 +4,7 @@
 #include "Sequence.h"
 #include "SequenceResult.h"
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -12,10 +13,10 @@ class TCtlOutput;
 class TCtlSession;
 class TSequenceRecord;
 
-// test: a test sequence file run on the line, each controller's verdict told and the run recorded.
-// The file, the addresses and the record's folder are all checked before anything is sent; the
-// runner stops every controller it may have started on every way out, and the session's own way out
-// stops whichever of them did not answer its Stop.
+// test: a test sequence file run on the line, each controller's verdict told and each unit's record
+// of the run kept. The file, the addresses, the units' serials and the record's folder are all
+// checked before anything is sent; the runner stops every controller it may have started on every
+// way out, and the session's own way out stops whichever of them did not answer its Stop.
 class TCtlSequenceCommand : public TCtlCommand {
 public:
   TCtlSequenceCommand(const TCtlOptions& options, TCtlOutput& output, TCtlSession& session);
@@ -25,6 +26,9 @@ public:
   void Execute() override;
 
 private:
+  // From --unit; throws a usage TCtlError for an item that names no controller of the test, or one
+  // already named.
+  TUnitSerials UnitSerials() const;
   // Throws for an interrupted run, one that did not pass, and a record left incomplete.
   void Conclude(const TRunResult& run) const;
 
@@ -32,5 +36,6 @@ private:
   TCtlOutput& Output;
   TCtlSession& Session;
   TSequence Sequence;
-  std::unique_ptr<TSequenceRecord> Record;
+  TUnitSerials Units;
+  std::map<std::uint8_t, std::unique_ptr<TSequenceRecord>> Records; // each controller's unit's, by its address
 };

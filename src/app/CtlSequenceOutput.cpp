@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -39,8 +40,8 @@ TCtlOutput::TObjects Checks(const std::vector<TCheckResult>& checks)
 
 } // namespace
 
-TCtlSequenceOutput::TCtlSequenceOutput(TCtlOutput& output, const TSequenceRecord& record)
-    : Output(output), Record(record)
+TCtlSequenceOutput::TCtlSequenceOutput(TCtlOutput& output, TRecords records)
+    : Output(output), Records(std::move(records))
 {
 }
 
@@ -93,30 +94,44 @@ void TCtlSequenceOutput::RunEnded(const TRunResult& run)
   TellRun(run);
 }
 
+// "$01 (SN-A): FAIL: why"; its unit's record's files are told with the run, in text.
 void TCtlSequenceOutput::TellController(const TControllerResult& controller, const std::string& runWhy)
 {
   const std::string verdict = VerdictText(controller.Verdict);
   const std::string why = WhyNotPassed(controller, runWhy);
-  Output.Result("verdict", TCtlOutput::Address(controller.Address) + ": " + verdict + (why.empty() ? "" : ": " + why),
-                {{"address", std::int64_t{controller.Address}},
+  TFields fields{{"address", std::int64_t{controller.Address}},
                  {"verdict", verdict},
                  {"why", why},
-                 {"checks", Checks(controller.Checks)}});
+                 {"checks", Checks(controller.Checks)},
+                 {"unit", controller.Unit}};
+  for (const auto& [key, path] : Files(controller.Address))
+    fields.push_back({key, path});
+  Output.Result("verdict",
+                TCtlOutput::Address(controller.Address) +
+                    (controller.Unit.empty() ? "" : " (" + controller.Unit + ")") + ": " + verdict +
+                    (why.empty() ? "" : ": " + why),
+                fields);
 }
 
+// "Name: FAIL", then each unit's files, "$01 record: PATH", so that the verdicts above stay together.
 void TCtlSequenceOutput::TellRun(const TRunResult& run)
 {
   const std::string verdict = VerdictText(run.Verdict);
   std::string text = run.Name + ": " + verdict + (run.Why.empty() ? "" : ": " + run.Why);
-  TFields fields{{"name", run.Name}, {"file", run.File}, {"unit", run.Unit}, {"verdict", verdict}, {"why", run.Why}};
-  const std::pair<const char*, std::string> files[] = {{"record", Record.RecordPath()},
-                                                       {"report", Record.ReportPath()},
-                                                       {"lines", Record.LinesPath()},
-                                                       {"samples", Record.SamplesPath()}};
-  for (const auto& [key, path] : files)
-    if (!path.empty()) {
-      fields.push_back({key, path});
-      text += "\n" + std::string(key) + ": " + path;
-    }
-  Output.Result("verdict", text, fields);
+  for (const TControllerResult& controller : run.Controllers)
+    for (const auto& [key, path] : Files(controller.Address))
+      text += "\n" + TCtlOutput::Address(controller.Address) + " " + key + ": " + path;
+  Output.Result("verdict", text,
+                {{"name", run.Name}, {"file", run.File}, {"run_id", run.Id}, {"verdict", verdict}, {"why", run.Why}});
+}
+
+std::vector<std::pair<std::string, std::string>> TCtlSequenceOutput::Files(std::uint8_t address) const
+{
+  const TSequenceRecord& record = *Records.at(address);
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const auto& [key, path] : {std::pair{"record", record.RecordPath()}, std::pair{"report", record.ReportPath()},
+                                  std::pair{"lines", record.LinesPath()}, std::pair{"samples", record.SamplesPath()}})
+    if (!path.empty())
+      files.emplace_back(key, path);
+  return files;
 }

@@ -3,17 +3,23 @@
 #include "CtlOutput.h"
 #include "SequenceObserver.h"
 
+#include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 class TSequenceRecord;
 
 // What test tells as the run goes: on a terminal one line that rewrites itself (the step, its time
 // left, the checks passed and failed so far); with --json an object a step of each controller; at
-// the end each controller's verdict with why it did not pass, then the run's with its record.
+// the end each controller's verdict with why it did not pass and its unit's record, then the run's.
 class TCtlSequenceOutput : public TSequenceObserver {
 public:
-  // The record is told of the run before this, so its files are written when they are named.
-  TCtlSequenceOutput(TCtlOutput& output, const TSequenceRecord& record);
+  using TRecords = std::map<std::uint8_t, const TSequenceRecord*>; // each controller's, by its address
+
+  // The records are told of the run before this, so their files are written when they are named.
+  TCtlSequenceOutput(TCtlOutput& output, TRecords records);
 
   void StepBegun(const std::string& path, const std::string& text, TClock::time_point planned, double seconds) override;
   void Sample(const TSample& sample) override;
@@ -26,9 +32,12 @@ private:
   // runWhy: the run's, for a controller that has none of its own.
   void TellController(const TControllerResult& controller, const std::string& runWhy);
   void TellRun(const TRunResult& run);
+  // The files of the record of the controller's unit that were made, by their keys: record, report,
+  // lines, samples.
+  std::vector<std::pair<std::string, std::string>> Files(std::uint8_t address) const;
 
   TCtlOutput& Output;
-  const TSequenceRecord& Record;
+  const TRecords Records;
   std::string Step; // "2: hold 6 s"
   TClock::time_point StepEnd;
   int Passed = 0;

@@ -142,7 +142,7 @@ TFrame TCtlSession::Ask(std::span<const std::uint8_t> frame)
   TFrame answer{};
   const TFrameLine::TReply reply = Send(frame, answer);
   if (reply != TFrameLine::TReply::Answered)
-    throw TCtlError(TCtlError::NoAnswer, Failed(reply, frame));
+    throw TCtlError(TCtlError::NoAnswer, frame[1], Failed(reply, frame));
   return answer;
 }
 
@@ -200,7 +200,7 @@ bool TCtlSession::StopOnTheWayOut(std::size_t since,
     const std::optional<std::string> failure = TryStop(address, MayRun[address]);
     MayRun.erase(address); // the last word: a later way out does not start the count again
     if (failure)
-      Output.Warning("stop-failed", *failure);
+      Output.Warning("stop-failed", *failure, address);
     else
       ReportStopped(address, fields ? fields(address) : std::vector<TCtlOutput::TField>{});
     answered = answered && !failure;

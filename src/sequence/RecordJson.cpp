@@ -18,9 +18,10 @@ std::string ArrayOf(const std::vector<T>& items, F json)
 
 } // namespace
 
-std::string TRecordJson::RunLine(const TRunResult& run)
+std::string TRecordJson::RunLine(const TRunResult& run, const TControllerResult& unit)
 {
-  return Header(TJsonText().Text("record", "run"), run).Object();
+  TJsonText line;
+  return Header(line.Text("record", "run"), run, unit).Object();
 }
 
 std::string TRecordJson::StepLine(std::uint8_t address, const TStepResult& step)
@@ -28,37 +29,40 @@ std::string TRecordJson::StepLine(std::uint8_t address, const TStepResult& step)
   return Step(TJsonText().Text("record", "step").Number("address", address), step).Object();
 }
 
-std::string TRecordJson::EndLine(const TRunResult& run)
+std::string TRecordJson::EndLine(const TRunResult& run, const TControllerResult& controller)
 {
-  return Ending(TJsonText().Text("record", "end"), run, false).Object();
+  TJsonText line;
+  return Ending(line.Text("record", "end").Text("run_id", run.Id), run, controller, false).Object();
 }
 
-std::string TRecordJson::Whole(const TRunResult& run)
+std::string TRecordJson::Whole(const TRunResult& run, const TControllerResult& controller)
 {
   TJsonText record;
-  return Ending(Header(record, run), run, true).Object();
+  return Ending(Header(record, run, controller), run, controller, true).Object();
 }
 
-TJsonText& TRecordJson::Header(TJsonText& object, const TRunResult& run)
+TJsonText& TRecordJson::Header(TJsonText& object, const TRunResult& run, const TControllerResult& unit)
 {
   return object.Text("name", run.Name)
       .Text("file", run.File)
       .Text("sha256", run.Sha256)
-      .Text("unit", run.Unit)
+      .Text("unit", unit.Unit)
+      .Text("run_id", run.Id)
       .Text("station", run.Station)
       .Text("line", run.Line)
       .Text("settings", run.Settings)
       .Text("start", UtcText(run.Start));
 }
 
-TJsonText& TRecordJson::Ending(TJsonText& object, const TRunResult& run, bool withSteps)
+// The unit's verdict; the run's own reason (an interrupt, the line lost) beside it, and the
+// controller's every reason in its own why.
+TJsonText& TRecordJson::Ending(TJsonText& object, const TRunResult& run, const TControllerResult& controller,
+                               bool withSteps)
 {
   return object.Text("end", UtcText(run.End))
-      .Text("verdict", VerdictText(run.Verdict))
+      .Text("verdict", VerdictText(controller.Verdict))
       .Text("why", run.Why)
-      .Raw("controllers", ArrayOf(run.Controllers, [&](const TControllerResult& controller) {
-             return Controller(controller, withSteps);
-           }));
+      .Raw("controllers", TJsonText::Array({Controller(controller, run.Why, withSteps)}));
 }
 
 TJsonText& TRecordJson::Step(TJsonText& object, const TStepResult& step)
@@ -73,12 +77,12 @@ TJsonText& TRecordJson::Step(TJsonText& object, const TStepResult& step)
       .Raw("checks", ArrayOf(step.Checks, Check));
 }
 
-std::string TRecordJson::Controller(const TControllerResult& controller, bool withSteps)
+std::string TRecordJson::Controller(const TControllerResult& controller, const std::string& runWhy, bool withSteps)
 {
   TJsonText object;
   object.Number("address", controller.Address)
       .Text("verdict", VerdictText(controller.Verdict))
-      .Text("why", controller.Why);
+      .Text("why", WhyNotPassed(controller, runWhy));
   if (withSteps)
     object.Raw("steps", ArrayOf(controller.Steps, [](const TStepResult& step) {
                  TJsonText json;

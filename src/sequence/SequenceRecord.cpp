@@ -63,7 +63,7 @@ std::string CsvRow(const TSample& sample)
 
 } // namespace
 
-TSequenceRecord::TSequenceRecord(const std::string& folder) : Folder(folder)
+TSequenceRecord::TSequenceRecord(const std::string& folder, std::uint8_t address) : Folder(folder), Address(address)
 {
   std::error_code error;
   fs::create_directories(folder, error);
@@ -84,38 +84,55 @@ std::string TSequenceRecord::DefaultFolder()
 
 void TSequenceRecord::RunBegun(const TRunResult& run)
 {
-  Claim(UtcStamp(run.Start) + "-" + (run.Unit.empty() ? "no-serial" : ForFileName(run.Unit, MostSerial)) + "-" +
+  const TControllerResult unit = Unit(run);
+  Claim(UtcStamp(run.Start) + "-" + (unit.Unit.empty() ? "no-serial" : ForFileName(unit.Unit, MostSerial)) + "-" +
         ForFileName(run.Name, MostName));
   if (Stem.empty())
     return;
   Remember(Rows.Write("time_s,address,step,state,speed_rpm,counter,direction,feedback\n"), ".csv");
   Remember(Rows.Sync(), ".csv");
-  WriteLine(TRecordJson::RunLine(run));
+  WriteLine(TRecordJson::RunLine(run, unit));
   if (!SyncFolder(LinesPath()))
     Remember(std::error_code(errno, std::generic_category()), ".jsonl");
 }
 
 void TSequenceRecord::Sample(const TSample& sample)
 {
+  if (sample.Address != Address)
+    return;
   Samples.push_back(sample);
   Remember(Rows.Write(CsvRow(sample)), ".csv");
 }
 
 void TSequenceRecord::StepEnded(std::uint8_t address, const TStepResult& step)
 {
+  if (address != Address)
+    return;
   WriteLine(TRecordJson::StepLine(address, step));
   Remember(Rows.Sync(), ".csv");
 }
 
 void TSequenceRecord::RunEnded(const TRunResult& run)
 {
-  WriteLine(TRecordJson::EndLine(run));
+  const TControllerResult unit = Unit(run);
+  WriteLine(TRecordJson::EndLine(run, unit));
   Remember(Lines.Close(), ".jsonl");
   Remember(Rows.Close(), ".csv");
   if (Stem.empty())
     return;
-  Remember(WriteWholeFile(RecordPath(), TRecordJson::Whole(run) + "\n"));
-  Remember(WriteWholeFile(ReportPath(), TSequenceReport::Html(run, Samples)));
+  Remember(WriteWholeFile(RecordPath(), TRecordJson::Whole(run, unit) + "\n"));
+  Remember(WriteWholeFile(ReportPath(), TSequenceReport::Html(run, unit, Samples)));
+}
+
+TControllerResult TSequenceRecord::Unit(const TRunResult& run) const
+{
+  const auto found = std::find_if(run.Controllers.begin(), run.Controllers.end(),
+                                  [&](const TControllerResult& controller) { return controller.Address == Address; });
+  if (found != run.Controllers.end())
+    return *found;
+  TControllerResult unknown; // a controller the run does not name: its record has no serial and no steps
+  unknown.Address = Address;
+  return unknown;
 }
 
 std::string TSequenceRecord::Path(const char* extension) const

@@ -3,16 +3,19 @@
 #include "SequenceObserver.h"
 #include "SyncedFile.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
-// A run's record in a folder, written as the run goes so that a crash or a power loss keeps every
-// finished step: <stem>.jsonl (a line when the run begins, one a step, one at the end, each put on
-// disk at once) and <stem>.csv (a row a status request), then at the end <stem>.json (the whole
-// record) and <stem>.html (the report). The stem, "<UTC start>-<unit serial>-<sequence name>", is
-// never one that a file in the folder has.
+// One unit's record of a run in a folder: the unit is the one that the controller at an address
+// drives, and the record keeps that controller's steps, samples, checks and verdict, with the run's
+// id that its other units' records share. It is written as the run goes so that a crash or a power
+// loss keeps every finished step: <stem>.jsonl (a line when the run begins, one a step, one at the
+// end, each put on disk at once) and <stem>.csv (a row a status request), then at the end <stem>.json
+// (the whole record) and <stem>.html (the report). The stem, "<UTC start>-<unit serial>-<sequence
+// name>", is never one that a file in the folder has.
 // One record for one run. Once the run has begun nothing is thrown: the runner must still stop the
 // motors. Failure() says what could not be written.
 class TSequenceRecord : public TSequenceObserver {
@@ -20,7 +23,7 @@ public:
   // Makes the folder with its parents. Throws std::runtime_error "Cannot write records to
   // <folder>: <reason>" when it cannot be made or written in, so that the run is refused before
   // anything is sent.
-  explicit TSequenceRecord(const std::string& folder);
+  TSequenceRecord(const std::string& folder, std::uint8_t address);
   // $XDG_DATA_HOME/ozmet/records, else ~/.local/share/ozmet/records.
   static std::string DefaultFolder();
 
@@ -38,6 +41,9 @@ public:
   std::string Failure() const { return FirstFailure; }
 
 private:
+  // The record's controller in the run: its address and serial as the run begins, its results at
+  // the end.
+  TControllerResult Unit(const TRunResult& run) const;
   std::string Path(const char* extension) const;
   void Claim(const std::string& name);
   bool Taken() const;
@@ -46,6 +52,7 @@ private:
   void Remember(const std::optional<std::string>& failure);
 
   std::string Folder;
+  std::uint8_t Address;
   std::string Stem; // with the folder
   TSyncedFile Lines, Rows;
   std::vector<TSample> Samples; // for the report's charts

@@ -81,30 +81,30 @@ std::string Row(const char* type, const std::vector<std::string>& cells)
 
 } // namespace
 
-std::string TSequenceReport::Html(const TRunResult& run, const std::vector<TSample>& samples)
+std::string TSequenceReport::Html(const TRunResult& run, const TControllerResult& controller,
+                                  const std::vector<TSample>& samples)
 {
-  std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>" +
-                     HtmlEscaped(run.Name) + ": " + VerdictText(run.Verdict) + "</title>\n<style>" + Style +
-                     "</style>\n</head>\n<body>\n" + Header(run);
-  for (const TControllerResult& controller : run.Controllers)
-    page += Controller(controller, samples);
-  return page + "</body>\n</html>\n";
+  return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>" + HtmlEscaped(run.Name) +
+         ": " + VerdictText(controller.Verdict) + "</title>\n<style>" + Style + "</style>\n</head>\n<body>\n" +
+         Header(run, controller) + Controller(controller, run.Why, samples) + "</body>\n</html>\n";
 }
 
-std::string TSequenceReport::Header(const TRunResult& run)
+// The unit's verdict, with the run's own reason (an interrupt, the line lost) when it has one.
+std::string TSequenceReport::Header(const TRunResult& run, const TControllerResult& controller)
 {
   const std::string line = run.Settings.empty() ? run.Line : run.Line + ", " + run.Settings;
-  return "<header>\n<h1>" + HtmlEscaped(run.Name) + "</h1>\n" + Verdict(run.Verdict, "p") + "\n" + Why(run.Why) +
-         "<table class=\"facts\">\n" + Fact("File", run.File) + Fact("SHA-256", run.Sha256) + Fact("Unit", run.Unit) +
-         Fact("Station", run.Station) + Fact("Line", line) + Fact("Start (UTC)", UtcText(run.Start)) +
-         Fact("End (UTC)", UtcText(run.End)) + "</table>\n</header>\n";
+  return "<header>\n<h1>" + HtmlEscaped(run.Name) + "</h1>\n" + Verdict(controller.Verdict, "p") + "\n" +
+         Why(run.Why) + "<table class=\"facts\">\n" + Fact("File", run.File) + Fact("SHA-256", run.Sha256) +
+         Fact("Unit", controller.Unit) + Fact("Run", run.Id) + Fact("Station", run.Station) + Fact("Line", line) +
+         Fact("Start (UTC)", UtcText(run.Start)) + Fact("End (UTC)", UtcText(run.End)) + "</table>\n</header>\n";
 }
 
-std::string TSequenceReport::Controller(const TControllerResult& controller, const std::vector<TSample>& samples)
+std::string TSequenceReport::Controller(const TControllerResult& controller, const std::string& runWhy,
+                                        const std::vector<TSample>& samples)
 {
   std::string section = "<section class=\"controller\">\n<h2>Controller " +
                         TOzmCommands::HexAddress(controller.Address) + " " + Verdict(controller.Verdict) +
-                        "</h2>\n" + Why(controller.Why) + TSpeedChart::Svg(controller, samples) +
+                        "</h2>\n" + Why(WhyNotPassed(controller, runWhy)) + TSpeedChart::Svg(controller, samples) +
                         "<table class=\"steps\">\n<thead><tr><th>Step</th><th>What</th><th>Start (s)</th>"
                         "<th>End (s)</th><th>Measured</th><th>Low</th><th>High</th><th>Unit</th>"
                         "<th>Verdict</th><th>Why</th></tr></thead>\n<tbody>\n";

@@ -2,6 +2,16 @@
 
 namespace {
 
+// A --json object's "time" as milliseconds of its day.
+std::int64_t MillisecondsOf(const std::string& object)
+{
+  static const std::regex Time(R"("time":"[0-9-]+T(\d\d):(\d\d):(\d\d)\.(\d{3})Z")");
+  std::smatch match;
+  if (!std::regex_search(object, match, Time))
+    return -1;
+  return ((std::stoll(match[1]) * 60 + std::stoll(match[2])) * 60 + std::stoll(match[3])) * 1000 + std::stoll(match[4]);
+}
+
 // The whole bus: the sound controllers at both ends and between, and one whose answers are corrupted,
 // listed as such. Each that answered is asked once more before it is listed. The timeout leaves a
 // loaded machine some margin; standard error is no terminal, so no progress line is written there.
@@ -14,6 +24,12 @@ TEST_F(OzmetCtl, ScanFindsExactlyTheSoundControllers)
   ctl->WaitForOutput(1, Never);
   EXPECT_EQ(ctl->Stderr(), "");
   EXPECT_EQ(StatusAddresses(ctl->Stdout()), (std::set<int>{0, 7, 254}));
+  // Each controller stamped with the time of its own answer: 254 answered seconds after 0.
+  std::map<int, std::int64_t> answered;
+  for (const std::string& line : Lines(ctl->Stdout()))
+    if (line.starts_with(R"({"kind":"status")"))
+      answered[*StatusAddresses(line).begin()] = MillisecondsOf(line);
+  EXPECT_GT((answered[254] - answered[0] + 86'400'000) % 86'400'000, 5000) << ctl->Stdout();
   EXPECT_NE(ctl->Stdout().find(R"("from":0,"to":254,"found":[0,7,254],"bad_checksum":[9],"interrupted":false})"),
             std::string::npos)
       << ctl->Stdout();
@@ -141,6 +157,90 @@ TEST_F(OzmetCtl, ScanSavesTheBusListThatStopAllFoundStops)
                                       Hex(Command(1, CmdStop, 0)), Hex(Command(3, CmdStop, 0)),
                                       Hex(Command(2, CmdStop, 0)), Hex(Command(2, CmdStop, 0))}));
 }
+
+// Two controllers, each driving a unit of its own: a record set for each, named by its serial and
+// holding its controller alone, both with the run's id.
+TEST_F(OzmetCtl, TestOfTwoUnitsRecordsEachOnItsOwn)
+{
+  StartSim({"--address", "1", "--address", "2"});
+  auto ctl = Ctl({"test", "{folder}/short.yaml", "--address", "1,2", "--unit", "1=SN-A", "--unit", "$02=SN-B",
+                  "--record", "{folder}/records"});
+  ASSERT_EQ(ctl->WaitForExit(30s), 0) << ctl->Stderr();
+  ctl->WaitForOutput(0, Never);
+  EXPECT_NE(ctl->Stdout().find("$01 (SN-A): PASS\n$02 (SN-B): PASS\nShort: PASS\n$01 record: "), std::string::npos)
+      << ctl->Stdout();
+  EXPECT_NE(ctl->Stdout().find("-SN-B-Short.html\n$02 lines: "), std::string::npos) << ctl->Stdout();
+
+  const std::map<std::string, std::string> records = RecordsWritten();
+  ASSERT_EQ(records.size(), 2u);
+  std::set<std::string> ids;
+  for (const auto& [address, serial] : {std::pair{1, "SN-A"}, std::pair{2, "SN-B"}}) {
+    const auto found = std::find_if(records.begin(), records.end(), [&](const auto& r) {
+      return r.first.ends_with("-" + std::string(serial) + "-Short.json");
+    });
+    ASSERT_NE(found, records.end()) << serial;
+    const std::string& record = found->second;
+    EXPECT_NE(record.find("\"unit\":\"" + std::string(serial) + "\","), std::string::npos) << record;
+    EXPECT_NE(record.find("\"controllers\":[{\"address\":" + std::to_string(address) + ","), std::string::npos);
+    EXPECT_EQ(record.find("\"address\":" + std::to_string(3 - address) + ","), std::string::npos) << record;
+    std::smatch id;
+    ASSERT_TRUE(std::regex_search(record, id, std::regex(R"re("run_id":"([0-9a-f-]{36})")re"))) << record;
+    ids.insert(id[1]);
+  }
+  EXPECT_EQ(ids.size(), 1u) << "one run, one id";
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(Folder.Path() + "/records"))
+    ++files;
+  EXPECT_EQ(files, 8u) << "a .jsonl, .csv, .json and .html for each unit";
+}
+
+struct TWatchSpacing {
+  const char* Name;
+  int IntervalMs;
+};
+
+void PrintTo(const TWatchSpacing& c, std::ostream* out)
+{
+  *out << c.Name;
+}
+
+class OzmetCtlWatchSpacing : public OzmetCtl, public ::testing::WithParamInterface<TWatchSpacing> {};
+
+// A watch of four controllers asks each one every --interval, or as often as the line lets four
+// exchanges (about 58 ms each at 9600 baud: the pause and two frames) follow one another: each
+// controller's requests, as the simulator received them, are spaced so.
+TEST_P(OzmetCtlWatchSpacing, AsksEachControllerEveryIntervalOrAsOftenAsTheLineAllows)
+{
+  constexpr int Controllers = 4, Rounds = 5, ExchangeMs = 58;
+  StartSim({"--address", "1", "--address", "2", "--address", "3", "--address", "4"});
+  auto ctl = Ctl({"watch", "--address", "1-4", "--interval", std::to_string(GetParam().IntervalMs), "--count",
+                  std::to_string(Rounds)});
+  ASSERT_EQ(ctl->WaitForExit(30s), 0) << ctl->Stderr();
+  FramesReceived(); // every request logged
+  std::map<int, std::vector<std::int64_t>> asked; // by address, ms of the day
+  static const std::regex Request(R"(^(\d\d):(\d\d):(\d\d)\.(\d{3}) rx E6 0([1-4]) 50 )");
+  for (const std::string& line : Lines(Sim->Stderr()))
+    if (std::smatch match; std::regex_search(line, match, Request))
+      asked[std::stoi(match[5])].push_back(
+          ((std::stoll(match[1]) * 60 + std::stoll(match[2])) * 60 + std::stoll(match[3])) * 1000 +
+          std::stoll(match[4]));
+  const double expected = std::max(GetParam().IntervalMs, Controllers * ExchangeMs);
+  ASSERT_EQ(asked.size(), std::size_t{Controllers}) << Sim->Stderr();
+  for (const auto& [address, times] : asked) {
+    ASSERT_EQ(times.size(), std::size_t{Rounds}) << address;
+    for (std::size_t i = 1; i < times.size(); ++i) {
+      const auto spacing = (times[i] - times[i - 1] + 86'400'000) % 86'400'000; // past midnight
+      EXPECT_GT(spacing, 0.8 * expected) << "$0" << address << ", request " << i;
+      EXPECT_LT(spacing, 1.5 * expected) << "$0" << address << ", request " << i;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Watch, OzmetCtlWatchSpacing,
+                         testing::Values(TWatchSpacing{"EveryInterval", 600},
+                                         TWatchSpacing{"AsOftenAsTheLineAllows", 1},
+                                         TWatchSpacing{"LineBoundAboveTheInterval", 150}),
+                         [](const testing::TestParamInfo<TWatchSpacing>& info) { return info.param.Name; });
 
 TEST_F(OzmetCtl, SetAddressMovesTheControllerWhoseButtonIsPressed)
 {

@@ -153,10 +153,11 @@ protected:
     return TBusListFile(Data, Device).Path();
   }
 
-  // The whole record (.json) of the test run with --record {folder}/records; empty without one. A
-  // record that its published schema refuses fails the test.
-  std::string RecordWritten() const
+  // Each unit's whole record (.json) of the test run with --record {folder}/records, by its file's
+  // name; none without one. A record that its published schema refuses fails the test.
+  std::map<std::string, std::string> RecordsWritten() const
   {
+    std::map<std::string, std::string> records;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(Folder.Path() + "/records", error))
       if (entry.path().extension() == ".json") {
@@ -165,9 +166,18 @@ protected:
                                      entry.path().string() + "' " OZMET_SOURCE_DIR "/dist/sequence-record.schema.json";
         EXPECT_EQ(std::system(validate.c_str()), 0) << entry.path();
         std::ifstream file(entry.path());
-        return {std::istreambuf_iterator<char>(file), {}};
+        records[entry.path().filename()] = {std::istreambuf_iterator<char>(file), {}};
       }
-    return "";
+    return records;
+  }
+
+  // Every unit's whole record, one after the other.
+  std::string RecordWritten() const
+  {
+    std::string all;
+    for (const auto& [name, record] : RecordsWritten())
+      all += record;
+    return all;
   }
 
   void KeepBusList(const std::string& text) const

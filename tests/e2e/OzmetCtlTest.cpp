@@ -209,8 +209,8 @@ const std::vector<TCtlCase> Cases = {
      {"test", OZMET_SOURCE_DIR "/examples/end-of-line.yaml", "--unit", "SN-1", "--record", "{folder}/records"},
      {Command(0, CmdSetEncoder, 2), Command(0, CmdSetMaxSpeed, 50), Command(0, CmdSetAccel, 10),
       Command(0, CmdSetDecel, 10), Command(0, CmdSetDirection, 0), Command(0, CmdSetSpeed, 10), Command(0, CmdRun, 0),
-      Command(0, CmdSetDirection, 1), Command(0, CmdStop, 0)}, 0, "", true, "End-of-line: PASS\nrecord: ", nullptr,
-     "\"verdict\":\"PASS\",\"why\":\"\",\"controllers\":["},
+      Command(0, CmdSetDirection, 1), Command(0, CmdStop, 0)}, 0, "", true, "$00 (SN-1): PASS\nEnd-of-line: PASS\n$00 record: ", nullptr,
+     "\"unit\":\"SN-1\",\"run_id\":\""},
     // A test's controllers are the file's unless --address names others.
     {"TestOnTheControllerOfItsAddressOption", {"test", "{folder}/short.yaml", "--address", "7", "--json"},
      {Command(7, CmdSetEncoder, 2), Command(7, CmdSetMaxSpeed, 50), Command(7, CmdSetAccel, 24),
@@ -222,6 +222,27 @@ const std::vector<TCtlCase> Cases = {
      "/proc/records"},
     {"TestOfARefusedAddress", {"test", "{folder}/short.yaml", "--address", "0,255"}, {}, 2, "--address: \"255\""},
     {"TestOnALineThatWillNotOpen", {"--port", "5", "test", "{folder}/short.yaml"}, {}, 3, "ttyUSB9"},
+    {"TestHelpGivesTheFilesControllersAsDefault", {"test", "--help"}, {}, 0, "", false,
+     "decimal or $hex (the file's controllers)"},
+    // A unit's serial for each controller of the test, each once: anything else sends nothing.
+    {"TestUnitAloneOnSeveralControllers", {"test", "{folder}/short.yaml", "--address", "0,7", "--unit", "SN-1"}, {}, 2,
+     "--unit \"SN-1\": the test has 2 controllers ($00, $07): give each its serial as ADDRESS=SERIAL"},
+    {"TestUnitTwiceForOneController",
+     {"test", "{folder}/short.yaml", "--address", "0,7", "--unit", "0=SN-1", "--unit", "$00=SN-2"}, {}, 2,
+     "--unit \"$00=SN-2\": a second serial for $00"},
+    {"TestUnitAloneTwice", {"test", "{folder}/short.yaml", "--unit", "SN-1", "--unit", "SN-2"}, {}, 2,
+     "--unit \"SN-2\": a second serial for $00"},
+    {"TestUnitOfAControllerNotTested", {"test", "{folder}/short.yaml", "--address", "0,7", "--unit", "9=SN-1"}, {}, 2,
+     "--unit \"9=SN-1\": $09 is not one of the test's controllers ($00, $07)"},
+    {"TestUnitWithoutItsAddress", {"test", "{folder}/short.yaml", "--unit", "=SN-1"}, {}, 2,
+     "--unit \"=SN-1\": \"\" is no address"},
+    {"TestUnitAtNoAddress", {"test", "{folder}/short.yaml", "--unit", "255=SN-1"}, {}, 2,
+     "--unit \"255=SN-1\": \"255\" is no address"},
+    {"TestUnitWithoutItsSerial", {"test", "{folder}/short.yaml", "--address", "0,7", "--unit", "$07="}, {}, 2,
+     "--unit \"$07=\": no serial after the address"},
+    // A failure that concerns one controller names it for a script reading --json.
+    {"FailureNamesItsController", {"status", "--address", "0,8", "--json"}, {Status(0), Status(8)}, 1,
+     "no answer to the status request (50) from $08", false, "\"address\":8,\"exit\":1}"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Commands, OzmetCtlCommands, testing::ValuesIn(Cases),

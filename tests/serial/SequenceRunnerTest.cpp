@@ -276,9 +276,9 @@ TEST_P(TSequenceBusTest, EachControllerIsJudgedByItsOwnAnswers)
   std::iota(addresses.begin(), addresses.end(), std::uint8_t{1});
   TSimLine sim(addresses);
   sim.Open();
-  // $01 answers its first status request 400 ms late, $02's motor gives 300 rpm at most, $03's encoder slips, $04
+  // $01 answers its first status request 430 ms late (past the re-ask), $02's motor gives 300 rpm at most, $03's encoder slips, $04
   // never answers.
-  ASSERT_TRUE(sim.SetControllerFaults(1, {.LateOnceCommand = CmdGetStatus, .LateOnceMs = 400}));
+  ASSERT_TRUE(sim.SetControllerFaults(1, {.LateOnceCommand = CmdGetStatus, .LateOnceMs = 430}));
   ASSERT_TRUE(sim.SetControllerFaults(2, {.MaxRps = 5}));
   ASSERT_TRUE(sim.SetControllerFaults(3, {.Slip = 0.8}));
   ASSERT_TRUE(sim.SetControllerFaults(4, {.Silent = true}));

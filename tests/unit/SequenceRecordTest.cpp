@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include <unistd.h>
@@ -24,6 +25,9 @@ using TState = TSample::TState;
 const std::string Name = "Pump \"A\" <B> & Gr\xC3\xB6\xC3\x9F" "e";
 const std::string SafeName = "Pump--A---B----Gr----e";
 const sys_time<milliseconds> Start = sys_days{2026y / 12 / 7} + 21h + 55min + 3s + 127ms;
+const std::string Stamp = "20261207T215503Z-";
+const std::string RunId = "0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f9";
+const std::string HeldTooFast = "steady: 112 rpm at 3.6 s is outside 95..105";
 
 // Each sample with the row the .csv must hold for it.
 const struct {
@@ -41,7 +45,8 @@ const struct {
     {{5.5, 3, "3.2.1", TState::Answered}, "5.5,3,3.2.1,answered,0,0,forward,off"},
 };
 
-TControllerResult Controller(std::uint8_t address, double held)
+// The runner keeps its own reasons in the controller's Why; a failed check is only in its check.
+TControllerResult Controller(std::uint8_t address, double held, const std::string& unit)
 {
   using TKind = TSequenceCheck::TKind;
   using TStep = TSequenceStep::TKind;
@@ -51,38 +56,56 @@ TControllerResult Controller(std::uint8_t address, double held)
   const TCheckResult steady{"steady", TKind::Speed, held, 95, 105, "rpm", verdict, why};
   return {address,
           verdict,
-          why,
+          "",
           {{"1", "run 100 rpm", TStep::Run, 0, 2, {reach}, pass, ""},
            {"2", "hold 3 s", TStep::Hold, 2, 5, {steady}, verdict, why},
            {"3.2.1", "wait 1 s", TStep::Wait, 5, 6, {}, pass, ""}},
           {{"few missing", TKind::Missing, 2, std::nullopt, 3, "answers", pass, ""}},
-          "SN-" + std::to_string(address)};
+          unit};
 }
 
-TRunResult HandBuiltRun(const std::string& unit)
+// Controller $03 drives the unit `serial`, $07 the unit SN-7, which fails its hold.
+TRunResult HandBuiltRun(const std::string& serial)
 {
-  return {Name,     "/lines/b\xE9nch.yaml", std::string(64, 'a'), unit, "bench-2", "/dev/ttyUSB0", "9600 8N1",
-          Start,    Start + 6s,             TVerdict::Fail,       "",   {Controller(3, 100.5), Controller(7, 112)},
-          "0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f9"};
+  TRunResult run;
+  run.Name = Name;
+  run.File = "/lines/b\xE9nch.yaml";
+  run.Sha256 = std::string(64, 'a');
+  run.Station = "bench-2";
+  run.Line = "/dev/ttyUSB0";
+  run.Settings = "9600 8N1";
+  run.Start = Start;
+  run.End = Start + 6s;
+  run.Verdict = TVerdict::Fail;
+  run.Controllers = {Controller(3, 100.5, serial), Controller(7, 112, "SN-7")};
+  run.Id = RunId;
+  return run;
 }
 
-// The calls a runner makes, as far as `steps` steps and, with `end`, the end.
-void Feed(TSequenceRecord& record, const TRunResult& run, std::size_t steps, bool end)
+// The calls a runner makes to each record, as far as `steps` steps and, with `end`, the end. As the
+// run begins, its controllers have their addresses and serials, no results yet.
+void Feed(const std::vector<TSequenceRecord*>& records, const TRunResult& run, std::size_t steps, bool end)
 {
   TRunResult header = run;
-  header.Controllers.clear();
-  record.RunBegun(header);
-  for (std::size_t k = 0; k < steps; ++k) {
-    const TStepResult& step = run.Controllers[0].Steps[k];
-    record.StepBegun(step.Path, step.Text, steady_clock::now(), step.End - step.Start);
-    for (const auto& row : Samples)
-      if (row.Sample.Step == step.Path)
-        record.Sample(row.Sample);
-    for (const TControllerResult& controller : run.Controllers)
-      record.StepEnded(controller.Address, controller.Steps[k]);
+  for (TControllerResult& controller : header.Controllers) {
+    controller.Steps.clear();
+    controller.Checks.clear();
   }
+  for (TSequenceRecord* record : records)
+    record->RunBegun(header);
+  for (std::size_t k = 0; k < steps; ++k)
+    for (TSequenceRecord* record : records) {
+      const TStepResult& step = run.Controllers[0].Steps[k];
+      record->StepBegun(step.Path, step.Text, steady_clock::now(), step.End - step.Start);
+      for (const auto& row : Samples)
+        if (row.Sample.Step == step.Path)
+          record->Sample(row.Sample);
+      for (const TControllerResult& controller : run.Controllers)
+        record->StepEnded(controller.Address, controller.Steps[k]);
+    }
   if (end)
-    record.RunEnded(run);
+    for (TSequenceRecord* record : records)
+      record->RunEnded(run);
 }
 
 std::string Contents(const std::string& path)
@@ -103,14 +126,15 @@ text = open(path, encoding='utf-8').read()
 if mode == 'lines':
     for line in text.splitlines():
         r = json.loads(line)
-        print(r['record'], r.get('address', ''), r.get('path', ''))
+        print(r['record'], r.get('address', ''), r.get('path', ''), r.get('run_id', ''),
+              *[c['why'] for c in r.get('controllers', [])], sep='|')
 elif mode == 'record':
     import jsonschema
     record = json.loads(text)
     jsonschema.Draft202012Validator(json.load(open(sys.argv[3]))).validate(record)
-    print(record['name'], record['file'], sep='\n')
+    print(record['name'], record['file'], record['unit'], record['run_id'], record['verdict'], sep='\n')
     for c in record['controllers']:
-        print(c['address'], c['verdict'], *[s['path'] for s in c['steps']], len(c['checks']))
+        print(c['address'], c['verdict'], *[s['path'] for s in c['steps']], len(c['checks']), c['why'], sep='|')
 else:
     class Page(HTMLParser):
         open = []
@@ -126,6 +150,8 @@ else:
     svg = '{http://www.w3.org/2000/svg}'
     root = ET.fromstring(text)
     print(root.find('.//h1').text)
+    facts = {r.find('th').text: r.find('td').text for r in root.iter('tr') if r.find('td') is not None and r.find('th') is not None}
+    print(facts['Unit'], facts['Run'], *[p.text for p in root.iter('p') if p.get('class') == 'why'], sep='|')
     for chart in root.iter(svg + 'svg'):
         d = chart.find(svg + 'path').get('d')
         bands = [r for r in chart.iter(svg + 'rect') if r.get('class').startswith('band')]
@@ -155,60 +181,81 @@ TEST(SequenceRecord, KeepsEveryFinishedStepAsTheRunGoes)
     bool End;
   } cases[] = {{"cut at the start", 0, false}, {"cut after a step", 1, false}, {"cut after the last step", 3, false},
                {"ended", 3, true}};
+  // Each controller's record holds its own steps and samples only, and its own why at the end.
+  const std::pair<std::uint8_t, std::string> units[] = {{3, ""}, {7, HeldTooFast}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     TTempDir folder;
-    TSequenceRecord record(folder.Path());
-    const TRunResult run = HandBuiltRun("SN1");
-    Feed(record, run, c.Steps, c.End);
-    std::string lines = "run  \n", rows = "time_s,address,step,state,speed_rpm,counter,direction,feedback\n";
-    for (std::size_t k = 0; k < c.Steps; ++k) {
-      const std::string& path = run.Controllers[0].Steps[k].Path;
-      lines += "step 3 " + path + "\nstep 7 " + path + "\n";
-      for (const auto& row : Samples)
-        rows += row.Sample.Step == path ? row.Row + std::string("\n") : "";
+    TSequenceRecord first(folder.Path(), 3), second(folder.Path(), 7);
+    const TRunResult run = HandBuiltRun("SN-3");
+    Feed({&first, &second}, run, c.Steps, c.End);
+    for (const TSequenceRecord* record : {&first, &second}) {
+      const auto& [address, why] = units[record == &second];
+      std::string lines = "run|||" + RunId + "\n";
+      std::string rows = "time_s,address,step,state,speed_rpm,counter,direction,feedback\n";
+      for (std::size_t k = 0; k < c.Steps; ++k) {
+        const std::string& path = run.Controllers[0].Steps[k].Path;
+        lines += "step|" + std::to_string(address) + "|" + path + "|\n";
+        for (const auto& row : Samples)
+          rows += row.Sample.Step == path && row.Sample.Address == address ? row.Row + std::string("\n") : "";
+      }
+      EXPECT_EQ(Checked({"lines", record->LinesPath()}),
+                lines + (c.End ? "end|||" + RunId + "|" + why + "\n" : "") + "end\n");
+      EXPECT_EQ(Contents(record->SamplesPath()), rows);
+      EXPECT_EQ(fs::exists(record->ReportPath()), c.End);
+      EXPECT_EQ(record->Failure(), "");
     }
-    EXPECT_EQ(Checked({"lines", record.LinesPath()}), lines + (c.End ? "end  \n" : "") + "end\n");
-    EXPECT_EQ(Contents(record.SamplesPath()), rows);
-    EXPECT_EQ(fs::exists(record.ReportPath()), c.End);
-    EXPECT_EQ(record.Failure(), "");
   }
 }
 
-TEST(SequenceRecord, FinalRecordMeetsItsSchemaAndTheReportParses)
+// One run of two controllers: each unit's record set, named by its serial, holds its controller
+// alone, its verdict and why, and the run's id.
+TEST(SequenceRecord, EachUnitOfARunHasARecordSetOfItsOwn)
 {
   TTempDir folder;
-  TSequenceRecord record(folder.Path());
-  Feed(record, HandBuiltRun("SN1"), 3, true);
-  EXPECT_EQ(Checked({"record", record.RecordPath(), OZMET_RECORD_SCHEMA}),
-            Name + "\n/lines/b\xC3\xA9nch.yaml\n3 PASS 1 2 3.2.1 1\n7 FAIL 1 2 3.2.1 1\nend\n");
+  TSequenceRecord first(folder.Path(), 3), second(folder.Path(), 7);
+  Feed({&first, &second}, HandBuiltRun("SN-3"), 3, true);
+  std::set<std::string> files, expected;
+  for (const auto& entry : fs::directory_iterator(folder.Path()))
+    files.insert(entry.path().filename());
+  for (const char* serial : {"SN-3-", "SN-7-"})
+    for (const char* extension : {".jsonl", ".csv", ".json", ".html"})
+      expected.insert(Stamp + serial + SafeName + extension);
+  EXPECT_EQ(files, expected);
+
+  const std::string run = Name + "\n/lines/b\xC3\xA9nch.yaml\n";
+  EXPECT_EQ(Checked({"record", first.RecordPath(), OZMET_RECORD_SCHEMA}),
+            run + "SN-3\n" + RunId + "\nPASS\n3|PASS|1|2|3.2.1|1|\nend\n");
+  EXPECT_EQ(Checked({"record", second.RecordPath(), OZMET_RECORD_SCHEMA}),
+            run + "SN-7\n" + RunId + "\nFAIL\n7|FAIL|1|2|3.2.1|1|" + HeldTooFast + "\nend\n");
   // $03: three answers, each between missing ones; $07: a damaged answer splits four in two.
-  EXPECT_EQ(Checked({"page", record.ReportPath()}), Name + "\n3 3 1 4\n2 3 1 4\nend\n");
-  EXPECT_EQ(record.Failure(), "");
+  EXPECT_EQ(Checked({"page", first.ReportPath()}), Name + "\nSN-3|" + RunId + "\n3 3 1 4\nend\n");
+  EXPECT_EQ(Checked({"page", second.ReportPath()}),
+            Name + "\nSN-7|" + RunId + "|" + HeldTooFast + "\n2 3 1 4\nend\n");
+  EXPECT_EQ(first.Failure() + second.Failure(), "");
 }
 
 // Files already in the folder, named by what follows the stem the run would have.
 TEST(SequenceRecord, StemsNeverMeetFilesAlreadyThere)
 {
-  const std::string stamp = "20261207T215503Z-";
   const struct {
     const char* Unit;
     std::vector<const char*> There;
     std::string Stem;
   } cases[] = {
-      {"SN/0042", {}, stamp + "SN-0042-" + SafeName},
-      {"", {}, stamp + "no-serial-" + SafeName},
-      {"SN/0042", {".html"}, stamp + "SN-0042-" + SafeName + "-2"},
-      {"SN/0042", {".jsonl", "-2.csv"}, stamp + "SN-0042-" + SafeName + "-3"},
+      {"SN/0042", {}, Stamp + "SN-0042-" + SafeName},
+      {"", {}, Stamp + "no-serial-" + SafeName},
+      {"SN/0042", {".html"}, Stamp + "SN-0042-" + SafeName + "-2"},
+      {"SN/0042", {".jsonl", "-2.csv"}, Stamp + "SN-0042-" + SafeName + "-3"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Stem);
     TTempDir folder;
-    const std::string base = folder.Path() + "/" + stamp + (*c.Unit ? "SN-0042-" : "no-serial-") + SafeName;
+    const std::string base = folder.Path() + "/" + Stamp + (*c.Unit ? "SN-0042-" : "no-serial-") + SafeName;
     for (const char* there : c.There)
       std::ofstream(base + there) << "older";
-    TSequenceRecord record(folder.Path());
-    Feed(record, HandBuiltRun(c.Unit), 0, false);
+    TSequenceRecord record(folder.Path(), 3);
+    Feed({&record}, HandBuiltRun(c.Unit), 0, false);
     EXPECT_EQ(record.LinesPath(), folder.Path() + "/" + c.Stem + ".jsonl");
     for (const char* there : c.There)
       EXPECT_EQ(Contents(base + there), "older");
@@ -219,8 +266,8 @@ TEST(SequenceRecord, StemsNeverMeetFilesAlreadyThere)
 TEST(SequenceRecord, WriteFailuresAreToldNotThrown)
 {
   TTempDir folder;
-  TSequenceRecord record(folder.Path() + "/records");
-  Feed(record, HandBuiltRun("SN1"), 1, false);
+  TSequenceRecord record(folder.Path() + "/records", 7);
+  Feed({&record}, HandBuiltRun("SN1"), 1, false);
   fs::remove_all(folder.Path() + "/records");
   EXPECT_NO_THROW(record.RunEnded(HandBuiltRun("SN1")));
   EXPECT_EQ(record.Failure(), "Cannot write " + record.RecordPath() + ": No such file or directory");
@@ -276,7 +323,7 @@ TEST_P(FolderRefusal, SaysWhy)
   fs::permissions(temporary.Path() + "/locked", fs::perms::owner_read | fs::perms::owner_exec);
   const std::string folder = temporary.Path() + "/" + c.Folder;
   try {
-    TSequenceRecord record(folder);
+    TSequenceRecord record(folder, 0);
     ADD_FAILURE() << "accepted";
   } catch (const std::runtime_error& refusal) {
     EXPECT_EQ(refusal.what(), "Cannot write records to " + folder + ": " + c.Reason);
