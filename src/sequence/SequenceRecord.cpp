@@ -84,7 +84,7 @@ std::string TSequenceRecord::DefaultFolder()
 
 void TSequenceRecord::RunBegun(const TRunResult& run)
 {
-  const TControllerResult unit = Unit(run);
+  const TControllerResult unit = Controller(run);
   Claim(UtcStamp(run.Start) + "-" + (unit.Unit.empty() ? "no-serial" : ForFileName(unit.Unit, MostSerial)) + "-" +
         ForFileName(run.Name, MostName));
   if (Stem.empty())
@@ -114,7 +114,7 @@ void TSequenceRecord::StepEnded(std::uint8_t address, const TStepResult& step)
 
 void TSequenceRecord::RunEnded(const TRunResult& run)
 {
-  const TControllerResult unit = Unit(run);
+  const TControllerResult unit = Controller(run);
   WriteLine(TRecordJson::EndLine(run, unit));
   Remember(Lines.Close(), ".jsonl");
   Remember(Rows.Close(), ".csv");
@@ -124,7 +124,7 @@ void TSequenceRecord::RunEnded(const TRunResult& run)
   Remember(WriteWholeFile(ReportPath(), TSequenceReport::Html(run, unit, Samples)));
 }
 
-TControllerResult TSequenceRecord::Unit(const TRunResult& run) const
+TControllerResult TSequenceRecord::Controller(const TRunResult& run) const
 {
   const auto found = std::find_if(run.Controllers.begin(), run.Controllers.end(),
                                   [&](const TControllerResult& controller) { return controller.Address == Address; });

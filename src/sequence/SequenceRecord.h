@@ -43,7 +43,7 @@ public:
 private:
   // The record's controller in the run: its address and serial as the run begins, its results at
   // the end.
-  TControllerResult Unit(const TRunResult& run) const;
+  TControllerResult Controller(const TRunResult& run) const;
   std::string Path(const char* extension) const;
   void Claim(const std::string& name);
   bool Taken() const;
