@@ -33,7 +33,8 @@ constexpr TCommand Commands[] = {
     {"devices", "", "list the USB serial adapters present: device, maker, product, serial number, USB id, "
                     "/dev/serial/by-id name"},
     {"test", "FILE", "run the test sequence in FILE (ozmet-sequence(5)) on its controllers, tell each one's "
-                     "verdict and keep a record of the run; the whole file is checked before anything is sent"},
+                     "verdict and keep each unit's record of the run; the whole file is checked before anything is "
+                     "sent"},
 };
 constexpr std::size_t CommandCount = std::size(Commands);
 
@@ -112,7 +113,7 @@ constexpr TOption Options[] = {
                                      "in its record and the record's file names; once for each controller "
                                      "(--unit 1=SN-A --unit $02=SN-B), or SERIAL alone when the test has one "
                                      "controller (none)"},
-    {"record", 0, "DIR", TestBit, "the folder the run's record goes to, made when missing "
+    {"record", 0, "DIR", TestBit, "the folder the units' records go to, made when missing "
                                   "($XDG_DATA_HOME/ozmet/records, else ~/.local/share/ozmet/records)"},
     {"help", 'h', "", 0, "show this text; after a command, that command's"},
     {"version", 'V', "", 0, "show the version"},
