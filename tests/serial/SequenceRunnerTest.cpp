@@ -276,10 +276,10 @@ TEST_P(TSequenceBusTest, EachControllerIsJudgedByItsOwnAnswers)
   std::iota(addresses.begin(), addresses.end(), std::uint8_t{1});
   TSimLine sim(addresses);
   sim.Open();
-  // $01 answers its first status request 430 ms late (past the re-ask), $02's motor gives 300 rpm at most, $03's encoder slips, $04
-  // never answers.
+  // $01 answers its first status request 430 ms late, $02 (slow to answer, so that $01's late answer would come
+  // first) has a motor that gives 300 rpm at most, $03's encoder slips, $04 never answers.
   ASSERT_TRUE(sim.SetControllerFaults(1, {.LateOnceCommand = CmdGetStatus, .LateOnceMs = 430}));
-  ASSERT_TRUE(sim.SetControllerFaults(2, {.MaxRps = 5}));
+  ASSERT_TRUE(sim.SetControllerFaults(2, {.DelayMs = 80, .MaxRps = 5}));
   ASSERT_TRUE(sim.SetControllerFaults(3, {.Slip = 0.8}));
   ASSERT_TRUE(sim.SetControllerFaults(4, {.Silent = true}));
   if (c.Reversed)
@@ -287,7 +287,7 @@ TEST_P(TSequenceBusTest, EachControllerIsJudgedByItsOwnAnswers)
   TSequence sequence = TwoUnitTest(1, addresses);
   sequence.Steps[0].Checks[0].Within = 4.5; // two answers of each in the window even on 32: one may come late
   sequence.Steps[1].Seconds = 6;
-  sequence.Steps[3].Seconds = 5;
+  sequence.Steps[3].Seconds = 6;
   sequence.Steps[4].Checks[0].Within = 3;
   TSequenceCheck link = Check(TCheckKind::Missing);
   link.Name = "link";
@@ -307,6 +307,16 @@ TEST_P(TSequenceBusTest, EachControllerIsJudgedByItsOwnAnswers)
   }
   for (const TSample& sample : samples.Of[2])
     EXPECT_LE(sample.SpeedRpm, 300) << "an answer of another controller at " << sample.Seconds << " s";
+  // $01, whose answer did not come in time, is asked again before any other controller.
+  std::vector<std::vector<std::uint8_t>> frames;
+  for (const TSimTraffic& t : sim.Traffic())
+    if (t.Direction == TSimTraffic::TDirection::Received)
+      frames.push_back(t.Bytes);
+  const TStatusRequest first = TOzmCommands::StatusRequestFor(1);
+  const auto late = std::find(frames.begin(), frames.end(), std::vector<std::uint8_t>(first.begin(), first.end()));
+  ASSERT_LT(std::distance(late, frames.end()), std::distance(frames.begin(), frames.end()));
+  ASSERT_NE(late + 1, frames.end());
+  EXPECT_EQ(late[1], *late) << "the frame after $01's unanswered status request";
   ExpectNoneLeftRunning(sim);
 }
 
