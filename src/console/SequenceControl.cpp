@@ -74,8 +74,8 @@ void TSequenceControl::Start(const TUnitSerials& units)
     Form.ShowMessage(NoSequenceText);
     return;
   }
-  auto record = MadeOrSaid<TSequenceRecord>(TSequenceRecord::DefaultFolder());
-  if (!record)
+  auto records = MadeRecords();
+  if (!records)
     return;
   TakeLine();
   auto link = MadeOrSaid<TSequenceLineLink>(Form.ComPort->DeviceName(), Form.ComPort->LineSettings());
@@ -87,8 +87,18 @@ void TSequenceControl::Start(const TUnitSerials& units)
     QMetaObject::invokeMethod(
         this, [this, run] { Finished(run, true); }, Qt::QueuedConnection);
   };
-  Run = std::make_unique<TSequenceRun>(*Sequence, std::move(link), std::move(record), Feed, units, ended);
+  Run = std::make_unique<TSequenceRun>(*Sequence, std::move(link), std::move(*records), Feed, units, ended);
   Window->SetRunning(true);
+}
+
+// A record a unit, every one made before anything is sent: a folder that cannot be written refuses the run.
+std::optional<TSequenceRun::TRecords> TSequenceControl::MadeRecords()
+{
+  TSequenceRun::TRecords records;
+  for (const std::uint8_t address : Sequence->Addresses)
+    if (!(records[address] = MadeOrSaid<TSequenceRecord>(TSequenceRecord::DefaultFolder(), address)))
+      return std::nullopt;
+  return records;
 }
 
 template <class T, class... TArgs>
@@ -146,30 +156,47 @@ std::string TSequenceControl::Finished(unsigned run, bool reopenPort)
   const std::string line = TellEnd(*Run);
   Run.reset();
   Window->SetRunning(false);
-  emit ReportAvailable(!Report.isEmpty());
+  emit ReportAvailable(!Reports.empty());
   GiveLineBack(reopenPort);
   return line;
 }
 
-// In the log: each controller's verdict with why it did not pass, and the report.
+// In the log: each unit's verdict with why it did not pass, and its report.
 std::string TSequenceControl::TellEnd(const TSequenceRun& run)
 {
   const TRunResult& result = run.Result();
+  Reports.clear();
   std::string line = "Sequence " + result.Name + " ended: ";
   for (const TControllerResult& controller : result.Controllers)
-    line += (&controller == &result.Controllers.front() ? "" : "; ") + TFormSequence::VerdictLine(controller, result);
-  const QString report = QString::fromStdString(run.Record().ReportPath());
-  Report = QFileInfo::exists(report) ? report : QString();
-  if (!Report.isEmpty())
-    line += "; report " + report.toStdString();
+    line += (&controller == &result.Controllers.front() ? "" : "; ") + UnitEnd(controller, result, run);
   Form.AppendLog(line, result.Verdict == TVerdict::Pass ? TLogColour::Green : TLogColour::Red, false);
-  if (const std::string failure = run.Record().Failure(); !failure.empty())
-    Form.AppendLog(failure, TLogColour::Red, false);
+  for (const TControllerResult& controller : result.Controllers)
+    if (const std::string failure = run.Record(controller.Address).Failure(); !failure.empty())
+      Form.AppendLog(failure, TLogColour::Red, false);
   return line;
+}
+
+// "$01 unit SN-7 PASS; report PATH": the report only when it was written.
+std::string TSequenceControl::UnitEnd(const TControllerResult& controller, const TRunResult& result,
+                                      const TSequenceRun& run)
+{
+  std::string text = TFormSequence::VerdictLine(controller, result);
+  const QString report = QString::fromStdString(run.Record(controller.Address).ReportPath());
+  if (QFileInfo::exists(report)) {
+    Reports[controller.Address] = report;
+    text += "; report " + report.toStdString();
+  }
+  return text;
+}
+
+QString TSequenceControl::ChosenReport() const
+{
+  const auto report = Reports.find(Window->ChosenUnit());
+  return report == Reports.end() ? QString() : report->second;
 }
 
 void TSequenceControl::OpenReport() const
 {
-  if (!Report.isEmpty())
-    QDesktopServices::openUrl(QUrl::fromLocalFile(Report));
+  if (const QString report = ChosenReport(); !report.isEmpty())
+    QDesktopServices::openUrl(QUrl::fromLocalFile(report));
 }

@@ -3,17 +3,19 @@
 #include "Sequence.h"
 #include "SequencePanelFeed.h"
 #include "SequenceResult.h"
+#include "SequenceRun.h"
 
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
 class TForm1;
 class TFormSequence;
-class TSequenceRun;
 
 // The Sequence menu's side of the window: the sequence opened, its panel, and its run, which has
 // the line while it goes: the window's port is closed for it (its poll stops), and opened again
@@ -41,6 +43,9 @@ public:
   // Aborts the run and waits for it: its thread never waits for the window, so this cannot hang.
   // The log's line of the run's end, empty when none was going.
   std::string EndRun(const std::string& reason, bool reopenPort);
+  // The report of the unit chosen in the panel's verdicts (the first until another is clicked);
+  // empty when it has none.
+  QString ChosenReport() const;
   void OpenReport() const;
 
 signals:
@@ -48,12 +53,14 @@ signals:
   void ReportAvailable(bool available);
 
 private:
+  std::optional<TSequenceRun::TRecords> MadeRecords();
   template <class T, class... TArgs>
   std::unique_ptr<T> MadeOrSaid(TArgs&&... args);
   void TakeLine();
   void GiveLineBack(bool reopenPort);
   std::string Finished(unsigned run, bool reopenPort);
   std::string TellEnd(const TSequenceRun& run);
+  std::string UnitEnd(const TControllerResult& controller, const TRunResult& result, const TSequenceRun& run);
 
   TForm1& Form;
   TFormSequence* Window = nullptr;
@@ -63,5 +70,5 @@ private:
   unsigned RunNumber = 0;            // so that the end a run posted is not taken for a later one's
   bool PortWasOpen = false;
   bool PollWasOn = false;
-  QString Report;
+  std::map<std::uint8_t, QString> Reports; // the last run's, by controller
 };

@@ -3,12 +3,12 @@
 #include "SequenceLineLink.h"
 #include "SequenceRecord.h"
 
-TSequenceRun::TSequenceRun(const TSequence& sequence, std::unique_ptr<TSequenceLineLink> link,
-                           std::unique_ptr<TSequenceRecord> record, TSequenceObserver& watcher, const TUnitSerials& units,
-                           std::function<void()> ended)
-    : Sequence(sequence), Link(std::move(link)), Recorder(std::move(record)), Runner(Sequence, *Link)
+TSequenceRun::TSequenceRun(const TSequence& sequence, std::unique_ptr<TSequenceLineLink> link, TRecords records,
+                           TSequenceObserver& watcher, const TUnitSerials& units, std::function<void()> ended)
+    : Sequence(sequence), Link(std::move(link)), Records(std::move(records)), Runner(Sequence, *Link)
 {
-  Runner.Observe(*Recorder); // first: the files are written before the window hears of a step
+  for (const auto& [address, record] : Records)
+    Runner.Observe(*record); // first: the files are written before the window hears of a step
   Runner.Observe(watcher);
   Thread = std::thread([this, units, ended = std::move(ended)] {
     Outcome = Runner.Run(units);

@@ -4,7 +4,9 @@
 #include "SequenceResult.h"
 #include "SequenceRunner.h"
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -13,14 +15,16 @@ class TSequenceLineLink;
 class TSequenceObserver;
 class TSequenceRecord;
 
-// One run of a test sequence on a thread of its own, with the line and the record it owns. The
+// One run of a test sequence on a thread of its own, with the line and the records it owns. The
 // runner's thread never waits for the window, so the window may wait for it.
 class TSequenceRun {
 public:
+  // Each unit's record, by the address of the controller that drives it.
+  using TRecords = std::map<std::uint8_t, std::unique_ptr<TSequenceRecord>>;
+
   // `ended` runs on the runner's thread once the run is over, every controller stopped or tried.
-  TSequenceRun(const TSequence& sequence, std::unique_ptr<TSequenceLineLink> link,
-               std::unique_ptr<TSequenceRecord> record, TSequenceObserver& watcher, const TUnitSerials& units,
-               std::function<void()> ended);
+  TSequenceRun(const TSequence& sequence, std::unique_ptr<TSequenceLineLink> link, TRecords records,
+               TSequenceObserver& watcher, const TUnitSerials& units, std::function<void()> ended);
   // Aborts a run still going and waits for it: the objects it tells go with us.
   ~TSequenceRun();
 
@@ -29,12 +33,13 @@ public:
   void Join();
   // Once joined.
   const TRunResult& Result() const { return Outcome; }
-  const TSequenceRecord& Record() const { return *Recorder; }
+  // The record of a controller of the sequence.
+  const TSequenceRecord& Record(std::uint8_t address) const { return *Records.at(address); }
 
 private:
   const TSequence Sequence; // a copy: the operator may open another file once this one has ended
   std::unique_ptr<TSequenceLineLink> Link;
-  std::unique_ptr<TSequenceRecord> Recorder;
+  TRecords Records;
   TSequenceRunner Runner;
   TRunResult Outcome; // the runner's thread's until joined
   std::thread Thread; // last: started once everything it uses is there

@@ -191,6 +191,12 @@ protected:
     return {};
   }
 
+  std::string ChosenReportText() const
+  {
+    std::ifstream report(Extras().Sequence().ChosenReport().toStdString());
+    return {std::istreambuf_iterator<char>(report), {}};
+  }
+
   TSimLine Bus{{1, 2}};
 };
 
@@ -226,6 +232,12 @@ TEST_P(SequenceUnits, EnterGoesOnToTheNextControllersSerialAndTheLastRunsEachUni
     EXPECT_TRUE(SequenceVerdict(address).contains("PASS")) << SequenceVerdict(address).toStdString();
     EXPECT_NE(EndLine().find(told + " PASS"), std::string::npos) << EndLine();
   }
+  EXPECT_EQ(RecordsEndingIn(".json"), 2u) << "a record a unit";
+
+  // Open report opens the first unit's report until another unit's verdict is clicked.
+  EXPECT_NE(ChosenReportText().find("Controller $01"), std::string::npos);
+  QTest::mouseClick(SequencePanel().findChild<QLabel*>("LblVerdict02"), Qt::LeftButton);
+  EXPECT_NE(ChosenReportText().find("Controller $02"), std::string::npos);
 
   // The next units' scans replace these serials.
   ASSERT_TRUE(WaitFor([&] { return SerialField(0)->hasFocus(); }));
