@@ -141,6 +141,11 @@ void TSequenceSteps::EndStep(std::uint8_t address, const TStepResult& step)
   QTreeWidgetItem* item = ItemAt(step.Path);
   if (!item)
     return;
+  if (step.Skipped) { // not gone through: it has no verdict to show, neither passed nor failed
+    item->setText(ColResult, "skipped");
+    item->setForeground(ColResult, QColor(Qt::gray));
+    return;
+  }
   if (!step.Why.empty())
     AddResult(item, QString::fromStdString(TOzmCommands::HexAddress(address) + "  " + step.Why), step.Verdict,
               QString::fromStdString(step.Why));

@@ -130,11 +130,12 @@ struct TOutcomeCase {
   std::optional<unsigned> MaxRps; // the motor goes no faster, whatever it is told
   const char* Verdict;
   const char* FailedCheck; // nullptr when none fails
+  const char* SkippedStep; // after every controller failed; nullptr when none is
 };
 
 const TOutcomeCase OutcomeCases[] = {
-    {"Passes", std::nullopt, "PASS", nullptr},
-    {"MotorThatCannotReachTheSpeedFails", 5, "FAIL", "held speed"},
+    {"Passes", std::nullopt, "PASS", nullptr, nullptr},
+    {"MotorThatCannotReachTheSpeedFails", 5, "FAIL", "reach", "hold"},
 };
 
 class SequenceOutcome : public SequenceTest, public ::testing::WithParamInterface<TOutcomeCase> {};
@@ -154,6 +155,10 @@ TEST_P(SequenceOutcome, ScannedUnitRunsWithThePortClosedAndItsVerdictIsShownLogg
   EXPECT_EQ(RecordsEndingIn(".json"), 1u);
   if (c.FailedCheck) {
     EXPECT_TRUE(StepsShow(c.FailedCheck, TSequenceSteps::ColResult, "FAIL"));
+  }
+  if (c.SkippedStep) {
+    EXPECT_TRUE(StepsShow(c.SkippedStep, TSequenceSteps::ColResult, "skipped"));
+    EXPECT_FALSE(StepsShow(c.SkippedStep, TSequenceSteps::ColResult, "PASS"));
   }
   EXPECT_TRUE(Messages.empty()) << Messages.front();
 }
