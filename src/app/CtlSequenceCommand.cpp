@@ -66,6 +66,8 @@ void TCtlSequenceCommand::Prepare()
   } catch (const TSequenceError& error) { // its place in the file says it all: no usage text after it
     throw TCtlError(TCtlError::Usage, error.what(), false);
   }
+  for (const std::string& warning : Sequence.Warnings)
+    Output.Warning("rounded", warning);
   if (Options.Has("address")) {
     try {
       Sequence.Addresses = TBusAddresses::Parse(Options.Text("address"));
@@ -97,9 +99,15 @@ TUnitSerials TCtlSequenceCommand::UnitSerials() const
 
 void TCtlSequenceCommand::Execute()
 {
-  Session.Line(); // a line that will not open is said as by every command, before the run begins
   TCtlSequenceLink link(Session);
-  TSequenceRunner runner(Sequence, link);
+  std::unique_ptr<TSequenceRunner> made;
+  try { // the bus's size and the line's rate decide what the file's holds can measure: refused before the line opens
+    made = std::make_unique<TSequenceRunner>(Sequence, link);
+  } catch (const TSequenceError& error) {
+    throw TCtlError(TCtlError::Usage, error.what(), false);
+  }
+  TSequenceRunner& runner = *made;
+  Session.Line(); // a line that will not open is said as by every command, before the run begins
   TCtlSequenceOutput::TRecords records;
   for (const auto& [address, record] : Records) {
     runner.Observe(*record); // first: the files are written before they are named

@@ -82,7 +82,7 @@ void TCtlSequenceOutput::StepEnded(std::uint8_t address, const TStepResult& step
                  {"text", step.Text},
                  {"start", Rounded(step.Start)},
                  {"end", Rounded(step.End)},
-                 {"verdict", std::string(VerdictText(step.Verdict))},
+                 {"verdict", std::string(StepVerdictText(step))},
                  {"why", step.Why},
                  {"checks", Checks(step.Checks)}});
 }

@@ -9,6 +9,7 @@
 #include "SequenceLineLink.h"
 #include "SequenceRecord.h"
 #include "SequenceRun.h"
+#include "SequenceTiming.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -53,6 +54,8 @@ bool TSequenceControl::Open(const std::string& path)
     Form.ShowMessage(std::string("Sequence not opened: ") + error.what());
     return false;
   }
+  for (const std::string& warning : Sequence->Warnings)
+    Form.AppendLog("Sequence " + warning, TLogColour::Red, false);
   Window->ShowSequence(*Sequence);
   ShowPanel();
   return true;
@@ -72,6 +75,12 @@ void TSequenceControl::Start(const TUnitSerials& units)
     return;
   if (!Sequence) {
     Form.ShowMessage(NoSequenceText);
+    return;
+  }
+  // What the line can measure on this bus is known before anything is sent: the runner refuses the same.
+  const TSequenceTiming timing(Sequence->Addresses.size(), Form.ComPort->LineSettings());
+  if (const std::optional<std::string> refusal = timing.Refusal(*Sequence)) {
+    Form.ShowMessage("Sequence not started: " + *refusal);
     return;
   }
   auto records = MadeRecords();

@@ -72,7 +72,7 @@ TJsonText& TRecordJson::Step(TJsonText& object, const TStepResult& step)
       .Text("kind", StepKindText(step.Kind))
       .Number("start", step.Start)
       .Number("end", step.End)
-      .Text("verdict", VerdictText(step.Verdict))
+      .Text("verdict", StepVerdictText(step))
       .Text("why", step.Why)
       .Raw("checks", ArrayOf(step.Checks, Check));
 }

@@ -14,7 +14,8 @@ public:
   using TClock = std::chrono::steady_clock;
 
   virtual ~TSequenceObserver() = default;
-  // run: the header (name, file, unit, station, line, start); no controllers' results yet.
+  // run: the header (id, name, file, station, line, start) and each controller's address and unit serial; no
+  // results yet.
   virtual void RunBegun(const TRunResult& run) { (void)run; }
   // planned: when the step's first frame was due (the pause before it comes on top); seconds: how long it lasts at most
   // (a hold's or wait's time, a reach's or standstill's limit), 0 for no wait.

@@ -118,7 +118,9 @@ std::string TSequenceReport::Controller(const TControllerResult& controller, con
 std::string TSequenceReport::StepRows(const TStepResult& step)
 {
   std::string rows = Row("step", {HtmlEscaped(step.Path), HtmlEscaped(step.Text), Shown(step.Start), Shown(step.End),
-                                  "", "", "", "", Verdict(step.Verdict), HtmlEscaped(step.Why)});
+                                  "", "", "", "",
+                                  step.Skipped ? std::string(StepVerdictText(step)) : Verdict(step.Verdict),
+                                  HtmlEscaped(step.Why)});
   for (const TCheckResult& check : step.Checks)
     rows += CheckRow("", check);
   return rows;

@@ -25,6 +25,11 @@ const char* VerdictText(TVerdict verdict)
   return Texts[static_cast<std::size_t>(verdict)];
 }
 
+const char* StepVerdictText(const TStepResult& step)
+{
+  return step.Skipped ? "SKIPPED" : VerdictText(step.Verdict);
+}
+
 const char* CheckKindText(TSequenceCheck::TKind kind)
 {
   static constexpr std::array<const char*, 7> Texts{"speed",    "reach",     "standstill", "counter",

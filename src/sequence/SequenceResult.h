@@ -64,7 +64,6 @@ struct TControllerResult {
 // The record of one run of a sequence on one line.
 struct TRunResult {
   std::string Name, File, Sha256;
-  std::string Unit;     // the unit's serial, as scanned or typed; may be empty
   std::string Station;  // the host name
   std::string Line;     // the device or URL
   std::string Settings; // "9600 8N1"
@@ -77,6 +76,8 @@ struct TRunResult {
 
 // "PASS", "FAIL", "ABORTED": as the record and the window say them.
 const char* VerdictText(TVerdict verdict);
+// A step's as the record says it: its verdict's, or "SKIPPED" for one not gone through.
+const char* StepVerdictText(const TStepResult& step);
 // "speed", "reach", ...: as the file and the record name them.
 const char* CheckKindText(TSequenceCheck::TKind kind);
 const char* StepKindText(TSequenceStep::TKind kind);

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <random>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 
 namespace {
@@ -145,7 +146,6 @@ void TSequenceRunner::Prepare(const TUnitSerials& units)
   Record.Name = Sequence.Name;
   Record.File = Sequence.File;
   Record.Sha256 = Sequence.Sha256;
-  Record.Unit = units.empty() ? "" : units.begin()->second;
   Record.Station = HostName();
   Record.Line = Link.Name();
   Record.Settings = ShortLineSettings(Link.Settings());
@@ -159,9 +159,11 @@ void TSequenceRunner::Prepare(const TUnitSerials& units)
     u.Result.Address = address;
     if (const auto serial = units.find(address); serial != units.end())
       u.Result.Unit = serial->second;
+    Record.Controllers.push_back(u.Result); // who is in the run, for the records' names; the results come at the end
   }
   for (TSequenceObserver* observer : Observers)
     observer->RunBegun(Record);
+  Record.Controllers.clear();
 }
 
 void TSequenceRunner::SetMotors()
@@ -221,6 +223,10 @@ void TSequenceRunner::RunPlan()
 void TSequenceRunner::Command(std::size_t at)
 {
   const TSequenceStep& step = *Plan[at].Step;
+  double due = 0;
+  for (TUnit* u : Active())
+    due = std::max(due, u->Step->Start);
+  Announce(at, Begun + Duration(due));
   if (step.Kind == TKind::Run)
     for (TUnit* u : Active())
       SendSetup(*u, step);
@@ -266,14 +272,18 @@ void TSequenceRunner::SendKey(TUnit& unit, const TSequenceStep& step, TClock::ti
     SendQueued(unit);
   }
   unit.NextPoll = start + Timing.FirstPoll();
+  unit.Every = Timing.Interval();
   if (const TSequenceCheck* awaited = AwaitedCheck(step)) {
-    // The grid goes through the limit, so that the verdict rests on an answer taken there.
+    // From the first request the bus allows to one at the limit, so that the verdict rests on an answer taken
+    // there: as many as the interval allows, evenly.
     unit.Decisive = start + Duration(awaited->Within) - TSequenceTiming::Turnaround;
-    unit.NextPoll = unit.Decisive - ((unit.Decisive - unit.NextPoll) / Timing.Interval()) * Timing.Interval();
+    const TClock::duration span = unit.Decisive - unit.NextPoll;
+    unit.Every = span / std::max<TClock::rep>(span / Timing.Interval(), 1);
   }
   unit.Short = TSample{};
   unit.Short.Seconds = unit.CommandedAt.value_or(Since(start));
   unit.Short.SpeedRpm = unit.LastRpm;
+  unit.Shorter = unit.Short;
 }
 
 void TSequenceRunner::AwaitArrivals()
@@ -323,10 +333,12 @@ void TSequenceRunner::Poll(TUnit& unit)
   const TClock::time_point now = TClock::now();
   if (planned >= unit.Decisive && !unit.DecidedAt)
     unit.DecidedAt = now;
+  if (planned >= unit.Decisive)
+    unit.Every = Timing.Interval();
   // A line held up (a re-asked controller) skips the requests it missed rather than sending them back to back.
-  unit.NextPoll = planned + Timing.Interval();
+  unit.NextPoll = planned + unit.Every;
   if (unit.NextPoll < now)
-    unit.NextPoll += ((now - unit.NextPoll) / Timing.Interval() + 1) * Timing.Interval();
+    unit.NextPoll += ((now - unit.NextPoll) / unit.Every + 1) * unit.Every;
 }
 
 void TSequenceRunner::MoveOn(TUnit& unit)
@@ -349,13 +361,8 @@ void TSequenceRunner::BeginUnitStep(TUnit& unit, TClock::time_point start)
 {
   const TSequenceStep& step = StepOf(unit);
   const std::string text = StepText(step);
-  if (Announced <= unit.At) {
-    Announced = unit.At + 1;
-    const TSequenceCheck* awaited = AwaitedCheck(step);
-    const double seconds = Sends(step) ? (awaited ? awaited->Within : 0) : step.Seconds;
-    for (TSequenceObserver* observer : Observers)
-      observer->StepBegun(Plan[unit.At].Path, text, start, seconds);
-  }
+  if (!Sends(step)) // one that sends is due once every controller has come to it
+    Announce(unit.At, start);
   unit.Step.emplace();
   unit.Step->Path = Plan[unit.At].Path;
   unit.Step->Text = text;
@@ -369,6 +376,18 @@ void TSequenceRunner::BeginUnitStep(TUnit& unit, TClock::time_point start)
     unit.Idle = false;
     unit.Until = start + Duration(step.Seconds);
   }
+}
+
+void TSequenceRunner::Announce(std::size_t at, TClock::time_point due)
+{
+  if (Announced > at)
+    return;
+  Announced = at + 1;
+  const TSequenceStep& step = *Plan[at].Step;
+  const TSequenceCheck* awaited = AwaitedCheck(step);
+  const double seconds = Sends(step) ? (awaited ? awaited->Within : 0) : step.Seconds;
+  for (TSequenceObserver* observer : Observers)
+    observer->StepBegun(Plan[at].Path, StepText(step), due, seconds);
 }
 
 void TSequenceRunner::EndUnitStep(TUnit& unit)
@@ -534,22 +553,32 @@ void TSequenceRunner::Arrive(TUnit& unit, const TSample& sample)
   if (!awaited || !unit.CommandedAt || unit.ReachedAt)
     return;
   if (!Arrived(unit, sample.SpeedRpm)) {
-    unit.Short = sample;
+    unit.Shorter = std::exchange(unit.Short, sample);
     return;
   }
   double reached = sample.Seconds;
-  // On a ramp the speed crossed into the band between the last answer short of it and this one.
-  if (awaited->Kind == TCheckKind::Reach && !Arrived(unit, unit.Short.SpeedRpm)) {
-    const double tolerance = TSequenceJudge::Tolerance(*awaited, unit.SetRpm);
-    const double edge = unit.Short.SpeedRpm < unit.SetRpm ? unit.SetRpm - tolerance : unit.SetRpm + tolerance;
-    const double share = (edge - unit.Short.SpeedRpm) / (sample.SpeedRpm - unit.Short.SpeedRpm);
-    reached = unit.Short.Seconds + std::clamp(share, 0.0, 1.0) * (sample.Seconds - unit.Short.Seconds);
-  } else if (awaited->Kind == TCheckKind::Reach) {
-    reached = unit.Short.Seconds; // already there when its command went
-  }
+  if (awaited->Kind == TCheckKind::Reach)
+    reached = Arrival(unit, *awaited, sample);
   unit.ReachedAt = reached;
   if (!unit.DecidedAt)
     unit.DecidedAt = TClock::now();
+}
+
+// Between the last answer short of the band and the first within it: along the ramp that the two answers before it
+// show, or, with one answer on it, along the line to this one.
+double TSequenceRunner::Arrival(const TUnit& unit, const TSequenceCheck& reach, const TSample& within) const
+{
+  const TSample& from = unit.Short;
+  if (Arrived(unit, from.SpeedRpm))
+    return from.Seconds; // already there when its command went
+  const double tolerance = TSequenceJudge::Tolerance(reach, unit.SetRpm);
+  const double edge = from.SpeedRpm < unit.SetRpm ? unit.SetRpm - tolerance : unit.SetRpm + tolerance;
+  const bool ramp = from.Seconds > unit.Shorter.Seconds;
+  const TSample& before = ramp ? unit.Shorter : from;
+  const TSample& after = ramp ? from : within;
+  const double rate = (after.SpeedRpm - before.SpeedRpm) / (after.Seconds - before.Seconds);
+  const double reached = rate != 0 ? from.Seconds + (edge - from.SpeedRpm) / rate : within.Seconds;
+  return std::clamp(reached, from.Seconds, within.Seconds);
 }
 
 bool TSequenceRunner::Arrived(const TUnit& unit, double rpm) const

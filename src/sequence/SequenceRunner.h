@@ -56,7 +56,8 @@ private:
     std::optional<double> CommandedAt; // its own Run or Stop answered, for reach and standstill
     std::optional<double> ReachedAt;   // when its speed came where the step wanted it
     std::optional<TClock::time_point> DecidedAt; // when the step's wait was over for it: arrived, or asked at the limit
-    TSample Short;                     // its last answer short of what the step waits for
+    TSample Short, Shorter;            // its last two answers short of what the step waits for
+    TClock::duration Every{};          // its grid's spacing: the interval, or a little more through a limit
     double LastRpm = 0;
     std::vector<TSample> Samples; // of the step under way
     int Missing = 0;              // over the whole run
@@ -81,6 +82,8 @@ private:
   // Through every step whose end it has passed; a step that sends leaves it idle there until the bus's turn.
   void MoveOn(TUnit& unit);
   void BeginUnitStep(TUnit& unit, TClock::time_point start);
+  // Tells the observers of a step once, when it is due: a step that sends once the last controller came to it.
+  void Announce(std::size_t at, TClock::time_point due);
   void EndUnitStep(TUnit& unit);
   void CloseStep(TUnit& unit, TVerdict unfinished = TVerdict::Pass);
   // The steps the run did not go through, once every controller has failed.
@@ -105,6 +108,8 @@ private:
   void Arrive(TUnit& unit, const TSample& sample);
   // The speed that the step under way waits for: the run's within its tolerance, the stop's 0.
   bool Arrived(const TUnit& unit, double rpm) const;
+  // When its speed came into the reach's band, by the answers short of it and the first within it.
+  double Arrival(const TUnit& unit, const TSequenceCheck& reach, const TSample& within) const;
   void Judge(TUnit& unit);
   void Decide(TUnit& unit, const TCheckResult& check);
   void FailUnit(TUnit& unit, const std::string& why);

@@ -218,6 +218,9 @@ const std::vector<TCtlCase> Cases = {
       Command(7, CmdStop, 0)}, 0, "", false, "\"address\":7,\"verdict\":\"PASS\","},
     {"TestOfARefusedFileNamesItsPlace", {"test", "{folder}/bad.yaml"}, {}, 2,
      "/bad.yaml:5:18: speed: \"20000\" refused"},
+    {"TestOfHoldsTooShortForItsBus", {"test", "{folder}/hold.yaml", "--address", "1-20"}, {}, 2,
+     "/hold.yaml:6:5: hold: 1 s leaves the speed held check too few answers on a bus of 20 controllers, each asked "
+     "every 1.247 s: the shortest hold that works is 1.8 s"},
     {"TestRefusedWhereItsRecordCannotBeWritten", {"test", "{folder}/short.yaml", "--record", "/proc/records"}, {}, 2,
      "/proc/records"},
     {"TestOfARefusedAddress", {"test", "{folder}/short.yaml", "--address", "0,255"}, {}, 2, "--address: \"255\""},
