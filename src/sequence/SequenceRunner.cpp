@@ -272,13 +272,11 @@ void TSequenceRunner::SendKey(TUnit& unit, const TSequenceStep& step, TClock::ti
     SendQueued(unit);
   }
   unit.NextPoll = start + Timing.FirstPoll();
-  unit.Every = Timing.Interval();
   if (const TSequenceCheck* awaited = AwaitedCheck(step)) {
-    // From the first request the bus allows to one at the limit, so that the verdict rests on an answer taken
-    // there: as many as the interval allows, evenly.
+    // The grid goes through the limit, so that the verdict rests on an answer taken there; counted back from it,
+    // it is the same on a bus of any size up to a round of 500 ms, so a motor measures the same on any bench.
     unit.Decisive = start + Duration(awaited->Within) - TSequenceTiming::Turnaround;
-    const TClock::duration span = unit.Decisive - unit.NextPoll;
-    unit.Every = span / std::max<TClock::rep>(span / Timing.Interval(), 1);
+    unit.NextPoll = unit.Decisive - ((unit.Decisive - unit.NextPoll) / Timing.Interval()) * Timing.Interval();
   }
   unit.Short = TSample{};
   unit.Short.Seconds = unit.CommandedAt.value_or(Since(start));
@@ -333,12 +331,10 @@ void TSequenceRunner::Poll(TUnit& unit)
   const TClock::time_point now = TClock::now();
   if (planned >= unit.Decisive && !unit.DecidedAt)
     unit.DecidedAt = now;
-  if (planned >= unit.Decisive)
-    unit.Every = Timing.Interval();
   // A line held up (a re-asked controller) skips the requests it missed rather than sending them back to back.
-  unit.NextPoll = planned + unit.Every;
+  unit.NextPoll = planned + Timing.Interval();
   if (unit.NextPoll < now)
-    unit.NextPoll += ((now - unit.NextPoll) / unit.Every + 1) * unit.Every;
+    unit.NextPoll += ((now - unit.NextPoll) / Timing.Interval() + 1) * Timing.Interval();
 }
 
 void TSequenceRunner::MoveOn(TUnit& unit)

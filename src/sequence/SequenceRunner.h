@@ -57,7 +57,6 @@ private:
     std::optional<double> ReachedAt;   // when its speed came where the step wanted it
     std::optional<TClock::time_point> DecidedAt; // when the step's wait was over for it: arrived, or asked at the limit
     TSample Short, Shorter;            // its last two answers short of what the step waits for
-    TClock::duration Every{};          // its grid's spacing: the interval, or a little more through a limit
     double LastRpm = 0;
     std::vector<TSample> Samples; // of the step under way
     int Missing = 0;              // over the whole run

@@ -29,8 +29,9 @@ public:
   TClock::duration Interval() const { return PollEvery; }
   // From a frame's exchange begun until the line is quiet again when no sound answer came.
   TClock::duration QuietAfter() const { return Quiet; }
-  // From a controller's own command until its first status request: the rest of the bus has had its command.
-  TClock::duration FirstPoll() const { return ExchangeSlot * static_cast<long>(Controllers); }
+  // From a controller's own command until its first status request: the rest of the bus has had its command (a
+  // request due while the last one is on the wire goes right after it).
+  TClock::duration FirstPoll() const { return ExchangeSlot * static_cast<long>(Controllers - 1); }
 
   // Why this bus cannot measure what the file asks, at the file's place: a hold too short to give each controller
   // the answers its checks need, a reach or standstill limit shorter than a round. Nothing when all can be measured.
