@@ -271,12 +271,13 @@ void TSequenceRunner::SendKey(TUnit& unit, const TSequenceStep& step, TClock::ti
     unit.Drive.Queue(CmdSetDirection, static_cast<std::uint8_t>(unit.Direction));
     SendQueued(unit);
   }
-  unit.NextPoll = start + Timing.FirstPoll();
+  unit.NextPoll = start + Timing.FirstPoll() + Timing.Slot(); // nothing waits for it: once the burst is through
   if (const TSequenceCheck* awaited = AwaitedCheck(step)) {
     // The grid goes through the limit, so that the verdict rests on an answer taken there; counted back from it,
     // it is the same on a bus of any size up to a round of 500 ms, so a motor measures the same on any bench.
     unit.Decisive = start + Duration(awaited->Within) - TSequenceTiming::Turnaround;
-    unit.NextPoll = unit.Decisive - ((unit.Decisive - unit.NextPoll) / Timing.Interval()) * Timing.Interval();
+    const TClock::time_point earliest = start + Timing.FirstPoll();
+    unit.NextPoll = unit.Decisive - ((unit.Decisive - earliest) / Timing.Interval()) * Timing.Interval();
   }
   unit.Short = TSample{};
   unit.Short.Seconds = unit.CommandedAt.value_or(Since(start));
