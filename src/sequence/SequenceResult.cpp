@@ -1,7 +1,10 @@
 #include "SequenceResult.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <random>
+#include <unistd.h>
 
 namespace {
 
@@ -23,6 +26,37 @@ const char* VerdictText(TVerdict verdict)
 {
   static constexpr std::array<const char*, 3> Texts{"PASS", "FAIL", "ABORTED"};
   return Texts[static_cast<std::size_t>(verdict)];
+}
+
+const TSequenceCheck* AwaitedCheck(const TSequenceStep& step)
+{
+  for (const auto kind : {TSequenceCheck::TKind::Reach, TSequenceCheck::TKind::Standstill}) {
+    const auto found = std::find_if(step.Checks.begin(), step.Checks.end(),
+                                    [&](const TSequenceCheck& check) { return check.Kind == kind; });
+    if (found != step.Checks.end())
+      return &*found;
+  }
+  return nullptr;
+}
+
+std::string NewRunId()
+{
+  std::random_device random;
+  std::array<std::uint32_t, 4> words{};
+  for (std::uint32_t& word : words)
+    word = random();
+  words[1] = (words[1] & 0xFFFF0FFFu) | 0x00004000u; // version 4
+  words[2] = (words[2] & 0x3FFFFFFFu) | 0x80000000u; // the RFC 4122 variant
+  char text[40];
+  std::snprintf(text, sizeof text, "%08x-%04x-%04x-%04x-%04x%08x", words[0], words[1] >> 16, words[1] & 0xFFFFu,
+                words[2] >> 16, words[2] & 0xFFFFu, words[3]);
+  return text;
+}
+
+std::string StationName()
+{
+  char name[256] = {};
+  return gethostname(name, sizeof name - 1) == 0 ? name : "";
 }
 
 const char* StepVerdictText(const TStepResult& step)

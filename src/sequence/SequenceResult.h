@@ -76,6 +76,12 @@ struct TRunResult {
 
 // "PASS", "FAIL", "ABORTED": as the record and the window say them.
 const char* VerdictText(TVerdict verdict);
+// The step's reach or standstill: what its controllers' time is taken by; none when it waits for nothing.
+const TSequenceCheck* AwaitedCheck(const TSequenceStep& step);
+// 128 random bits in the UUID's form, so that runs of many benches never share one.
+std::string NewRunId();
+// The host's name, as a run's station; empty when it has none.
+std::string StationName();
 // A step's as the record says it: its verdict's, or "SKIPPED" for one not gone through.
 const char* StepVerdictText(const TStepResult& step);
 // "speed", "reach", ...: as the file and the record name them.
