@@ -87,9 +87,9 @@ void TForm1::FormCreate(const std::string& dataFolder, const TStartChoice& choic
   Langs = std::make_unique<TLangs>();
   ComPort = std::make_unique<TComPort>();
   ComPort->DataFolder = dataFolder;
-  ComPort->OnReceive = [this](const std::uint8_t* data, std::int32_t count, std::uint32_t errors) {
-    PortDataReceived(data, count, errors);
-  };
+  ComPort->OnRead = [this](std::uint64_t epoch) { return OzmCommands->BlockRead(epoch); };
+  ComPort->OnReceive = [this](const std::uint8_t* data, std::int32_t count, std::uint32_t errors,
+                              std::uint32_t claim) { PortDataReceived(data, count, errors, claim); };
   PortSettings = std::make_unique<TPortSettings>(*ComPort, *this);
   PortSettings->LoadPortSettings();
   OzmCommands = std::make_unique<TOzmCommands>(*Datas, *this);
@@ -327,9 +327,10 @@ void TForm1::LangBtnClick()
   Langs->ApplyTexts(*this, *this);
 }
 
-void TForm1::PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors)
+void TForm1::PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors,
+                              std::uint32_t claim)
 {
-  OzmCommands->PortDataReceived(data, count, errors, ComPort->BlockEpoch());
+  OzmCommands->PortDataReceived(data, count, errors, claim);
 }
 
 // ---- Commands

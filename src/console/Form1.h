@@ -101,7 +101,7 @@ public:
   void MmSerialDevicesClick();
   void MmSetNewAddressClick();
   void LangBtnClick();
-  void PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors);
+  void PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors, std::uint32_t claim);
   void ShowDirection(std::uint8_t direction);
   void ResetRevCounters();
   // Every command starts from an empty send memo and command queue.

@@ -122,12 +122,20 @@ void TOzmCommands::ReportStale(TCommonDatas& datas, TConsoleView& view, std::spa
   view.ScrollLogToEnd();
 }
 
-void TOzmCommands::PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t /*errors*/,
-                                    std::uint64_t epoch)
+// The kind in the low byte, the bus address asked above it.
+std::uint32_t TOzmCommands::BlockRead(std::uint64_t epoch)
 {
-  const std::span<const std::uint8_t> block(data, data ? static_cast<std::size_t>(std::max(count, 0)) : 0);
   std::uint8_t busAddress = 0;
   const TAnswerGate::TBlock kind = Datas.Answers.Take(epoch, &busAddress);
+  return static_cast<std::uint32_t>(kind) | std::uint32_t{busAddress} << 8;
+}
+
+void TOzmCommands::PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t /*errors*/,
+                                    std::uint32_t claim)
+{
+  const std::span<const std::uint8_t> block(data, data ? static_cast<std::size_t>(std::max(count, 0)) : 0);
+  const auto kind = static_cast<TAnswerGate::TBlock>(claim & 0xFF);
+  const auto busAddress = static_cast<std::uint8_t>(claim >> 8);
   if (kind == TAnswerGate::TBlock::Stale) {
     ReportStale(Datas, View, block);
     return;

@@ -62,10 +62,12 @@ public:
   // Rebuilds the status request of the record for the current MotorAddress.
   void BuildStatusRequest();
 
-  // The window's receive handler for a block read in the port's read epoch `epoch`: the awaited
-  // frame's answer is logged, decoded when it answers the status request, and told to the
-  // exchange worker; any other block is stale.
-  void PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors, std::uint64_t epoch);
+  // The receive thread, as it reads a block in the port's read epoch `epoch`: whether the block is the awaited
+  // frame's answer or stale, decided now, so that a window's thread busy past the answer time loses no answer.
+  std::uint32_t BlockRead(std::uint64_t epoch);
+  // The window's receive handler for a block and what BlockRead made of it: the awaited frame's answer is
+  // logged, decoded when it answers the status request, and told to the exchange worker; any other is stale.
+  void PortDataReceived(const std::uint8_t* data, std::int32_t count, std::uint32_t errors, std::uint32_t claim);
   void DecodeAnswer(const TFrame& answer);
   // The bus view, told of every status answer; none while it is not there.
   void SetBusListener(TBusListener* listener) { Bus = listener; }

@@ -232,9 +232,10 @@ void TSequenceRunner::SendKey(TUnit& unit, const TSequenceStep& step, TClock::ti
   }
   unit.NextPoll = start + Timing.FirstPoll() + Timing.Slot(); // nothing waits for it: once the burst is through
   if (const TSequenceCheck* awaited = AwaitedCheck(step)) {
-    // The grid goes through the limit, so that the verdict rests on an answer taken there; counted back from it,
-    // it is the same on a bus of any size up to a round of 500 ms, so a motor measures the same on any bench.
-    unit.Decisive = start + Duration(awaited->Within) - TSequenceTiming::Turnaround;
+    // The grid goes through the limit, less a leeway, so that the verdict rests on an answer taken there;
+    // counted back from it, it is the same on a bus of any size up to a round of 500 ms, so a motor measures
+    // the same on any bench.
+    unit.Decisive = start + Duration(awaited->Within) - TSequenceTiming::Leeway;
     const TClock::time_point earliest = start + Timing.FirstPoll();
     unit.NextPoll = unit.Decisive - ((unit.Decisive - earliest) / Timing.Interval()) * Timing.Interval();
   }

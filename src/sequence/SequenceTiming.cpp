@@ -67,8 +67,8 @@ std::optional<std::string> TSequenceTiming::StepRefusal(const TSequence& sequenc
   const double interval = Seconds(PollEvery);
   for (const TSequenceCheck& check : step.Checks) {
     if (check.Kind == TCheckKind::Reach || check.Kind == TCheckKind::Standstill) {
-      // The request at the limit comes after every controller has had its command.
-      const double shortest = Seconds(FirstPoll() + Turnaround);
+      // The request just before the limit comes after every controller has had its command.
+      const double shortest = Seconds(FirstPoll() + Leeway);
       if (check.Within < shortest)
         return Place(sequence, check.Where) + CheckKindText(check.Kind) + ": within " + NumberText(check.Within) +
                " s cannot be measured " + BusText() + ": the limit must be at least " + TenthsUp(shortest) + " s";

@@ -17,6 +17,9 @@ public:
   static constexpr std::chrono::milliseconds PollInterval{500};
   // On top of the line's floor: the controller's turnaround and the system waking the runner.
   static constexpr std::chrono::milliseconds Turnaround{3};
+  // The request that decides a reach or standstill check goes this long before the limit: its answer still
+  // comes within it when the system wakes the runner late or the controller is slow to turn round.
+  static constexpr std::chrono::milliseconds Leeway{25};
   // After a missing or damaged answer, how long the line must have been quiet past the answer time before the next
   // frame: a controller's late answer then dies in the pause, never in another's row.
   static constexpr std::chrono::milliseconds QuietGuard{150};

@@ -243,10 +243,10 @@ std::chrono::steady_clock::time_point TComPort::LastBlockRead() const
   return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(LastBlockTicks.load()));
 }
 
-void TComPort::NoteBlockRead(std::uint64_t epoch)
+TComPort::TClaim TComPort::NoteBlockRead(std::uint64_t epoch)
 {
-  DeliveredEpoch = epoch;
   LastBlockTicks = std::chrono::steady_clock::now().time_since_epoch().count();
+  return OnRead ? OnRead(epoch) : 0;
 }
 
 void TComPort::SetInBufSize(std::uint32_t size)

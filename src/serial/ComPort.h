@@ -20,7 +20,12 @@
 // modem status; the device is guarded so that a close never pulls it from under a write.
 class TComPort {
 public:
-  using TReceiveHandler = std::function<void(const std::uint8_t* data, std::int32_t count, std::uint32_t errors)>;
+  // What the port's owner makes of a block as it is read (the answer to which frame, if any), handed to
+  // OnReceive with the block.
+  using TClaim = std::uint32_t;
+  using TReadHandler = std::function<TClaim(std::uint64_t epoch)>;
+  using TReceiveHandler =
+      std::function<void(const std::uint8_t* data, std::int32_t count, std::uint32_t errors, TClaim claim)>;
 
   static constexpr std::array<std::uint32_t, 13> BaudRates = {110,   300,   600,   1200,  2400,  4800, 9600,
                                                                14400, 19200, 38400, 56000, 57600, 115200};
@@ -75,9 +80,8 @@ public:
 
   // When the receive thread last took a block from the driver: the line has been silent since.
   std::chrono::steady_clock::time_point LastBlockRead() const;
-  // The epoch the block being delivered was read in, for the receive handler.
-  std::uint64_t BlockEpoch() const { return DeliveredEpoch; }
-  void NoteBlockRead(std::uint64_t epoch);
+  // The receive thread, as it takes a block in the read epoch `epoch`: what OnRead makes of it (0 without one).
+  TClaim NoteBlockRead(std::uint64_t epoch);
 
   std::uint32_t InBufSize() const { return BufSize; }
   // Taken only while closed and only when not 0: the receive thread sizes its buffer at open.
@@ -97,6 +101,9 @@ public:
   std::int32_t PortNumber = 0;
   bool WaitFullBuffer = true;
   TReceiveHandler OnReceive;
+  // Called on the receive thread as each block is read, with its read epoch: an answer is claimed as it arrives,
+  // whatever the window's thread, which hands it to OnReceive, is busy with meanwhile.
+  TReadHandler OnRead;
   std::unique_ptr<TReadThread> ReadThread;
   // The folder of the program's settings and COM<N> links; the owner sets it.
   std::string DataFolder;
@@ -117,7 +124,6 @@ private:
   bool ChangeUnderWay = false; // window's thread only
   std::atomic<std::chrono::steady_clock::rep> LastBlockTicks{0};
   std::atomic<std::uint64_t> ReadEpoch{1}; // changed only under DeviceMutex
-  std::atomic<std::uint64_t> DeliveredEpoch{0};
   std::atomic<std::chrono::nanoseconds::rep> ByteOnWireNs{0};
   std::uint32_t BufSize = 5;
 };

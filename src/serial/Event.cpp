@@ -30,6 +30,10 @@ bool TEvent::IsSet() const
 
 bool TEvent::WaitFor(std::chrono::milliseconds timeout)
 {
-  TSynchronizer& sync = TSynchronizer::Instance();
-  return sync.WaitUntil(TSynchronizer::TClock::now() + timeout, [this] { return State; });
+  return WaitUntil(TSynchronizer::TClock::now() + timeout);
+}
+
+bool TEvent::WaitUntil(std::chrono::steady_clock::time_point deadline)
+{
+  return TSynchronizer::Instance().WaitUntil(deadline, [this] { return State; });
 }

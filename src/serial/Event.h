@@ -15,6 +15,7 @@ public:
   bool IsSet() const;
   // True when the event was set within the time.
   bool WaitFor(std::chrono::milliseconds timeout);
+  bool WaitUntil(std::chrono::steady_clock::time_point deadline);
 
 private:
   bool State;

@@ -233,8 +233,12 @@ bool TRWThread::SendFrame(std::span<const std::uint8_t> bytes, const std::string
 TRWThread::TAnswer TRWThread::WaitAnswer(std::size_t frameBytes)
 {
   const auto onWire = Owner.Port.TimeOnWire(frameBytes + TFrame{}.size());
-  Owner.EventPortString.WaitFor(std::chrono::milliseconds(TCommonDatas::AnswerTimeout) +
-                                std::chrono::ceil<std::chrono::milliseconds>(onWire));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TCommonDatas::AnswerTimeout) +
+                        std::chrono::ceil<std::chrono::milliseconds>(onWire);
+  // The window's thread tells of an answer once it has handled it, and a busy one may tell of an earlier
+  // frame's answer now: only this frame's answer, taken as it was read, ends the wait early.
+  while (Owner.EventPortString.WaitUntil(deadline) && !Owner.Datas.Answers.Taken())
+    Owner.EventPortString.Reset();
   // The gate, not the event, decides: an answer taken just as the time ran out still counts.
   const bool answered = Owner.Datas.Answers.Close();
   // Answered: the line has been silent since the answer was read, not since we heard of it.

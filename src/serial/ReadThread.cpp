@@ -34,10 +34,15 @@ bool TReadThread::Watch()
 
 TReadThread::~TReadThread()
 {
-  Terminated = true;
-  Wake();
-  // A plain join could deadlock: the thread may be waiting for this thread to run its delivery.
   TSynchronizer& sync = TSynchronizer::Instance();
+  {
+    std::lock_guard lock(sync.Mutex);
+    Terminated = true;
+    Deliveries->Open = false; // a port that is closing delivers nothing more
+  }
+  sync.Changed.notify_all();
+  Wake();
+  // A plain join could deadlock: the thread may be waiting for this thread to take its deliveries.
   sync.WaitUntil(TSynchronizer::TClock::time_point::max(), [this] { return Finished.load(); });
   Thread.join();
   for (int fd : {EpollFd, WakeFd})
@@ -150,17 +155,34 @@ bool TReadThread::ReadAndDeliver(std::size_t count)
   const std::size_t read = Port.ReadQueued(Buffer.data(), count, LookEpoch);
   if (read == 0) // a frame's write came between the look and the read, or the device failed
     return Port.Epoch() != LookEpoch;
-  Port.NoteBlockRead(LookEpoch);
-  DeliverBlock(static_cast<std::uint32_t>(read), PendingErrors);
+  DeliverBlock(static_cast<std::uint32_t>(read), PendingErrors, Port.NoteBlockRead(LookEpoch));
   PendingErrors = 0;
   return true;
 }
 
-void TReadThread::DeliverBlock(std::uint32_t count, std::uint32_t errors)
+// Reading goes on while the window's thread is busy, so that the port's read hook claims each answer as it
+// comes, not when that thread gets to it.
+void TReadThread::DeliverBlock(std::uint32_t count, std::uint32_t errors, std::uint32_t claim)
 {
-  TSynchronizer::Instance().Synchronize([&] {
-    // A port that is closing delivers nothing more.
-    if (!Terminated && Port.OnReceive)
-      Port.OnReceive(Buffer.data(), static_cast<std::int32_t>(count), errors);
+  TSynchronizer& sync = TSynchronizer::Instance();
+  {
+    std::unique_lock lock(sync.Mutex);
+    sync.Changed.wait(lock, [this] { return Deliveries->Waiting < AheadMost || Terminated; });
+    if (Terminated)
+      return;
+    ++Deliveries->Waiting;
+  }
+  sync.Post([deliveries = Deliveries, port = &Port, block = std::vector<std::uint8_t>(Buffer.begin(), Buffer.begin() + count),
+             errors, claim] {
+    TSynchronizer& sync = TSynchronizer::Instance();
+    bool open = false;
+    {
+      std::lock_guard lock(sync.Mutex);
+      --deliveries->Waiting;
+      open = deliveries->Open;
+    }
+    sync.Changed.notify_all();
+    if (open && port->OnReceive)
+      port->OnReceive(block.data(), static_cast<std::int32_t>(block.size()), errors, claim);
   });
 }

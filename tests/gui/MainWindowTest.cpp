@@ -5,6 +5,7 @@
 #include "LinkCountersView.h"
 #include "LongTimer.h"
 #include "MessageBox.h"
+#include "OzmCommands.h"
 #include "PortSettingsFile.h"
 
 
@@ -276,8 +277,9 @@ TEST_F(ConsoleTest, BackwardAndOverflowShowInTheWindow)
 {
   const auto receive = [&](std::vector<std::uint8_t> answer) {
     Form->Datas->StatusPolling = true;
-    Form->Datas->Answers.Open(Form->ComPort->BlockEpoch(), true);
-    Form->PortDataReceived(answer.data(), static_cast<std::int32_t>(answer.size()), 0);
+    Form->Datas->Answers.Open(Form->ComPort->Epoch(), true);
+    Form->PortDataReceived(answer.data(), static_cast<std::int32_t>(answer.size()), 0,
+                           Form->OzmCommands->BlockRead(Form->ComPort->Epoch()));
   };
   receive({0x00, 0x93, 0xE8, 0x00, 0xCF}); // backward, feedback on
   EXPECT_TRUE(Find("lblDir1")->isVisible());

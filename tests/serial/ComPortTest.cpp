@@ -1,6 +1,8 @@
 #include "ComPort.h"
 #include "MainThreadWait.h"
 #include "PtyPair.h"
+#include "ReadThread.h"
+#include "Synchronizer.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept;
@@ -26,7 +29,7 @@ protected:
     Port.SetPortNumber(7);
     Port.SetByteSize(3);
     Port.SetBaudIndex(6);
-    Port.OnReceive = [this](const std::uint8_t* data, std::int32_t count, std::uint32_t) {
+    Port.OnReceive = [this](const std::uint8_t* data, std::int32_t count, std::uint32_t, std::uint32_t) {
       Blocks.emplace_back(data, data + count);
     };
   }
@@ -230,7 +233,26 @@ TEST_F(ComPortTest, CloseWhileADeliveryWaitsForTheWindowDoesNotHang)
   // The receive thread now waits for this thread to run its delivery; Close must still return.
   Port.Close();
   EXPECT_FALSE(Port.IsOpen());
+  TSynchronizer::Instance().ProcessPending(); // a block read before the close, still on its way
   EXPECT_TRUE(Blocks.empty()) << "a closing port delivers nothing more";
+}
+
+// A line that floods while the window's thread is busy: reading runs ahead of it by a bounded number of
+// blocks, then waits; nothing read is lost once the window's thread is back.
+TEST_F(ComPortTest, ReadingRunsAheadOfABusyWindowByABoundedNumberOfBlocks)
+{
+  ASSERT_TRUE(Port.Open());
+  Port.SetReading(true);
+  const std::size_t blocks = 3 * TReadThread::AheadMost;
+  Pty.WriteMaster(TBytes(5 * blocks, 0x55));
+  TSynchronizer& sync = TSynchronizer::Instance();
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (sync.PendingCount() < TReadThread::AheadMost && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(5ms); // busy: this thread runs none of the pending calls
+  std::this_thread::sleep_for(200ms); // room for a reader that would not stop there
+  EXPECT_EQ(sync.PendingCount(), TReadThread::AheadMost);
+  ASSERT_TRUE(BlocksArrive(blocks));
+  EXPECT_EQ(Blocks.size(), blocks);
 }
 
 TEST_F(ComPortTest, ClearErrorsCountsTheWaitingBytes)

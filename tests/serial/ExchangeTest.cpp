@@ -43,8 +43,9 @@ protected:
     Port.SetPortNumber(3);
     Port.SetByteSize(3);
     Port.SetBaudIndex(6);
-    Port.OnReceive = [this](const std::uint8_t* data, std::int32_t count, std::uint32_t errors) {
-      Commands.PortDataReceived(data, count, errors, Port.BlockEpoch());
+    Port.OnRead = [this](std::uint64_t epoch) { return Commands.BlockRead(epoch); };
+    Port.OnReceive = [this](const std::uint8_t* data, std::int32_t count, std::uint32_t errors, std::uint32_t claim) {
+      Commands.PortDataReceived(data, count, errors, claim);
     };
     View.OnAnswerReceived = [this] { Exchange.EventPortString.Set(); };
     Buttons.BtnOpenPortClick();
@@ -113,6 +114,22 @@ TEST_F(ExchangeTest, AnsweredFramesGiveOneGreenLineEach)
                                                      Green + "Comand transfered A7"}));
   EXPECT_EQ(View.LogLines().size(), 6u) << "each answer is logged";
   EXPECT_EQ(Datas.QueueCount, 0);
+  EXPECT_EQ(FramesSeen().size(), 3u);
+}
+
+// The window's thread held past several answer times (a long layout, a slow display): the answers read
+// meanwhile still count, and the frames behind them still go.
+TEST_F(ExchangeTest, AnswersReadWhileTheWindowIsBusyStillCount)
+{
+  for (std::uint8_t code : {CmdSetAccel, CmdSetDecel, CmdSetDirection})
+    Commands.QueueFrame(code, 1);
+  ASSERT_TRUE(Exchange.StartExchange());
+  std::this_thread::sleep_for(1200ms); // the window's thread busy: it runs none of the other threads' calls
+  ASSERT_TRUE(WaitOnMain([this] { return !Exchange.WorkerRunning(); }, 10s));
+  EXPECT_EQ(WorkerLines(), (std::vector<std::string>{Green + "Comand transfered A5", Green + "Comand transfered A6",
+                                                     Green + "Comand transfered A7"}));
+  EXPECT_EQ(Datas.Counters.AnswersMissing, 0u);
+  EXPECT_EQ(Datas.Counters.Stale, 0u);
   EXPECT_EQ(FramesSeen().size(), 3u);
 }
 

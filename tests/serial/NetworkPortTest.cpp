@@ -48,8 +48,9 @@ protected:
     Port.SetPortNumber(3);
     Port.SetByteSize(3);
     Port.SetBaudIndex(6);
-    Port.OnReceive = [this](const std::uint8_t* data, std::int32_t count, std::uint32_t errors) {
-      Commands.PortDataReceived(data, count, errors, Port.BlockEpoch());
+    Port.OnRead = [this](std::uint64_t epoch) { return Commands.BlockRead(epoch); };
+    Port.OnReceive = [this](const std::uint8_t* data, std::int32_t count, std::uint32_t errors, std::uint32_t claim) {
+      Commands.PortDataReceived(data, count, errors, claim);
     };
     View.OnAnswerReceived = [this] { Exchange.EventPortString.Set(); };
     ASSERT_TRUE(Buttons.BtnOpenPortClick());

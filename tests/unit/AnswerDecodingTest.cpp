@@ -19,7 +19,7 @@ class AnswerDecoding : public ::testing::Test {
 protected:
   void Receive(const std::vector<std::uint8_t>& block)
   {
-    Commands.PortDataReceived(block.data(), static_cast<std::int32_t>(block.size()), 0, Epoch);
+    Commands.PortDataReceived(block.data(), static_cast<std::int32_t>(block.size()), 0, Commands.BlockRead(Epoch));
   }
 
   // A poll tick asked for the status and the worker has sent the request.
@@ -150,7 +150,7 @@ TEST_F(AnswerDecoding, OnlyTheFirstBlockAfterTheAwaitedWriteIsItsAnswer)
     if (c.Awaiting)
       datas.Answers.Open(Epoch, *c.Awaiting);
     for (int i = 0; i < (c.Twice ? 2 : 1); ++i)
-      commands.PortDataReceived(good.data(), 5, 0, c.ReadIn);
+      commands.PortDataReceived(good.data(), 5, 0, commands.BlockRead(c.ReadIn));
     EXPECT_EQ(view.Calls, c.Calls) << c.Name;
     EXPECT_EQ(datas.MotorRevCounter, c.Counter) << c.Name;
     EXPECT_EQ(datas.Counters.Stale, c.Stale) << c.Name;
@@ -228,7 +228,7 @@ TEST_F(AnswerDecoding, DamagedCommandAnswerIsCountedNotDecoded)
 TEST_F(AnswerDecoding, NoDataPointerLogsAnEmptyLineAndStillSignals)
 {
   Datas.Answers.Open(Epoch, false);
-  Commands.PortDataReceived(nullptr, 5, 0, Epoch);
+  Commands.PortDataReceived(nullptr, 5, 0, Commands.BlockRead(Epoch));
   EXPECT_EQ(View.Calls, (std::vector<std::string>{"log InForce ", "scroll", "answer"}));
 }
 

@@ -370,7 +370,7 @@ TEST(AnswerDecoderProperty, EveryBlockIsLoggedAndOnlyAGoodAnswerDecodes)
     const TReceivedBlock block = RandomBlock(random);
     WriteState(block.Before, datas);
     view.Calls.clear();
-    commands.PortDataReceived(block.Bytes.data(), block.Length, block.Errors, 1);
+    commands.PortDataReceived(block.Bytes.data(), block.Length, block.Errors, commands.BlockRead(1));
 
     const bool isAnswer = IsStatusAnswer(block);
     ExpectedAnswerCalls(block, isAnswer, expectedCalls);

@@ -208,8 +208,8 @@ TEST(SequenceFile, RefusesWhatItsBusCannotMeasure)
       {counter, 20, "the shortest hold that works is 2.5 s"},
       {direction, 2, "taken"},
       {direction, 9, "eol.yaml:5:5: hold: 2 s leaves the direction check too few answers on a bus of 9"},
-      {reach, 20, "taken"},
-      {reach, 21, "eol.yaml:5:31: reach: within 1.2 s cannot be measured on a bus of 21 controllers: the limit must "
+      {reach, 19, "taken"},
+      {reach, 20, "eol.yaml:5:31: reach: within 1.2 s cannot be measured on a bus of 20 controllers: the limit must "
                   "be at least 1.3 s"},
       {standstill, 30, "taken"},
       {standstill, 32, "eol.yaml:5:21: standstill: within 1.9 s cannot be measured on a bus of 32 controllers"},
