@@ -60,6 +60,7 @@ void TSequenceRunner::Observe(TSequenceObserver& observer)
 
 TRunResult TSequenceRunner::Run(const TUnitSerials& units)
 {
+  std::optional<std::string> lost;
   Prepare(units);
   try {
     SetMotors();
@@ -72,17 +73,22 @@ TRunResult TSequenceRunner::Run(const TUnitSerials& units)
   } catch (const TSequenceAborted&) {
     Record.Verdict = TVerdict::Aborted;
     Record.Why = Link.AbortReason();
-    for (TUnit& u : Units)
-      if (u.Step)
-        CloseStep(u, TVerdict::Aborted);
   } catch (const TLineError& error) {
     Record.Verdict = TVerdict::Fail;
     Record.Why = error.what();
-    for (TUnit& u : Units)
-      FailUnit(u, error.what());
+    lost = error.what();
     Link.Reopen();
   }
-  StopAll();
+  // Every Stop before anything is written: a step closed is written and synced by each unit's record.
+  const std::optional<std::string> down = StopAll();
+  for (TUnit& u : Units) {
+    if (Record.Verdict == TVerdict::Aborted && u.Step)
+      CloseStep(u, TVerdict::Aborted);
+    if (lost)
+      FailUnit(u, *lost);
+    if (u.MayRun)
+      FailUnit(u, down ? "could not be stopped: " + *down : Unstopped(u));
+  }
   Record.End = std::chrono::system_clock::now();
   for (TUnit& u : Units) {
     for (const TStepResult& step : u.Result.Steps)

@@ -98,8 +98,10 @@ private:
   // One Stop; an answered one ends the unit's count as running.
   bool StopOnce(TUnit& unit);
   static std::string Unstopped(const TUnit& unit);
-  // The way out: Stop to each that may run, in turn, then the unanswered once more.
-  void StopAll();
+  // The way out: Stop to each that may run, in turn, then the unanswered once more. A lost line may come back (an
+  // adapter re-enumerating, a network line's server restarting): it is opened again and the Stops go on for a
+  // while. The line's failure when it was still down at the end.
+  std::optional<std::string> StopAll();
 
   // A status request, and the same controller again once when no sound answer came.
   void Ask(TUnit& unit);

@@ -25,10 +25,10 @@ bool TSequenceRunner::Send(TUnit& unit, const TFrame& frame)
   const TFrameLine::TReply reply = Exchange(frame, answer);
   if (reply == TFrameLine::TReply::Answered)
     return true;
+  if (unit.MayRun)
+    Stop(unit); // a controller that stopped answering may have taken a Run: stopped before its record is written
   FailUnit(unit, (reply == TFrameLine::TReply::NoAnswer ? "no answer to " : "bad checksum in the answer to ") +
                      TOzmCommands::CommandWords(frame[2]) + " from " + TOzmCommands::HexAddress(frame[1]));
-  if (unit.MayRun)
-    Stop(unit); // a controller that stopped answering may have taken a Run: it is not left running
   return false;
 }
 
@@ -56,23 +56,27 @@ bool TSequenceRunner::StopOnce(TUnit& unit)
   return true;
 }
 
-void TSequenceRunner::StopAll()
+std::optional<std::string> TSequenceRunner::StopAll()
 {
-  for (int round = 0; round < 2; ++round) {
+  const TClock::time_point giveUp = TClock::now() + TSequenceTiming::LostLineStops;
+  for (int round = 1;; ++round) {
+    std::optional<std::string> down;
     for (TUnit& u : Units) {
-      if (!u.MayRun)
-        continue;
       try {
-        StopOnce(u);
+        if (u.MayRun && !down)
+          StopOnce(u);
       } catch (const TLineError& error) {
-        if (!Link.Reopen() && round == 1)
-          FailUnit(u, std::string("could not be stopped: ") + error.what());
+        down = error.what();
       }
     }
+    const bool left = std::any_of(Units.begin(), Units.end(), [](const TUnit& u) { return u.MayRun; });
+    if (!left || (round >= 2 && (!down || TClock::now() >= giveUp)))
+      return down;
+    if (down) {
+      std::this_thread::sleep_for(TSequenceTiming::ReopenPause);
+      Link.Reopen();
+    }
   }
-  for (TUnit& u : Units)
-    if (u.MayRun)
-      FailUnit(u, Unstopped(u));
 }
 
 std::string TSequenceRunner::Unstopped(const TUnit& unit)

@@ -20,6 +20,9 @@ public:
   // The request that decides a reach or standstill check goes this long before the limit: its answer still
   // comes within it when the system wakes the runner late or the controller is slow to turn round.
   static constexpr std::chrono::milliseconds Leeway{25};
+  // After a lost line, how long the Stops of the way out go on, the line opened again every ReopenPause.
+  static constexpr std::chrono::seconds LostLineStops{5};
+  static constexpr std::chrono::milliseconds ReopenPause{100};
   // After a missing or damaged answer, how long the line must have been quiet past the answer time before the next
   // frame: a controller's late answer then dies in the pause, never in another's row.
   static constexpr std::chrono::milliseconds QuietGuard{150};

@@ -4,13 +4,16 @@
 #include "SequenceObserver.h"
 #include "SequenceTiming.h"
 #include "SimLine.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <numeric>
 #include <optional>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -178,19 +181,30 @@ TEST(SequenceExampleTest, EndOfLinePassesOnTheSimulator)
   ExpectNoneLeftRunning(sim);
 }
 
-// Esc or a signal in the middle of a step: the run ends aborted at once and nothing is left running.
+// Esc or a signal in the middle of a step: the run ends aborted at once and nothing is left running. Each unit's
+// aborted step, which its record writes and syncs, is told only once the Stops have gone.
 class TAbortAt : public TSequenceObserver {
 public:
-  TAbortAt(TSequenceLineLink& link, std::string path) : Link(link), Path(std::move(path)) {}
+  TAbortAt(TSequenceLineLink& link, std::string path, const TSimLine& sim) : Link(link), Path(std::move(path)), Sim(sim)
+  {
+  }
   void Sample(const TSample& sample) override
   {
     if (sample.Step == Path)
       Link.Abort("aborted by Esc");
   }
+  void StepEnded(std::uint8_t, const TStepResult& step) override
+  {
+    if (step.Verdict != TVerdict::Aborted)
+      return;
+    for (std::uint8_t address : {1, 2})
+      EXPECT_GE(StopsTo(Sim, address), 1) << "a record written before the Stop of " << int(address);
+  }
 
 private:
   TSequenceLineLink& Link;
   const std::string Path;
+  const TSimLine& Sim;
 };
 
 class TSequenceAbortTest : public testing::TestWithParam<const char*> {};
@@ -202,7 +216,7 @@ TEST_P(TSequenceAbortTest, StopsEveryControllerThatRan)
   TSequenceLineLink link(sim.DevicePath(), {});
   const TSequence sequence = TwoUnitTest();
   TSequenceRunner runner(sequence, link);
-  TAbortAt abort(link, GetParam());
+  TAbortAt abort(link, GetParam(), sim);
   runner.Observe(abort);
   const TRunResult run = runner.Run({});
 
@@ -246,6 +260,49 @@ TEST(SequenceLineLostTest, FailsWithTheReason)
     EXPECT_EQ(controller.Steps.back().Path, "2");
     EXPECT_NE(controller.Why.find("could not be stopped"), std::string::npos) << controller.Why;
   }
+}
+
+// The line dies under a hold and comes back 0.3 s later, as another device (an adapter re-enumerating): the Stops
+// of the way out go on until it is back, and each controller that ran is stopped.
+TEST(SequenceLineLostTest, StopsOnceTheLineIsBack)
+{
+  TTempDir folder;
+  TSimLine sim({1, 2});
+  sim.Open();
+  const std::filesystem::path name = folder.Path() + "/COM1";
+  std::filesystem::create_symlink(sim.DevicePath(), name);
+  TSequenceLineLink link(name.string(), {});
+  struct TPull : TSequenceObserver {
+    TSimLine& Sim;
+    const std::filesystem::path& Name;
+    std::thread Back;
+    TPull(TSimLine& sim, const std::filesystem::path& name) : Sim(sim), Name(name) {}
+    void Sample(const TSample& sample) override
+    {
+      if (sample.Step != "2" || Back.joinable())
+        return;
+      Sim.Close();
+      Back = std::thread([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the adapter away
+        Sim.Open();
+        std::filesystem::remove(Name);
+        std::filesystem::create_symlink(Sim.DevicePath(), Name);
+      });
+    }
+  } pull(sim, name);
+  const TSequence sequence = TwoUnitTest();
+  TSequenceRunner runner(sequence, link);
+  runner.Observe(pull);
+  const TRunResult run = runner.Run({});
+  ASSERT_TRUE(pull.Back.joinable());
+  pull.Back.join();
+
+  EXPECT_EQ(run.Verdict, TVerdict::Fail);
+  for (const TControllerResult& controller : run.Controllers)
+    EXPECT_EQ(controller.Why.find("could not be stopped"), std::string::npos) << controller.Why;
+  for (std::uint8_t address : {1, 2})
+    EXPECT_GE(StopsTo(sim, address), 1) << int(address);
+  ExpectNoneLeftRunning(sim);
 }
 
 // Every answer of the run, by controller.
