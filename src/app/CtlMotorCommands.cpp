@@ -94,6 +94,8 @@ void TCtlMotorCommands::PrepareLine(const std::string& line)
     return;
   const TBusListFile file(TCtlCommands::DataFolder(), line);
   const TBusList list = file.Load();
+  for (const std::string& skipped : list.Skipped())
+    Output.Warning("bus-list", "the bus list " + file.Path() + ", " + skipped);
   if (list.Empty()) {
     std::error_code error;
     const std::string what = std::filesystem::exists(file.Path(), error)

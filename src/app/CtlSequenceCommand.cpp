@@ -10,6 +10,7 @@
 #include "CtlSession.h"
 #include "SequenceFile.h"
 #include "SequenceRecord.h"
+#include "Utf8Text.h"
 #include "SequenceRunner.h"
 
 #include <algorithm>
@@ -26,7 +27,7 @@ std::string Listed(const std::vector<std::uint8_t>& addresses)
 
 TCtlError Refused(const std::string& item, const std::string& why)
 {
-  return TCtlError(TCtlError::Usage, "--unit \"" + item + "\": " + why);
+  return TCtlError(TCtlError::Usage, Printable("--unit \"" + item + "\": " + why));
 }
 
 // "5=SN-A" or "$05=SN-A"; a serial alone goes to the test's only controller.
@@ -34,7 +35,7 @@ std::pair<std::uint8_t, std::string> UnitItem(const std::string& item, const std
 {
   const std::size_t equals = item.find('=');
   if (equals == std::string::npos && addresses.size() == 1)
-    return {addresses.front(), item};
+    return {addresses.front(), Printable(item)};
   if (equals == std::string::npos)
     throw Refused(item, "the test has " + std::to_string(addresses.size()) + " controllers (" + Listed(addresses) +
                             "): give each its serial as ADDRESS=SERIAL");
@@ -47,7 +48,7 @@ std::pair<std::uint8_t, std::string> UnitItem(const std::string& item, const std
   if (std::find(addresses.begin(), addresses.end(), *address) == addresses.end())
     throw Refused(item, TCtlOutput::Address(*address) + " is not one of the test's controllers (" +
                             Listed(addresses) + ")");
-  return {*address, serial};
+  return {*address, Printable(serial)};
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <utility>
 
 namespace {
@@ -131,7 +132,7 @@ std::vector<std::pair<std::string, std::string>> TCtlSequenceOutput::Files(std::
   std::vector<std::pair<std::string, std::string>> files;
   for (const auto& [key, path] : {std::pair{"record", record.RecordPath()}, std::pair{"report", record.ReportPath()},
                                   std::pair{"lines", record.LinesPath()}, std::pair{"samples", record.SamplesPath()}})
-    if (!path.empty())
+    if (std::error_code error; !path.empty() && std::filesystem::exists(path, error)) // none for a file not written
       files.emplace_back(key, path);
   return files;
 }

@@ -8,8 +8,11 @@
 std::vector<std::string> TBusAddresses::Items(const std::string& text)
 {
   std::vector<std::string> items;
+  // 1, $01 and 0x01 are one controller, driven once.
   const auto add = [&](const std::string& item) {
-    if (std::find(items.begin(), items.end(), item) == items.end())
+    const std::optional<std::uint8_t> address = Address(item);
+    if (std::none_of(items.begin(), items.end(),
+                     [&](const std::string& listed) { return listed == item || (address && Address(listed) == address); }))
       items.push_back(item);
   };
   std::istringstream parts(text);

@@ -14,7 +14,9 @@ TBusController::TBusController(std::uint8_t address, std::string label) : Addr(a
 
 void TBusController::SetLabel(std::string label)
 {
-  std::replace_if(label.begin(), label.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+  // No control character reaches a row, a log line or a terminal: a tab or an escape is a blank.
+  std::replace_if(label.begin(), label.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; },
+                  ' ');
   Name = std::move(label);
 }
 

@@ -44,10 +44,17 @@ TBusList TBusList::FromText(const std::string& text)
 {
   TBusList list;
   std::istringstream lines(text);
+  int number = 0;
   for (std::string line; std::getline(lines, line);) {
+    ++number;
+    line.erase(line.find_last_not_of(" \t\r") + 1); // all blank: npos + 1 erases from 0
+    if (line.empty() || line.starts_with('#'))
+      continue;
     const std::size_t tab = line.find('\t');
-    if (const auto address = TBusAddresses::Address(line.substr(0, tab)); address && !line.starts_with('#'))
+    if (const auto address = TBusAddresses::Address(line.substr(0, tab)))
       list.Add(*address, tab == std::string::npos ? std::string() : line.substr(tab + 1));
+    else
+      list.Unread.push_back("line " + std::to_string(number) + ": \"" + line.substr(0, tab) + "\" is no address");
   }
   return list;
 }

@@ -22,9 +22,13 @@ public:
   std::size_t Size() const { return List.size(); }
 
   std::string Text() const;
-  // Lines that are no "ADDRESS[<TAB>LABEL]" (a comment, a hand edit gone wrong) are skipped.
+  // Lines may end in CR and blanks (a file written on another system); comments ("#") and empty lines are
+  // skipped, and so are lines that are no "ADDRESS[<TAB>LABEL]" (a hand edit gone wrong), each said in Skipped.
   static TBusList FromText(const std::string& text);
+  // "line 3: \"x5\" is no address", for each line of the text read that named no controller.
+  const std::vector<std::string>& Skipped() const { return Unread; }
 
 private:
   std::vector<TBusController> List;
+  std::vector<std::string> Unread;
 };

@@ -1,5 +1,19 @@
 #include "Utf8Text.h"
 
+std::string Printable(std::string_view text)
+{
+  static constexpr char Hex[] = "0123456789abcdef";
+  std::string shown;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F)
+      shown.append({'\\', 'x', Hex[byte >> 4], Hex[byte & 0x0F]});
+    else
+      shown += c;
+  }
+  return shown;
+}
+
 std::size_t Utf8Length(std::string_view text, std::size_t at)
 {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };

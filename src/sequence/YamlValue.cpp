@@ -1,6 +1,7 @@
 #include "YamlValue.h"
 
 #include "SequenceFile.h"
+#include "Utf8Text.h"
 
 #include <algorithm>
 #include <utility>
@@ -18,8 +19,8 @@ TYamlValue TYamlValue::At(std::string key, const YAML::Node& node, const YAML::M
 std::string TYamlValue::Said(const std::string& what) const
 {
   const TSourcePlace place = Place();
-  return std::string(File) + ":" + std::to_string(place.Line) + ":" + std::to_string(place.Column) + ": " +
-         (Name.empty() ? "" : Name + ": ") + what;
+  return Printable(std::string(File) + ":" + std::to_string(place.Line) + ":" + std::to_string(place.Column) + ": " +
+                   (Name.empty() ? "" : Name + ": ") + what);
 }
 
 void TYamlValue::Refuse(const std::string& what) const

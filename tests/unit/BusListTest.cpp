@@ -24,6 +24,7 @@ TEST(BusAddresses, ListsAndRangesAsTheOperatorTypesThem)
       {"1,2,5", {1, 2, 5}, ""},
       {"1-4,9", {1, 2, 3, 4, 9}, ""},
       {"$0A,3-3,10", {10, 3}, ""}, // each address once, in the order first given
+      {"1,$01,0x01,2", {1, 2}, ""}, // one controller written three ways
       {"250-254", {250, 251, 252, 253, 254}, ""},
       {"253-255", {}, "no range of addresses"},
       {"4-1", {}, "no range of addresses"},
@@ -37,6 +38,7 @@ TEST(BusAddresses, ListsAndRangesAsTheOperatorTypesThem)
     SCOPED_TRACE(c.Text);
     if (!c.Addresses.empty()) {
       EXPECT_EQ(TBusAddresses::Parse(c.Text), c.Addresses);
+      EXPECT_EQ(TBusAddresses::Items(c.Text).size(), c.Addresses.size()) << "each controller driven once";
       continue;
     }
     try {
@@ -81,6 +83,31 @@ TEST(BusController, ShowsWhatEachControllerSaid)
   EXPECT_EQ(controller.Answers(), 2u);
   EXPECT_EQ(controller.ChecksumFailures(), 2u);
   EXPECT_EQ(controller.AnswersMissing(), 1u);
+}
+
+// A list written on another system or by hand: line ends and blanks do not hide a controller, and each line
+// that names none is said with its number.
+TEST(BusList, ReadsWhatAnyEditorWrites)
+{
+  const struct {
+    const char* Text;
+    std::vector<std::uint8_t> Addresses;
+    std::vector<std::string> Skipped;
+  } cases[] = {
+      {"1\r\n2\tleft belt\r\n", {1, 2}, {}},
+      {"3  \n\t\n4\tpress \t\r\n", {3, 4}, {}},
+      {"# bench 2\n\n$05\n", {5}, {}},
+      {"oops\n7\n300\tbig\n", {7}, {"line 1: \"oops\" is no address", "line 3: \"300\" is no address"}},
+      {"", {}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    const TBusList list = TBusList::FromText(c.Text);
+    EXPECT_EQ(list.Addresses(), c.Addresses);
+    EXPECT_EQ(list.Skipped(), c.Skipped);
+  }
+  EXPECT_EQ(TBusList::FromText("2\tleft belt\r\n").Controllers().front().Label(), "left belt");
+  EXPECT_EQ(TBusList::FromText("2\tleft\x1b[31m\x7f\n").Controllers().front().Label(), "left [31m ");
 }
 
 // The list survives its file, whoever names the line: the device itself or a link to it; hand

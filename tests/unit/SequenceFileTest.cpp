@@ -52,6 +52,13 @@ TEST(SequenceFile, TakesWhatTheFormatAllows)
          EXPECT_EQ((std::vector{s.Steps[1].Kind, s.Steps[4].Kind}), (std::vector{TStep::Reverse, TStep::Stop}));
          EXPECT_EQ((std::pair{s.Steps[2].Seconds, s.Steps[3].Seconds}), (std::pair{2.0, 0.5}));
        }},
+      {"control characters in names written out",
+       "name: \"end\\e[31mof\\nline\"\ncontrollers: 1\nmotor: {encoder: 2, max-speed: 3000, ratio: 10}\nsteps:\n"
+       "  - hold: {seconds: 1, checks: [feedback: {name: \"fb\\r\"}]}\n",
+       [](const TSequence& s) {
+         EXPECT_EQ(s.Name, "end\\x1b[31mof\\x0aline");
+         EXPECT_EQ(s.Steps.at(0).Checks.at(0).Name, "fb\\x0d");
+       }},
       {"a hold's checks",
        Head + "  - hold:\n      seconds: 5\n      checks:\n"
               "        - speed: {tolerance: 3%, settle: 1, of: mean, name: speed at 200}\n"
@@ -115,6 +122,20 @@ TEST(SequenceFile, TakesWhatTheFormatAllows)
   }
 }
 
+// Twelve levels of nine aliases each: a trillion items once read, were aliases followed.
+std::string AliasBomb()
+{
+  std::string text = "a0: &a0 [x, x, x, x, x, x, x, x, x]\n";
+  for (int level = 1; level < 12; ++level) {
+    const std::string below = "*a" + std::to_string(level - 1);
+    text += "a" + std::to_string(level) + ": &a" + std::to_string(level) + " [" + below;
+    for (int i = 1; i < 9; ++i)
+      text += ", " + below;
+    text += "]\n";
+  }
+  return text + "name: *a11\ncontrollers: 1\nsteps: [stop]\n";
+}
+
 TEST(SequenceFile, RefusesNamingTheLineAndColumn)
 {
   const std::string top = "steps: [stop]\nname: t\ncontrollers: 1\n"; // lines 1 to 3
@@ -126,7 +147,11 @@ TEST(SequenceFile, RefusesNamingTheLineAndColumn)
     const char* Says;
   } cases[] = {
       {"name: [t\n", "eol.yaml:2:1: not YAML: end of sequence flow not found"},
+      {"name: &n t\ncontrollers: 1\nsteps: [stop]\nmotor: {encoder: 2, max-speed: *n}\n",
+       "eol.yaml:4:32: an alias (*): write the value out where it is wanted"},
+      {AliasBomb(), "eol.yaml:2:10: an alias (*)"},
       {"nme: t\n", "eol.yaml:1:1: nme: unknown key; allowed: name, controllers, motor, parameters, checks, steps"},
+      {"n\x1b[2Jme: t\n", "eol.yaml:1:1: n\\x1b[2Jme: unknown key"},
       {step("stop") + "name: u\n", "eol.yaml:6:1: name: a second time; each key once"},
       {step("stop") + "---\nname: u\n", "eol.yaml:7:1: a second document"},
       {"name: t\n", "eol.yaml:1:1: missing key \"controllers\""},
