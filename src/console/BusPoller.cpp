@@ -95,8 +95,14 @@ void TBusPoller::ExchangeEnded()
 
 bool TBusPoller::AnyMayRun() const
 {
+  // One whose state is not known (silent, or not asked yet) may be turning as well as not.
   return std::any_of(Controllers.Controllers().begin(), Controllers.Controllers().end(),
-                     [](const TBusController& controller) { return controller.SpeedRpm() > 0; });
+                     [](const TBusController& controller) { return !controller.Known() || controller.SpeedRpm() > 0; });
+}
+
+std::size_t TBusPoller::StopCount() const
+{
+  return Controllers.Size() + 1 + Form.RunSentTo().size();
 }
 
 void TBusPoller::StopAll(bool panelFirst)
@@ -107,6 +113,9 @@ void TBusPoller::StopAll(bool panelFirst)
     std::erase(addresses, panel);
     addresses.insert(panelFirst ? addresses.begin() : addresses.end(), panel);
   }
+  for (std::uint8_t address : Form.RunSentTo()) // the panel has moved on from them since their Run
+    if (std::find(addresses.begin(), addresses.end(), address) == addresses.end())
+      addresses.push_back(address);
   Form.CommandSteps().SendOvertaking(
       "Stop all",
       [this, &addresses] {
@@ -116,8 +125,10 @@ void TBusPoller::StopAll(bool panelFirst)
         return true;
       },
       [this](bool ok) {
-        if (ok)
-          Form.Datas->MotorStopped = true;
+        if (!ok)
+          return;
+        Form.Datas->MotorStopped = true;
+        Form.AllStopped();
       },
       [this, &addresses] { return Form.Exchange->StartStopAll(addresses); });
 }

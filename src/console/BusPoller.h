@@ -36,8 +36,9 @@ public:
   // when nobody watches: it is the one most likely turning), overtaking what is on the line; one
   // more to each that did not answer.
   void StopAll(bool panelFirst = false);
-  std::size_t StopCount() const { return Controllers.Size() + 1; }
-  // A listed controller whose last answer showed its motor turning.
+  // How many Stops a Stop all sends at most: the listed, the panel's own, and those the window ran elsewhere.
+  std::size_t StopCount() const;
+  // A listed controller whose last answer showed its motor turning, or whose state is not known.
   bool AnyMayRun() const;
 
   void StatusAnswered(std::uint8_t address, std::span<const std::uint8_t> block) override;

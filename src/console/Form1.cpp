@@ -409,6 +409,7 @@ void TForm1::BtnRunClick()
         if (!ApplyWorkPanel())
           return false;
         OzmCommands->QueueFrame(CmdRun, 0);
+        MayRunAt.insert(Datas->MotorAddress); // from the moment the Run may leave
         return true;
       },
       [this](bool ok) {
@@ -431,8 +432,10 @@ void TForm1::BtnStopClick()
         return true;
       },
       [this](bool ok) {
-        if (ok)
-          Datas->MotorStopped = true;
+        if (!ok)
+          return;
+        Datas->MotorStopped = true;
+        MayRunAt.erase(Datas->MotorAddress);
       });
 }
 

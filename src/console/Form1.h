@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 class QAction;
@@ -117,6 +118,11 @@ public:
 
   bool DataTransferring() const override;
 
+  // The controllers this window sent a Run to and no Stop since: Stop all and an end nobody chose reach them
+  // wherever the panel's address has moved meanwhile.
+  const std::set<std::uint8_t>& RunSentTo() const { return MayRunAt; }
+  void AllStopped() { MayRunAt.clear(); }
+
   bool Expanded() const { return IsExpanded; }
   int SavedWidth() const { return WidthBeforeCollapse; }
 
@@ -167,6 +173,7 @@ private:
   bool IsExpanded = true;
   int WidthBeforeCollapse = 0;
   bool Closed = false;
+  std::set<std::uint8_t> MayRunAt;
 
   TMotorPanel* PanelMotorData = nullptr;
   TWorkPanel* PanelWorkData = nullptr;

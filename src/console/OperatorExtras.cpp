@@ -155,14 +155,17 @@ bool TOperatorExtras::eventFilter(QObject* watched, QEvent* event)
   const bool watchedWindow = window == &Form || window == Chart || window == Bus;
   const auto* key = static_cast<QKeyEvent*>(event);
   const int pressed = key->key();
-  // Esc and Shift+Esc alike: the run's own stops reach every controller it drives.
+  const bool all = key->modifiers().testFlag(Qt::ShiftModifier);
+  // The run's own Stops reach the controllers it drives; then Esc stops the panel's controller and Shift+Esc every
+  // controller, as they do without a run.
   if (pressed == Qt::Key_Escape && Sequences->Running() && (watchedWindow || window == &Sequences->Panel())) {
-    Sequences->Abort("aborted by Esc");
+    Sequences->Abort(all ? "aborted by Shift+Esc" : "aborted by Esc");
+    all ? Poller->StopAll() : Form.BtnStopClick();
     return true;
   }
   if (!watchedWindow)
     return false;
-  if (pressed == Qt::Key_Escape && key->modifiers().testFlag(Qt::ShiftModifier)) {
+  if (pressed == Qt::Key_Escape && all) {
     Poller->StopAll();
     return true;
   }
@@ -352,8 +355,8 @@ bool TOperatorExtras::RefuseWhileLineTaken()
   const char* refusal = BusScan && BusScan->Scanning() ? TFormBusScan::RunningText
                         : SequenceRunning()            ? TSequenceControl::RunningText
                                                        : nullptr;
-  if (refusal)
-    Form.ShowMessage(refusal);
+  if (refusal) // a line of the log: a box would take the Esc that ends the scan or the run
+    Form.AppendLog(refusal, TLogColour::Red, false);
   return refusal;
 }
 

@@ -45,7 +45,7 @@ TSequenceControl::~TSequenceControl() = default;
 bool TSequenceControl::Open(const std::string& path)
 {
   if (Running()) {
-    Form.ShowMessage(RunningText);
+    Form.AppendLog(RunningText, TLogColour::Red, false); // a box would take the Esc that aborts the run
     return false;
   }
   try {

@@ -8,7 +8,9 @@
 #include "OperatorExtras.h"
 #include "SequenceControl.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <set>
 
 namespace {
 std::chrono::steady_clock::time_point After(std::chrono::milliseconds limit)
@@ -20,7 +22,7 @@ std::chrono::steady_clock::time_point After(std::chrono::milliseconds limit)
 bool TUnattendedEnd::MotorMayRun() const
 {
   return !Form.IsClosed() && (!Form.Datas->MotorStopped || Form.Datas->CurrentSpeedRpm > 0 ||
-                              Form.OperatorExtras().BusPoller().AnyMayRun());
+                              !Form.RunSentTo().empty() || Form.OperatorExtras().BusPoller().AnyMayRun());
 }
 
 void TUnattendedEnd::StopMotor(const std::string& why)
@@ -50,10 +52,11 @@ std::string TUnattendedEnd::SendStop()
   const std::uint64_t sent = counters.FramesSent;
   const std::uint64_t missing = counters.AnswersMissing;
   const std::uint64_t failures = counters.PortFailures;
-  // With a bus listed, every controller of it: a Run may have gone to another before the panel's
-  // address changed. Each further Stop has its pause, frame and a quick answer's time.
+  // With a bus listed, every controller of it, and every one the window ran since: a Run may have gone to
+  // another before the panel's address changed. Each further Stop has its pause, frame and a quick answer's time.
   TBusPoller& bus = Form.OperatorExtras().BusPoller();
-  if (bus.List().Empty())
+  const std::set<std::uint8_t>& ran = Form.RunSentTo();
+  if (bus.List().Empty() && std::all_of(ran.begin(), ran.end(), [&](std::uint8_t a) { return a == Form.Datas->MotorAddress; }))
     Form.BtnStopClick();
   else
     bus.StopAll(true);

@@ -115,9 +115,9 @@ TEST_F(ExtrasTest, WhileABusScanRunsCommandsAndThePortAreRefusedAndNothingElseIs
       {"new address", [&] { Form->findChild<QAction*>("MmSetNewAddress")->trigger(); }},
   };
   for (const auto& r : refused) {
-    Messages.clear();
     r.Do();
-    EXPECT_EQ(Messages, std::vector<std::string>{TFormBusScan::RunningText}) << r.Name;
+    EXPECT_TRUE(Messages.empty()) << r.Name << ": a box would take the Esc that cancels the scan";
+    EXPECT_EQ(LogLines().back(), TFormBusScan::RunningText) << r.Name;
   }
   EXPECT_TRUE(scan.Scanning());
   EXPECT_FALSE(Form->ComPort->IsOpen());

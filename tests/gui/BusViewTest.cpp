@@ -181,6 +181,24 @@ TEST_F(BusViewTest, AnUnattendedEndStopsEveryListedControllerThePanelsFirst)
   end.Close();
 }
 
+// A Run went to $03, which then left the list, and the panel moved on to $01: Stop all still reaches $03.
+TEST_F(BusViewTest, StopAllReachesAControllerTheWindowRanWhereverThePanelMovedSince)
+{
+  Type("EditMotorAddress", "$03");
+  Click("BtnMotorApply");
+  Click("BtnRun");
+  ASSERT_TRUE(WaitFor([&] { return Cell(2, TFormBus::ColSpeed) != "0.00 rpm"; }, 10s)) << State();
+  auto* grid = View().findChild<QTableWidget*>("GridBus");
+  grid->selectRow(2);
+  Click("BtnBusRemove");
+  grid->selectRow(0);
+  Click("BtnMotorApply");
+  ASSERT_TRUE(WaitFor([&] { return Form->Datas->MotorAddress == 1 && Idle(); }));
+  const std::size_t before = Bus.FramesReceived();
+  QTest::keyClick(grid, Qt::Key_Escape, Qt::ShiftModifier);
+  ASSERT_TRUE(WaitFor([&] { return Asked(before)[3].second >= 1 && Idle(); }, 10s)) << State();
+}
+
 // Ticked in the "Chart" column, a controller gets a line of its own on the speed chart, named as its row
 // and ending at the speed its row shows; a silent one's stays empty; unticked or removed, it goes.
 TEST_F(BusViewTest, ChosenControllersGetALineEachOnTheSpeedChart)

@@ -3,12 +3,17 @@
 // every way out of a run stops the motor.
 #include "CasePrinter.h"
 #include "ExtrasFixture.h"
+#include "FormBus.h"
+#include "OzmCommands.h"
 #include "SequenceSteps.h"
 #include "UnattendedEnd.h"
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 
@@ -258,19 +263,22 @@ TEST_P(SequenceUnits, EnterGoesOnToTheNextControllersSerialAndTheLastRunsEachUni
 INSTANTIATE_TEST_SUITE_P(Every, SequenceUnits, ::testing::ValuesIn(UnitsCases),
                          [](const auto& info) { return info.param.Name; });
 
-// How the operator, or the system, ends a run while the motor holds its speed.
-enum class TWayOut { EscInPanel, ShiftEscInWindow, WindowClosed, Signal };
+// How the operator, or the system, ends a run while the motor holds its speed; a controller of the bus view that
+// the run does not drive is stopped too by the keys that stop every controller.
+enum class TWayOut { EscInPanel, F5ThenEscInWindow, ShiftEscInWindow, WindowClosed, Signal };
 
 struct TWayOutCase {
   const char* Name;
   TWayOut Way;
+  bool StopsTheListed;
 };
 
 const TWayOutCase WayOutCases[] = {
-    {"EscInThePanel", TWayOut::EscInPanel},
-    {"ShiftEscInTheWindow", TWayOut::ShiftEscInWindow},
-    {"WindowClosed", TWayOut::WindowClosed},
-    {"Sigterm", TWayOut::Signal},
+    {"EscInThePanel", TWayOut::EscInPanel, false},
+    {"F5ThenEscInTheWindow", TWayOut::F5ThenEscInWindow, false},
+    {"ShiftEscInTheWindow", TWayOut::ShiftEscInWindow, true},
+    {"WindowClosed", TWayOut::WindowClosed, false}, // the operator's own end: the listed are theirs to stop
+    {"Sigterm", TWayOut::Signal, true},
 };
 
 class SequenceWayOut : public SequenceTest, public ::testing::WithParamInterface<TWayOutCase> {
@@ -280,6 +288,10 @@ protected:
     switch (way) {
     case TWayOut::EscInPanel:
       QTest::keyClick(SequencePanel().findChild<QLineEdit*>("EditUnitSerial"), Qt::Key_Escape);
+      break;
+    case TWayOut::F5ThenEscInWindow:
+      QTest::keyClick(Find("lbBufRead"), Qt::Key_F5); // refused in the log: a box would take the Esc
+      QTest::keyClick(Find("lbBufRead"), Qt::Key_Escape);
       break;
     case TWayOut::ShiftEscInWindow: QTest::keyClick(Find("lbBufRead"), Qt::Key_Escape, Qt::ShiftModifier); break;
     case TWayOut::WindowClosed: Form->close(); break;
@@ -291,6 +303,9 @@ protected:
 TEST_P(SequenceWayOut, DuringTheHoldAbortsTheRunAndTheMotorIsStopped)
 {
   const TWayOutCase& c = GetParam();
+  Extras().MmBusViewClick();
+  Extras().BusView().findChild<QLineEdit*>("EditBusAddresses")->setText("5"); // silent: nobody answers there
+  QTest::mouseClick(Extras().BusView().findChild<QPushButton*>("BtnBusAdd"), Qt::LeftButton);
   OpenSequence(QuickSequence("20")); // its own end far beyond the test's waits
   ScanUnit("SN-7");
   ASSERT_TRUE(WaitFor([&] { return SequencePanel().findChild<QLabel*>("LblSequenceLive")->text().contains("600"); },
@@ -299,6 +314,14 @@ TEST_P(SequenceWayOut, DuringTheHoldAbortsTheRunAndTheMotorIsStopped)
   TakeWayOut(c.Way);
   ASSERT_TRUE(WaitFor([&] { return StoppedAfterRun(); }));
   EXPECT_TRUE(WaitFor([&] { return Logged("Sequence Quick ended: $00 unit SN-7 ABORTED"); }));
+  const auto listedStopped = [&] {
+    const auto frames = FramesSeen();
+    return std::any_of(frames.begin(), frames.end(), [](const auto& f) { return f[1] == 5 && f[2] == CmdStop; });
+  };
+  if (c.StopsTheListed) {
+    EXPECT_TRUE(WaitFor(listedStopped)) << "the listed controller $05 was never stopped";
+  }
+  EXPECT_TRUE(Messages.empty()) << Messages.front();
   if (c.Way == TWayOut::WindowClosed) {
     EXPECT_TRUE(Form->IsClosed());
     return;
