@@ -87,7 +87,7 @@ TRunResult TSequenceRunner::Run(const TUnitSerials& units)
     if (lost)
       FailUnit(u, *lost);
     if (u.MayRun)
-      FailUnit(u, down ? "could not be stopped: " + *down : Unstopped(u));
+      FailUnit(u, down ? "could not be stopped: " + *down + ": it may still be running" : Unstopped(u));
   }
   Record.End = std::chrono::system_clock::now();
   for (TUnit& u : Units) {

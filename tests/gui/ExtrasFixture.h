@@ -45,6 +45,8 @@ protected:
   {
     Extras().MmScanBusClick();
     TFormBusScan& scan = *Extras().BusScanWindow();
+    // A scan is refused during an exchange; none starts before the click, which this thread runs next.
+    EXPECT_TRUE(WaitFor([&] { return !Form->DataTransferring(); }));
     QTest::mouseClick(scan.findChild<QPushButton*>("BtnScanStart"), Qt::LeftButton);
     EXPECT_TRUE(WaitFor([&] { return scan.findChild<QProgressBar*>("ScanProgress")->value() >= 1; }));
     EXPECT_TRUE(scan.Scanning());
