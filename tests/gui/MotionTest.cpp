@@ -130,7 +130,11 @@ TEST_F(ConsoleTest, DirectionButtonsSendOnlyTheDirection)
   EXPECT_EQ(Find<TRadioGroup>("rgrWorkDirection")->ItemIndex(), 1);
   EXPECT_TRUE(Contains(LogLines(), "Set backward Direction"));
   Click("BtnRunRight");
-  ASSERT_TRUE(WaitFor([&] { return Contains(LogLines(), "Set forward direction"); }));
+  // The heading is logged before the frame goes: the frame itself is what is waited for.
+  ASSERT_TRUE(WaitFor([&] {
+    const std::vector<std::uint8_t> sent = Codes(FramesSeen());
+    return Contains(LogLines(), "Set forward direction") && std::count(sent.begin(), sent.end(), 0xA7) == 2;
+  }));
   EXPECT_EQ(Find<TRadioGroup>("rgrWorkDirection")->ItemIndex(), 0);
   EXPECT_FALSE(Find("BtnWorkCancel")->isEnabled()) << "the panel stays clean";
   const std::vector<std::uint8_t> codes = Codes(FramesSeen());
