@@ -1,0 +1,144 @@
+// The window's commands to the controller: the panels' Apply and Cancel, Run, Stop and the directions, each
+// sent through the command sequence that holds the poll while its frames go.
+#include "Form1.h"
+
+#include "CommandSequence.h"
+#include "CommonDatas.h"
+#include "Exchange.h"
+#include "LogPanel.h"
+#include "LongTimer.h"
+#include "MotorPanel.h"
+#include "MotorParameters.h"
+#include "OzmCommands.h"
+#include "WorkPanel.h"
+#include "WorkParameters.h"
+
+void TForm1::ClearMemoAndQueue()
+{
+  LogColumn->ClearMemo();
+  Datas->ClearQueue();
+}
+
+void TForm1::SendBroadcast(std::uint8_t command, std::uint8_t value)
+{
+  ClearMemoAndQueue();
+  OzmCommands->QueueBroadcastFrame(command, value);
+  Exchange->StartExchange();
+}
+
+void TForm1::UseAddress(std::uint8_t address)
+{
+  TMotorFields fields = PanelMotorData->Fields();
+  fields.Address = TOzmCommands::HexAddress(address);
+  PanelMotorData->SetFields(fields);
+  PanelMotorData->MarkEdited();
+}
+
+void TForm1::BtnMotorApplyClick()
+{
+  Commands->Send("Set motor parameters", [this] {
+    ClearMemoAndQueue();
+    TMotorFields fields = PanelMotorData->Fields();
+    if (!MotorParameters->ApplyMotorParameters(fields))
+      return false;
+    PanelMotorData->SetMaxSpeedText(fields.MaxSpeed);
+    PanelMotorData->SetMaxGearedSpeedText(MotorParameters->MaxGearedSpeedText());
+    PanelMotorData->MarkClean();
+    return true;
+  });
+}
+
+void TForm1::BtnMotorCancelClick()
+{
+  PanelMotorData->SetFields(MotorParameters->StoredFields());
+  PanelMotorData->SetMaxGearedSpeedText(MotorParameters->MaxGearedSpeedText());
+  PanelMotorData->MarkClean();
+}
+
+bool TForm1::ApplyWorkPanel()
+{
+  ClearMemoAndQueue();
+  TWorkFields fields = PanelWorkData->Fields();
+  if (!WorkParameters->ApplyOperationParameters(fields))
+    return false;
+  if (Datas->MotionType == 1)
+    TmrStopMotor->SetInterval(Datas->MotionTimeMs);
+  PanelWorkData->SetAppliedTexts(fields);
+  PanelWorkData->MarkClean();
+  return true;
+}
+
+void TForm1::BtnWorkApplyClick()
+{
+  Commands->Send("Set operation parameters", [this] { return ApplyWorkPanel(); });
+}
+
+void TForm1::BtnWorkCancelClick()
+{
+  PanelWorkData->SetFields(WorkParameters->StoredFields());
+  PanelWorkData->MarkClean();
+}
+
+void TForm1::BtnRunClick()
+{
+  Commands->Send(
+      "Set operation parameters and run motor",
+      [this] {
+        if (!ApplyWorkPanel())
+          return false;
+        OzmCommands->QueueFrame(CmdRun, 0);
+        MayRunAt.insert(Datas->MotorAddress); // from the moment the Run may leave
+        return true;
+      },
+      [this](bool ok) {
+        if (!ok)
+          return;
+        Datas->MotorStopped = false;
+        if (PanelWorkData->Timed())
+          TmrStopMotor->SetEnabled(true);
+      });
+}
+
+void TForm1::BtnStopClick()
+{
+  Commands->SendOvertaking(
+      "Motor stop",
+      [this] {
+        TmrStopMotor->SetEnabled(false);
+        ClearMemoAndQueue();
+        OzmCommands->QueueFrame(CmdStop, 0);
+        return true;
+      },
+      [this](bool ok) {
+        if (!ok)
+          return;
+        Datas->MotorStopped = true;
+        MayRunAt.erase(Datas->MotorAddress);
+      });
+}
+
+void TForm1::SendDirection(const char* heading, std::uint8_t direction)
+{
+  Commands->Send(heading, [this, direction] {
+    PanelWorkData->SetDirection(direction);
+    Datas->WorkDirection = direction;
+    ClearMemoAndQueue();
+    OzmCommands->QueueFrame(CmdSetDirection, direction);
+    return true;
+  });
+}
+
+void TForm1::BtnRunRightClick()
+{
+  SendDirection("Set forward direction", 0);
+}
+
+void TForm1::BtnRunLeftClick()
+{
+  SendDirection("Set backward Direction", 1);
+}
+
+void TForm1::TmrStopMotorTimer()
+{
+  BtnStopClick();
+}
