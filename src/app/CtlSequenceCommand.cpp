@@ -10,8 +10,8 @@
 #include "CtlSession.h"
 #include "SequenceFile.h"
 #include "SequenceRecord.h"
-#include "Utf8Text.h"
 #include "SequenceRunner.h"
+#include "Utf8Text.h"
 
 #include <algorithm>
 

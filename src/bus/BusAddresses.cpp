@@ -11,8 +11,9 @@ std::vector<std::string> TBusAddresses::Items(const std::string& text)
   // 1, $01 and 0x01 are one controller, driven once.
   const auto add = [&](const std::string& item) {
     const std::optional<std::uint8_t> address = Address(item);
-    if (std::none_of(items.begin(), items.end(),
-                     [&](const std::string& listed) { return listed == item || (address && Address(listed) == address); }))
+    if (std::none_of(items.begin(), items.end(), [&](const std::string& listed) {
+          return listed == item || (address && Address(listed) == address);
+        }))
       items.push_back(item);
   };
   std::istringstream parts(text);

@@ -56,7 +56,8 @@ std::string TUnattendedEnd::SendStop()
   // another before the panel's address changed. Each further Stop has its pause, frame and a quick answer's time.
   TBusPoller& bus = Form.OperatorExtras().BusPoller();
   const std::set<std::uint8_t>& ran = Form.RunSentTo();
-  if (bus.List().Empty() && std::all_of(ran.begin(), ran.end(), [&](std::uint8_t a) { return a == Form.Datas->MotorAddress; }))
+  if (bus.List().Empty() &&
+      std::all_of(ran.begin(), ran.end(), [&](std::uint8_t a) { return a == Form.Datas->MotorAddress; }))
     Form.BtnStopClick();
   else
     bus.StopAll(true);

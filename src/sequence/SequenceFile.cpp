@@ -6,8 +6,8 @@
 #include "ParameterFile.h"
 #include "SequenceResult.h"
 #include "Sha256.h"
-#include "ValueReader.h"
 #include "Utf8Text.h"
+#include "ValueReader.h"
 #include "WholeFile.h"
 #include "YamlMap.h"
 

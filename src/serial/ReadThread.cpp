@@ -172,8 +172,8 @@ void TReadThread::DeliverBlock(std::uint32_t count, std::uint32_t errors, std::u
       return;
     ++Deliveries->Waiting;
   }
-  sync.Post([deliveries = Deliveries, port = &Port, block = std::vector<std::uint8_t>(Buffer.begin(), Buffer.begin() + count),
-             errors, claim] {
+  sync.Post([deliveries = Deliveries, port = &Port,
+             block = std::vector<std::uint8_t>(Buffer.begin(), Buffer.begin() + count), errors, claim] {
     TSynchronizer& sync = TSynchronizer::Instance();
     bool open = false;
     {
