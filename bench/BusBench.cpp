@@ -1,9 +1,12 @@
 // The bus view with eight quick controllers on one line at 9600 baud: (a) the bus round, the spacing
 // of its status requests at the controllers against the line's floor (the pause, the request and the
 // answer on the wire); (b) Stop all by Shift+Esc at a random moment of the polling, from the key to
-// the last Stop answered, against eight Stops' floor once the exchange on the wire has ended, median and worst of a number of presses; (c)
-// the CPU while the bus view polls the eight, the simulator a program of its own.
+// the last Stop answered, against eight Stops' floor once the exchange on the wire has ended, median
+// and worst of a number of presses; (c) the CPU while the bus view polls the eight, the simulator a
+// program of its own; (d) the unattended end of a SIGTERM with 60 controllers listed, every Stop
+// answered before the backstop ends the program.
 // Run by hand: build/bench/bin/ozmet-bus-bench [PRESSES] [SECONDS]
+#include "Backstop.h"
 #include "BenchFolder.h"
 #include "BenchSupport.h"
 #include "BusPoller.h"
@@ -13,13 +16,17 @@
 #include "Form1.h"
 #include "FormBus.h"
 #include "OperatorExtras.h"
+#include "UnattendedEnd.h"
 
 #include <QApplication>
 #include <QTest>
 
 #include <cstdio>
+#include <numeric>
 #include <random>
 #include <stdexcept>
+
+#include <unistd.h>
 
 namespace {
 
@@ -135,6 +142,35 @@ bool MeasureCpu(long seconds)
   return percent < 1.5;
 }
 
+// The end a SIGTERM makes with many controllers listed: the backstop armed as the signal arms it, then the unattended
+// end's Stops, one to each; all must be answered before the backstop's SIGALRM, which would end the bench.
+bool MeasureUnattendedEnd()
+{
+  constexpr std::uint8_t Many = 60;
+  std::vector<std::uint8_t> addresses(Many);
+  std::iota(addresses.begin(), addresses.end(), std::uint8_t{1});
+  TBenchFolder folder;
+  TSimLine sim(addresses);
+  const std::unique_ptr<TForm1> form = OpenConsoleOn(sim, folder);
+  form->OperatorExtras().BusView().AddAddresses(addresses);
+  form->OperatorExtras().MmBusViewClick();
+  RunEventLoopFor(std::chrono::seconds(1));
+  const std::uint64_t missing = form->Datas->Counters.AnswersMissing;
+  const auto start = TBenchClock::now();
+  TBackstop::Arm();
+  TUnattendedEnd(*form).StopMotor("ended by SIGTERM");
+  ::alarm(0);
+  const auto stops = TrafficSince(sim, TSimTraffic::TDirection::Received, start, Many, StopCode);
+  const auto answer = TrafficSince(sim, TSimTraffic::TDirection::Sent, stops.back(), 1);
+  const bool answered = form->Datas->Counters.AnswersMissing == missing;
+  const double ms = MsBetween(start, answer.front());
+  const double floor = Many * (PauseMs + 2 * WireMs(CommandBytes, LineBaud));
+  std::printf("unattended end (SIGTERM) of %u listed controllers: the last of %u Stops answered after %.2f ms = %.3f x "
+              "the floor %.2f ms, every one answered: %s; goal all answered, none cut short: %s\n",
+              Many, Many, ms, ms / floor, floor, answered ? "yes" : "no", Verdict(answered));
+  return answered;
+}
+
 } // namespace
 
 static int Body(int argc, char** argv)
@@ -153,6 +189,7 @@ static int Body(int argc, char** argv)
     met = MeasureRound(sim) && met;
     met = MeasureStopAll(*form, sim, presses) && met;
   }
+  met = MeasureUnattendedEnd() && met;
   met = MeasureCpu(seconds) && met;
   return met ? 0 : 1;
 }

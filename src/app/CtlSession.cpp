@@ -169,7 +169,9 @@ bool TCtlSession::Answers(std::uint8_t address)
 std::optional<std::string> TCtlSession::TryStop(std::uint8_t address, int retries)
 {
   for (int attempt = 0;; ++attempt) {
-    const std::optional<std::string> failure = StopOnce(address);
+    std::optional<std::string> failure = StopOnce(address);
+    if (failure && LineLostAt)
+      failure = StopOverALostLine(address, *failure);
     if (!failure)
       return std::nullopt;
     if (attempt >= retries)
@@ -183,10 +185,33 @@ std::optional<std::string> TCtlSession::StopOnce(std::uint8_t address)
 {
   try {
     Ask(TOzmCommands::FrameFor(address, CmdStop, 0));
+    LineLostAt.reset();
     return std::nullopt;
-  } catch (const std::runtime_error& error) { // a missing answer, or a line that failed under it
+  } catch (const TLineError& error) { // the line failed under it, or cannot be opened (again)
+    if (error.Kind == TLineError::TKind::LineFailed && !LineLostAt)
+      LineLostAt = TClock::now();
+    return error.what();
+  } catch (const std::runtime_error& error) { // a missing answer
+    LineLostAt.reset();
     return error.what();
   }
+}
+
+// An adapter that re-enumerates or a serial device server that restarts comes back within a second or two: the line
+// is opened again and the Stop sent until it is answered, for as long after the loss as any way out waits.
+std::optional<std::string> TCtlSession::StopOverALostLine(std::uint8_t address, std::string failure)
+{
+  while (TClock::now() < *LineLostAt + TCommonDatas::LostLineStops) {
+    std::this_thread::sleep_for(TCommonDatas::ReopenPause);
+    if (!Reopen())
+      continue;
+    std::optional<std::string> again = StopOnce(address);
+    if (!LineLostAt) // the line carried it: answered, or missing as on any line
+      return again;
+    failure = *again;
+  }
+  Frames.reset();
+  return failure + " (the line stayed lost for " + std::to_string(TCommonDatas::LostLineStops.count()) + " s)";
 }
 
 bool TCtlSession::StopOnTheWayOut(std::size_t since,

@@ -57,6 +57,8 @@ public:
   std::optional<std::string> TryStop(std::uint8_t address, int retries);
   // One Stop, not sent again: nothing when it was answered, else what went wrong.
   std::optional<std::string> StopOnce(std::uint8_t address);
+  // After the line failed under a Stop: the line opened again and the Stop sent until LostLineStops after the loss.
+  std::optional<std::string> StopOverALostLine(std::uint8_t address, std::string failure);
   // The way out: Stop to every controller that a Run sent since `since` (RunsSent()) may have
   // reached; each unanswered Stop is a stop-failed warning. True when every Stop was answered.
   // fields: what the stop object of an address carries besides it.
@@ -84,4 +86,5 @@ private:
   std::map<std::uint8_t, int> Retries;
   std::vector<std::uint8_t> RunLog;    // every Run sent, in order
   std::string TakenOver;               // "ozmetctl (pid 812)" when stop took the line over
+  std::optional<TClock::time_point> LineLostAt; // the line failed under a Stop and has carried none since
 };

@@ -1,4 +1,5 @@
 // The Ozmet console: one window that drives the motor controllers on a serial line.
+#include "Backstop.h"
 #include "DataFolder.h"
 #include "EndSignals.h"
 #include "Form1.h"
@@ -62,7 +63,7 @@ void EndWithoutWindow()
 {
   if (!Window)
     return;
-  ::alarm(TEndSignals::LimitSeconds);
+  TBackstop::Arm();
   TUnattendedEnd end(*Window);
   end.StopMotor("ended without its window (the display connection was lost)");
   end.Close();

@@ -1,5 +1,7 @@
 #include "EndSignals.h"
 
+#include "Backstop.h"
+
 #include <csignal>
 #include <initializer_list>
 
@@ -12,7 +14,7 @@ int SignalPipe[2] = {-1, -1};
 
 extern "C" void OnEndSignal(int signal)
 {
-  ::alarm(TEndSignals::LimitSeconds); // here, not in the loop: the loop may be what hangs
+  TBackstop::Arm(); // here, not in the loop: the loop may be what hangs
   const auto byte = static_cast<char>(signal);
   [[maybe_unused]] const auto written = ::write(SignalPipe[1], &byte, 1);
 }

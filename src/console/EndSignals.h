@@ -1,13 +1,10 @@
 #pragma once
 
 // SIGTERM, SIGINT and SIGHUP turned into a byte on a pipe that the event loop watches. The signal
-// handler itself arms a backstop: if the end hangs, or the event loop cannot run at all, SIGALRM
-// ends the process after LimitSeconds (and the kernel releases the port).
+// handler itself arms the backstop (TBackstop): if the end hangs, or the event loop cannot run at all,
+// SIGALRM ends the process (and the kernel releases the port).
 class TEndSignals {
 public:
-  // An end, the Stop of a running motor included, takes under a second.
-  static constexpr unsigned LimitSeconds = 3;
-
   // False when the pipe cannot be made: the signals then keep their default action.
   static bool Install();
   // The pipe's reading end, readable once a signal came; -1 before Install.

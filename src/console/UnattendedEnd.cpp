@@ -1,5 +1,6 @@
 #include "UnattendedEnd.h"
 
+#include "Backstop.h"
 #include "BusPoller.h"
 #include "CommonDatas.h"
 #include "Exchange.h"
@@ -53,20 +54,34 @@ std::string TUnattendedEnd::SendStop()
   const std::uint64_t missing = counters.AnswersMissing;
   const std::uint64_t failures = counters.PortFailures;
   // With a bus listed, every controller of it, and every one the window ran since: a Run may have gone to
-  // another before the panel's address changed. Each further Stop has its pause, frame and a quick answer's time.
+  // another before the panel's address changed. The backstop gives each Stop its time.
   TBusPoller& bus = Form.OperatorExtras().BusPoller();
   const std::set<std::uint8_t>& ran = Form.RunSentTo();
   if (bus.List().Empty() &&
-      std::all_of(ran.begin(), ran.end(), [&](std::uint8_t a) { return a == Form.Datas->MotorAddress; }))
+      std::all_of(ran.begin(), ran.end(), [&](std::uint8_t a) { return a == Form.Datas->MotorAddress; })) {
+    TBackstop::StopsDue(1);
     Form.BtnStopClick();
-  else
+  } else {
+    TBackstop::StopsDue(bus.StopCount());
     bus.StopAll(true);
-  const bool ended = exchange.WaitForWorker(After(StopLimit + PerController * (bus.StopCount() - 1)));
+  }
+  const bool ended = WaitForStops();
   if (counters.FramesSent == sent)
     return "Stop not sent, the line failed";
   const bool answered = ended && Form.Datas->MotorStopped && counters.AnswersMissing == missing &&
                         counters.PortFailures == failures;
   return answered ? "Stop sent and answered" : "Stop sent, no answer";
+}
+
+// Waited for as long as the Stops go out, one frame at least within each StopLimit: a bus of any size is stopped
+// whole, and a worker that hangs is left behind.
+bool TUnattendedEnd::WaitForStops() const
+{
+  const std::atomic<std::uint64_t>& sent = Form.Datas->Counters.FramesSent;
+  for (std::uint64_t before = sent; !Form.Exchange->WaitForWorker(After(StopLimit)); before = sent)
+    if (sent == before)
+      return false;
+  return true;
 }
 
 void TUnattendedEnd::Close()

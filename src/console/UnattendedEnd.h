@@ -12,9 +12,8 @@ class TUnattendedEnd {
 public:
   // The frame in flight (its answer or its timeout) at the slowest rate, with room to spare.
   static constexpr std::chrono::milliseconds WorkerLimit{1000};
-  // The Stop's pause, its frame and its answer time, with room to spare.
+  // A Stop's pause, its frame, a silent controller's answer time and the late answer's grace, with room to spare.
   static constexpr std::chrono::milliseconds StopLimit{1500};
-  static constexpr std::chrono::milliseconds PerController{100};
 
   explicit TUnattendedEnd(TForm1& form) : Form(form) {}
 
@@ -29,6 +28,8 @@ public:
 
 private:
   std::string SendStop();
+  // False when the worker sent nothing for a StopLimit and has not ended.
+  bool WaitForStops() const;
 
   TForm1& Form;
 };

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -32,6 +33,12 @@ public:
 
   // Communication
   static constexpr std::int32_t AnswerTimeout = 300; // ms, for an answer and for EventRWAllowed
+  // ms past a missing or damaged answer before the line carries the next frame: a controller's late answer (up to
+  // twice the answer time) then comes as stale in the pause, never as the next frame's answer.
+  static constexpr std::int32_t LateAnswerGrace = 300;
+  // After a lost line, how long every way out goes on sending its Stops, the line opened again every ReopenPause.
+  static constexpr std::chrono::seconds LostLineStops{5};
+  static constexpr std::chrono::milliseconds ReopenPause{100};
   std::uint8_t MotorAddress = 0;
   TCommandQueue CommandQueue{};
   std::atomic<std::uint8_t> QueueCount{0};

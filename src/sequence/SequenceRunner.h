@@ -91,8 +91,6 @@ private:
 
   bool SendQueued(TUnit& unit);
   bool Send(TUnit& unit, const TFrame& frame);
-  // One exchange; after a missing or damaged answer, the line's quiet first, so that no late answer meets the next.
-  TFrameLine::TReply Exchange(std::span<const std::uint8_t> frame, TFrame& answer);
   // One Stop, again once when unanswered; true when answered.
   bool Stop(TUnit& unit);
   // One Stop; an answered one ends the unit's count as running.

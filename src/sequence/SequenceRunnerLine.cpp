@@ -1,7 +1,8 @@
-// The runner on the line: a frame that goes unanswered leaves it quiet before the next, a Stop goes twice, and
-// status requests whose answers tell when a controller got where its step wanted it.
+// The runner on the line: a Stop goes twice, and status requests whose answers tell when a controller got where its
+// step wanted it.
 #include "SequenceRunner.h"
 
+#include "Backstop.h"
 #include "LineError.h"
 #include "OzmCommands.h"
 #include "SequenceJudge.h"
@@ -22,7 +23,7 @@ bool TSequenceRunner::SendQueued(TUnit& unit)
 bool TSequenceRunner::Send(TUnit& unit, const TFrame& frame)
 {
   TFrame answer{};
-  const TFrameLine::TReply reply = Exchange(frame, answer);
+  const TFrameLine::TReply reply = Link.Exchange(frame, answer);
   if (reply == TFrameLine::TReply::Answered)
     return true;
   if (unit.MayRun)
@@ -30,16 +31,6 @@ bool TSequenceRunner::Send(TUnit& unit, const TFrame& frame)
   FailUnit(unit, (reply == TFrameLine::TReply::NoAnswer ? "no answer to " : "bad checksum in the answer to ") +
                      TOzmCommands::CommandWords(frame[2]) + " from " + TOzmCommands::HexAddress(frame[1]));
   return false;
-}
-
-TFrameLine::TReply TSequenceRunner::Exchange(std::span<const std::uint8_t> frame, TFrame& answer)
-{
-  const TClock::time_point begun = TClock::now();
-  const TFrameLine::TReply reply = Link.Exchange(frame, answer);
-  // Even at an abort: a Stop that took another controller's late answer for its own would leave a motor running.
-  if (reply != TFrameLine::TReply::Answered)
-    std::this_thread::sleep_until(begun + Timing.QuietAfter());
-  return reply;
 }
 
 bool TSequenceRunner::Stop(TUnit& unit)
@@ -50,7 +41,7 @@ bool TSequenceRunner::Stop(TUnit& unit)
 bool TSequenceRunner::StopOnce(TUnit& unit)
 {
   TFrame answer{};
-  if (Exchange(TOzmCommands::FrameFor(unit.Result.Address, CmdStop, 0), answer) != TFrameLine::TReply::Answered)
+  if (Link.Exchange(TOzmCommands::FrameFor(unit.Result.Address, CmdStop, 0), answer) != TFrameLine::TReply::Answered)
     return false;
   unit.MayRun = false;
   return true;
@@ -58,22 +49,26 @@ bool TSequenceRunner::StopOnce(TUnit& unit)
 
 std::optional<std::string> TSequenceRunner::StopAll()
 {
-  const TClock::time_point giveUp = TClock::now() + TSequenceTiming::LostLineStops;
+  const TClock::time_point giveUp = TClock::now() + TCommonDatas::LostLineStops;
+  TBackstop::StopsDue(
+      static_cast<std::size_t>(std::count_if(Units.begin(), Units.end(), [](const TUnit& u) { return u.MayRun; })));
   for (int round = 1;; ++round) {
     std::optional<std::string> down;
     for (TUnit& u : Units) {
+      if (!u.MayRun || down)
+        continue;
       try {
-        if (u.MayRun && !down)
-          StopOnce(u);
+        StopOnce(u);
       } catch (const TLineError& error) {
         down = error.what();
       }
+      TBackstop::StopDone();
     }
     const bool left = std::any_of(Units.begin(), Units.end(), [](const TUnit& u) { return u.MayRun; });
     if (!left || (round >= 2 && (!down || TClock::now() >= giveUp)))
       return down;
     if (down) {
-      std::this_thread::sleep_for(TSequenceTiming::ReopenPause);
+      std::this_thread::sleep_for(TCommonDatas::ReopenPause);
       Link.Reopen();
     }
   }
@@ -95,7 +90,7 @@ bool TSequenceRunner::AskOnce(TUnit& unit)
 {
   const TStatusRequest request = unit.Drive.StatusRequest();
   TFrame answer{};
-  const TFrameLine::TReply reply = Exchange(request, answer);
+  const TFrameLine::TReply reply = Link.Exchange(request, answer);
   TSample sample;
   sample.Seconds = Since(TClock::now());
   sample.Address = unit.Result.Address;

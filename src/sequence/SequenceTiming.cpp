@@ -46,9 +46,6 @@ TSequenceTiming::TSequenceTiming(std::size_t controllers, const TLineSettings& s
   const auto answer = WireTime(TFrame{}.size(), settings.Baud, bits);
   ExchangeSlot = std::chrono::duration_cast<TClock::duration>(pause + request + answer + Turnaround);
   PollEvery = std::max<TClock::duration>(PollInterval, ExchangeSlot * static_cast<long>(Controllers));
-  // The answer time counts from the write, which comes after the pause; any frame is no longer than an answer.
-  Quiet = std::chrono::duration_cast<TClock::duration>(pause + std::chrono::milliseconds(TCommonDatas::AnswerTimeout) +
-                                                       2 * answer + QuietGuard);
 }
 
 std::optional<std::string> TSequenceTiming::Refusal(const TSequence& sequence) const

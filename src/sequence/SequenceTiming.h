@@ -20,12 +20,6 @@ public:
   // The request that decides a reach or standstill check goes this long before the limit: its answer still
   // comes within it when the system wakes the runner late or the controller is slow to turn round.
   static constexpr std::chrono::milliseconds Leeway{25};
-  // After a lost line, how long the Stops of the way out go on, the line opened again every ReopenPause.
-  static constexpr std::chrono::seconds LostLineStops{5};
-  static constexpr std::chrono::milliseconds ReopenPause{100};
-  // After a missing or damaged answer, how long the line must have been quiet past the answer time before the next
-  // frame: a controller's late answer then dies in the pause, never in another's row.
-  static constexpr std::chrono::milliseconds QuietGuard{150};
 
   TSequenceTiming(std::size_t controllers, const TLineSettings& settings);
 
@@ -33,8 +27,6 @@ public:
   TClock::duration Slot() const { return ExchangeSlot; }
   // How often each controller is asked: the poll's interval, or a round of the bus when that is longer.
   TClock::duration Interval() const { return PollEvery; }
-  // From a frame's exchange begun until the line is quiet again when no sound answer came.
-  TClock::duration QuietAfter() const { return Quiet; }
   // From a controller's own command until its first status request: the rest of the bus has had its command (a
   // request due while the last one is on the wire goes right after it).
   TClock::duration FirstPoll() const { return ExchangeSlot * static_cast<long>(Controllers - 1); }
@@ -51,5 +43,4 @@ private:
   std::size_t Controllers;
   TClock::duration ExchangeSlot;
   TClock::duration PollEvery;
-  TClock::duration Quiet;
 };

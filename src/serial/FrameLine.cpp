@@ -70,11 +70,21 @@ TFrameLine::TReply TFrameLine::Exchange(std::span<const std::uint8_t> frame, std
                                     TFrame& answer)
 {
   std::this_thread::sleep_for(std::chrono::milliseconds(TComPort::WritePauseMs));
-  return ExchangeNow(frame, timeout, answer);
+  return Transfer(frame, timeout, answer);
 }
 
 TFrameLine::TReply TFrameLine::ExchangeNow(std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout,
                                            TFrame& answer)
+{
+  std::this_thread::sleep_until(QuietUntil);
+  const TReply reply = Transfer(frame, timeout, answer);
+  if (reply != TReply::Answered)
+    QuietUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(TCommonDatas::LateAnswerGrace);
+  return reply;
+}
+
+TFrameLine::TReply TFrameLine::Transfer(std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout,
+                                        TFrame& answer)
 {
   Stale = Device->DropInput(); // a late answer or a stray byte must not pass for this frame's answer
   if (!Stale.empty())

@@ -11,8 +11,8 @@
 #include <vector>
 
 // A serial line driven one frame at a time from the calling thread, with no receive thread or event
-// loop: ozmetctl's line, and the bus scan's. Each frame waits the worker's pause of silence, then up
-// to a timeout for its answer.
+// loop: ozmetctl's line, the bus scan's and the test sequence's. Each frame waits the worker's pause of
+// silence, then up to a timeout for its answer.
 class TFrameLine {
 public:
   enum class TReply { Answered, NoAnswer, BadChecksum };
@@ -21,10 +21,12 @@ public:
 
   // Opens the device a port name leads to; throws TLineError (OpenFailed) with the window's reason.
   void Open(const std::string& name, const TLineSettings& settings);
-  // Sends the frame and reads its five-byte answer. A short answer is a bad checksum, as in the
-  // window. Throws TLineError (LineFailed) when the line itself fails.
+  // Sends the frame after the pause and reads its five-byte answer. A short answer is a bad checksum, as in the
+  // window. Throws TLineError (LineFailed) when the line itself fails. The scan's: it waits out no late answer,
+  // since it asks again whatever it suspects.
   TReply Exchange(std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout, TFrame& answer);
-  // The same without the pause: for a caller that waits the pause itself, so that it can cut it short.
+  // For a caller that waits the pause itself, so that it can cut it short: after a missing or damaged answer it
+  // first waits out the late answer's grace, so that a late answer is dropped as stale, never taken for this one's.
   TReply ExchangeNow(std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout, TFrame& answer);
   // The protocol's 300 ms for an answer plus the time the frame and its answer take on this line.
   std::chrono::milliseconds AnswerTimeout() const;
@@ -35,6 +37,8 @@ public:
   const std::vector<std::uint8_t>& StaleBytes() const { return Stale; }
 
 private:
+  // Writes the frame and reads its answer until the timeout.
+  TReply Transfer(std::span<const std::uint8_t> frame, std::chrono::milliseconds timeout, TFrame& answer);
   // The bytes of the answer that came by the deadline, at most five.
   std::size_t ReadAnswer(TFrame& answer, std::chrono::steady_clock::time_point deadline);
 
@@ -46,5 +50,6 @@ private:
   TLineSettings Settings;
   std::vector<std::uint8_t> Stale;
   bool AnsweredBefore = false; // something came back on this line since it opened
+  std::chrono::steady_clock::time_point QuietUntil{}; // no write before: a late answer may still come
   TTrace Trace;
 };

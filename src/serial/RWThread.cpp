@@ -1,5 +1,6 @@
 #include "RWThread.h"
 
+#include "Backstop.h"
 #include "ComPort.h"
 #include "Exchange.h"
 #include "OzmCommands.h"
@@ -153,6 +154,7 @@ std::optional<std::vector<std::uint8_t>> TRWThread::StopEach(const std::vector<s
     if (!SendFrame(frame, "Comand transfered 52 to $" + TOzmCommands::HexByte(address), TAnswerGate::TBlock::Answer))
       return std::nullopt;
     const TAnswer answer = WaitAnswer(frame.size());
+    TBackstop::StopDone();
     if (address == panel)
       ReportMotion(CmdStop, answer);
     const bool answered = answer != TAnswer::NoAnswer;
@@ -241,8 +243,10 @@ TRWThread::TAnswer TRWThread::WaitAnswer(std::size_t frameBytes)
     Owner.EventPortString.Reset();
   // The gate, not the event, decides: an answer taken just as the time ran out still counts.
   const bool answered = Owner.Datas.Answers.Close();
-  // Answered: the line has been silent since the answer was read, not since we heard of it.
-  SilentSince = answered ? std::max(SilentSince, Owner.Port.LastBlockRead()) : std::chrono::steady_clock::now();
+  // Answered: the line has been silent since the answer was read, not since we heard of it. Unanswered: the
+  // controller's late answer may still come, and must come before the next frame goes, to be dropped as stale.
+  SilentSince = answered ? std::max(SilentSince, Owner.Port.LastBlockRead())
+                         : std::chrono::steady_clock::now() + std::chrono::milliseconds(TCommonDatas::LateAnswerGrace);
   if (answered)
     return TAnswer::Answered;
   // A controller that is being given a new address stays silent.

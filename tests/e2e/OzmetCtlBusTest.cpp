@@ -194,6 +194,42 @@ TEST_F(OzmetCtl, TestOfTwoUnitsRecordsEachOnItsOwn)
   EXPECT_EQ(files, 8u) << "a .jsonl, .csv, .json and .html for each unit";
 }
 
+// Each step reaches the disk as it ends, not at the run's end: its line in the .jsonl synced before the next line
+// is written, and the samples before it in the .csv synced before the next step's line. Seen in the system calls,
+// under strace where the machine lets it trace.
+TEST_F(OzmetCtl, TestRecordIsSyncedStepByStep)
+{
+  if (std::system("strace -qq -o /dev/null true >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "strace is missing or may not trace here";
+  StartSim({});
+  const std::string trace = Folder.Path() + "/trace";
+  TChildProcess ctl("/usr/bin/env", {"strace", "-qq", "-y", "-e", "trace=write,fsync,fdatasync", "-o", trace, Program,
+                                     "test", Folder.Path() + "/hold.yaml", "--record", Folder.Path() + "/records"});
+  ASSERT_EQ(ctl.WaitForExit(30s), 0) << ctl.Stderr();
+  std::ifstream calls(trace);
+  std::vector<std::string> jsonl; // "write" or "sync", in order, for the .jsonl; "csv" where the .csv was synced
+  for (std::string line; std::getline(calls, line);) {
+    const bool synced = line.starts_with("fsync(") || line.starts_with("fdatasync(");
+    if (line.find(".jsonl>") != std::string::npos && (synced || line.starts_with("write(")))
+      jsonl.push_back(synced ? "sync" : "write");
+    else if (line.find(".csv>") != std::string::npos && synced)
+      jsonl.push_back("csv");
+  }
+  std::vector<std::string> lines; // what came between each write and the next
+  for (const std::string& call : jsonl)
+    if (call == "write")
+      lines.emplace_back();
+    else if (!lines.empty())
+      lines.back() += lines.back().find(call) == std::string::npos ? call + " " : "";
+  ASSERT_EQ(lines.size(), 6u) << "the run's line, four steps' (the motor's set-up first), the end's";
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_NE(lines[i].find("sync"), std::string::npos) << "line " << i << " never synced";
+    if (i >= 1 && i + 1 < lines.size()) {
+      EXPECT_NE(lines[i].find("csv"), std::string::npos) << "the samples of step " << i << " not synced with it";
+    }
+  }
+}
+
 struct TWatchSpacing {
   const char* Name;
   int IntervalMs;

@@ -1,5 +1,7 @@
 #include "OzmetCtlFixture.h"
 
+#include <thread>
+
 namespace {
 
 struct TCutCase {
@@ -14,6 +16,15 @@ struct TCutCase {
   bool Timed = true;                  // the run has --for
   std::vector<std::string> Instead{}; // another command line than the run's
 };
+
+// The simulator's options for a bus of controllers 1 to `last`.
+std::vector<std::string> BusOf(int last)
+{
+  std::vector<std::string> options;
+  for (int address = 1; address <= last; ++address)
+    options.insert(options.end(), {"--address", std::to_string(address)});
+  return options;
+}
 
 void PrintTo(const TCutCase& c, std::ostream* out)
 {
@@ -40,7 +51,7 @@ TEST_P(OzmetCtlCut, NeverLeavesTheMotorRunning)
     ASSERT_TRUE(ctl->WriteStdin(c.Script));
     ctl->CloseStdin();
   }
-  ASSERT_TRUE(Sim->WaitForOutput(1, c.After)) << Sim->Stderr();
+  ASSERT_TRUE(Sim->WaitForOutput(1, c.After, 60s)) << Sim->Stderr(); // sixty controllers' commands take a while
   ctl->Signal(c.Signal);
   EXPECT_EQ(ctl->WaitForExit(), 128 + c.Signal);
   ctl->WaitForOutput(0, Never);
@@ -81,6 +92,8 @@ const TCutCase CutCases[] = {
      "$00: ABORTED", nullptr, true, {"test", "{folder}/long.yaml", "--address", "0,7"}},
     {"SighupDuringATestsHold", SIGHUP, {"--address", "0", "--address", "7"}, "rx E6 07 50", true, {},
      "Long: ABORTED: hung up (SIGHUP)", nullptr, true, {"test", "{folder}/long.yaml", "--address", "0,7"}},
+    {"SigtermDuringATestOfSixty", SIGTERM, BusOf(60), "rx E6 3C 51", true, {}, "$3C: ABORTED", nullptr, true,
+     {"test", "{folder}/long.yaml", "--address", "1-60"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Phases, OzmetCtlCut, testing::ValuesIn(CutCases),
@@ -211,6 +224,26 @@ TEST_F(OzmetCtl, LineLostUnderATimedRunIsSaidAndGetsItsStopWhenItComesBack)
   run->WaitForOutput(1, Never);
   EXPECT_NE(run->Stderr().find("the Stop was answered once the line was open again"), std::string::npos)
       << run->Stderr();
+  EXPECT_EQ(FramesReceived(), std::vector<std::string>{Hex(Command(0, CmdStop, 0))});
+}
+
+// The line gone under a script's watch, after its run: the way out opens it again until it comes back (an adapter
+// plugged in again 0.3 s later) and gets its Stop answered, rather than giving up at the first write that fails.
+TEST_F(OzmetCtl, LineLostUnderAScriptGetsTheWayOutsStopWhenItComesBack)
+{
+  StartSim({});
+  auto script = Ctl({"script", "-"});
+  ASSERT_TRUE(script->WriteStdin("run --speed 600\nwatch --interval 50\n"));
+  script->CloseStdin();
+  ASSERT_TRUE(Sim->WaitForOutput(1, "rx " + Hex(Status(0))));
+  Sim = nullptr;
+  std::this_thread::sleep_for(300ms); // the stimulus: the device is away this long
+  StartSim({});
+  EXPECT_EQ(script->WaitForExit(), 1);
+  script->WaitForOutput(0, Never);
+  script->WaitForOutput(1, Never);
+  EXPECT_NE(script->Stdout().find("$00: stopped"), std::string::npos) << script->Stdout() << script->Stderr();
+  EXPECT_EQ(script->Stderr().find("may still run"), std::string::npos) << script->Stderr();
   EXPECT_EQ(FramesReceived(), std::vector<std::string>{Hex(Command(0, CmdStop, 0))});
 }
 

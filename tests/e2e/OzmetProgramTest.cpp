@@ -1,3 +1,4 @@
+#include "BusListFile.h"
 #include "CasePrinter.h"
 #include "ChildProcess.h"
 #include "MainThreadWait.h"
@@ -10,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 
@@ -58,6 +60,34 @@ TEST_F(OzmetProgram, TerminationClosesTheWindowAndSavesThePort)
   EXPECT_EQ(program->WaitForExit(10s), 0) << program->Stderr();
   EXPECT_GT(std::filesystem::last_write_time(settings), old) << "written again on the way out";
   EXPECT_EQ(TPortSettingsFile(settings).Load().PortNumber, 1);
+}
+
+// SIGTERM with sixty controllers listed on the line: the unattended end stops the panel's and each listed one, all
+// answered, and the program ends by its own path, though sixty Stops outlast the backstop's first three seconds.
+TEST_F(OzmetProgram, TerminationStopsEachOfSixtyListedControllers)
+{
+  Sim = nullptr;
+  std::vector<std::string> options{"--verbose", "--no-input", "--link", Data + "/COM1", "--address", "0"};
+  TBusList list;
+  for (int address = 1; address <= 60; ++address) {
+    options.insert(options.end(), {"--address", std::to_string(address)});
+    list.Add(static_cast<std::uint8_t>(address));
+  }
+  Sim = std::make_unique<TChildProcess>(OZMET_SIM_PATH, options);
+  ASSERT_FALSE(Sim->FirstLine().empty()) << Sim->Stderr();
+  ASSERT_EQ(TBusListFile(Data, Data + "/COM1").Save(list), std::nullopt);
+  auto program = StartProgram();
+  EXPECT_FALSE(program->WaitForExit(1s)) << program->Stderr();
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->WaitForExit(60s), 0) << program->Stderr();
+  EXPECT_TRUE(program->WaitForOutput(1, "ended by SIGTERM with the motor possibly running: Stop sent and answered"))
+      << program->Stderr();
+  Sim->WaitForOutput(1, "\n\n", 10ms); // collects what came; never found
+  for (int address = 0; address <= 60; ++address) {
+    char stop[16];
+    std::snprintf(stop, sizeof stop, "rx E6 %02X 52", address);
+    EXPECT_NE(Sim->Stderr().find(stop), std::string::npos) << "no Stop to " << address;
+  }
 }
 
 TEST_F(OzmetProgram, SurvivesItsLineHangingUp)

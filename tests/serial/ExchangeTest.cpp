@@ -297,13 +297,25 @@ TEST_F(ExchangeTest, LateAndStrayBytesNeverAnswerTheNextFrame)
     std::vector<std::uint8_t> Commands;
     std::vector<std::string> Lines; // worker lines expected among the log, in this order
   } cases[] = {
-      {"command answer late, read in the pause before the status request", {.DelayMs = 330}, {CmdSetAccel},
+      {"command answer late, read in the pause before the status request",
+       {.DelayMs = 330},
+       {CmdSetAccel},
        {Green + "Comand transfered A5", Green + "no answer to command  A5", Green + "motor status",
         Green + "motor status - no answer "}},
-      {"a byte added to the first answer", {.ExtraByteAt = 1}, {CmdSetAccel, CmdSetDecel},
+      // Past the answer time and the pause: the worker waits it out before the status request goes.
+      {"command answer 150 ms past the answer time",
+       {.DelayMs = 450},
+       {CmdSetAccel},
+       {Green + "Comand transfered A5", Green + "no answer to command  A5", Green + "motor status",
+        Green + "motor status - no answer "}},
+      {"a byte added to the first answer",
+       {.ExtraByteAt = 1},
+       {CmdSetAccel, CmdSetDecel},
        {Green + "Comand transfered A5", Green + "Comand transfered A6", Green + "motor status"}},
       // Still queued in the driver when the next frame is written: dropped there, not joined to its answer.
-      {"a byte alone 20 ms after the last command's answer", {.StrayByteAfter = 2}, {CmdSetAccel, CmdSetDecel},
+      {"a byte alone 20 ms after the last command's answer",
+       {.StrayByteAfter = 2},
+       {CmdSetAccel, CmdSetDecel},
        {Green + "Comand transfered A5", Green + "Comand transfered A6", Green + "motor status"}},
   };
   for (const auto& c : cases) {

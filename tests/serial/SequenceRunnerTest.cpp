@@ -1,4 +1,5 @@
 #include "SequenceRunner.h"
+#include "ComPort.h"
 #include "SequenceFile.h"
 #include "SequenceLineLink.h"
 #include "SequenceObserver.h"
@@ -99,6 +100,20 @@ void ExpectNoneLeftRunning(const TSimLine& sim)
       last[t.Bytes[1]] = t.Bytes[2];
   for (const auto& [address, command] : last)
     EXPECT_EQ(command, CmdStop) << "controller " << int(address) << " was left running";
+}
+
+// Every Stop followed the line's pause of silence, whatever cut the run short: a controller may miss a frame that
+// comes right behind an answer on the line.
+void ExpectEveryStopAfterThePause(const TSimLine& sim)
+{
+  std::optional<std::chrono::steady_clock::time_point> lastByte;
+  for (const TSimTraffic& t : sim.Traffic()) {
+    if (lastByte && t.Direction == TSimTraffic::TDirection::Received && t.Bytes.size() == 5 && t.Bytes[2] == CmdStop) {
+      EXPECT_GE(t.Time - *lastByte, std::chrono::milliseconds(TComPort::WritePauseMs))
+          << "the Stop to " << int(t.Bytes[1]);
+    }
+    lastByte = t.Time;
+  }
 }
 
 // The Stop frames that went to a controller.
@@ -228,6 +243,7 @@ TEST_P(TSequenceAbortTest, StopsEveryControllerThatRan)
     EXPECT_EQ(controller.Steps.back().Verdict, TVerdict::Aborted);
   }
   ExpectNoneLeftRunning(sim);
+  ExpectEveryStopAfterThePause(sim);
 }
 
 // The run's reach, a hold, the hold after the reverse, the stop's standstill.
