@@ -167,6 +167,8 @@ private:
   void ShowDialog(QPointer<TDialog>& dialog);
 
   bool ApplyWorkPanel();
+  // The address the motor panel shows when it is not the one in force (a bus row chosen, not yet applied).
+  std::optional<std::uint8_t> PendingAddress() const;
   void SendDirection(const char* heading, std::uint8_t direction);
   static void Raise(QWidget& dialog);
 

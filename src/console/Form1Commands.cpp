@@ -10,6 +10,7 @@
 #include "MotorPanel.h"
 #include "MotorParameters.h"
 #include "OzmCommands.h"
+#include "ValueReader.h"
 #include "WorkPanel.h"
 #include "WorkParameters.h"
 
@@ -55,6 +56,14 @@ void TForm1::BtnMotorCancelClick()
   PanelMotorData->MarkClean();
 }
 
+std::optional<std::uint8_t> TForm1::PendingAddress() const
+{
+  const std::optional<std::int32_t> shown = ParseValue(PanelMotorData->Fields().Address);
+  if (!shown || *shown < 0 || *shown > 254 || *shown == Datas->MotorAddress)
+    return std::nullopt;
+  return static_cast<std::uint8_t>(*shown);
+}
+
 bool TForm1::ApplyWorkPanel()
 {
   ClearMemoAndQueue();
@@ -84,6 +93,14 @@ void TForm1::BtnRunClick()
   Commands->Send(
       "Set operation parameters and run motor",
       [this] {
+        // A Run goes to the controller the panel shows, or not at all.
+        if (const std::optional<std::uint8_t> pending = PendingAddress()) {
+          AppendLog("Run refused: the motor panel shows " + TOzmCommands::HexAddress(*pending) +
+                        ", not applied yet; the controller in use is " + TOzmCommands::HexAddress(Datas->MotorAddress) +
+                        ". Apply the motor parameters first.",
+                    TLogColour::Red, false);
+          return false;
+        }
         if (!ApplyWorkPanel())
           return false;
         OzmCommands->QueueFrame(CmdRun, 0);
@@ -104,6 +121,11 @@ void TForm1::BtnStopClick()
   Commands->SendOvertaking(
       "Motor stop",
       [this] {
+        if (const std::optional<std::uint8_t> pending = PendingAddress())
+          AppendLog("Stop to " + TOzmCommands::HexAddress(Datas->MotorAddress) +
+                        ", the controller in use (the panel's " + TOzmCommands::HexAddress(*pending) +
+                        " is not applied yet)",
+                    TLogColour::Blue, false);
         TmrStopMotor->SetEnabled(false);
         ClearMemoAndQueue();
         OzmCommands->QueueFrame(CmdStop, 0);

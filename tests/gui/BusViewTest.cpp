@@ -152,6 +152,32 @@ TEST_F(BusViewTest, StopAllReachesEveryControllerOnceAndTheSilentOneTwice)
   EXPECT_EQ(Asked(atEsc)[1].second, 0);
 }
 
+// A row chosen puts its address in the panel, not yet in force: F5 is refused in the log and nothing runs; Esc stops
+// the controller in use and names it, since the panel shows another.
+TEST_F(BusViewTest, KeysNeverActOnAnAddressThePanelDoesNotShow)
+{
+  View().findChild<QTableWidget*>("GridBus")->selectRow(2);
+  ASSERT_EQ(Find<QLineEdit>("EditMotorAddress")->text(), "$03");
+  ASSERT_TRUE(WaitFor([&] { return Idle(); }));
+  const std::size_t before = Bus.FramesReceived();
+  QTest::keyClick(Form.get(), Qt::Key_F5);
+  QTest::keyClick(Form.get(), Qt::Key_Escape);
+  ASSERT_TRUE(WaitFor([&] { return Asked(before)[0].second == 1 && Idle(); })) << State();
+  std::size_t index = 0;
+  for (const TSimTraffic& t : Bus.Traffic())
+    if (t.Direction == TSimTraffic::TDirection::Received && index++ >= before) {
+      EXPECT_NE(t.Bytes.size() > 2 ? t.Bytes[2] : 0, 0x51) << "a Run to $" << int(t.Bytes[1]);
+    }
+  EXPECT_EQ(Asked(before)[3].second, 0) << "the panel's $03 is not in force: nothing goes there";
+  const std::vector<std::string> log = LogLines();
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      "Run refused: the motor panel shows $03, not applied yet; the controller in use is $00. Apply the "
+                      "motor parameters first."),
+            log.end());
+  EXPECT_NE(std::find(log.begin(), log.end(), "Stop to $00, the controller in use (the panel's $03 is not applied yet)"),
+            log.end());
+}
+
 // A Run went to $03, then the panel was given $01: an end nobody watches stops the whole list, the
 // panel's controller first, and says that one Stop went unanswered.
 TEST_F(BusViewTest, AnUnattendedEndStopsEveryListedControllerThePanelsFirst)
