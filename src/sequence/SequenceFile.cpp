@@ -2,6 +2,7 @@
 
 #include "BusAddresses.h"
 #include "ControllerDrive.h"
+#include "DocumentBounds.h"
 #include "NumberFormat.h"
 #include "ParameterFile.h"
 #include "SequenceResult.h"
@@ -16,11 +17,7 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
-#include <sstream>
 #include <utility>
-
-#include <yaml-cpp/eventhandler.h>
-#include <yaml-cpp/parser.h>
 
 namespace {
 
@@ -421,38 +418,12 @@ TSequence ReadSequence(const TYamlValue& document, const std::string& path)
   return sequence;
 }
 
-// Refuses the first alias of a text: a few lines of aliases nested in each other stand for gigabytes once read.
-class TAliasRefusal : public YAML::EventHandler {
-public:
-  explicit TAliasRefusal(const std::string& path) : Path(path) {}
-
-  void OnAlias(const YAML::Mark& mark, YAML::anchor_t) override
-  {
-    TYamlValue(Path, "", YAML::Node(), mark).Refuse("an alias (*): write the value out where it is wanted");
-  }
-  void OnDocumentStart(const YAML::Mark&) override {}
-  void OnDocumentEnd() override {}
-  void OnNull(const YAML::Mark&, YAML::anchor_t) override {}
-  void OnScalar(const YAML::Mark&, const std::string&, YAML::anchor_t, const std::string&) override {}
-  void OnSequenceStart(const YAML::Mark&, const std::string&, YAML::anchor_t, YAML::EmitterStyle::value) override {}
-  void OnSequenceEnd() override {}
-  void OnMapStart(const YAML::Mark&, const std::string&, YAML::anchor_t, YAML::EmitterStyle::value) override {}
-  void OnMapEnd() override {}
-
-private:
-  const std::string& Path;
-};
-
 // The one document of the text; an empty text is a document without keys.
 TYamlValue Document(const std::string& text, const std::string& path)
 {
   std::vector<YAML::Node> documents;
   try {
-    std::istringstream stream(text);
-    YAML::Parser parser(stream);
-    TAliasRefusal refusal(path);
-    while (parser.HandleNextDocument(refusal)) {
-    }
+    TDocumentBounds::Check(text, path);
     documents = YAML::LoadAll(text);
   } catch (const YAML::Exception& fault) {
     TYamlValue(path, "", YAML::Node(), fault.mark).Refuse("not YAML: " + fault.msg);

@@ -150,6 +150,21 @@ TEST(SequenceFile, RefusesNamingTheLineAndColumn)
       {"name: &n t\ncontrollers: 1\nsteps: [stop]\nmotor: {encoder: 2, max-speed: *n}\n",
        "eol.yaml:4:32: an alias (*): write the value out where it is wanted"},
       {AliasBomb(), "eol.yaml:2:10: an alias (*)"},
+      // The file's whole size of brackets, or of keys: hundreds of megabytes once built, refused before.
+      {std::string(TSequenceFile::MaxFileBytes - 1, '['), "eol.yaml:1:33: nested deeper than 32 levels"},
+      {Head + "  - " + std::string(30, '[') + std::string(30, ']') + "\n", // 32 levels: past the bound, to the step
+       "eol.yaml:5:5: steps: a list where a word or a map of one key belongs"},
+      {[] {
+         std::string keys;
+         for (int key = 0; keys.size() < TSequenceFile::MaxFileBytes - 16; ++key)
+           keys += "k" + std::to_string(key) + ": 1\n";
+         return keys;
+       }(),
+       "eol.yaml:10000:8: more than 20000 values"},
+      // Brackets in a comment or quoted are text, however many.
+      {"# " + std::string(40, '[') + "\nname: '" + std::string(40, '{') + "'\ncontrollers: \"[[[[\\\"\" # " +
+           std::string(40, '[') + "\n",
+       "missing key \"steps\""},
       {"nme: t\n", "eol.yaml:1:1: nme: unknown key; allowed: name, controllers, motor, parameters, checks, steps"},
       {"n\x1b[2Jme: t\n", "eol.yaml:1:1: n\\x1b[2Jme: unknown key"},
       {step("stop") + "name: u\n", "eol.yaml:6:1: name: a second time; each key once"},
@@ -180,7 +195,8 @@ TEST(SequenceFile, RefusesNamingTheLineAndColumn)
       {step("wait: 0"), "eol.yaml:5:11: wait: \"0\" is not allowed; write seconds above 0, at most"},
       {step("hold: {seconds: 86401}"), "eol.yaml:5:21: seconds: \"86401\" is not allowed"},
       {step("hold: {seconds: soon}"), "eol.yaml:5:21: seconds: \"soon\" is not a number"},
-      {step("repeat: {times: 0, steps: [stop]}"), "eol.yaml:5:21: times: \"0\" is not allowed; write a whole number 1.."},
+      {step("repeat: {times: 0, steps: [stop]}"),
+       "eol.yaml:5:21: times: \"0\" is not allowed; write a whole number 1.."},
       {step("repeat: {times: 1000001, steps: [stop]}"), "eol.yaml:5:21: times: \"1000001\" is not allowed"},
       {step("repeat: {times: 2, steps: [stop, {hold: {}}]}"), "eol.yaml:5:45: hold: missing key \"seconds\""},
       {step("run: {speed: 20, checks: [standstill: {within: 3}]}"),
@@ -206,7 +222,7 @@ TEST(SequenceFile, RefusesNamingTheLineAndColumn)
        "eol.yaml:4:45: ratio: \"1e-310\" refused by the motor panel: too small"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.Text);
+    SCOPED_TRACE(c.Text.substr(0, 200)); // a file-sized text told by its start
     const std::string refusal = Refusal([&] { TSequenceFile::Parse(c.Text, "eol.yaml"); });
     EXPECT_NE(refusal.find(c.Says), std::string::npos) << refusal;
   }
