@@ -146,13 +146,13 @@ bool MeasureCpu(long seconds)
 // end's Stops, one to each; all must be answered before the backstop's SIGALRM, which would end the bench.
 bool MeasureUnattendedEnd()
 {
-  constexpr std::uint8_t Many = 60;
-  std::vector<std::uint8_t> addresses(Many);
-  std::iota(addresses.begin(), addresses.end(), std::uint8_t{1});
+  constexpr std::uint8_t Listed = 60;
+  std::vector<std::uint8_t> addresses(Listed + 1); // the panel's own, $00, then the listed ones
+  std::iota(addresses.begin(), addresses.end(), std::uint8_t{0});
   TBenchFolder folder;
   TSimLine sim(addresses);
   const std::unique_ptr<TForm1> form = OpenConsoleOn(sim, folder);
-  form->OperatorExtras().BusView().AddAddresses(addresses);
+  form->OperatorExtras().BusView().AddAddresses({addresses.begin() + 1, addresses.end()});
   form->OperatorExtras().MmBusViewClick();
   RunEventLoopFor(std::chrono::seconds(1));
   const std::uint64_t missing = form->Datas->Counters.AnswersMissing;
@@ -160,14 +160,14 @@ bool MeasureUnattendedEnd()
   TBackstop::Arm();
   TUnattendedEnd(*form).StopMotor("ended by SIGTERM");
   ::alarm(0);
-  const auto stops = TrafficSince(sim, TSimTraffic::TDirection::Received, start, Many, StopCode);
+  const auto stops = TrafficSince(sim, TSimTraffic::TDirection::Received, start, addresses.size(), StopCode);
   const auto answer = TrafficSince(sim, TSimTraffic::TDirection::Sent, stops.back(), 1);
-  const bool answered = form->Datas->Counters.AnswersMissing == missing;
+  const bool answered = stops.size() == addresses.size() && form->Datas->Counters.AnswersMissing == missing;
   const double ms = MsBetween(start, answer.front());
-  const double floor = Many * (PauseMs + 2 * WireMs(CommandBytes, LineBaud));
-  std::printf("unattended end (SIGTERM) of %u listed controllers: the last of %u Stops answered after %.2f ms = %.3f x "
-              "the floor %.2f ms, every one answered: %s; goal all answered, none cut short: %s\n",
-              Many, Many, ms, ms / floor, floor, answered ? "yes" : "no", Verdict(answered));
+  const double floor = static_cast<double>(addresses.size()) * (PauseMs + 2 * WireMs(CommandBytes, LineBaud));
+  std::printf("unattended end (SIGTERM) with %u controllers listed: the last of %zu Stops answered after %.2f ms = "
+              "%.3f x the floor %.2f ms, each answered once: %s; goal all answered, none cut short: %s\n",
+              Listed, stops.size(), ms, ms / floor, floor, answered ? "yes" : "no", Verdict(answered));
   return answered;
 }
 
