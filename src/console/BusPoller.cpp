@@ -128,7 +128,6 @@ void TBusPoller::StopAll(bool panelFirst)
         if (!ok)
           return;
         Form.Datas->MotorStopped = true;
-        Form.AllStopped();
       },
       [this, &addresses] { return Form.Exchange->StartStopAll(addresses); });
 }

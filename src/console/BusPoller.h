@@ -40,6 +40,8 @@ public:
   std::size_t StopCount() const;
   // A listed controller whose last answer showed its motor turning, or whose state is not known.
   bool AnyMayRun() const;
+  // The window sent a Run to the address, or a Stop to it was answered: its row's mark changes.
+  void MayRunChanged(std::uint8_t address) { emit RowChanged(address); }
 
   void StatusAnswered(std::uint8_t address, std::span<const std::uint8_t> block) override;
   void StatusMissing(std::uint8_t address) override;
@@ -48,7 +50,7 @@ public:
 signals:
   // The list itself changed.
   void Changed();
-  // What one controller said changed its row.
+  // What one controller said changed its row, or whether it may run.
   void RowChanged(std::uint8_t address);
   // A listed controller's status answer was decoded: when it came and its output-shaft speed.
   void SpeedDecoded(std::uint8_t address, qint64 msSinceEpoch, double outputRpm);

@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "BusPoller.h"
 #include "ClassicFont.h"
 #include "ComPort.h"
 #include "CommandSequence.h"
@@ -205,6 +206,15 @@ void TForm1::StatusUnknown()
 void TForm1::MotionSent(bool run, bool answered, long long msSinceEpoch)
 {
   Extras->MotionSent(run, answered, msSinceEpoch);
+  if (!run && answered)
+    StopAnswered(Datas->MotorAddress);
+}
+
+// A Run is forgotten only once a Stop to its controller was answered: an unanswered one may not have reached it.
+void TForm1::StopAnswered(std::uint8_t address)
+{
+  if (MayRunAt.erase(address))
+    Extras->BusPoller().MayRunChanged(address);
 }
 
 void TForm1::DisablePollTimer()

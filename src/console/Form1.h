@@ -65,6 +65,7 @@ public:
   void StatusDecoded() override;
   void StatusUnknown() override;
   void MotionSent(bool run, bool answered, long long msSinceEpoch) override;
+  void StopAnswered(std::uint8_t address) override;
   void DisablePollTimer() override;
   void DisableStopMotorTimer() override;
   void AnswerReceived() override;
@@ -121,7 +122,6 @@ public:
   // The controllers this window sent a Run to and no Stop since: Stop all and an end nobody chose reach them
   // wherever the panel's address has moved meanwhile.
   const std::set<std::uint8_t>& RunSentTo() const { return MayRunAt; }
-  void AllStopped() { MayRunAt.clear(); }
 
   bool Expanded() const { return IsExpanded; }
   int SavedWidth() const { return WidthBeforeCollapse; }

@@ -2,6 +2,7 @@
 // sent through the command sequence that holds the poll while its frames go.
 #include "Form1.h"
 
+#include "BusPoller.h"
 #include "CommandSequence.h"
 #include "CommonDatas.h"
 #include "Exchange.h"
@@ -9,6 +10,7 @@
 #include "LongTimer.h"
 #include "MotorPanel.h"
 #include "MotorParameters.h"
+#include "OperatorExtras.h"
 #include "OzmCommands.h"
 #include "ValueReader.h"
 #include "WorkPanel.h"
@@ -105,6 +107,7 @@ void TForm1::BtnRunClick()
           return false;
         OzmCommands->QueueFrame(CmdRun, 0);
         MayRunAt.insert(Datas->MotorAddress); // from the moment the Run may leave
+        Extras->BusPoller().MayRunChanged(Datas->MotorAddress);
         return true;
       },
       [this](bool ok) {
@@ -135,7 +138,6 @@ void TForm1::BtnStopClick()
         if (!ok)
           return;
         Datas->MotorStopped = true;
-        MayRunAt.erase(Datas->MotorAddress);
       });
 }
 

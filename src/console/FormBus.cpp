@@ -206,7 +206,8 @@ void TFormBus::FillRow(int row)
                                  .toString("HH:mm:ss")
                            : QString("never");
   const QString cells[ColumnCount] = {
-      QString::fromStdString(TOzmCommands::HexAddress(controller.Address())),
+      QString::fromStdString(TOzmCommands::HexAddress(controller.Address()) +
+                             (Form.RunSentTo().contains(controller.Address()) ? " may run" : "")),
       QString::fromStdString(controller.Label()),
       SpeedCell(texts.Speed),
       texts.Backward ? (*texts.Backward ? "backward" : "forward") : QString(),

@@ -22,6 +22,8 @@ public:
   virtual void StatusUnknown() {}
   // A Run or a Stop left at msSinceEpoch (wall clock), and whether the controller answered it.
   virtual void MotionSent(bool /*run*/, bool /*answered*/, long long /*msSinceEpoch*/) {}
+  // Stop all: the controller at `address` answered its Stop.
+  virtual void StopAnswered(std::uint8_t /*address*/) {}
   virtual void DisablePollTimer() = 0;
   virtual void DisableStopMotorTimer() = 0;
   // Sets EventPortString: the exchange worker may go on.

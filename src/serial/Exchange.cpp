@@ -160,6 +160,8 @@ void TExchange::StopSent(std::uint8_t address, bool answered)
   const std::string text = "Stop $" + TOzmCommands::HexByte(address) + (answered ? ": answered" : ": no answer");
   View.AppendLog(text, answered ? TLogColour::Green : TLogColour::Red, false);
   View.ScrollLogToEnd();
+  if (answered)
+    View.StopAnswered(address);
 }
 
 void TExchange::StopTimersAndReopen(const std::function<void()>& reopenFailed)

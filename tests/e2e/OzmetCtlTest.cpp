@@ -304,6 +304,40 @@ TEST_F(OzmetCtl, WatchEndsCleanlyOnCtrlC)
   EXPECT_EQ(ctl->Stderr(), "");
 }
 
+// Hostile sequence files of the whole size limit are refused under an address space of 1 GB, before anything is sent:
+// every one is read within its bounds. A sanitizer's shadow memory needs far more address space than that.
+TEST_F(OzmetCtl, HostileSequenceFilesAreRefusedWithinAGigabyte)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's shadow memory needs more address space than the limit";
+#endif
+  StartSim({});
+  const std::size_t size = 1024 * 1024 - 16;
+  std::string keys, aliases = "a0: &a0 [x, x, x, x, x, x, x, x, x]\n";
+  for (int key = 0; keys.size() < size; ++key)
+    keys += "k" + std::to_string(key) + ": 1\n";
+  for (int level = 1; level < 12; ++level)
+    aliases += "a" + std::to_string(level) + ": &a" + std::to_string(level) + " [*a" + std::to_string(level - 1) +
+               ", *a" + std::to_string(level - 1) + "]\n";
+  std::string blocks;
+  for (int depth = 0; blocks.size() < size; ++depth)
+    blocks += std::string(static_cast<std::size_t>(depth % 2000) * 2, ' ') + "- x:\n";
+  const std::pair<const char*, std::string> files[] = {{"brackets", std::string(size, '[')},
+                                                       {"braces", std::string(size, '{')},
+                                                       {"keys", keys},
+                                                       {"aliases", aliases + "name: *a11\n"},
+                                                       {"blocks", blocks}};
+  for (const auto& [name, text] : files) {
+    const std::string path = Folder.Path() + "/" + name + ".yaml";
+    std::ofstream(path) << text;
+    TChildProcess ctl("/usr/bin/prlimit", {"--as=1073741824", "--", Program, "test", path});
+    EXPECT_EQ(ctl.WaitForExit(), 2) << name << ": " << ctl.Stderr();
+    ctl.WaitForOutput(1, Never);
+    EXPECT_NE(ctl.Stderr().find(path + ":"), std::string::npos) << name << ": " << ctl.Stderr().substr(0, 300);
+  }
+  EXPECT_EQ(FramesReceived(), std::vector<std::string>{});
+}
+
 // One open port for the whole script; a failing line ends it unless --keep-going, and the exit
 // status is the first failure's.
 TEST_F(OzmetCtl, ScriptStopsAtTheFirstFailingLine)

@@ -178,6 +178,28 @@ TEST_F(BusViewTest, KeysNeverActOnAnAddressThePanelDoesNotShow)
             log.end());
 }
 
+// A row says "may run" from the window's Run to it until a Stop to it is answered: the silent $04 keeps it through
+// Stop all, and loses it once it answers again.
+TEST_F(BusViewTest, ARowSaysMayRunUntilAStopToItIsAnswered)
+{
+  Type("EditMotorAddress", "$04");
+  Click("BtnMotorApply");
+  ASSERT_TRUE(WaitFor([&] { return Form->Datas->MotorAddress == 4 && Idle(); })) << State();
+  Click("BtnRun");
+  ASSERT_TRUE(WaitFor([&] { return Cell(3, TFormBus::ColAddress) == "$04 may run" && Idle(); })) << State();
+  EXPECT_EQ(Cell(2, TFormBus::ColAddress), "$03");
+  auto* grid = View().findChild<QTableWidget*>("GridBus");
+  const std::size_t before = Bus.FramesReceived();
+  QTest::keyClick(grid, Qt::Key_Escape, Qt::ShiftModifier);
+  ASSERT_TRUE(WaitFor([&] { return Asked(before)[4].second == 2 && Idle(); }, 10s)) << State();
+  EXPECT_EQ(Cell(3, TFormBus::ColAddress), "$04 may run") << "its Stops went unanswered";
+  EXPECT_EQ(Form->RunSentTo(), (std::set<std::uint8_t>{4}));
+  ASSERT_TRUE(Bus.SetControllerFaults(4, {}));
+  QTest::keyClick(grid, Qt::Key_Escape, Qt::ShiftModifier);
+  EXPECT_TRUE(WaitFor([&] { return Cell(3, TFormBus::ColAddress) == "$04" && Idle(); }, 10s)) << State();
+  EXPECT_TRUE(Form->RunSentTo().empty());
+}
+
 // A Run went to $03, then the panel was given $01: an end nobody watches stops the whole list, the
 // panel's controller first, and says that one Stop went unanswered.
 TEST_F(BusViewTest, AnUnattendedEndStopsEveryListedControllerThePanelsFirst)
