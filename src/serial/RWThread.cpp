@@ -50,7 +50,7 @@ void TRWThread::Run()
     const TExchangeJob job = *Pending;
     Pending.reset();
     lock.unlock();
-    SilentSince = job.HandedOver;
+    SilentSince = std::max(SilentSince, job.HandedOver); // a late answer's grace outlasts its exchange
     Execute(job);
     Finish(job);
   }

@@ -346,6 +346,22 @@ TEST_F(ExchangeTest, LateAndStrayBytesNeverAnswerTheNextFrame)
   }
 }
 
+// The late answer of an exchange's last frame is waited out by the next exchange, however soon it starts: dropped as
+// stale, never taken for the next frame's answer, which is as late and so missing.
+TEST_F(ExchangeTest, ALateAnswerIsWaitedOutByTheNextExchangeToo)
+{
+  Sim.SetFaults({.DelayMs = 450});
+  Datas.StatusPolling = true;
+  Commands.BuildStatusRequest();
+  RunExchange();
+  Commands.QueueFrame(CmdSetAccel, 0);
+  RunExchange();
+  const std::vector<std::string> lines = WorkerLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), Green + "no answer to command  A5"), 1)
+      << "the status request's late answer taken for A5's";
+  ASSERT_TRUE(WaitOnMain([&] { return Datas.Counters.Stale > 0; }));
+}
+
 // Stop overtakes: the frame on the wire keeps its answer, the rest of the queue and the status
 // request are dropped in one line, and the Stop is the next frame on the line.
 TEST_F(ExchangeTest, StopOvertakesTheFramesNotYetSent)
