@@ -61,7 +61,7 @@ void TForm1::BtnMotorCancelClick()
 std::optional<std::uint8_t> TForm1::PendingAddress() const
 {
   const std::optional<std::int32_t> shown = ParseValue(PanelMotorData->Fields().Address);
-  if (!shown || *shown < 0 || *shown > 254 || *shown == Datas->MotorAddress)
+  if (!shown || *shown < 0 || *shown > TMotorParameters::MaxAddress || *shown == Datas->MotorAddress)
     return std::nullopt;
   return static_cast<std::uint8_t>(*shown);
 }

@@ -9,7 +9,6 @@
 #include <cstdint>
 
 namespace {
-constexpr std::int32_t MaxAddress = 254; // 255 is the broadcast address
 constexpr std::int32_t MaxMotorRpm = 15000;
 constexpr std::int32_t MaxEncoderPulses = 255;
 

@@ -2,6 +2,7 @@
 
 #include "ConsoleForms.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,7 @@ class TOzmCommands;
 class TMotorParameters {
 public:
   static constexpr const char* RatioMessage = "Enter correct reduction ration";
+  static constexpr std::int32_t MaxAddress = 254; // 255 is the broadcast address
 
   TMotorParameters(TCommonDatas& datas, TOzmCommands& commands, TConsoleView& view);
 
