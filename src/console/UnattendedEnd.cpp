@@ -2,16 +2,19 @@
 
 #include "Backstop.h"
 #include "BusPoller.h"
+#include "ComPort.h"
 #include "CommonDatas.h"
 #include "Exchange.h"
 #include "Form1.h"
 #include "MessageBox.h"
 #include "OperatorExtras.h"
+#include "PortButtons.h"
 #include "SequenceControl.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <set>
+#include <thread>
 
 namespace {
 std::chrono::steady_clock::time_point After(std::chrono::milliseconds limit)
@@ -49,6 +52,31 @@ std::string TUnattendedEnd::SendStop()
   exchange.Overtake();
   if (!exchange.WaitForWorker(After(WorkerLimit)))
     return "Stop not sent, the exchange under way did not end";
+  const std::uint64_t sentBefore = Form.Datas->Counters.FramesSent;
+  const auto giveUp = After(TCommonDatas::LostLineStops);
+  TStops stops = SendStopsOnce();
+  if (stops == TStops::LineFailed)
+    Form.AppendLog("The line failed: it is opened again for up to " +
+                       std::to_string(TCommonDatas::LostLineStops.count()) + " s to carry the Stop",
+                   TLogColour::Red, false);
+  // An adapter that re-enumerates or a serial device server that restarts comes back within a second or two.
+  while (stops == TStops::LineFailed && ReopenBefore(giveUp))
+    stops = SendStopsOnce();
+  const bool sent = Form.Datas->Counters.FramesSent != sentBefore;
+  switch (stops) {
+  case TStops::Answered: return "Stop sent and answered";
+  case TStops::Unanswered: return sent ? "Stop sent, no answer" : "Stop not sent, the exchange under way did not end";
+  case TStops::LineFailed: break;
+  }
+  return std::string(sent ? "Stop sent, no answer" : "Stop not sent") + ", the line failed and stayed lost for " +
+         std::to_string(TCommonDatas::LostLineStops.count()) + " s";
+}
+
+TUnattendedEnd::TStops TUnattendedEnd::SendStopsOnce()
+{
+  const TComPort& port = Form.Exchange->Port;
+  if (!port.IsOpen())
+    return TStops::LineFailed;
   const TLinkCounters& counters = Form.Datas->Counters;
   const std::uint64_t sent = counters.FramesSent;
   const std::uint64_t missing = counters.AnswersMissing;
@@ -66,11 +94,21 @@ std::string TUnattendedEnd::SendStop()
     bus.StopAll(true);
   }
   const bool ended = WaitForStops();
-  if (counters.FramesSent == sent)
-    return "Stop not sent, the line failed";
-  const bool answered = ended && Form.Datas->MotorStopped && counters.AnswersMissing == missing &&
-                        counters.PortFailures == failures;
-  return answered ? "Stop sent and answered" : "Stop sent, no answer";
+  if (ended && (counters.FramesSent == sent || counters.PortFailures != failures || !port.IsOpen()))
+    return TStops::LineFailed;
+  const bool answered = ended && Form.Datas->MotorStopped && counters.AnswersMissing == missing;
+  return answered ? TStops::Answered : TStops::Unanswered;
+}
+
+bool TUnattendedEnd::ReopenBefore(std::chrono::steady_clock::time_point giveUp) const
+{
+  while (std::chrono::steady_clock::now() < giveUp) {
+    std::this_thread::sleep_for(TCommonDatas::ReopenPause);
+    TBackstop::Progress();
+    if (Form.PortButtons->Reopen())
+      return true;
+  }
+  return false;
 }
 
 // Waited for as long as the Stops go out, one frame at least within each StopLimit: a bus of any size is stopped

@@ -27,7 +27,14 @@ public:
   void Close();
 
 private:
+  enum class TStops { Answered, Unanswered, LineFailed };
+
+  // After a lost line, opened again and the Stops sent again until the line carries them or LostLineStops passed.
   std::string SendStop();
+  // Stop all's choice of controllers, or the panel's Stop; LineFailed when the line did not carry them.
+  TStops SendStopsOnce();
+  // The port opened again before `giveUp`, one try each ReopenPause.
+  bool ReopenBefore(std::chrono::steady_clock::time_point giveUp) const;
   // False when the worker sent nothing for a StopLimit and has not ended.
   bool WaitForStops() const;
 

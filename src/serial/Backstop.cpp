@@ -19,7 +19,7 @@ void TBackstop::Arm()
 void TBackstop::StopsDue(std::size_t stops)
 {
   Due = stops;
-  ArmIfArmed();
+  Progress();
 }
 
 void TBackstop::StopDone()
@@ -27,11 +27,11 @@ void TBackstop::StopDone()
   std::size_t due = Due.load();
   while (due > 0 && !Due.compare_exchange_weak(due, due - 1)) {
   }
-  ArmIfArmed();
+  Progress();
 }
 
 // Only an end arms the alarm, and nothing else in the program uses it: a pending alarm is an end under way.
-void TBackstop::ArmIfArmed()
+void TBackstop::Progress()
 {
   itimerval left{};
   ::getitimer(ITIMER_REAL, &left);

@@ -19,7 +19,6 @@ public:
   static void StopsDue(std::size_t stops);
   // One of them completed: answered, unanswered, or failed with its line.
   static void StopDone();
-
-private:
-  static void ArmIfArmed();
+  // The end is still making progress (a lost line opened again, one try a pause): it has its time again.
+  static void Progress();
 };

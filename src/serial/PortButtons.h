@@ -17,10 +17,15 @@ public:
   // False when the port would not open. `failed` runs at once on a failure, before the message box,
   // which waits for the operator.
   bool BtnOpenPortClick(const std::function<void()>& failed = {});
+  // The port opened again after its line was lost; a failure is not told: the loop that tries again says how it
+  // ended (an adapter that re-enumerates fails to open many times before it is back).
+  bool Reopen();
   void BtnClosePortClick();
   void UpdatePortButtons();
 
 private:
+  void Opened();
+
   TComPort& Port;
   TConsoleView& View;
 };

@@ -1,4 +1,5 @@
 #include "OzmetCtlFixture.h"
+#include "Unplug.h"
 
 #include <thread>
 
@@ -217,6 +218,7 @@ TEST_F(OzmetCtl, LineLostUnderATimedRunIsSaidAndGetsItsStopWhenItComesBack)
   StartSim({});
   auto run = Ctl({"run", "--speed", "600", "--for", "20"});
   ASSERT_TRUE(Sim->WaitForOutput(1, "rx " + Hex(Status(0))));
+  Unplug(Data + "/COM1");
   Sim = nullptr;
   ASSERT_TRUE(run->WaitForOutput(1, "the motor may still be running")) << run->Stderr();
   StartSim({});
@@ -236,6 +238,7 @@ TEST_F(OzmetCtl, LineLostUnderAScriptGetsTheWayOutsStopWhenItComesBack)
   ASSERT_TRUE(script->WriteStdin("run --speed 600\nwatch --interval 50\n"));
   script->CloseStdin();
   ASSERT_TRUE(Sim->WaitForOutput(1, "rx " + Hex(Status(0))));
+  Unplug(Data + "/COM1");
   Sim = nullptr;
   std::this_thread::sleep_for(300ms); // the stimulus: the device is away this long
   StartSim({});

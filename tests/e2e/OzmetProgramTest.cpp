@@ -6,6 +6,7 @@
 #include "SerialDevice.h"
 #include "SettingsAside.h"
 #include "TempDir.h"
+#include "Unplug.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -31,8 +33,16 @@ protected:
     std::filesystem::copy_file(OZMET_PATH, Folder.Path() + "/ozmet");
     std::filesystem::create_directory(Data);
     ASSERT_TRUE(TPortSettingsFile(Data + "/portp.dat").Save(1));
-    Sim = std::make_unique<TChildProcess>(OZMET_SIM_PATH,
-                                          std::vector<std::string>{"--verbose", "--no-input", "--link", Data + "/COM1"});
+    StartSim();
+  }
+
+  // The simulator behind COM1, with these options besides.
+  void StartSim(const std::vector<std::string>& options = {})
+  {
+    Sim = nullptr;
+    std::vector<std::string> arguments{"--verbose", "--no-input", "--link", Data + "/COM1"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    Sim = std::make_unique<TChildProcess>(OZMET_SIM_PATH, arguments);
     ASSERT_FALSE(Sim->FirstLine().empty()) << Sim->Stderr();
   }
 
@@ -66,15 +76,13 @@ TEST_F(OzmetProgram, TerminationClosesTheWindowAndSavesThePort)
 // answered, and the program ends by its own path, though sixty Stops outlast the backstop's first three seconds.
 TEST_F(OzmetProgram, TerminationStopsEachOfSixtyListedControllers)
 {
-  Sim = nullptr;
-  std::vector<std::string> options{"--verbose", "--no-input", "--link", Data + "/COM1", "--address", "0"};
+  std::vector<std::string> options{"--address", "0"};
   TBusList list;
   for (int address = 1; address <= 60; ++address) {
     options.insert(options.end(), {"--address", std::to_string(address)});
     list.Add(static_cast<std::uint8_t>(address));
   }
-  Sim = std::make_unique<TChildProcess>(OZMET_SIM_PATH, options);
-  ASSERT_FALSE(Sim->FirstLine().empty()) << Sim->Stderr();
+  StartSim(options);
   ASSERT_EQ(TBusListFile(Data, Data + "/COM1").Save(list), std::nullopt);
   auto program = StartProgram();
   EXPECT_FALSE(program->WaitForExit(1s)) << program->Stderr();
@@ -94,6 +102,7 @@ TEST_F(OzmetProgram, SurvivesItsLineHangingUp)
 {
   auto program = StartProgram();
   EXPECT_FALSE(program->WaitForExit(1s)) << program->Stderr();
+  Unplug(Data + "/COM1");
   Sim->Signal(SIGKILL); // the device disappears under the open port
   EXPECT_TRUE(Sim->WaitForExit());
   EXPECT_FALSE(program->WaitForExit(2s)) << "still running:\n" << program->Stderr();
@@ -176,6 +185,7 @@ struct TEnding {
   bool KillServer; // the display goes away
   const char* Keys; // pressed in the window instead; nullptr: none
   bool LineDies;   // the controller's line dies first: the "cannot open" box of the worker's step is up
+  bool LineBack;   // and comes back 0.3 s after the end began (an adapter plugged in again)
   const char* Says; // the outcome line on standard error; nullptr: none (the motor left as it is)
   int Exit;        // the program's own exit status: never a death by the SIGALRM backstop
 };
@@ -184,13 +194,14 @@ constexpr const char* Answered = "with the motor possibly running: Stop sent and
 
 const TEnding Endings[] = {
     // Qt ends with exit(1) when the display connection breaks.
-    {"DisplayLost", 0, true, nullptr, false, Answered, 1},
-    {"Sigterm", SIGTERM, false, nullptr, false, Answered, 0},
-    {"Sighup", SIGHUP, false, nullptr, false, Answered, 0},
-    {"Sigint", SIGINT, false, nullptr, false, Answered, 0},
-    {"Quit", 0, false, "ctrl+q", false, nullptr, 0}, // the operator chose to leave the motor as it is
-    {"SigtermWithABoxOpen", SIGTERM, false, nullptr, true,
-     "ended by SIGTERM with the motor possibly running: Stop not sent, the line failed", 0},
+    {"DisplayLost", 0, true, nullptr, false, false, Answered, 1},
+    {"Sigterm", SIGTERM, false, nullptr, false, false, Answered, 0},
+    {"Sighup", SIGHUP, false, nullptr, false, false, Answered, 0},
+    {"Sigint", SIGINT, false, nullptr, false, false, Answered, 0},
+    {"Quit", 0, false, "ctrl+q", false, false, nullptr, 0}, // the operator chose to leave the motor as it is
+    {"SigtermWithABoxOpen", SIGTERM, false, nullptr, true, false,
+     "ended by SIGTERM with the motor possibly running: Stop not sent, the line failed and stayed lost for 5 s", 0},
+    {"SigtermWithTheLineBack", SIGTERM, false, nullptr, true, true, Answered, 0},
 };
 
 class ProgramEnding : public OzmetProgram, public ::testing::WithParamInterface<TEnding> {
@@ -222,7 +233,6 @@ TEST_P(ProgramEnding, ReleasesThePortSavesItAndStopsTheMotorUnlessTheOperatorLef
   const std::string settings = Data + "/portp.dat";
   const auto old = std::filesystem::file_time_type::clock::now() - 1h;
   std::filesystem::last_write_time(settings, old);
-  const std::string device = std::filesystem::canonical(Data + "/COM1").string();
   auto program = StartProgram({}, {"DISPLAY=" + Display, "QT_QPA_PLATFORM"});
   ASSERT_TRUE(XdoTool({"search", "--sync", "--onlyvisible", "--name", "^Ozmet v", "windowfocus", "--sync", "key",
                        "F5"}))
@@ -230,6 +240,7 @@ TEST_P(ProgramEnding, ReleasesThePortSavesItAndStopsTheMotorUnlessTheOperatorLef
   ASSERT_TRUE(Sim->WaitForOutput(1, "rx E6 00 50 DB")) << "polling a running motor\n" << program->Stderr();
   const std::size_t stopsBefore = StopFrames();
   if (ending.LineDies) {
+    Unplug(Data + "/COM1");
     Sim->Signal(SIGKILL);
     ASSERT_TRUE(Sim->WaitForExit());
     // The box's title is the program's name, not the window's.
@@ -243,16 +254,21 @@ TEST_P(ProgramEnding, ReleasesThePortSavesItAndStopsTheMotorUnlessTheOperatorLef
   if (ending.Keys) {
     ASSERT_TRUE(XdoTool({"key", ending.Keys}));
   }
-  EXPECT_EQ(program->WaitForExit(3s), ending.Exit) << "its own end within 3 s\n" << program->Stderr();
+  if (ending.LineBack) {
+    std::this_thread::sleep_for(300ms); // the stimulus: the device is away this long
+    StartSim();
+  }
+  // A lost line is opened again for 5 s, then the close steps: never ended by the backstop.
+  EXPECT_EQ(program->WaitForExit(15s), ending.Exit) << "its own end\n" << program->Stderr();
   if (ending.Says) {
     EXPECT_TRUE(program->WaitForOutput(1, ending.Says)) << program->Stderr();
   }
   EXPECT_EQ(program->Stderr().find("did not end"), std::string::npos) << "no end waited on the worker in vain";
   EXPECT_GT(std::filesystem::last_write_time(settings), old) << "the close steps ran";
-  if (ending.LineDies)
+  if (ending.LineDies && !ending.LineBack)
     return; // no controller left to hear a Stop, no device left to free
-  EXPECT_EQ(StopFrames() - stopsBefore, ending.Says ? 1u : 0u) << Sim->Stderr();
-  TChildProcess status(OZMETCTL_PATH, {"status", "--device", device});
+  EXPECT_EQ(StopFrames() - (ending.LineBack ? 0 : stopsBefore), ending.Says ? 1u : 0u) << Sim->Stderr();
+  TChildProcess status(OZMETCTL_PATH, {"status", "--device", std::filesystem::canonical(Data + "/COM1").string()});
   EXPECT_EQ(status.WaitForExit(), 0) << "the device is free again: " << status.Stderr();
 }
 

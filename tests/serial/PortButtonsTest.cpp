@@ -147,6 +147,33 @@ TEST(PortButtons, FailedOpenKeepsThePanelAndSaysWhy)
   }
 }
 
+// A lost line opened again in a loop: each failure closes the buttons without a word or a box, the device back
+// opens as the Open port button does.
+TEST(PortButtons, ReopenSaysNothingUntilTheDeviceIsBack)
+{
+  TPtyPair pty;
+  TLinkedPort linked(pty.SlavePath());
+  TComPort& port = linked.Port;
+  TRecordingView view;
+  TPortButtons buttons(port, view);
+  ASSERT_TRUE(buttons.BtnOpenPortClick());
+  const std::vector<std::string> opened = view.Calls;
+  std::filesystem::remove(linked.Data.Path() + "/COM2");
+  linked.Data.Link("COM2", linked.Data.Path() + "/unplugged");
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    view.Calls.clear();
+    EXPECT_FALSE(buttons.Reopen());
+    EXPECT_EQ(view.Calls, std::vector<std::string>{"buttons closed"});
+    EXPECT_FALSE(port.IsOpen());
+  }
+  std::filesystem::remove(linked.Data.Path() + "/COM2");
+  linked.Data.Link("COM2", pty.SlavePath());
+  view.Calls.clear();
+  EXPECT_TRUE(buttons.Reopen());
+  EXPECT_EQ(view.Calls, opened);
+  EXPECT_TRUE(port.ReadThread && port.ReadThread->Reading());
+}
+
 // Why a mount namespace with a bind mount of its own cannot be made here ("" when it can): it needs
 // root, and a chroot or an unprivileged container refuses to make the root's propagation private.
 std::string MountNamespaceRefusal()
