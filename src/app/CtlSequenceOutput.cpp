@@ -26,6 +26,8 @@ TFields CheckFields(const TCheckResult& check)
     fields.push_back({"low", *check.Low});
   if (check.High)
     fields.push_back({"high", *check.High});
+  if (check.Of)
+    fields.push_back({"of", std::int64_t{*check.Of}});
   fields.insert(fields.end(),
                 {{"unit", check.Unit}, {"verdict", std::string(VerdictText(check.Verdict))}, {"why", check.Why}});
   return fields;

@@ -147,7 +147,7 @@ void TBusPoller::StatusAnswered(std::uint8_t address, std::span<const std::uint8
     controller->Damaged();
   }
   if (wasSilent && controller->Known())
-    Form.AppendLog(Named(*controller) + " answers again", TLogColour::Green, false);
+    Say(Named(*controller) + " answers again", TLogColour::Green);
   emit RowChanged(address);
   if (controller->LastAnswer() == at) // not when its checksum was bad: the row kept what it showed
     emit SpeedDecoded(address, std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count(),
@@ -161,9 +161,15 @@ void TBusPoller::StatusMissing(std::uint8_t address)
     return;
   // Said once when it falls silent, not at every round.
   if (controller->Known() || controller->AnswersMissing() == 0)
-    Form.AppendLog(Named(*controller) + " does not answer its status request", TLogColour::Red, false);
+    Say(Named(*controller) + " does not answer its status request", TLogColour::Red);
   controller->Missing();
   emit RowChanged(address);
+}
+
+void TBusPoller::Say(const std::string& text, TLogColour colour)
+{
+  Form.AppendLog(text, colour, false);
+  Form.ScrollLogToEnd();
 }
 
 std::string TBusPoller::Named(const TBusController& controller)

@@ -2,6 +2,7 @@
 
 #include "BusList.h"
 #include "BusListener.h"
+#include "ConsoleView.h"
 
 #include <QObject>
 
@@ -42,6 +43,8 @@ public:
   bool AnyMayRun() const;
   // The window sent a Run to the address, or a Stop to it was answered: its row's mark changes.
   void MayRunChanged(std::uint8_t address) { emit RowChanged(address); }
+  // A line of the log, scrolled into view as the panel's lines are: the newest line is never cut.
+  void Say(const std::string& text, TLogColour colour);
 
   void StatusAnswered(std::uint8_t address, std::span<const std::uint8_t> block) override;
   void StatusMissing(std::uint8_t address) override;

@@ -42,8 +42,11 @@ void TForm1::BtnMotorApplyClick()
   Commands->Send("Set motor parameters", [this] {
     ClearMemoAndQueue();
     TMotorFields fields = PanelMotorData->Fields();
+    const std::uint8_t before = Datas->MotorAddress;
     if (!MotorParameters->ApplyMotorParameters(fields))
       return false;
+    if (Datas->MotorAddress != before)
+      ResetRevCounters(); // the counter shown is one controller's, never a sum across two
     PanelMotorData->SetMaxSpeedText(fields.MaxSpeed);
     PanelMotorData->SetMaxGearedSpeedText(MotorParameters->MaxGearedSpeedText());
     PanelMotorData->MarkClean();

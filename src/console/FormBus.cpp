@@ -3,28 +3,41 @@
 #include "BusAddresses.h"
 #include "BusChartLines.h"
 #include "BusPoller.h"
+#include "ComPort.h"
+#include "CommonDatas.h"
 #include "Form1.h"
-#include "NumberFormat.h"
+#include "OperatorExtras.h"
 #include "OzmCommands.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QBoxLayout>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QHeaderView>
-#include <QRegularExpression>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QTimer>
 
+#include <algorithm>
+#include <cmath>
+#include <functional>
 #include <stdexcept>
 
 namespace {
 
-const char* const Headers[] = {"Address", "Label", "Speed", "Direction", "Motor revs", "Gearmotor revs",
-                               "Feedback", "Last answer", "Answers", "Missing", "Bad checksums", "Chart"};
+// Long captions on two lines: a caption wider than its numbers would push the speed out of view.
+const char* const Headers[] = {"Address",  "Label",       "Speed",   "Direction", "Motor\nrevs",   "Gearmotor\nrevs",
+                               "Feedback", "Last answer", "Answers", "Missing",   "Bad checksums", "Chart"};
 static_assert(std::size(Headers) == TFormBus::ColumnCount);
+// Said in the address cell's tooltip instead: at the window's smallest size the live state stays in view.
+const int HiddenColumns[] = {TFormBus::ColLast, TFormBus::ColAnswers, TFormBus::ColMissing, TFormBus::ColBadChecksums};
+const int NumberColumns[] = {TFormBus::ColSpeed,   TFormBus::ColMotorRevs, TFormBus::ColGearedRevs,
+                             TFormBus::ColAnswers, TFormBus::ColMissing,   TFormBus::ColBadChecksums};
 
 QPushButton* AddButton(QBoxLayout* row, const char* name, const char* text, const char* tip)
 {
@@ -35,18 +48,50 @@ QPushButton* AddButton(QBoxLayout* row, const char* name, const char* text, cons
   return button;
 }
 
-// "Current speed 510.00 rpm" and "Current speed: unknown (last ...)" without the panel's words.
-QString SpeedCell(const std::string& panelText)
+// Whole numbers while every value the ratio can give is whole (a step of `step`), one decimal otherwise.
+int Decimals(double step)
 {
-  QString text = QString::fromStdString(panelText);
-  text.remove(QRegularExpression("^Current speed:? "));
-  return text;
+  return std::abs(step - std::round(step)) < 1e-9 ? 0 : 1;
 }
 
-QString After(const std::optional<std::string>& text, const char* words)
+QString Rpm(double rpm, double gearRatio)
 {
-  return text ? QString::fromStdString(*text).remove(words) : QString();
+  return QString::number(rpm, 'f', Decimals(60.0 / gearRatio)) + " rpm";
 }
+
+// "Gearmotor revolutions counter: 42.857142857143 rev" as "42.9 rev": the number after the words.
+QString Revs(const std::optional<std::string>& text, const char* words, double step)
+{
+  if (!text)
+    return QString();
+  const QString number = QString::fromStdString(*text).remove(words).remove(" rev");
+  return QString::number(number.toDouble(), 'f', Decimals(step)) + " rev";
+}
+
+QString Clock(std::chrono::system_clock::time_point at)
+{
+  return QDateTime::fromMSecsSinceEpoch(
+             std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count())
+      .toString("HH:mm:ss");
+}
+
+// Tells the view of each label editor it opens, so that Esc there ends the edit and nothing else.
+class TLabelDelegate : public QStyledItemDelegate {
+public:
+  TLabelDelegate(QObject* parent, std::function<void(QWidget*)> opened)
+      : QStyledItemDelegate(parent), Opened(std::move(opened))
+  {
+  }
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+  {
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    Opened(editor);
+    return editor;
+  }
+
+private:
+  std::function<void(QWidget*)> Opened;
+};
 
 } // namespace
 
@@ -61,6 +106,10 @@ TFormBus::TFormBus(TForm1& form, TBusPoller& poller, TBusChartLines& chartLines)
   TimerBusRedraw->setSingleShot(true);
   TimerBusRedraw->setInterval(250);
   connect(TimerBusRedraw, &QTimer::timeout, this, &TFormBus::RefreshRows);
+  TimerBusLine = new QTimer(this);
+  TimerBusLine->setObjectName("TimerBusLine");
+  TimerBusLine->setInterval(LineCheckMs);
+  connect(TimerBusLine, &QTimer::timeout, this, &TFormBus::CheckLine);
   connect(&Poller, &TBusPoller::RowChanged, this, &TFormBus::RowChanged);
   Refresh();
 }
@@ -72,11 +121,17 @@ void TFormBus::BuildWindow()
   GridBus->setObjectName("GridBus");
   for (int column = 0; column < ColumnCount; ++column)
     GridBus->setHorizontalHeaderItem(column, new QTableWidgetItem(Headers[column]));
+  for (int column : HiddenColumns)
+    GridBus->setColumnHidden(column, true);
   GridBus->verticalHeader()->hide();
   GridBus->setSelectionBehavior(QAbstractItemView::SelectRows);
   GridBus->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  // Fitted when rows come or go, not at every answer: measuring every cell each time costs a core.
+  GridBus->setWordWrap(false);
   GridBus->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  GridBus->setItemDelegateForColumn(ColLabel,
+                                    new TLabelDelegate(GridBus, [this](QWidget* editor) { WatchLabelEditor(editor); }));
+  GridBus->installEventFilter(this);             // Delete removes the selected rows
+  GridBus->viewport()->installEventFilter(this); // the label's room follows the width
   connect(GridBus, &QTableWidget::cellChanged, this, &TFormBus::CellEdited);
   connect(GridBus, &QTableWidget::itemSelectionChanged, this, &TFormBus::RowChosen);
   layout->addWidget(GridBus);
@@ -89,7 +144,7 @@ void TFormBus::BuildWindow()
   row->addWidget(EditBusAddresses);
   connect(AddButton(row, "BtnBusAdd", "Add", "Add these controllers to the list"), &QPushButton::clicked, this,
           &TFormBus::BtnBusAddClick);
-  connect(AddButton(row, "BtnBusRemove", "Remove", "Remove the selected controllers from the list"),
+  connect(AddButton(row, "BtnBusRemove", "Remove", "Remove the selected controllers from the list (Delete)"),
           &QPushButton::clicked, this, &TFormBus::BtnBusRemoveClick);
   CbBusPoll = new QCheckBox("Poll in turn");
   CbBusPoll->setObjectName("CbBusPoll");
@@ -97,8 +152,12 @@ void TFormBus::BuildWindow()
   connect(CbBusPoll, &QCheckBox::toggled, this, &TFormBus::UpdatePolling);
   row->addWidget(CbBusPoll);
   row->addStretch();
-  connect(AddButton(row, "BtnStopAll", "Stop all", "Stop every listed controller and the panel's own (Shift+Esc)"),
-          &QPushButton::clicked, &Poller, [this] { Poller.StopAll(); });
+  QPushButton* stopAll =
+      AddButton(row, "BtnStopAll", "Stop all", "Stop every listed controller and the panel's own (Shift+Esc)");
+  // The panel's Stop picture: Stop all reads as the Stop it extends, not as the Remove beside it.
+  if (const auto* stop = Form.findChild<QAbstractButton*>("BtnStop"))
+    stopAll->setIcon(stop->icon());
+  connect(stopAll, &QPushButton::clicked, &Poller, [this] { Poller.StopAll(); });
   layout->addLayout(row);
   LblBusFile = new QLabel;
   LblBusFile->setObjectName("LblBusFile");
@@ -111,18 +170,52 @@ void TFormBus::showEvent(QShowEvent* event)
 {
   Poller.Reload();
   UpdatePolling();
+  TimerBusLine->start();
   QWidget::showEvent(event);
 }
 
 void TFormBus::hideEvent(QHideEvent* event)
 {
   Poller.SetPolling(false);
+  TimerBusLine->stop();
+  Line = TLineState::Idle; // shown again, nothing is live before it answers again
   QWidget::hideEvent(event);
 }
 
 void TFormBus::UpdatePolling()
 {
   Poller.SetPolling(isVisible() && CbBusPoll->isChecked() && !Poller.List().Empty());
+  if (isVisible())
+    CheckLine();
+}
+
+TFormBus::TLineState TFormBus::LineNow() const
+{
+  if (Form.OperatorExtras().SequenceRunning())
+    return TLineState::Paused;
+  return Form.ComPort->IsOpen() && Poller.Polling() ? TLineState::Asked : TLineState::Idle;
+}
+
+// Nothing tells the view when a sequence takes the line or the panel's address changes: it looks.
+void TFormBus::CheckLine()
+{
+  const TLineState line = LineNow();
+  const std::uint8_t panel = Form.Datas->MotorAddress;
+  if (line == Line && panel == PanelAddress)
+    return;
+  if (line == TLineState::Asked && Line != TLineState::Asked)
+    AskedSince = std::chrono::system_clock::now();
+  Line = line;
+  PanelAddress = panel;
+  for (const TBusController& controller : Poller.List().Controllers())
+    StaleRows.insert(controller.Address());
+  RefreshRows();
+}
+
+bool TFormBus::Live(const TBusController& controller) const
+{
+  return Line == TLineState::Asked && controller.Known() && controller.LastAnswer() &&
+         *controller.LastAnswer() >= AskedSince;
 }
 
 void TFormBus::AddAddresses(const std::vector<std::uint8_t>& addresses)
@@ -143,6 +236,7 @@ void TFormBus::BtnBusAddClick()
   }
 }
 
+// The addresses are taken before any goes: a row number shifts as the list shrinks.
 void TFormBus::BtnBusRemoveClick()
 {
   std::vector<std::uint8_t> chosen;
@@ -157,7 +251,7 @@ void TFormBus::BtnBusRemoveClick()
 void TFormBus::Keep()
 {
   if (const auto problem = Poller.Save())
-    Form.AppendLog("Bus list not kept: " + *problem, TLogColour::Red, false);
+    Poller.Say("Bus list not kept: " + *problem, TLogColour::Red);
   UpdatePolling(); // the tick follows the number of controllers
   Refresh();
 }
@@ -166,12 +260,13 @@ void TFormBus::Refresh()
 {
   Filling = true;
   const int rows = static_cast<int>(Poller.List().Size());
-  const bool resized = rows != GridBus->rowCount();
+  if (rows != GridBus->rowCount()) // a row gone may have been the widest
+    for (int column = 0; column < ColumnCount; ++column)
+      ColumnsChanged.insert(column);
   GridBus->setRowCount(rows);
   for (int row = 0; row < rows; ++row)
     FillRow(row);
-  if (resized)
-    GridBus->resizeColumnsToContents();
+  FitColumns();
   LblBusFile->setText("Kept in " + QString::fromStdString(Poller.FilePath()));
   ChartLines.Listed(Poller.List());
   Filling = false;
@@ -191,44 +286,78 @@ void TFormBus::RefreshRows()
   for (std::size_t row = 0; row < controllers.size() && static_cast<int>(row) < GridBus->rowCount(); ++row)
     if (StaleRows.contains(controllers[row].Address()))
       FillRow(static_cast<int>(row));
+  FitColumns();
   Filling = false;
   StaleRows.clear();
+}
+
+// Fitted whenever a text changed, at most once a redraw: a cut label or a wrapped speed misleads.
+// The label takes what the other columns leave, down to a few letters; its tooltip holds it whole.
+void TFormBus::FitColumns()
+{
+  QHeaderView* header = GridBus->horizontalHeader();
+  const QAbstractItemView* view = GridBus; // the table keeps its measure protected; the view's is public
+  const auto fit = [&](int column) {
+    return std::max(view->sizeHintForColumn(column), header->sectionSizeHint(column));
+  };
+  const auto resize = [&](int column, int width) {
+    if (header->sectionSize(column) != width)
+      header->resizeSection(column, width);
+  };
+  int others = 0;
+  for (int column = 0; column < ColumnCount; ++column) {
+    if (column == ColLabel || GridBus->isColumnHidden(column))
+      continue;
+    if (ColumnsChanged.contains(column))
+      resize(column, fit(column));
+    others += header->sectionSize(column);
+  }
+  resize(ColLabel, std::min(fit(ColLabel), std::max(LabelWidthMin, GridBus->viewport()->width() - others)));
+  ColumnsChanged.clear();
 }
 
 void TFormBus::FillRow(int row)
 {
   const TBusController& controller = Poller.List().Controllers()[static_cast<std::size_t>(row)];
   const TStatusTexts texts = controller.Texts();
-  const QString last = controller.LastAnswer()
-                           ? QDateTime::fromMSecsSinceEpoch(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                                controller.LastAnswer()->time_since_epoch())
-                                                                .count())
-                                 .toString("HH:mm:ss")
-                           : QString("never");
+  const bool live = Live(controller);
+  const double ratio = Form.Datas->GearRatio;
+  const auto& lastAt = controller.LastAnswer();
+  QString speed = Line == TLineState::Paused ? QString(PausedText)
+                  : !lastAt                  ? QString("unknown")
+                                             : Rpm(controller.SpeedRpm(), ratio);
+  if (!live && lastAt && Line != TLineState::Paused) // the last answered speed, said as such
+    speed += " at " + Clock(*lastAt);
   const QString cells[ColumnCount] = {
       QString::fromStdString(TOzmCommands::HexAddress(controller.Address()) +
                              (Form.RunSentTo().contains(controller.Address()) ? " may run" : "")),
       QString::fromStdString(controller.Label()),
-      SpeedCell(texts.Speed),
+      speed,
       texts.Backward ? (*texts.Backward ? "backward" : "forward") : QString(),
-      After(texts.MotorRevs, "Motor revolutions counter: "),
-      After(texts.GearedRevs, "Gearmotor revolutions counter: "),
-      QString::fromStdString(texts.Feedback).remove("Feedback: "),
-      last,
+      Revs(texts.MotorRevs, "Motor revolutions counter: ", 1),
+      Revs(texts.GearedRevs, "Gearmotor revolutions counter: ", 1 / ratio),
+      lastAt ? QString::fromStdString(texts.Feedback).remove("Feedback: ") : QString("unknown"),
+      lastAt ? Clock(*lastAt) : QString("never"),
       QString::number(controller.Answers()),
       QString::number(controller.AnswersMissing()),
       QString::number(controller.ChecksumFailures()),
       QString()};
+  const bool panels = controller.Address() == PanelAddress;
+  const QBrush& colour = live ? palette().text() : palette().brush(QPalette::Disabled, QPalette::Text);
   for (int column = 0; column < ColumnCount; ++column) {
     QTableWidgetItem* item = GridBus->item(row, column);
     if (!item) {
       item = new QTableWidgetItem;
+      if (std::find(std::begin(NumberColumns), std::end(NumberColumns), column) != std::end(NumberColumns))
+        item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
       GridBus->setItem(row, column, item);
     }
     // Counters and direction keep what they showed while the panel would keep them; a cell is only
     // touched when it changes, as every change is drawn anew.
-    if ((!cells[column].isEmpty() || column == ColLabel) && item->text() != cells[column])
+    if ((!cells[column].isEmpty() || column == ColLabel) && item->text() != cells[column]) {
       item->setText(cells[column]);
+      ColumnsChanged.insert(column);
+    }
     Qt::ItemFlags flags = column == ColLabel ? item->flags() | Qt::ItemIsEditable : item->flags() & ~Qt::ItemIsEditable;
     if (column == ColChart) {
       flags |= Qt::ItemIsUserCheckable;
@@ -238,10 +367,20 @@ void TFormBus::FillRow(int row)
     }
     if (item->flags() != flags)
       item->setFlags(flags);
-    const QBrush& colour = controller.Known() ? palette().text() : palette().brush(QPalette::Disabled, QPalette::Text);
     if (item->foreground() != colour)
       item->setForeground(colour);
+    if (item->font().bold() != panels) { // the panel's own controller stands out
+      QFont font = item->font();
+      font.setBold(panels);
+      item->setFont(font);
+      ColumnsChanged.insert(column);
+    }
   }
+  GridBus->item(row, ColAddress)
+      ->setToolTip(QString("%1%2 answers, %3 missing, %4 bad checksums; last answer %5")
+                       .arg(panels ? "The motor panel's controller. " : "", cells[ColAnswers], cells[ColMissing],
+                            cells[ColBadChecksums], cells[ColLast]));
+  GridBus->item(row, ColLabel)->setToolTip(cells[ColLabel]);
 }
 
 void TFormBus::CellEdited(int row, int column)
@@ -264,4 +403,34 @@ void TFormBus::RowChosen()
   if (Filling || rows.size() != 1)
     return;
   Form.UseAddress(Poller.List().Controllers()[static_cast<std::size_t>(rows.front().row())].Address());
+}
+
+// Esc is the window's Stop key wherever the focus is; in a label being edited it only ends the edit.
+// Watched from the application, ahead of the window's key watch, for as long as the editor lives.
+void TFormBus::WatchLabelEditor(QWidget* editor)
+{
+  LabelEditor = editor;
+  qApp->installEventFilter(this);
+  connect(editor, &QObject::destroyed, this, [this](QObject* gone) {
+    if (!LabelEditor || LabelEditor.data() == gone)
+      qApp->removeEventFilter(this);
+  });
+}
+
+bool TFormBus::eventFilter(QObject* watched, QEvent* event)
+{
+  if (watched == GridBus->viewport() && event->type() == QEvent::Resize)
+    FitColumns();
+  if (event->type() != QEvent::KeyPress)
+    return QWidget::eventFilter(watched, event);
+  const auto* key = static_cast<QKeyEvent*>(event);
+  if (watched == LabelEditor && key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+    emit GridBus->itemDelegateForColumn(ColLabel)->closeEditor(LabelEditor, QAbstractItemDelegate::RevertModelCache);
+    return true;
+  }
+  if (watched == GridBus && key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+    BtnBusRemoveClick();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
 }

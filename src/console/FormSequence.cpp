@@ -1,5 +1,6 @@
 #include "FormSequence.h"
 
+#include "BusAddresses.h"
 #include "OzmCommands.h"
 #include "PanelParts.h"
 #include "SequenceSteps.h"
@@ -14,6 +15,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cctype>
+#include <stdexcept>
 
 namespace {
 
@@ -22,6 +25,15 @@ QString LiveText(const TSample& sample)
   if (sample.State != TSample::TState::Answered)
     return "no answer";
   return QString::number(sample.SpeedRpm, 'f', 1) + " rpm " + (sample.Direction ? "backward" : "forward");
+}
+
+// "$01, $02": the list as the panel shows it, which reads back as the same list.
+std::string AddressListText(const std::vector<std::uint8_t>& addresses)
+{
+  std::string text;
+  for (const std::uint8_t address : addresses)
+    text += (text.empty() ? "" : ", ") + TOzmCommands::HexAddress(address);
+  return text;
 }
 
 } // namespace
@@ -48,8 +60,14 @@ void TFormSequence::BuildWindow()
   BtnSequenceAbort = Named<QPushButton>("BtnSequenceAbort", this, "Abort (Esc)");
   BtnSequenceReport = Named<QPushButton>("BtnSequenceReport", this, "Open report");
   LblSequenceLive = Named<QLabel>("LblSequenceLive", this);
+  LblSequenceNote = Named<QLabel>("LblSequenceNote", this);
+  LblSequenceNote->setStyleSheet("QLabel { color: red; }");
+  LblSequenceNote->setWordWrap(true);
+  EditControllers = Named<QLineEdit>("EditSequenceControllers", this);
+  EditControllers->setToolTip(ControllersTip);
+  connect(EditControllers, &QLineEdit::editingFinished, this, &TFormSequence::ControllersEdited);
   Steps = new TSequenceSteps(this);
-  connect(BtnSequenceRun, &QPushButton::clicked, this, [this] { emit RunAsked(Serials()); });
+  connect(BtnSequenceRun, &QPushButton::clicked, this, &TFormSequence::AskRun);
   connect(BtnSequenceAbort, &QPushButton::clicked, this, &TFormSequence::AbortAsked);
   connect(BtnSequenceReport, &QPushButton::clicked, this, &TFormSequence::ReportAsked);
   SetReportAvailable(false);
@@ -57,6 +75,7 @@ void TFormSequence::BuildWindow()
   Fields = new QFormLayout;
   Fields->addRow("Sequence:", LblSequenceName);
   Fields->addRow("File:", LblSequenceFile);
+  Fields->addRow("Controllers:", EditControllers);
   BuildSerialFields({});
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(BtnSequenceRun);
@@ -67,6 +86,7 @@ void TFormSequence::BuildWindow()
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(Fields);
   layout->addLayout(buttons);
+  layout->addWidget(LblSequenceNote);
   layout->addWidget(Steps, 1);
   layout->addWidget(LblSequenceLive);
   layout->addLayout(Verdicts);
@@ -97,13 +117,52 @@ void TFormSequence::BuildSerialFields(const std::vector<std::uint8_t>& addresses
   FocusSerial(0); // ready for the first scan once the panel is shown
 }
 
+void TFormSequence::ControllersEdited()
+{
+  std::string typed = EditControllers->text().toStdString();
+  std::erase_if(typed, [](unsigned char c) { return std::isspace(c); });
+  try {
+    const std::vector<std::uint8_t> addresses = TBusAddresses::Parse(typed);
+    Say({});
+    EditControllers->setText(QString::fromStdString(AddressListText(addresses)));
+    if (addresses == Shown.Addresses)
+      return;
+    Shown.Addresses = addresses;
+    BuildSerialFields(addresses);
+    emit ControllersChosen(addresses);
+  } catch (const std::invalid_argument& error) {
+    Say(QString("Controllers: ") + error.what() + "; the run keeps " +
+        QString::fromStdString(AddressListText(Shown.Addresses)));
+    EditControllers->setText(QString::fromStdString(AddressListText(Shown.Addresses)));
+  }
+}
+
+void TFormSequence::AskRun()
+{
+  const TUnitSerials units = Serials();
+  for (std::size_t field = 0; field < SerialFields.size() && field < Shown.Addresses.size(); ++field)
+    if (units.at(Shown.Addresses[field]).empty()) {
+      Say(QString::fromStdString("Scan or type the unit serial of " + TOzmCommands::HexAddress(Shown.Addresses[field]) +
+                                 " first: a verdict must name its unit."));
+      FocusSerial(field);
+      return;
+    }
+  Say({});
+  emit RunAsked(units);
+}
+
+void TFormSequence::Say(const QString& text)
+{
+  LblSequenceNote->setText(text);
+}
+
 // A scanner ends each serial with Enter: the next controller's serial follows, the last one runs.
 void TFormSequence::SerialEntered(std::size_t field)
 {
   if (field + 1 < SerialFields.size())
     FocusSerial(field + 1);
   else
-    emit RunAsked(Serials());
+    AskRun();
 }
 
 // Selected, so that what is scanned next replaces the serial there.
@@ -131,6 +190,8 @@ void TFormSequence::ShowSequence(const TSequence& sequence)
   Shown = sequence;
   LblSequenceName->setText(QString::fromStdString(sequence.Name));
   LblSequenceFile->setText(QString::fromStdString(sequence.File));
+  EditControllers->setText(QString::fromStdString(AddressListText(sequence.Addresses)));
+  Say({});
   Steps->Show(sequence);
   BuildSerialFields(sequence.Addresses);
   ClearVerdicts();
@@ -141,6 +202,7 @@ void TFormSequence::SetRunning(bool running)
 {
   BtnSequenceRun->setEnabled(!running && !Shown.Steps.empty());
   BtnSequenceAbort->setEnabled(running);
+  EditControllers->setReadOnly(running || Shown.Steps.empty());
   if (running)
     TimerSequenceTick->start();
   else
@@ -169,7 +231,7 @@ void TFormSequence::RunBegun(const TRunResult&)
   Steps->Show(Shown);
   ClearVerdicts();
   Live.clear();
-  LblSequenceLive->clear();
+  ShowLive(false);
 }
 
 void TFormSequence::StepBegun(const std::string& path, const std::string& text, TClock::time_point planned,
@@ -180,11 +242,18 @@ void TFormSequence::StepBegun(const std::string& path, const std::string& text, 
 
 void TFormSequence::Sample(const TSample& sample)
 {
-  Live[sample.Address] = LiveText(sample);
+  Live[sample.Address] = {LiveText(sample), QTime::currentTime()};
+  ShowLive(false);
+}
+
+void TFormSequence::ShowLive(bool ended)
+{
   QStringList text;
   for (const auto& [address, state] : Live)
-    text << QString::fromStdString(TOzmCommands::HexAddress(address)) + "  " + state;
-  LblSequenceLive->setText(text.join("     "));
+    text << QString::fromStdString(TOzmCommands::HexAddress(address)) + "  " + state.first +
+                (ended ? " at " + state.second.toString("HH:mm:ss") : QString());
+  LblSequenceLive->setText((ended && !text.isEmpty() ? QString("last answers: ") : QString()) + text.join("     "));
+  LblSequenceLive->setStyleSheet(ended ? "QLabel { color: gray; }" : QString());
 }
 
 void TFormSequence::CheckDecided(std::uint8_t address, const std::string& path, const TCheckResult& check)
@@ -199,7 +268,8 @@ void TFormSequence::StepEnded(std::uint8_t address, const TStepResult& step)
 
 void TFormSequence::RunEnded(const TRunResult& run)
 {
-  Steps->Finish();
+  Steps->Finish(run);
+  ShowLive(true); // the run has ended: nothing shown is live any more
   ShowVerdicts(run);
   FocusSerial(0); // the next units' serials, scanned, replace these
 }

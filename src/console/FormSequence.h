@@ -3,6 +3,7 @@
 #include "Sequence.h"
 #include "SequenceResult.h"
 
+#include <QTime>
 #include <QWidget>
 
 #include <chrono>
@@ -19,8 +20,9 @@ class QPushButton;
 class QTimer;
 class TSequenceSteps;
 
-// Sequence > Run sequence: the sequence opened, a unit serial per controller that a barcode scanner
-// types (its Enter goes on to the next controller's, the last one's starts the run), the steps with
+// Sequence > Run sequence: the sequence opened, the controllers it tests (the file's, or a list typed over
+// them), a unit serial per controller that a barcode scanner types (its Enter goes on to the next
+// controller's, the last one's starts the run; every unit needs its serial), the steps with
 // the one under way and its time left, each check as it is decided, and each controller's verdict,
 // large, until the next run; a click on a verdict chooses the report to open. Esc aborts a run (the
 // operator's extras watch the keys); the panel only shows and asks.
@@ -33,8 +35,12 @@ public:
 
   explicit TFormSequence(QWidget* parent);
 
+  static constexpr const char* ControllersTip = "The controllers to test: 1-4, $05, 0x06; the file's by default";
+
   void ShowSequence(const TSequence& sequence);
   void SetRunning(bool running);
+  // A word beside the buttons that needs no click (a box would take the Esc that aborts a run).
+  void Say(const QString& text);
   void SetReportAvailable(bool available);
   // "$01 unit SN-7", "$01 no serial": a controller and the unit it drives, as the panel and the log say it.
   static std::string UnitText(std::uint8_t address, const std::string& serial);
@@ -58,12 +64,17 @@ public:
 
 signals:
   void RunAsked(const TUnitSerials& units);
+  // The controllers typed over the file's, read and valid.
+  void ControllersChosen(const std::vector<std::uint8_t>& addresses);
   void AbortAsked();
   void ReportAsked();
 
 private:
   void BuildWindow();
   void BuildSerialFields(const std::vector<std::uint8_t>& addresses);
+  void ControllersEdited();
+  // Run, once every unit has its serial; otherwise the first without one is said and waits for its scan.
+  void AskRun();
   void SerialEntered(std::size_t field);
   void FocusSerial(std::size_t field);
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -75,6 +86,8 @@ private:
   QLabel* LblSequenceName = nullptr;
   QLabel* LblSequenceFile = nullptr;
   QLabel* LblSequenceLive = nullptr;
+  QLabel* LblSequenceNote = nullptr;
+  QLineEdit* EditControllers = nullptr;
   QFormLayout* Fields = nullptr;
   std::vector<QLineEdit*> SerialFields; // one a controller, in the file's order
   QPushButton* BtnSequenceRun = nullptr;
@@ -83,7 +96,10 @@ private:
   TSequenceSteps* Steps = nullptr;
   QHBoxLayout* Verdicts = nullptr;
   QTimer* TimerSequenceTick = nullptr;
-  std::map<std::uint8_t, QString> Live; // each controller's last status, as the run asked it
+  // Each controller's last status as the run asked it, and when it came: once the run has ended, what is
+  // shown is that time's, greyed.
+  std::map<std::uint8_t, std::pair<QString, QTime>> Live;
+  void ShowLive(bool ended);
   std::map<std::uint8_t, QLabel*> VerdictLabels;
   std::uint8_t Chosen = 0;
 };

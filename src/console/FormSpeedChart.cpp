@@ -2,6 +2,7 @@
 
 #include "BusChartLines.h"
 #include "MessageBox.h"
+#include "OzmCommands.h"
 #include "PanelParts.h"
 
 #include <QChartView>
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPen>
@@ -41,6 +43,8 @@ constexpr int DefaultSpan = 1;
 // About a point per pixel of the chart's width: Qt Charts lays a whole line out again on every
 // change, so each point drawn costs time on every answer.
 constexpr qsizetype MaxDrawn = 700;
+const QString RpmName = "Output speed";
+const QString RevolutionsName = "Revolution counter";
 // The newest markers of the span get a line each; more would cost a layout each for little.
 constexpr qsizetype MaxMarkersDrawn = 100;
 // As many Run and Stop markers as a long day of work gives.
@@ -143,8 +147,8 @@ void TFormSpeedChart::BuildChart()
   chart->addAxis(RevolutionsAxis, Qt::AlignRight);
   ChartView = new QChartView(chart, this);
   ChartView->setObjectName("ChartSpeed");
-  RpmSeries.append(AddLine("Output speed", RpmAxis, nullptr));
-  RevolutionsSeries.append(AddLine("Revolution counter", RevolutionsAxis, nullptr));
+  RpmSeries.append(AddLine(RpmName, RpmAxis, nullptr));
+  RevolutionsSeries.append(AddLine(RevolutionsName, RevolutionsAxis, nullptr));
   Lines = std::make_unique<TBusChartLines>(*chart, *TimeAxis, *RpmAxis, [this] {
     if (Live())
       ScheduleRedraw();
@@ -187,9 +191,11 @@ QLineSeries* TFormSpeedChart::AddLine(const QString& name, QValueAxis* axis, con
   return line;
 }
 
-void TFormSpeedChart::AddPoint(std::int64_t msSinceEpoch, double outputRpm, std::int64_t revolutions)
+void TFormSpeedChart::AddPoint(std::int64_t msSinceEpoch, double outputRpm, std::int64_t revolutions,
+                               std::uint8_t address)
 {
-  SpeedHistory.Add({msSinceEpoch, outputRpm, revolutions});
+  const TSpeedPoint point{msSinceEpoch, outputRpm, revolutions, address};
+  SpeedHistory.Add(point);
   if (!Live())
     return;
   // A span holding more answers than are worth drawing is thinned again, once per MaxDrawn answers.
@@ -199,9 +205,10 @@ void TFormSpeedChart::AddPoint(std::int64_t msSinceEpoch, double outputRpm, std:
   if (drawn >= 2 * MaxDrawn)
     return Refill();
   const std::size_t size = SpeedHistory.Size();
-  if (RpmDrawn.isEmpty() || size < 2 || msSinceEpoch - SpeedHistory.At(size - 2).TimeMs > GapMs) {
+  if (RpmDrawn.isEmpty() || size < 2 || TSpeedHistory::Apart(SpeedHistory.At(size - 2), point, GapMs)) {
     RpmDrawn.emplace_back();
     RevolutionsDrawn.emplace_back();
+    AddressDrawn.append(address);
   }
   RpmDrawn.last().append({double(msSinceEpoch), outputRpm});
   RevolutionsDrawn.last().append({double(msSinceEpoch), double(revolutions)});
@@ -340,7 +347,9 @@ void TFormSpeedChart::Refill()
 {
   RpmDrawn.clear();
   RevolutionsDrawn.clear();
+  AddressDrawn.clear();
   for (const std::vector<TSpeedPoint>& stretch : SpeedHistory.Stretches(SpanMs(), MaxDrawn, GapMs)) {
+    AddressDrawn.append(stretch.front().Address);
     QList<QPointF>& rpm = RpmDrawn.emplace_back();
     QList<QPointF>& revolutions = RevolutionsDrawn.emplace_back();
     for (const TSpeedPoint& point : stretch) {
@@ -365,6 +374,7 @@ void TFormSpeedChart::DropBeforeSpan()
     }
     RpmDrawn.removeFirst();
     RevolutionsDrawn.removeFirst();
+    AddressDrawn.removeFirst();
   }
 }
 
@@ -406,8 +416,25 @@ void TFormSpeedChart::Redraw()
     RpmSeries[i]->replace(RpmDrawn[i]);
     RevolutionsSeries[i]->replace(RevolutionsDrawn[i]);
   }
+  NameLines();
   Lines->Draw();
   DrawMarkers(from, to);
+}
+
+void TFormSpeedChart::NameLines()
+{
+  QLegend* legend = ChartView->chart()->legend();
+  for (qsizetype i = 0; i < RpmSeries.size(); ++i) {
+    // A line beyond the stretches drawn is empty: out of the legend.
+    const bool drawn = i < AddressDrawn.size();
+    const bool first = i == 0 || (drawn && AddressDrawn.indexOf(AddressDrawn[i]) == i);
+    const QString suffix = drawn ? QString::fromStdString(" " + TOzmCommands::HexAddress(AddressDrawn[i])) : QString();
+    for (auto [line, name] : {std::pair{RpmSeries[i], RpmName}, std::pair{RevolutionsSeries[i], RevolutionsName}}) {
+      line->setName(name + suffix);
+      for (QLegendMarker* marker : legend->markers(line))
+        marker->setVisible(first);
+    }
+  }
 }
 
 // From the bottom of the speed axis to its top, green for Run and red for Stop, dashed unanswered.

@@ -31,9 +31,9 @@ public:
   explicit TFormSpeedChart(QWidget* parent = nullptr);
   ~TFormSpeedChart() override;
 
-  // One decoded status answer. While the chart shows, the lines gain it and lose the points that left
-  // the span, and are drawn within a second; hidden or paused, it is only stored.
-  void AddPoint(std::int64_t msSinceEpoch, double outputRpm, std::int64_t revolutions);
+  // One decoded status answer of the controller at `address`. While the chart shows, the lines gain it and lose
+  // the points that left the span, and are drawn within a second; hidden or paused, it is only stored.
+  void AddPoint(std::int64_t msSinceEpoch, double outputRpm, std::int64_t revolutions, std::uint8_t address = 0);
   const TSpeedHistory& History() const { return SpeedHistory; }
   // The lines of the controllers chosen in the bus view, on the same axes and drawn with these.
   TBusChartLines& BusLines() const { return *Lines; }
@@ -99,6 +99,9 @@ private:
   // them costs nothing in Qt Charts' layout.
   QList<QList<QPointF>> RpmDrawn;
   QList<QList<QPointF>> RevolutionsDrawn;
+  QList<std::uint8_t> AddressDrawn; // the controller of each stretch
+  // Each stretch's lines named after its controller; the first stretch of each controller in the legend.
+  void NameLines();
   // A line per stretch (a line cannot break), made as needed and kept; the first ones carry the legend.
   QList<QLineSeries*> RpmSeries;
   QList<QLineSeries*> RevolutionsSeries;

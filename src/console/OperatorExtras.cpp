@@ -70,51 +70,51 @@ void TOperatorExtras::BuildMenus(QMenuBar* bar, TLinkCountersView& counters)
 {
   // Beside "Serial devices...": both are about what is on the line.
   if (auto* settings = bar->findChild<QMenu*>("MmPortSettings"))
-    connect(AddItem(settings, "MmScanBus", "Scan the bus..."), &QAction::triggered, this,
+    connect(AddItem(settings, "MmScanBus", "Scan the &bus..."), &QAction::triggered, this,
             &TOperatorExtras::MmScanBusClick);
 
-  QMenu* file = AddMenu(bar, "MmFile", "File");
-  connect(AddItem(file, "MmOpenParameters", "Open parameters...", QKeySequence::Open), &QAction::triggered, this,
+  QMenu* file = AddMenu(bar, "MmFile", "&File");
+  connect(AddItem(file, "MmOpenParameters", "&Open parameters...", QKeySequence::Open), &QAction::triggered, this,
           &TOperatorExtras::MmOpenParametersClick);
-  connect(AddItem(file, "MmSaveParameters", "Save parameters as...",
-                                // bound here: the platform's SaveAs key is unbound without a desktop
-                                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)), &QAction::triggered,
-          this, &TOperatorExtras::MmSaveParametersClick);
+  connect(AddItem(file, "MmSaveParameters", "&Save parameters as...",
+                  // bound here: the platform's SaveAs key is unbound without a desktop
+                  QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)),
+          &QAction::triggered, this, &TOperatorExtras::MmSaveParametersClick);
   file->addSeparator();
-  connect(AddItem(file, "MmQuit", "Quit", QKeySequence(Qt::CTRL | Qt::Key_Q)), &QAction::triggered, &Form,
+  connect(AddItem(file, "MmQuit", "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q)), &QAction::triggered, &Form,
           &QWidget::close);
 
-  QMenu* log = AddMenu(bar, "MmLog", "Log");
-  connect(AddItem(log, "MmSaveLog", "Save log as...", QKeySequence(Qt::CTRL | Qt::Key_L)), &QAction::triggered, this,
+  QMenu* log = AddMenu(bar, "MmLog", "&Log");
+  connect(AddItem(log, "MmSaveLog", "&Save log as...", QKeySequence(Qt::CTRL | Qt::Key_L)), &QAction::triggered, this,
           &TOperatorExtras::MmSaveLogClick);
-  DailyLog = AddItem(log, "MmDailyLog", "Write the log to a file a day");
+  DailyLog = AddItem(log, "MmDailyLog", "&Write the log to a file a day");
   DailyLog->setCheckable(true);
   connect(DailyLog, &QAction::toggled, this, &TOperatorExtras::SetDailyLogFile);
   // A file that failed is off, as the item shows; ticking it again tries anew.
   connect(&Form.LogPanel(), &TLogPanel::DailyFileFailed, DailyLog, [this] { DailyLog->setChecked(false); });
-  connect(AddItem(log, "MmResetCounters", "Reset link counters"), &QAction::triggered, &counters,
+  connect(AddItem(log, "MmResetCounters", "&Reset link counters"), &QAction::triggered, &counters,
           &TLinkCountersView::Reset);
 
-  QMenu* view = AddMenu(bar, "MmView", "View");
-  connect(AddItem(view, "MmSpeedChart", "Speed chart", QKeySequence(Qt::CTRL | Qt::Key_G)), &QAction::triggered,
-          this, &TOperatorExtras::MmSpeedChartClick);
-  connect(AddItem(view, "MmBusView", "Bus", QKeySequence(Qt::CTRL | Qt::Key_B)), &QAction::triggered, this,
+  QMenu* view = AddMenu(bar, "MmView", "&View");
+  connect(AddItem(view, "MmSpeedChart", "Speed &chart", QKeySequence(Qt::CTRL | Qt::Key_G)), &QAction::triggered, this,
+          &TOperatorExtras::MmSpeedChartClick);
+  connect(AddItem(view, "MmBusView", "&Bus", QKeySequence(Qt::CTRL | Qt::Key_B)), &QAction::triggered, this,
           &TOperatorExtras::MmBusViewClick);
   BuildSequenceMenu(bar);
 
-  QMenu* help = AddMenu(bar, "MmHelp", "Help");
-  connect(AddItem(help, "MmAbout", "About", QKeySequence::HelpContents), &QAction::triggered, this,
+  QMenu* help = AddMenu(bar, "MmHelp", "&Help");
+  connect(AddItem(help, "MmAbout", "&About", QKeySequence::HelpContents), &QAction::triggered, this,
           &TOperatorExtras::MmAboutClick);
 }
 
 void TOperatorExtras::BuildSequenceMenu(QMenuBar* bar)
 {
-  QMenu* sequence = AddMenu(bar, "MmSequence", "Sequence");
-  connect(AddItem(sequence, "MmOpenSequence", "Open sequence..."), &QAction::triggered, this,
-          &TOperatorExtras::MmOpenSequenceClick);
-  connect(AddItem(sequence, "MmRunSequence", "Run sequence"), &QAction::triggered, Sequences,
-          &TSequenceControl::ShowPanel);
-  QAction* report = AddItem(sequence, "MmOpenReport", "Open report");
+  QMenu* sequence = AddMenu(bar, "MmSequence", "&Sequence");
+  connect(AddItem(sequence, "MmOpenSequence", "&Open sequence...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)),
+          &QAction::triggered, this, &TOperatorExtras::MmOpenSequenceClick);
+  connect(AddItem(sequence, "MmRunSequence", "&Run sequence", QKeySequence(Qt::CTRL | Qt::Key_R)), &QAction::triggered,
+          Sequences, &TSequenceControl::ShowPanel);
+  QAction* report = AddItem(sequence, "MmOpenReport", "Open r&eport");
   report->setEnabled(false); // until a run has left one
   connect(report, &QAction::triggered, Sequences, &TSequenceControl::OpenReport);
   connect(Sequences, &TSequenceControl::ReportAvailable, report, &QAction::setEnabled);
@@ -227,7 +227,8 @@ void TOperatorExtras::SaveSettings() const
 void TOperatorExtras::StatusDecoded()
 {
   const TCommonDatas& datas = *Form.Datas;
-  Chart->AddPoint(QDateTime::currentMSecsSinceEpoch(), datas.CurrentSpeedRpm, datas.MotorRevCounter);
+  Chart->AddPoint(QDateTime::currentMSecsSinceEpoch(), datas.CurrentSpeedRpm, datas.MotorRevCounter,
+                  datas.MotorAddress);
 }
 
 void TOperatorExtras::MotionSent(bool run, bool answered, long long msSinceEpoch)

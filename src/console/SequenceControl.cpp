@@ -11,10 +11,9 @@
 #include "SequenceRun.h"
 #include "SequenceTiming.h"
 
-#include <QDesktopServices>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTimer>
-#include <QUrl>
 
 namespace {
 
@@ -38,6 +37,10 @@ TSequenceControl::TSequenceControl(TForm1& form)
   connect(Window, &TFormSequence::AbortAsked, this, [this] { Abort("aborted by the operator"); });
   connect(Window, &TFormSequence::ReportAsked, this, &TSequenceControl::OpenReport);
   connect(this, &TSequenceControl::ReportAvailable, Window, &TFormSequence::SetReportAvailable);
+  connect(Window, &TFormSequence::ControllersChosen, this, [this](const std::vector<std::uint8_t>& addresses) {
+    if (Sequence && !Running())
+      Sequence->Addresses = addresses;
+  });
 }
 
 TSequenceControl::~TSequenceControl() = default;
@@ -204,8 +207,30 @@ QString TSequenceControl::ChosenReport() const
   return report == Reports.end() ? QString() : report->second;
 }
 
-void TSequenceControl::OpenReport() const
+// Through the desktop's opener, watched to its end: a desktop with nothing to show HTML, or none at all, is said
+// in the log and the panel rather than leaving the click without an answer.
+void TSequenceControl::OpenReport()
 {
-  if (const QString report = ChosenReport(); !report.isEmpty())
-    QDesktopServices::openUrl(QUrl::fromLocalFile(report));
+  const QString report = ChosenReport();
+  if (report.isEmpty())
+    return;
+  auto* opener = new QProcess(this);
+  const auto failed = [this, opener, report](const QString& why) {
+    const QString text = "Report not opened: " + why + "; it is " + report;
+    Form.AppendLog(text.toStdString(), TLogColour::Red, false);
+    Form.ScrollLogToEnd();
+    Window->Say(text);
+    opener->deleteLater();
+  };
+  connect(opener, &QProcess::errorOccurred, this, [opener, failed](QProcess::ProcessError error) {
+    if (error == QProcess::FailedToStart)
+      failed(OpenerProgram + QString(" could not be started: ") + opener->errorString());
+  });
+  connect(opener, &QProcess::finished, this, [opener, failed](int code, QProcess::ExitStatus status) {
+    if (status != QProcess::NormalExit || code != 0)
+      failed(OpenerProgram + QString(" ended with status %1").arg(code));
+    else
+      opener->deleteLater();
+  });
+  opener->start(OpenerProgram, {report});
 }

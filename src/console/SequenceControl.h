@@ -46,7 +46,8 @@ public:
   // The report of the unit chosen in the panel's verdicts (the first until another is clicked);
   // empty when it has none.
   QString ChosenReport() const;
-  void OpenReport() const;
+  void OpenReport();
+  static constexpr const char* OpenerProgram = "xdg-open";
 
 signals:
   // The last run left a report to open.

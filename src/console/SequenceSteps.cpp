@@ -1,6 +1,7 @@
 #include "SequenceSteps.h"
 
 #include "OzmCommands.h"
+#include "SequenceJudge.h"
 
 #include <QHeaderView>
 #include <QRegularExpression>
@@ -40,6 +41,10 @@ QString CheckText(std::uint8_t address, const TCheckResult& check)
 {
   QString text = QString::fromStdString(TOzmCommands::HexAddress(address) + "  " + check.Name);
   const QString unit = check.Unit.empty() ? "" : " " + QString::fromStdString(check.Unit);
+  // A count reads as what was counted, out of how many: "feedback off: 0 of 24 samples (at most 0)".
+  if (const std::string counted = TSequenceJudge::Counted(check); !counted.empty())
+    return text + ": " + QString::fromStdString(counted) + unit +
+           (check.High ? QString(" (at most %1)").arg(Number(*check.High)) : QString());
   if (check.Measured)
     text += ": " + Number(*check.Measured) + unit;
   if (check.Low || check.High)
@@ -152,10 +157,17 @@ void TSequenceSteps::EndStep(std::uint8_t address, const TStepResult& step)
   ShowVerdict(item, WorseVerdict(VerdictOf(item), step.Verdict));
 }
 
-void TSequenceSteps::Finish()
+void TSequenceSteps::Finish(const TRunResult& run)
 {
   Mark(false);
   Current = nullptr;
+  QTreeWidgetItem* whole = nullptr;
+  for (const TControllerResult& controller : run.Controllers)
+    for (const TCheckResult& check : controller.Checks) {
+      if (!whole)
+        whole = new QTreeWidgetItem(this, {"whole run"});
+      AddResult(whole, CheckText(controller.Address, check), check.Verdict, QString::fromStdString(check.Why));
+    }
 }
 
 void TSequenceSteps::Tick()

@@ -30,8 +30,8 @@ public:
   void Begin(const std::string& path, const std::string& text, TClock::time_point planned, double seconds);
   void AddCheck(std::uint8_t address, const std::string& path, const TCheckResult& check);
   void EndStep(std::uint8_t address, const TStepResult& step);
-  // No step under way any more.
-  void Finish();
+  // No step under way any more; the checks over the whole run (the link's) under an item of their own.
+  void Finish(const TRunResult& run);
   // The time left of the step under way, shown again.
   void Tick();
 

@@ -1,6 +1,7 @@
 #include "SpeedHistory.h"
 
 #include "LogExport.h"
+#include "OzmCommands.h"
 
 #include <algorithm>
 #include <array>
@@ -65,7 +66,7 @@ std::vector<std::vector<TSpeedPoint>> TSpeedHistory::Stretches(std::optional<std
   const std::size_t total = Size() - first;
   std::size_t begin = first;
   for (std::size_t i = first + 1; i <= Size(); ++i)
-    if (i == Size() || At(i).TimeMs - At(i - 1).TimeMs > gapMs) {
+    if (i == Size() || Apart(At(i - 1), At(i), gapMs)) {
       // A share in proportion to the answers, and at least the ends and one bucket's slowest and
       // fastest: a short stretch keeps its peak too.
       const std::size_t share = std::max<std::size_t>(maxPoints * (i - begin) / total, 4);
@@ -110,11 +111,11 @@ void TSpeedHistory::AddExtremes(std::size_t begin, std::size_t end, std::vector<
 
 void TSpeedHistory::WriteCsv(std::ostream& out, const std::vector<TSpeedEvent>& events) const
 {
-  out << "time,output_rpm,revolutions,event\n";
+  out << "time,output_rpm,revolutions,event,address\n";
   auto event = events.begin();
   const auto writeEventsBefore = [&](std::int64_t timeMs) {
     for (; event != events.end() && event->TimeMs < timeMs; ++event)
-      out << TLogExport::IsoTime(event->TimeMs) << ",,," << event->Text << '\n';
+      out << TLogExport::IsoTime(event->TimeMs) << ",,," << event->Text << ",\n";
   };
   for (std::size_t i = 0; i < Size(); ++i) {
     const TSpeedPoint& point = At(i);
@@ -122,7 +123,7 @@ void TSpeedHistory::WriteCsv(std::ostream& out, const std::vector<TSpeedEvent>& 
     out << TLogExport::IsoTime(point.TimeMs);
     out << ',';
     WriteNumber(out, point.OutputRpm);
-    out << ',' << point.Revolutions << ",\n";
+    out << ',' << point.Revolutions << ",," << TOzmCommands::HexAddress(point.Address) << '\n';
   }
   writeEventsBefore(std::numeric_limits<std::int64_t>::max());
 }

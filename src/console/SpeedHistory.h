@@ -8,11 +8,12 @@
 #include <vector>
 
 // One decoded status answer: when it came (wall clock, ms since the Unix epoch), the output-shaft
-// speed and the revolution counter shown.
+// speed and the revolution counter shown, and the controller that gave it.
 struct TSpeedPoint {
   std::int64_t TimeMs = 0;
   double OutputRpm = 0;
   std::int64_t Revolutions = 0;
+  std::uint8_t Address = 0;
 };
 
 // What was sent to the motor at a time ("Run", "Stop unanswered"), for the CSV's event column: a
@@ -38,12 +39,19 @@ public:
   // thinned to at most maxPoints (at least 2) for drawing; the first and the last always stay.
   std::vector<TSpeedPoint> Points(std::optional<std::int64_t> spanMs, std::size_t maxPoints) const;
   // The same points cut into stretches wherever more than gapMs passed between two answers (polling
-  // stopped), each thinned on its own to its share of maxPoints: no line is drawn over a time without answers.
+  // stopped) or the controller changed, each thinned on its own to its share of maxPoints: no line is drawn
+  // over a time without answers, nor from one controller's speed to another's.
   std::vector<std::vector<TSpeedPoint>> Stretches(std::optional<std::int64_t> spanMs, std::size_t maxPoints,
                                                   std::int64_t gapMs) const;
-  // "time,output_rpm,revolutions,event", then a row a point or event (given in time order) with the
-  // time in ISO 8601 local time; an event's row has no speed, a point's no event.
+  // "time,output_rpm,revolutions,event,address", then a row a point or event (given in time order) with the
+  // time in ISO 8601 local time; an event's row has no speed nor address, a point's no event. The address
+  // comes last, so that a reader of the first four columns reads them as before.
   void WriteCsv(std::ostream& out, const std::vector<TSpeedEvent>& events = {}) const;
+
+  static bool Apart(const TSpeedPoint& before, const TSpeedPoint& after, std::int64_t gapMs)
+  {
+    return after.TimeMs - before.TimeMs > gapMs || after.Address != before.Address;
+  }
 
 private:
   std::size_t FirstInSpan(std::int64_t spanMs) const;

@@ -91,13 +91,14 @@ std::string TRecordJson::Controller(const TControllerResult& controller, const s
   return object.Raw("checks", ArrayOf(controller.Checks, Check)).Object();
 }
 
+// "of" only for a count, so that the records of other checks read as they always did.
 std::string TRecordJson::Check(const TCheckResult& check)
 {
-  return TJsonText()
-      .Text("name", check.Name)
-      .Text("kind", CheckKindText(check.Kind))
-      .Number("measured", check.Measured)
-      .Number("low", check.Low)
+  TJsonText json;
+  json.Text("name", check.Name).Text("kind", CheckKindText(check.Kind)).Number("measured", check.Measured);
+  if (check.Of)
+    json.Number("of", *check.Of);
+  return json.Number("low", check.Low)
       .Number("high", check.High)
       .Text("unit", check.Unit)
       .Text("verdict", VerdictText(check.Verdict))

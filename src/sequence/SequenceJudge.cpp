@@ -107,12 +107,13 @@ TCheckResult EverySample(const TSequenceCheck& check, const TSequenceJudge::THol
       first = first ? first : &sample;
     }
   result.Measured = wrong;
+  result.Of = static_cast<int>(samples.size());
   result.Low = result.High = 0;
   if (!first)
     return result;
-  const std::string what = feedback ? "feedback off" : (first->Direction ? "backward" : "forward");
-  return Failed(result, what + " at " + NumberText(first->Seconds) + " s (" + std::to_string(wrong) + " of " +
-                            std::to_string(samples.size()) + " samples)");
+  const std::string turned = feedback ? "" : first->Direction ? " backward" : " forward";
+  return Failed(result, TSequenceJudge::Counted(result) + " samples, the first" + turned + " at " +
+                            NumberText(first->Seconds) + " s");
 }
 
 } // namespace
@@ -131,7 +132,7 @@ TCheckResult TSequenceJudge::Hold(const TSequenceCheck& check, const THold& hold
     int missing = 0;
     for (const TSample& sample : hold.Samples)
       missing += sample.State != TSample::TState::Answered;
-    return Missing(check, missing);
+    return Missing(check, missing, static_cast<int>(hold.Samples.size()));
   }
   default: return EverySample(check, hold);
   }
@@ -170,14 +171,31 @@ TCheckResult TSequenceJudge::NotMeasured(const TSequenceCheck& check, const std:
   return Failed(Begun(check), "not measured: " + why);
 }
 
-TCheckResult TSequenceJudge::Missing(const TSequenceCheck& check, int missing)
+TCheckResult TSequenceJudge::Missing(const TSequenceCheck& check, int missing, std::optional<int> of)
 {
   TCheckResult result = Begun(check);
   result.Measured = missing;
+  result.Of = of;
   result.Low = 0;
   result.High = check.Max;
-  if (missing > check.Max)
-    return Failed(result, std::to_string(missing) + " status answers missing or damaged, at most " +
-                              std::to_string(check.Max) + " allowed");
-  return result;
+  if (missing <= check.Max)
+    return result;
+  const std::string allowed = ", at most " + std::to_string(check.Max) + " allowed";
+  return Failed(result, of ? Counted(result) + " status answers" + allowed
+                           : std::to_string(missing) + " status answers missing or damaged" + allowed);
+}
+
+std::string TSequenceJudge::Counted(const TCheckResult& check)
+{
+  const std::string what = CountedWhat(check.Kind);
+  if (what.empty() || !check.Measured || !check.Of)
+    return "";
+  return what + ": " + std::to_string(std::lround(*check.Measured)) + " of " + std::to_string(*check.Of);
+}
+
+const char* TSequenceJudge::CountedWhat(TSequenceCheck::TKind kind)
+{
+  static constexpr std::array<const char*, 7> Counts{
+      "", "", "", "", "feedback off", "direction wrong", "missing or damaged"};
+  return Counts[static_cast<std::size_t>(kind)];
 }

@@ -3,20 +3,30 @@
 #include "HtmlText.h"
 #include "NumberFormat.h"
 #include "OzmCommands.h"
+#include "SequenceJudge.h"
 #include "SpeedChart.h"
 #include "UtcTime.h"
 
 #include <cctype>
 #include <cmath>
+#include <iterator>
 
 namespace {
+
+// What wrote the page: the same version as every program's --version.
+const std::string Program = "Ozmet " OZMET_VERSION;
 
 constexpr const char* Style = R"(
 body { font-family: "DejaVu Sans", Arial, sans-serif; font-size: 10.5pt; color: #222; margin: 1.5em; }
 h1 { font-size: 1.5em; margin: 0 0 .3em; }
 h2 { font-size: 1.2em; margin: 1.2em 0 .3em; }
 table { border-collapse: collapse; margin: .5em 0; }
-th, td { border: 1px solid #bbb; padding: .15em .45em; text-align: left; vertical-align: top; overflow-wrap: anywhere; }
+th, td { border: 1px solid #bbb; padding: .15em .45em; text-align: left; vertical-align: top; white-space: nowrap; }
+table.facts td { white-space: normal; overflow-wrap: anywhere; }
+table.steps { width: 100%; }
+.steps .what, .steps .reason { white-space: normal; }
+.steps .number { text-align: right; font-variant-numeric: tabular-nums; }
+.steps .name { white-space: nowrap; }
 thead th { background: #eee; }
 tr.step td { background: #f6f6f6; font-weight: bold; }
 tr.check td:nth-child(2) { padding-left: 1.5em; }
@@ -29,6 +39,7 @@ p.verdict { font-size: 2.4em; margin: .1em 0 .3em; }
 svg.chart { display: block; width: 100%; max-width: 60em; height: auto; }
 .chart .frame { fill: none; stroke: #888; }
 .chart .grid { stroke: #e2e2e2; }
+.chart .zero { stroke: #888; }
 .chart line.step { stroke: #777; stroke-dasharray: 3 3; }
 .chart text { font-size: 10px; fill: #333; }
 .chart .tick.x, .chart .title.x { text-anchor: middle; }
@@ -70,13 +81,55 @@ std::string Fact(const char* name, const std::string& value)
   return "<tr><th>" + std::string(name) + "</th><td>" + HtmlEscaped(value) + "</td></tr>\n";
 }
 
-// Cells already in HTML.
+// The steps table's columns: only the step's words and the why wrap, between words; numbers keep to the right.
+struct TColumn {
+  const char* Title;
+  const char* Class;
+};
+constexpr TColumn Columns[] = {{"Step", ""},          {"What", "what"},       {"Start (s)", "number"},
+                               {"End (s)", "number"}, {"Measured", "number"}, {"Low", "number"},
+                               {"High", "number"},    {"Unit", ""},           {"Verdict", ""},
+                               {"Why", "reason"}};
+
+std::string Cell(const char* tag, std::size_t column, const std::string& html)
+{
+  const std::string type = Columns[column].Class;
+  return "<" + std::string(tag) + (type.empty() ? "" : " class=\"" + type + "\"") + ">" + html + "</" + tag + ">";
+}
+
+// Cells already in HTML, one a column.
 std::string Row(const char* type, const std::vector<std::string>& cells)
 {
   std::string row = "<tr class=\"" + std::string(type) + "\">";
-  for (const std::string& cell : cells)
-    row += "<td>" + cell + "</td>";
+  for (std::size_t column = 0; column < cells.size(); ++column)
+    row += Cell("td", column, cells[column]);
   return row + "</tr>\n";
+}
+
+std::string HeadRow()
+{
+  std::string row = "<thead><tr>";
+  for (std::size_t column = 0; column < std::size(Columns); ++column)
+    row += Cell("th", column, Columns[column].Title);
+  return row + "</tr></thead>\n";
+}
+
+// A count says what it counted and of how many: "feedback (feedback off) | 0 of 24 | ... | samples". The words go
+// where the text may wrap, so that the numbers' columns stay narrow.
+bool Counts(const TCheckResult& check)
+{
+  return !TSequenceJudge::Counted(check).empty();
+}
+
+std::string WhatText(const TCheckResult& check)
+{
+  return "<span class=\"name\">" + HtmlEscaped(check.Name) + "</span> (" +
+         (Counts(check) ? TSequenceJudge::CountedWhat(check.Kind) : CheckKindText(check.Kind)) + ")";
+}
+
+std::string MeasuredText(const TCheckResult& check)
+{
+  return Counts(check) ? Shown(check.Measured) + " of " + std::to_string(*check.Of) : Shown(check.Measured);
 }
 
 } // namespace
@@ -84,30 +137,30 @@ std::string Row(const char* type, const std::vector<std::string>& cells)
 std::string TSequenceReport::Html(const TRunResult& run, const TControllerResult& controller,
                                   const std::vector<TSample>& samples)
 {
-  return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>" + HtmlEscaped(run.Name) +
-         ": " + VerdictText(controller.Verdict) + "</title>\n<style>" + Style + "</style>\n</head>\n<body>\n" +
-         Header(run, controller) + Controller(controller, run.Why, samples) + "</body>\n</html>\n";
+  return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n<meta name=\"generator\" content=\"" +
+         HtmlEscaped(Program) + "\"/>\n<title>" + HtmlEscaped(run.Name) + ": " + VerdictText(controller.Verdict) +
+         "</title>\n<style>" + Style + "</style>\n</head>\n<body>\n" + Header(run, controller) +
+         Controller(controller, run.Why, samples) + "</body>\n</html>\n";
 }
 
 // The unit's verdict, with the run's own reason (an interrupt, the line lost) when it has one.
 std::string TSequenceReport::Header(const TRunResult& run, const TControllerResult& controller)
 {
   const std::string line = run.Settings.empty() ? run.Line : run.Line + ", " + run.Settings;
-  return "<header>\n<h1>" + HtmlEscaped(run.Name) + "</h1>\n" + Verdict(controller.Verdict, "p") + "\n" +
-         Why(run.Why) + "<table class=\"facts\">\n" + Fact("File", run.File) + Fact("SHA-256", run.Sha256) +
-         Fact("Unit", controller.Unit) + Fact("Run", run.Id) + Fact("Station", run.Station) + Fact("Line", line) +
-         Fact("Start (UTC)", UtcText(run.Start)) + Fact("End (UTC)", UtcText(run.End)) + "</table>\n</header>\n";
+  return "<header>\n<h1>" + HtmlEscaped(run.Name) + "</h1>\n" + Verdict(controller.Verdict, "p") + "\n" + Why(run.Why) +
+         "<table class=\"facts\">\n" + Fact("File", run.File) + Fact("SHA-256", run.Sha256) +
+         Fact("Unit", controller.Unit) + Fact("Run", run.Id) + Fact("Station", run.Station) + Fact("Program", Program) +
+         Fact("Line", line) + Fact("Start (UTC)", UtcText(run.Start)) + Fact("End (UTC)", UtcText(run.End)) +
+         "</table>\n</header>\n";
 }
 
 std::string TSequenceReport::Controller(const TControllerResult& controller, const std::string& runWhy,
                                         const std::vector<TSample>& samples)
 {
   std::string section = "<section class=\"controller\">\n<h2>Controller " +
-                        TOzmCommands::HexAddress(controller.Address) + " " + Verdict(controller.Verdict) +
-                        "</h2>\n" + Why(WhyNotPassed(controller, runWhy)) + TSpeedChart::Svg(controller, samples) +
-                        "<table class=\"steps\">\n<thead><tr><th>Step</th><th>What</th><th>Start (s)</th>"
-                        "<th>End (s)</th><th>Measured</th><th>Low</th><th>High</th><th>Unit</th>"
-                        "<th>Verdict</th><th>Why</th></tr></thead>\n<tbody>\n";
+                        TOzmCommands::HexAddress(controller.Address) + " " + Verdict(controller.Verdict) + "</h2>\n" +
+                        Why(WhyNotPassed(controller, runWhy)) + TSpeedChart::Svg(controller, samples) +
+                        "<table class=\"steps\">\n" + HeadRow() + "<tbody>\n";
   for (const TStepResult& step : controller.Steps)
     section += StepRows(step);
   for (const TCheckResult& check : controller.Checks)
@@ -128,7 +181,6 @@ std::string TSequenceReport::StepRows(const TStepResult& step)
 
 std::string TSequenceReport::CheckRow(const std::string& step, const TCheckResult& check)
 {
-  return Row("check", {step, HtmlEscaped(check.Name + " (" + CheckKindText(check.Kind) + ")"), "", "",
-                       Shown(check.Measured), Shown(check.Low), Shown(check.High), HtmlEscaped(check.Unit),
-                       Verdict(check.Verdict), HtmlEscaped(check.Why)});
+  return Row("check", {step, WhatText(check), "", "", MeasuredText(check), Shown(check.Low), Shown(check.High),
+                       HtmlEscaped(check.Unit), Verdict(check.Verdict), HtmlEscaped(check.Why)});
 }

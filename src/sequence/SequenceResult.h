@@ -24,6 +24,8 @@ struct TCheckResult {
   std::string Unit; // "rpm", "s", "rev", "answers", "samples" (those that were not as they should be)
   TVerdict Verdict = TVerdict::Pass;
   std::string Why; // "312 rpm at 4.5 s is outside 285..315"; empty when passed
+  // A count's whole: the samples or answers that Measured counts the bad ones among; none for other measures.
+  std::optional<int> Of = std::nullopt;
 };
 
 // One step as one controller went through it. Times are seconds since the run began.

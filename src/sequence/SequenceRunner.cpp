@@ -69,7 +69,7 @@ TRunResult TSequenceRunner::Run(const TUnitSerials& units)
     for (TUnit& u : Units)
       for (const TSequenceCheck& check : Sequence.Checks)
         u.Result.Checks.push_back(u.Out ? TSequenceJudge::NotMeasured(check, "it stopped answering")
-                                        : TSequenceJudge::Missing(check, u.Missing));
+                                        : TSequenceJudge::Missing(check, u.Missing, u.Asked));
   } catch (const TSequenceAborted&) {
     Record.Verdict = TVerdict::Aborted;
     Record.Why = Link.AbortReason();

@@ -60,6 +60,7 @@ private:
     double LastRpm = 0;
     std::vector<TSample> Samples; // of the step under way
     int Missing = 0;              // over the whole run
+    int Asked = 0;                // status requests over the whole run
     std::optional<TStepResult> Step;
   };
 

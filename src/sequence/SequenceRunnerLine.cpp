@@ -91,6 +91,7 @@ bool TSequenceRunner::AskOnce(TUnit& unit)
   const TStatusRequest request = unit.Drive.StatusRequest();
   TFrame answer{};
   const TFrameLine::TReply reply = Link.Exchange(request, answer);
+  ++unit.Asked;
   TSample sample;
   sample.Seconds = Since(TClock::now());
   sample.Address = unit.Result.Address;

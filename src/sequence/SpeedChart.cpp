@@ -50,6 +50,12 @@ std::string VerticalLine(const char* type, double x)
          "\" y2=\"" + At(Height - Bottom) + "\"/>\n";
 }
 
+// Backward below zero, so that a reverse shows.
+double Signed(const TSample& sample)
+{
+  return sample.Direction ? -sample.SpeedRpm : sample.SpeedRpm;
+}
+
 std::string Text(const char* type, double x, double y, const std::string& text)
 {
   return "<text class=\"" + std::string(type) + "\" x=\"" + At(x) + "\" y=\"" + At(y) + "\">" + HtmlEscaped(text) +
@@ -78,21 +84,35 @@ TSpeedChart::TSpeedChart(const TControllerResult& controller, const std::vector<
   for (const TStepResult& step : controller.Steps) {
     Seconds = std::max(Seconds, step.End);
     for (const TCheckResult& check : step.Checks)
-      if (check.Kind == TSequenceCheck::TKind::Speed && check.Low && check.High) // a reach's limit is a time
-        Limits.push_back({step.Start, step.End, *check.Low, *check.High, check.Verdict == TVerdict::Pass});
+      if (check.Kind == TSequenceCheck::TKind::Speed && check.Low && check.High) { // a reach's limit is a time
+        const double side = Backward(step.Start, step.End) ? -1 : 1;
+        Limits.push_back({step.Start, step.End, std::min(side * *check.Low, side * *check.High),
+                          std::max(side * *check.Low, side * *check.High), check.Verdict == TVerdict::Pass});
+      }
   }
   SecondsTick = TickStep(Seconds);
   FitSpeeds();
 }
 
-// From 0 or below, to whole ticks past every speed and band.
+// A limit is on the side its step's turning answers mostly took; the result keeps no direction of its own.
+bool TSpeedChart::Backward(double start, double end) const
+{
+  int backward = 0;
+  for (const TSample* sample : Own)
+    if (sample->State == TSample::TState::Answered && sample->SpeedRpm != 0 && sample->Seconds >= start &&
+        sample->Seconds <= end)
+      backward += sample->Direction ? 1 : -1;
+  return backward > 0;
+}
+
+// From the lowest signed speed (0 at most) to the highest (0 at least), on whole ticks past every speed and band.
 void TSpeedChart::FitSpeeds()
 {
   double low = 0, high = 0;
   for (const TSample* sample : Own)
     if (sample->State == TSample::TState::Answered) {
-      low = std::min(low, sample->SpeedRpm);
-      high = std::max(high, sample->SpeedRpm);
+      low = std::min(low, Signed(*sample));
+      high = std::max(high, Signed(*sample));
     }
   for (const TBand& band : Limits) {
     low = std::min(low, band.Low);
@@ -112,6 +132,9 @@ std::string TSpeedChart::Axes() const
   for (const double rpm : Ticks(Low, High, RpmTick))
     axes += "<line class=\"grid\" x1=\"" + At(Left) + "\" y1=\"" + At(Y(rpm)) + "\" x2=\"" + At(Width - Right) +
             "\" y2=\"" + At(Y(rpm)) + "\"/>\n" + Text("tick y", Left - 4, Y(rpm) + 3, Label(rpm));
+  if (Low < 0) // standstill between forward and backward
+    axes += "<line class=\"zero\" x1=\"" + At(Left) + "\" y1=\"" + At(Y(0)) + "\" x2=\"" + At(Width - Right) +
+            "\" y2=\"" + At(Y(0)) + "\"/>\n";
   return axes + Text("title x", (Left + Width - Right) / 2, Height - 6, "time (s)") +
          Text("title y", 4, Top - 8, "rpm");
 }
@@ -153,7 +176,7 @@ std::string TSpeedChart::Line() const
       joined = false;
       continue;
     }
-    const std::string point = At(X(sample->Seconds)) + "," + At(Y(sample->SpeedRpm));
+    const std::string point = At(X(sample->Seconds)) + "," + At(Y(Signed(*sample)));
     path += (joined ? " L" : " M" + point + " L") + point;
     joined = true;
   }

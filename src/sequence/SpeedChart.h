@@ -6,9 +6,9 @@
 #include <vector>
 
 // One controller's output speed against time, as inline SVG for the run's report: the answered
-// samples as a line broken where answers are missing, each step's start marked with its path, and
-// the Low..High band of each speed and reach check shaded over its step. The page's style sheet
-// gives the classes their looks.
+// samples as a line broken where answers are missing, signed (backward below zero), each step's
+// start marked with its path, and the Low..High band of each speed check shaded over its step. The
+// page's style sheet gives the classes their looks.
 class TSpeedChart {
 public:
   static std::string Svg(const TControllerResult& controller, const std::vector<TSample>& samples);
@@ -20,6 +20,7 @@ private:
   };
 
   TSpeedChart(const TControllerResult& controller, const std::vector<TSample>& samples);
+  bool Backward(double start, double end) const;
   void FitSpeeds();
   std::string Axes() const;
   std::string Bands() const;

@@ -11,6 +11,8 @@
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QImage>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QPushButton>
 #include <QTest>
 #include <QValueAxis>
@@ -146,11 +148,11 @@ TEST_F(ChartTest, NoLineAcrossATimeWithoutAnswers)
   Add(70, 80);
   Form.AddPoint(StartMs + 80'000, 800, 80); // a second after: no gap
   Form.AddPoint(StartMs + 81'001, 810, 81);
-  ExpectLines("Output speed", {{0, 9}, {70, 80}, {81.001, 81.001}});
-  ExpectLines("Revolution counter", {{0, 9}, {70, 80}, {81.001, 81.001}});
+  ExpectLines("Output speed $00", {{0, 9}, {70, 80}, {81.001, 81.001}});
+  ExpectLines("Revolution counter $00", {{0, 9}, {70, 80}, {81.001, 81.001}});
   ExpectLines("$03 conveyor", {{0, 9}, {70, 79}});
   Form.SetSpan(Span1min);
-  ExpectLines("Output speed", {{70, 80}, {81.001, 81.001}});
+  ExpectLines("Output speed $00", {{70, 80}, {81.001, 81.001}});
   ExpectLines("$03 conveyor", {{70, 79}});
   // The bus round goes on after the panel's poll stopped: the span ends at its answer.
   Form.BusLines().AddPoint(3, StartMs + 150'000, 1500);
@@ -159,24 +161,50 @@ TEST_F(ChartTest, NoLineAcrossATimeWithoutAnswers)
   const auto* rpm = static_cast<QValueAxis*>(Form.findChild<QChartView*>("ChartSpeed")->chart()->axes(Qt::Vertical)[0]);
   EXPECT_GE(rpm->max(), 1500) << "fitted to every line drawn";
   Form.SetSpan(SpanAll);
-  ExpectLines("Output speed", {{0, 9}, {70, 80}, {81.001, 81.001}});
+  ExpectLines("Output speed $00", {{0, 9}, {70, 80}, {81.001, 81.001}});
   ExpectLines("$03 conveyor", {{0, 9}, {70, 79}, {150, 150}});
   Form.BusLines().Choose(conveyor, false);
   ExpectLines("$03 conveyor", {});
-  ExpectLines("Output speed", {{0, 9}, {70, 80}, {81.001, 81.001}});
+  ExpectLines("Output speed $00", {{0, 9}, {70, 80}, {81.001, 81.001}});
 
   Form.hide();
   Add(100, 5000);
   Add(6000, 9000);
   Form.show();
-  ExpectLines("Output speed", {{0, 9}, {70, 80}, {81.001, 81.001}, {100, 4999}, {6000, 8999}});
+  ExpectLines("Output speed $00", {{0, 9}, {70, 80}, {81.001, 81.001}, {100, 4999}, {6000, 8999}});
   const std::vector<int> lines = Drawn(); // a count and a second a line
   int drawn = 0;
   for (std::size_t i = 0; i < lines.size(); i += 2)
     drawn += lines[i];
   EXPECT_LE(drawn, 2 * 800) << "thinned across the gaps";
   Add(9000, 9002);
-  ExpectLines("Output speed", {{0, 9}, {70, 80}, {81.001, 81.001}, {100, 4999}, {6000, 9001}});
+  ExpectLines("Output speed $00", {{0, 9}, {70, 80}, {81.001, 81.001}, {100, 4999}, {6000, 9001}});
+}
+
+// The panel moved to another controller without a gap in its answers: a line of that controller's own, named
+// after it, never a drop from one controller's speed to the other's; drawn so live and when drawn anew.
+TEST_F(ChartTest, APanelMovedToAnotherControllerStartsALineOfItsOwn)
+{
+  Form.SetSpan(SpanAll);
+  for (int s = 0; s < 20; ++s)
+    Form.AddPoint(StartMs + s * 1000, s < 10 ? 1020 : 0, s % 10, s < 10 ? 0 : 1);
+  for (const bool drawnAnew : {false, true}) {
+    if (drawnAnew) {
+      Form.hide();
+      Form.show();
+    }
+    ExpectLines("Output speed $00", {{0, 9}});
+    ExpectLines("Output speed $01", {{10, 19}});
+    ExpectLines("Revolution counter $01", {{10, 19}});
+  }
+  QStringList legend;
+  QChart* chart = Form.findChild<QChartView*>("ChartSpeed")->chart();
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return std::ranges::any_of(chart->legend()->markers(), &QLegendMarker::isVisible); }, 3000));
+  for (QLegendMarker* marker : chart->legend()->markers())
+    if (marker->isVisible() && marker->label().startsWith("Output speed"))
+      legend.append(marker->label());
+  EXPECT_EQ(legend, (QStringList{"Output speed $00", "Output speed $01"}));
 }
 
 TEST_F(ChartTest, RunAndStopMarkedWhereTheySpanTheSpeedAxis)
@@ -217,8 +245,8 @@ TEST_F(ChartTest, SavesTheHistoryAndThePicture)
   std::vector<std::string> lines;
   for (std::string line; std::getline(csv, line);)
     lines.push_back(line.substr(line.find(',')));
-  EXPECT_EQ(lines, (std::vector<std::string>{",output_rpm,revolutions,event", ",0,0,", ",,,Run", ",10,1,",
-                                              ",,,Stop unanswered", ",20,2,", ",,,Stop"}));
+  EXPECT_EQ(lines, (std::vector<std::string>{",output_rpm,revolutions,event,address", ",0,0,,$00", ",,,Run,",
+                                             ",10,1,,$00", ",,,Stop unanswered,", ",20,2,,$00", ",,,Stop,"}));
 
   ASSERT_TRUE(Form.SavePng(QString::fromStdString(dir.Path() + "/speed.png")));
   EXPECT_FALSE(QImage(QString::fromStdString(dir.Path() + "/speed.png")).isNull());

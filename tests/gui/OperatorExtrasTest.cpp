@@ -209,9 +209,12 @@ TEST_F(ExtrasTest, ChartGetsAPointForEveryStatusAnswerAndItsCsvHoldsThem)
   ASSERT_TRUE(Extras().SpeedChart().SaveCsv(QString::fromStdString(csv)));
   const std::vector<std::string> rows = FileLines(csv);
   ASSERT_EQ(rows.size(), history.Size() + 3) << "the heading, a row an answer, and the Run and the Stop";
-  for (const char* event : {",,,Run", ",,,Stop"})
+  for (const char* event : {",,,Run,", ",,,Stop,"})
     EXPECT_EQ(std::ranges::count_if(rows, [&](const std::string& row) { return row.ends_with(event); }), 1) << event;
   EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [](const std::string& row) { return row.find(",1020,") != row.npos; }));
+  EXPECT_TRUE(std::ranges::all_of(rows.begin() + 1, rows.end(), [](const std::string& row) {
+    return row.ends_with(",$00") || row.ends_with(",");
+  })) << "each answer names its controller";
 }
 
 TEST_F(ExtrasTest, SavedLogHasEveryLineInOrderWithIncreasingTimesAndTheCounters)

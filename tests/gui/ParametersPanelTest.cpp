@@ -50,6 +50,18 @@ TEST_F(ConsoleTest, MotorApplySendsTheRoundedSpeedAndShowsIt)
   EXPECT_EQ(log[2], "Comand transfered A2");
 }
 
+// The revolution counter shown is one controller's: applied to another address it starts again from 0, never
+// a sum across two controllers; applied to the same address it goes on.
+TEST_F(ConsoleTest, MotorApplyToAnotherAddressStartsTheCounterAgain)
+{
+  for (const auto& [address, counter] : {std::pair{"$00", 985}, std::pair{"$01", 0}, std::pair{"$01", 985}}) {
+    Form->Datas->SetMotorRevCounter(985);
+    Type("EditMotorAddress", address);
+    Click("BtnMotorApply");
+    EXPECT_EQ(Form->Datas->MotorRevCounter, counter) << address;
+  }
+}
+
 TEST_F(ConsoleTest, MotorApplyRefusesBadFieldsAndSendsNothing)
 {
   const struct {

@@ -110,29 +110,71 @@ TEST(BusList, ReadsWhatAnyEditorWrites)
   EXPECT_EQ(TBusList::FromText("2\tleft\x1b[31m\x7f\n").Controllers().front().Label(), "left [31m ");
 }
 
-// The list survives its file, whoever names the line: the device itself or a link to it; hand
-// edits that are no controller are skipped.
-TEST(BusListFile, KeepsTheListPerLine)
+// The list survives its file; hand edits that are no controller are skipped.
+TEST(BusListFile, KeepsTheListAndSkipsHandEditsThatAreNoController)
 {
   TTempDir data;
-  const std::string device = data.Path() + "/ttyFake";
-  std::ofstream(device) << "";
-  std::filesystem::create_symlink(device, data.Path() + "/COM3");
   TBusList list;
   ASSERT_TRUE(list.Add(9, "press"));
   ASSERT_TRUE(list.Add(1));
   ASSERT_FALSE(list.Add(9, "again"));
-  ASSERT_EQ(TBusListFile(data.Path(), data.Path() + "/COM3").Save(list), std::nullopt);
-
-  TBusList loaded = TBusListFile(data.Path(), device).Load();
+  const TBusListFile file(data.Path(), data.Path() + "/COM3");
+  ASSERT_EQ(file.Save(list), std::nullopt);
+  EXPECT_EQ(file.Path(), data.Path() + "/bus/COM3.list");
+  TBusList loaded = file.Load();
   EXPECT_EQ(loaded.Addresses(), (std::vector<std::uint8_t>{9, 1}));
   EXPECT_EQ(loaded.Find(9)->Label(), "press");
-  EXPECT_TRUE(TBusListFile(data.Path(), "tcp://bench:4001").Load().Empty()) << "another line keeps its own";
-
-  std::ofstream(TBusListFile(data.Path(), device).Path(), std::ios::app) << "oops\n300\tbig\n$0C\ttwelve\n";
-  EXPECT_EQ(TBusListFile(data.Path(), device).Load().Addresses(), (std::vector<std::uint8_t>{9, 1, 12}));
+  std::ofstream(file.Path(), std::ios::app) << "oops\n300\tbig\n$0C\ttwelve\n";
+  EXPECT_EQ(file.Load().Addresses(), (std::vector<std::uint8_t>{9, 1, 12}));
   EXPECT_TRUE(loaded.Remove(9));
   EXPECT_FALSE(loaded.Remove(9));
+}
+
+// A list is kept by the name the operator gives the line, so a re-plugged adapter or a re-pointed link keeps it;
+// another name of the same device reads it too, and the port number's link takes over a list named after its
+// device (as lists were named before) once. Each case saves under one name, may re-point the link, loads under
+// another name, and says which list it finds.
+TEST(BusListFile, KeepsAListPerNameOfTheLine)
+{
+  const struct {
+    const char* Name;
+    const char* SavedAs; // "COM3" (the port number's link), "device", or a URL
+    bool Repoint;        // COM3 then leads to another device
+    const char* LoadedAs;
+    bool Found;
+    bool TakenOver; // the device's list now has the link's name, and is gone under its own
+  } cases[] = {
+      {"TheLinkItself", "COM3", false, "COM3", true, false},
+      {"LinkRepointedToAnotherDevice", "COM3", true, "COM3", true, false},
+      {"DeviceReadsTheLinksList", "COM3", false, "device", true, false},
+      {"LinkTakesOverTheDevicesList", "device", false, "COM3", true, true},
+      {"RepointedLinkIsAnotherLine", "device", true, "COM3", false, false},
+      {"AUrlKeepsItsOwn", "tcp://bench:4001", false, "COM3", false, false},
+      {"AUrlAsWritten", "tcp://bench:4001", false, "tcp://bench:4001", true, false},
+  };
+  for (const auto& c : cases) {
+    TTempDir data, devices;
+    const std::string device = devices.Path() + "/ttyFake", other = devices.Path() + "/ttyOther";
+    std::ofstream(device) << "";
+    std::ofstream(other) << "";
+    data.Link("COM3", device);
+    const auto line = [&](const std::string& name) {
+      return name == "COM3" ? data.Path() + "/COM3" : name == "device" ? device : name;
+    };
+    TBusList list;
+    ASSERT_TRUE(list.Add(7, "press"));
+    const TBusListFile saved(data.Path(), line(c.SavedAs));
+    ASSERT_EQ(saved.Save(list), std::nullopt) << c.Name;
+    if (c.Repoint) {
+      std::filesystem::remove(data.Path() + "/COM3");
+      data.Link("COM3", other);
+    }
+    const TBusListFile loaded(data.Path(), line(c.LoadedAs));
+    EXPECT_EQ(loaded.Load().Addresses(), c.Found ? std::vector<std::uint8_t>{7} : std::vector<std::uint8_t>{})
+        << c.Name;
+    EXPECT_EQ(std::filesystem::exists(saved.Path()), !c.TakenOver) << c.Name;
+    EXPECT_EQ(std::filesystem::exists(loaded.Path()), c.TakenOver || saved.Path() == loaded.Path()) << c.Name;
+  }
 }
 
 } // namespace

@@ -651,8 +651,8 @@ TEST(SpeedHistory, CsvRowsInLocalTimeWithMilliseconds)
   ::setenv("TZ", "EST5", 1); // five hours behind UTC, never summer time
   ::tzset();
   TSpeedHistory history;
-  for (const TSpeedPoint& point : {TSpeedPoint{-1, 0, 0}, TSpeedPoint{1700000000123, 1020.5, 7},
-                                   TSpeedPoint{1700000001005, 4020 / 7.0, -2}})
+  for (const TSpeedPoint& point :
+       {TSpeedPoint{-1, 0, 0}, TSpeedPoint{1700000000123, 1020.5, 7}, TSpeedPoint{1700000001005, 4020 / 7.0, -2, 0xFE}})
     history.Add(point);
   std::ostringstream csv;
   history.WriteCsv(csv, {{1700000000500, "Run"}, {1700000009000, "Stop unanswered"}});
@@ -661,12 +661,12 @@ TEST(SpeedHistory, CsvRowsInLocalTimeWithMilliseconds)
   else
     ::unsetenv("TZ");
   ::tzset();
-  EXPECT_EQ(csv.str(), "time,output_rpm,revolutions,event\n"
-                       "1969-12-31T18:59:59.999,0,0,\n"
-                       "2023-11-14T17:13:20.123,1020.5,7,\n"
-                       "2023-11-14T17:13:20.500,,,Run\n"
-                       "2023-11-14T17:13:21.005,574.2857142857143,-2,\n"
-                       "2023-11-14T17:13:29.000,,,Stop unanswered\n");
+  EXPECT_EQ(csv.str(), "time,output_rpm,revolutions,event,address\n"
+                       "1969-12-31T18:59:59.999,0,0,,$00\n"
+                       "2023-11-14T17:13:20.123,1020.5,7,,$00\n"
+                       "2023-11-14T17:13:20.500,,,Run,\n"
+                       "2023-11-14T17:13:21.005,574.2857142857143,-2,,$FE\n"
+                       "2023-11-14T17:13:29.000,,,Stop unanswered,\n");
 }
 
 // The saved log: the local time with milliseconds, and CSV fields that survive commas and quotes.

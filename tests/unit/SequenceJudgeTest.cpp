@@ -66,6 +66,7 @@ TEST(SequenceJudge, DecidesEachCheckFromItsOwnSamples)
     TVerdict Verdict;
     std::optional<double> Measured;
     const char* Why;
+    const char* Counted = ""; // a count and its whole, as every output shows them
   } cases[] = {
       {"a mean over a ramp counts only after its settle, and no missing answer",
        [] { return Hold(Check(TKind::Speed, 1, true, 1, true), {10, 600, 10, 0, {}}, Ramp); },
@@ -99,10 +100,26 @@ TEST(SequenceJudge, DecidesEachCheckFromItsOwnSamples)
        TVerdict::Fail, std::nullopt, "not measured: fewer than two answers after the settle time"},
       {"a direction is judged by the turns counted after the settle",
        [] { return Hold(Check(TKind::Direction, 0, false, 1.5), {10, 600, 10, 1, {}}, Reversed); },
-       TVerdict::Pass, 0, ""},
+       TVerdict::Pass, 0, "", "direction wrong: 0 of 2"},
       {"a direction that stays forward",
        [] { return Hold(Check(TKind::Direction, 0, false, 0), {10, 600, 10, 1, {}}, Reversed); },
-       TVerdict::Fail, 1, "forward at 11.5 s (1 of 3 samples)"},
+       TVerdict::Fail, 1, "direction wrong: 1 of 3 samples, the first forward at 11.5 s", "direction wrong: 1 of 3"},
+      {"feedback on in every answer is a count of none, of all of them",
+       [] { return Hold(Check(TKind::Feedback, 0, false, 1), {10, 600, 10, 0, {}}, Ramp); },
+       TVerdict::Pass, 0, "", "feedback off: 0 of 4"},
+      {"feedback off in one answer",
+       [] {
+         std::vector<TSample> samples = Ramp;
+         samples[6].Feedback = false;
+         return Hold(Check(TKind::Feedback), {10, 600, 10, 0, {}}, samples);
+       },
+       TVerdict::Fail, 1, "feedback off: 1 of 7 samples, the first at 12.5 s", "feedback off: 1 of 7"},
+      {"no answer is no count, not a count of none",
+       [] { return Hold(Check(TKind::Feedback, 0, false, 5), {10, 600, 10, 0, {}}, Ramp); },
+       TVerdict::Fail, std::nullopt, "not measured: no answer after the settle time", ""},
+      {"a hold's missing answers among all its requests",
+       [] { return Hold(Check(TKind::Missing), {10, 600, 10, 0, {}}, Ramp); },
+       TVerdict::Fail, 1, "missing or damaged: 1 of 8 status answers, at most 0 allowed", "missing or damaged: 1 of 8"},
       {"a reach past its limit says when it came",
        [] { return TSequenceJudge::Reach(Check(TKind::Reach, 5, true), 600, 1.83, 600); }, TVerdict::Fail, 1.83,
        "reached 600 rpm at 1.83 s, limit 1.2 s"},
@@ -121,6 +138,7 @@ TEST(SequenceJudge, DecidesEachCheckFromItsOwnSamples)
     EXPECT_EQ(result.Verdict, c.Verdict) << result.Why;
     EXPECT_EQ(result.Measured, c.Measured);
     EXPECT_NE(result.Why.find(c.Why), std::string::npos) << result.Why;
+    EXPECT_EQ(TSequenceJudge::Counted(result), c.Counted);
   }
 }
 
