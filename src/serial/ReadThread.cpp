@@ -42,6 +42,10 @@ TReadThread::~TReadThread()
   }
   sync.Changed.notify_all();
   Wake();
+  // The calls waiting for the window run now, whether or not the thread has already finished: a recovery step
+  // pending there then sees this close under way and leaves the port to it, rather than reopening it after.
+  if (sync.OnMainThread())
+    sync.ProcessPending();
   // A plain join could deadlock: the thread may be waiting for this thread to take its deliveries.
   sync.WaitUntil(TSynchronizer::TClock::time_point::max(), [this] { return Finished.load(); });
   Thread.join();
