@@ -205,6 +205,8 @@ void TFormBus::CheckLine()
     return;
   if (line == TLineState::Asked && Line != TLineState::Asked)
     AskedSince = std::chrono::system_clock::now();
+  if (line != TLineState::Paused)
+    RunSamples.clear(); // a run's answers are shown only while it runs
   Line = line;
   PanelAddress = panel;
   for (const TBusController& controller : Poller.List().Controllers())
@@ -272,6 +274,13 @@ void TFormBus::Refresh()
   Filling = false;
 }
 
+void TFormBus::SequenceSampled(const TSample& sample)
+{
+  RunSamples[sample.Address] = sample;
+  if (Line == TLineState::Paused)
+    RowChanged(sample.Address);
+}
+
 void TFormBus::RowChanged(std::uint8_t address)
 {
   StaleRows.insert(address);
@@ -320,12 +329,15 @@ void TFormBus::FillRow(int row)
 {
   const TBusController& controller = Poller.List().Controllers()[static_cast<std::size_t>(row)];
   const TStatusTexts texts = controller.Texts();
-  const bool live = Live(controller);
   const double ratio = Form.Datas->GearRatio;
   const auto& lastAt = controller.LastAnswer();
-  QString speed = Line == TLineState::Paused ? QString(PausedText)
-                  : !lastAt                  ? QString("unknown")
-                                             : Rpm(controller.SpeedRpm(), ratio);
+  const auto ran = Line == TLineState::Paused ? RunSamples.find(controller.Address()) : RunSamples.end();
+  const bool runAnswered = ran != RunSamples.end() && ran->second.State == TSample::TState::Answered;
+  const bool live = Live(controller) || runAnswered;
+  QString speed = runAnswered                  ? Rpm(ran->second.SpeedRpm, ratio)
+                  : Line == TLineState::Paused ? QString(PausedText)
+                  : !lastAt                    ? QString("unknown")
+                                               : Rpm(controller.SpeedRpm(), ratio);
   if (!live && lastAt && Line != TLineState::Paused) // the last answered speed, said as such
     speed += " at " + Clock(*lastAt);
   const QString cells[ColumnCount] = {
@@ -333,7 +345,9 @@ void TFormBus::FillRow(int row)
                              (Form.RunSentTo().contains(controller.Address()) ? " may run" : "")),
       QString::fromStdString(controller.Label()),
       speed,
-      texts.Backward ? (*texts.Backward ? "backward" : "forward") : QString(),
+      runAnswered      ? (ran->second.Direction ? "backward" : "forward")
+      : texts.Backward ? (*texts.Backward ? "backward" : "forward")
+                       : QString(),
       Revs(texts.MotorRevs, "Motor revolutions counter: ", 1),
       Revs(texts.GearedRevs, "Gearmotor revolutions counter: ", 1 / ratio),
       lastAt ? QString::fromStdString(texts.Feedback).remove("Feedback: ") : QString("unknown"),

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "SequenceResult.h"
+
 #include <QPointer>
 #include <QWidget>
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -47,6 +50,9 @@ public:
   void RowChanged(std::uint8_t address);
   // The address the panel's row is marked for (the one in force).
   std::uint8_t MarkedAddress() const { return PanelAddress; }
+  // A test sequence's status of one of its controllers: while the run has the line, its row shows the run's
+  // own answers, live, and the other rows say they are paused.
+  void SequenceSampled(const TSample& sample);
 
 protected:
   void showEvent(QShowEvent* event) override;
@@ -81,6 +87,7 @@ private:
   QTimer* TimerBusRedraw = nullptr;
   QTimer* TimerBusLine = nullptr;
   std::set<std::uint8_t> StaleRows; // addresses whose rows wait for the redraw
+  std::map<std::uint8_t, TSample> RunSamples; // the run's last answer of each of its controllers, while it runs
   std::set<int> ColumnsChanged;     // columns whose texts changed since they were last fitted
   bool Filling = false;             // rows rewritten by us, not edited by the operator
   TLineState Line = TLineState::Idle;

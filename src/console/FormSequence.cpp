@@ -244,6 +244,7 @@ void TFormSequence::Sample(const TSample& sample)
 {
   Live[sample.Address] = {LiveText(sample), QTime::currentTime()};
   ShowLive(false);
+  emit Sampled(sample);
 }
 
 void TFormSequence::ShowLive(bool ended)

@@ -66,6 +66,8 @@ signals:
   void RunAsked(const TUnitSerials& units);
   // The controllers typed over the file's, read and valid.
   void ControllersChosen(const std::vector<std::uint8_t>& addresses);
+  // A status the run asked, as it came: the bus view shows it for the run's controllers.
+  void Sampled(const TSample& sample);
   void AbortAsked();
   void ReportAsked();
 

@@ -56,6 +56,7 @@ TOperatorExtras::TOperatorExtras(TForm1& form, TLinkCountersView& counters) : QO
   Poller = new TBusPoller(Form);
   Bus = new TFormBus(Form, *Poller, Chart->BusLines());
   Sequences = new TSequenceControl(Form);
+  connect(&Sequences->Panel(), &TFormSequence::Sampled, Bus, &TFormBus::SequenceSampled);
   connect(Poller, &TBusPoller::SpeedDecoded, Chart, [this](std::uint8_t address, qint64 ms, double rpm) {
     Chart->BusLines().AddPoint(address, ms, rpm);
   });
