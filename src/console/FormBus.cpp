@@ -8,6 +8,7 @@
 #include "Form1.h"
 #include "OperatorExtras.h"
 #include "OzmCommands.h"
+#include "SpeedText.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -48,24 +49,13 @@ QPushButton* AddButton(QBoxLayout* row, const char* name, const char* text, cons
   return button;
 }
 
-// Whole numbers while every value the ratio can give is whole (a step of `step`), one decimal otherwise.
-int Decimals(double step)
-{
-  return std::abs(step - std::round(step)) < 1e-9 ? 0 : 1;
-}
-
-QString Rpm(double rpm, double gearRatio)
-{
-  return QString::number(rpm, 'f', Decimals(60.0 / gearRatio)) + " rpm";
-}
-
 // "Gearmotor revolutions counter: 42.857142857143 rev" as "42.9 rev": the number after the words.
 QString Revs(const std::optional<std::string>& text, const char* words, double step)
 {
   if (!text)
     return QString();
   const QString number = QString::fromStdString(*text).remove(words).remove(" rev");
-  return QString::number(number.toDouble(), 'f', Decimals(step)) + " rev";
+  return QString::number(number.toDouble(), 'f', SpeedDecimals(step)) + " rev";
 }
 
 QString Clock(std::chrono::system_clock::time_point at)
@@ -334,10 +324,10 @@ void TFormBus::FillRow(int row)
   const auto ran = Line == TLineState::Paused ? RunSamples.find(controller.Address()) : RunSamples.end();
   const bool runAnswered = ran != RunSamples.end() && ran->second.State == TSample::TState::Answered;
   const bool live = Live(controller) || runAnswered;
-  QString speed = runAnswered                  ? Rpm(ran->second.SpeedRpm, ratio)
+  QString speed = runAnswered                  ? RpmText(ran->second.SpeedRpm, ratio)
                   : Line == TLineState::Paused ? QString(PausedText)
                   : !lastAt                    ? QString("unknown")
-                                               : Rpm(controller.SpeedRpm(), ratio);
+                                               : RpmText(controller.SpeedRpm(), ratio);
   if (!live && lastAt && Line != TLineState::Paused) // the last answered speed, said as such
     speed += " at " + Clock(*lastAt);
   const QString cells[ColumnCount] = {

@@ -1,9 +1,11 @@
 #include "FormSequence.h"
 
 #include "BusAddresses.h"
+#include "NumberFormat.h"
 #include "OzmCommands.h"
 #include "PanelParts.h"
 #include "SequenceSteps.h"
+#include "SpeedText.h"
 
 #include <QBoxLayout>
 #include <QEvent>
@@ -20,11 +22,13 @@
 
 namespace {
 
-QString LiveText(const TSample& sample)
+QString LiveText(const TSample& sample, const std::string& gearRatio)
 {
   if (sample.State != TSample::TState::Answered)
     return "no answer";
-  return QString::number(sample.SpeedRpm, 'f', 1) + " rpm " + (sample.Direction ? "backward" : "forward");
+  double ratio = 1;
+  ParseReal(gearRatio, ratio); // the file's ratio, already checked when it was read
+  return RpmText(sample.SpeedRpm, ratio) + (sample.Direction ? " backward" : " forward");
 }
 
 // "$01, $02": the list as the panel shows it, which reads back as the same list.
@@ -242,7 +246,7 @@ void TFormSequence::StepBegun(const std::string& path, const std::string& text, 
 
 void TFormSequence::Sample(const TSample& sample)
 {
-  Live[sample.Address] = {LiveText(sample), QTime::currentTime()};
+  Live[sample.Address] = {LiveText(sample, Shown.Motor.GearRatio), QTime::currentTime()};
   ShowLive(false);
   emit Sampled(sample);
 }

@@ -74,8 +74,10 @@ TEST_P(BusViewStale, ARowNotAnsweredIsGreyedWithItsLastAnswersTime)
   case TPause::SequenceRuns:
     OpenSequence(LongSequence);
     ScanUnit("SN-1");
-    ASSERT_TRUE(
-        WaitFor([&] { return SequencePanel().findChild<QLabel*>("LblSequenceLive")->text().contains("600"); }, 10s));
+    // The panel's speed reads as the bus view's row does: "600 rpm", not "600.0 rpm".
+    ASSERT_TRUE(WaitFor(
+        [&] { return SequencePanel().findChild<QLabel*>("LblSequenceLive")->text().contains("$01  600 rpm forward"); },
+        10s));
     break;
   }
   for (int row = 0; row < 4; ++row) {
