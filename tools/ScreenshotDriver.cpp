@@ -3,7 +3,10 @@
 // window shows the motor's state as unknown (saved too, given a third picture), the line comes back,
 // Stop, and the speed chart of it all with the gap the silence left:
 // ozmet-screenshot PICTURE.png [CHART.png [DEAD-LINE.png]], normally started by scripts/screenshot under Xvfb.
+// With --bus BUS.png it pictures the bus view instead, at the window's smallest size, on four controllers:
+// the panel's $01 running, $04 silent.
 #include "Form1.h"
+#include "FormBus.h"
 #include "FormSpeedChart.h"
 #include "OperatorExtras.h"
 #include "PortSettingsFile.h"
@@ -12,7 +15,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -104,6 +110,51 @@ void ShootRun(TShots& shots)
   });
 }
 
+QString BusCell(TShots& shots, int row, int column)
+{
+  const QTableWidgetItem* item =
+      shots.Window.OperatorExtras().BusView().findChild<QTableWidget*>("GridBus")->item(row, column);
+  return item ? item->text() : QString();
+}
+
+// $01 to $04 in the bus view, labelled as a bench would; the panel's $01 runs while the others stand.
+void ShootBus(TShots& shots)
+{
+  TFormBus& bus = shots.Window.OperatorExtras().BusView();
+  shots.Window.OperatorExtras().MmBusViewClick();
+  bus.resize(613, 488);
+  bus.findChild<QLineEdit*>("EditBusAddresses")->setText("1-4");
+  bus.findChild<QPushButton*>("BtnBusAdd")->click();
+  auto* grid = bus.findChild<QTableWidget*>("GridBus");
+  const char* labels[] = {"conveyor", "lift", "press", "spare"};
+  for (int row = 0; row < grid->rowCount() && row < 4; ++row)
+    grid->item(row, TFormBus::ColLabel)->setText(labels[row]);
+  shots.Window.findChild<QLineEdit*>("EditMotorAddress")->setText("$01");
+  Click(shots, "BtnMotorApply");
+  After(shots, 500, [&shots] { Click(shots, "BtnRun"); });
+  auto* watch = new QTimer(&shots.Window);
+  QObject::connect(watch, &QTimer::timeout, &shots.Window, [&shots, &bus, watch] {
+    if (BusCell(shots, 0, TFormBus::ColSpeed) != "1020 rpm" || BusCell(shots, 3, TFormBus::ColSpeed) != "unknown")
+      return;
+    watch->stop();
+    After(shots, 1000, [&shots, &bus] {
+      Shoot(shots, bus, shots.Picture);
+      Click(shots, "BtnStop");
+      After(shots, 500, [] { QApplication::quit(); });
+    });
+  });
+  watch->start(100);
+}
+
+int Finish(TForm1& window, const TShots& shots)
+{
+  QTimer::singleShot(30000, &window, [] {
+    std::fprintf(stderr, "ozmet-screenshot: the window never showed the state to picture\n");
+    QApplication::exit(1);
+  });
+  return QApplication::exec() == 0 && shots.Saved ? 0 : 1;
+}
+
 // A Data folder of its own: port 1, linked to the simulator's line.
 bool MakeDataFolder(const QTemporaryDir& data, const TSimLine& sim)
 {
@@ -117,12 +168,16 @@ bool MakeDataFolder(const QTemporaryDir& data, const TSimLine& sim)
 int main(int argc, char** argv)
 {
   QApplication app(argc, argv);
-  if (argc < 2 || argc > 4) {
-    std::fprintf(stderr, "usage: %s PICTURE.png [CHART.png [DEAD-LINE.png]]\n", argv[0]);
+  const bool busView = argc == 3 && QString(argv[1]) == "--bus";
+  if (argc < 2 || argc > 4 || (!busView && QString(argv[1]).startsWith("-"))) {
+    std::fprintf(stderr, "usage: %s PICTURE.png [CHART.png [DEAD-LINE.png]]\n       %s --bus BUS.png\n", argv[0],
+                 argv[0]);
     return 2;
   }
   QApplication::setApplicationName("Ozmet - v.5.0.e");
-  TSimLine sim({0});
+  TSimLine sim(busView ? std::vector<std::uint8_t>{0, 1, 2, 3, 4} : std::vector<std::uint8_t>{0});
+  if (busView)
+    sim.SetControllerFaults(4, {.Silent = true});
   sim.Open();
   const QTemporaryDir data;
   if (!MakeDataFolder(data, sim)) {
@@ -132,11 +187,12 @@ int main(int argc, char** argv)
   TForm1 window(data.path().toStdString());
   window.show();
   window.OperatorExtras().SpeedChart().SetSpan(0); // ten seconds: the Run, the silence and the Stop fill it
+  if (busView) {
+    TShots shots{window, sim, argv[2], "", ""};
+    ShootBus(shots);
+    return Finish(window, shots);
+  }
   TShots shots{window, sim, argv[1], argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : ""};
   ShootRun(shots);
-  QTimer::singleShot(30000, &window, [] {
-    std::fprintf(stderr, "ozmet-screenshot: the window never showed the state to picture\n");
-    QApplication::exit(1);
-  });
-  return QApplication::exec() == 0 && shots.Saved ? 0 : 1;
+  return Finish(window, shots);
 }
