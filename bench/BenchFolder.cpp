@@ -1,6 +1,6 @@
 #include "BenchFolder.h"
 
-#include "PortSettingsFile.h"
+#include "serial/PortSettingsFile.h"
 
 #include <filesystem>
 #include <stdexcept>

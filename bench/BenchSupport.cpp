@@ -3,11 +3,11 @@
 #include "BenchFolder.h"
 #include "ChildProcess.h"
 #include "ProcStatus.h"
-#include "ComPort.h"
-#include "Exchange.h"
-#include "Form1.h"
-#include "MessageBox.h"
-#include "Synchronizer.h"
+#include "console/Form1.h"
+#include "serial/ComPort.h"
+#include "serial/Exchange.h"
+#include "serial/Synchronizer.h"
+#include "widgets/MessageBox.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -6,17 +6,17 @@
 // program of its own; (d) the unattended end of a SIGTERM with 60 controllers listed, every Stop
 // answered before the backstop ends the program.
 // Run by hand: build/bench/bin/ozmet-bus-bench [PRESSES] [SECONDS]
-#include "Backstop.h"
 #include "BenchFolder.h"
 #include "BenchSupport.h"
-#include "BusPoller.h"
 #include "ChildProcess.h"
-#include "ComPort.h"
-#include "CommonDatas.h"
-#include "Form1.h"
-#include "FormBus.h"
-#include "OperatorExtras.h"
-#include "UnattendedEnd.h"
+#include "console/BusPoller.h"
+#include "console/Form1.h"
+#include "console/FormBus.h"
+#include "console/OperatorExtras.h"
+#include "console/UnattendedEnd.h"
+#include "protocol/CommonDatas.h"
+#include "serial/Backstop.h"
+#include "serial/ComPort.h"
 
 #include <QApplication>
 #include <QTest>

@@ -8,8 +8,8 @@
 #include "BenchFolder.h"
 #include "BenchSupport.h"
 #include "ChildProcess.h"
-#include "Form1.h"
-#include "OperatorExtras.h"
+#include "console/Form1.h"
+#include "console/OperatorExtras.h"
 
 #include <QApplication>
 #include <QTimer>

@@ -8,11 +8,11 @@
 // Run by hand: build/bench/bin/ozmet-exchange-bench [REPEATS] [ANSWER_DELAY_MS]
 #include "BenchFolder.h"
 #include "BenchSupport.h"
-#include "ComPort.h"
-#include "Form1.h"
-#include "OzmCommands.h"
 #include "Ser2net.h"
 #include "SimLine.h"
+#include "console/Form1.h"
+#include "protocol/OzmCommands.h"
+#include "serial/ComPort.h"
 
 #include <QApplication>
 

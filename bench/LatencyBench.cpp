@@ -4,10 +4,10 @@
 // Run by hand: build/bench/bin/ozmet-latency-bench [ACTIONS]
 #include "BenchFolder.h"
 #include "BenchSupport.h"
-#include "ComPort.h"
-#include "Form1.h"
 #include "PaintWatch.h"
 #include "SimLine.h"
+#include "console/Form1.h"
+#include "serial/ComPort.h"
 
 #include <QApplication>
 #include <QLabel>

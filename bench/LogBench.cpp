@@ -3,9 +3,9 @@
 // drawing) over the first and the last 10,000 lines and the memory per line.
 // Run by hand: build/run/bin/ozmet-log-bench [LINES]
 #include "BenchSupport.h"
-#include "Form1.h"
-#include "MessageBox.h"
 #include "TempDir.h"
+#include "console/Form1.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 

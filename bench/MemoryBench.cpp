@@ -10,10 +10,10 @@
 #include "BenchFolder.h"
 #include "BenchSupport.h"
 #include "ChildProcess.h"
-#include "Form1.h"
-#include "LogPanel.h"
-#include "OperatorExtras.h"
-#include "SpeedHistory.h"
+#include "console/Form1.h"
+#include "console/LogPanel.h"
+#include "console/OperatorExtras.h"
+#include "history/SpeedHistory.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>

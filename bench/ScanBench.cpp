@@ -6,9 +6,9 @@
 // Run by hand: build/bench/bin/ozmet-scan-bench [REPEATS] [TIMEOUT_MS]
 #include "BenchSupport.h"
 #include "ChildProcess.h"
-#include "ComPort.h"
 #include "SimLine.h"
-#include "WireTime.h"
+#include "protocol/WireTime.h"
+#include "serial/ComPort.h"
 
 #include <cstdio>
 #include <optional>

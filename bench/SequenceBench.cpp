@@ -5,12 +5,12 @@
 // against the simulator's true one, (d) how often each is asked, against max(500 ms, 32 exchanges).
 // Run by hand: build/bench/bin/ozmet-sequence-bench [CYCLES] [CONTROLLERS]
 #include "BenchSupport.h"
-#include "ComPort.h"
-#include "SequenceFile.h"
-#include "SequenceLineLink.h"
-#include "SequenceObserver.h"
-#include "SequenceRunner.h"
-#include "SequenceTiming.h"
+#include "sequence/SequenceFile.h"
+#include "sequence/SequenceLineLink.h"
+#include "sequence/SequenceObserver.h"
+#include "sequence/SequenceRunner.h"
+#include "sequence/SequenceTiming.h"
+#include "serial/ComPort.h"
 
 #include <cmath>
 #include <cstdio>

@@ -8,12 +8,12 @@
 // Run by hand: build/bench/bin/ozmet-stop-bench [PRESSES]
 #include "BenchFolder.h"
 #include "BenchSupport.h"
-#include "CommonDatas.h"
-#include "ComPort.h"
-#include "Exchange.h"
-#include "Form1.h"
-#include "OzmCommands.h"
 #include "SimLine.h"
+#include "console/Form1.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
+#include "serial/ComPort.h"
+#include "serial/Exchange.h"
 
 #include <QAbstractButton>
 #include <QApplication>

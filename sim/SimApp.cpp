@@ -1,7 +1,7 @@
 #include "SimApp.h"
 
-#include "OzmCommands.h"
 #include "SimLink.h"
+#include "protocol/OzmCommands.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,6 +1,6 @@
 #include "SimController.h"
 
-#include "OzmCommands.h"
+#include "protocol/OzmCommands.h"
 
 #include <algorithm>
 #include <cmath>

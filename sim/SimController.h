@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CommonDatas.h"
 #include "SimFaults.h"
+#include "protocol/CommonDatas.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "SimFrameParser.h"
 
-#include "OzmCommands.h"
+#include "protocol/OzmCommands.h"
 
 #include <algorithm>
 

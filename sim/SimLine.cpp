@@ -1,6 +1,6 @@
 #include "SimLine.h"
 
-#include "OzmCommands.h"
+#include "protocol/OzmCommands.h"
 
 #include <algorithm>
 #include <cerrno>

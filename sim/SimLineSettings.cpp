@@ -1,7 +1,7 @@
 #include "SimLineSettings.h"
 
 #include "SimTermios2.h"
-#include "WireTime.h"
+#include "protocol/WireTime.h"
 
 #include <algorithm>
 #include <termios.h>

@@ -1,6 +1,6 @@
 #include "SimOptions.h"
 
-#include "ValueReader.h"
+#include "motor/ValueReader.h"
 
 #include <algorithm>
 #include <charconv>

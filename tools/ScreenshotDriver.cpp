@@ -5,12 +5,12 @@
 // ozmet-screenshot PICTURE.png [CHART.png [DEAD-LINE.png]], normally started by scripts/screenshot under Xvfb.
 // With --bus BUS.png it pictures the bus view instead, at the window's smallest size, on four controllers:
 // the panel's $01 running, $04 silent.
-#include "Form1.h"
-#include "FormBus.h"
-#include "FormSpeedChart.h"
-#include "OperatorExtras.h"
-#include "PortSettingsFile.h"
 #include "SimLine.h"
+#include "console/Form1.h"
+#include "console/FormBus.h"
+#include "console/FormSpeedChart.h"
+#include "console/OperatorExtras.h"
+#include "serial/PortSettingsFile.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "BusListFile.h"
-#include "CtlCommand.h"
+#include "app/CtlCommand.h"
+#include "bus/BusListFile.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CtlCommand.h"
+#include "app/CtlCommand.h"
 
 #include <memory>
 #include <string>

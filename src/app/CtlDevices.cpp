@@ -1,7 +1,7 @@
-#include "CtlDevices.h"
+#include "app/CtlDevices.h"
 
-#include "CtlOutput.h"
-#include "SerialAdapters.h"
+#include "app/CtlOutput.h"
+#include "devices/SerialAdapters.h"
 
 void TCtlDevices::Execute()
 {

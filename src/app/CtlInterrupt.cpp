@@ -1,6 +1,6 @@
-#include "CtlInterrupt.h"
+#include "app/CtlInterrupt.h"
 
-#include "CtlError.h"
+#include "app/CtlError.h"
 
 #include <algorithm>
 #include <cerrno>

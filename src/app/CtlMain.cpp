@@ -1,11 +1,11 @@
 // ozmetctl: the Ozmet motor speed controllers from the command line, one command a run.
-#include "CtlCommands.h"
-#include "CtlError.h"
-#include "CtlInterrupt.h"
-#include "CtlOptions.h"
-#include "CtlOutput.h"
-#include "CtlSession.h"
-#include "LineError.h"
+#include "app/CtlCommands.h"
+#include "app/CtlError.h"
+#include "app/CtlInterrupt.h"
+#include "app/CtlOptions.h"
+#include "app/CtlOutput.h"
+#include "app/CtlSession.h"
+#include "serial/LineError.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,15 +1,15 @@
-#include "CtlMotorCommands.h"
+#include "app/CtlMotorCommands.h"
 
-#include "BusListFile.h"
-#include "ComPort.h"
-#include "CtlCommands.h"
-#include "CtlError.h"
-#include "CtlInterrupt.h"
-#include "CtlOptions.h"
-#include "CtlSession.h"
-#include "LineError.h"
-#include "NumberFormat.h"
-#include "ValueReader.h"
+#include "app/CtlCommands.h"
+#include "app/CtlError.h"
+#include "app/CtlInterrupt.h"
+#include "app/CtlOptions.h"
+#include "app/CtlSession.h"
+#include "bus/BusListFile.h"
+#include "files/NumberFormat.h"
+#include "motor/ValueReader.h"
+#include "serial/ComPort.h"
+#include "serial/LineError.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "ConsoleForms.h"
-#include "CtlCommand.h"
-#include "ControllerDrive.h"
-#include "CtlOutput.h"
-#include "ParameterFile.h"
+#include "app/CtlCommand.h"
+#include "app/CtlOutput.h"
+#include "bus/ControllerDrive.h"
+#include "motor/PanelFields.h"
+#include "motor/ParameterFile.h"
 
 #include <chrono>
 #include <deque>

@@ -1,9 +1,9 @@
-#include "CtlOptions.h"
+#include "app/CtlOptions.h"
 
-#include "BusAddresses.h"
-#include "ComPort.h"
-#include "CtlError.h"
-#include "ValueReader.h"
+#include "app/CtlError.h"
+#include "bus/BusAddresses.h"
+#include "motor/ValueReader.h"
+#include "serial/ComPort.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ConsoleForms.h"
-#include "SerialDevice.h"
+#include "motor/PanelFields.h"
+#include "serial/SerialDevice.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,10 +1,10 @@
-#include "CtlOutput.h"
+#include "app/CtlOutput.h"
 
-#include "CommonDatas.h"
-#include "JsonText.h"
-#include "NumberFormat.h"
-#include "OzmCommands.h"
-#include "UtcTime.h"
+#include "files/JsonText.h"
+#include "files/NumberFormat.h"
+#include "files/UtcTime.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
 
 #include <chrono>
 #include <cmath>

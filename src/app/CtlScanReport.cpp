@@ -1,8 +1,8 @@
-#include "CtlScanReport.h"
+#include "app/CtlScanReport.h"
 
-#include "ControllerDrive.h"
-#include "CtlInterrupt.h"
-#include "CtlOutput.h"
+#include "app/CtlInterrupt.h"
+#include "app/CtlOutput.h"
+#include "bus/ControllerDrive.h"
 
 TCtlScanReport::TCtlScanReport(TCtlOutput& output, TMotorFields motor) : Output(output), Motor(std::move(motor))
 {

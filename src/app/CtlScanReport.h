@@ -1,7 +1,7 @@
 #pragma once
 
-#include "BusScan.h"
-#include "ConsoleForms.h"
+#include "motor/PanelFields.h"
+#include "serial/BusScan.h"
 
 #include <chrono>
 #include <map>

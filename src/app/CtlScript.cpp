@@ -1,11 +1,11 @@
-#include "CtlScript.h"
+#include "app/CtlScript.h"
 
-#include "CtlCommands.h"
-#include "CtlError.h"
-#include "CtlInterrupt.h"
-#include "CtlOptions.h"
-#include "CtlOutput.h"
-#include "LineError.h"
+#include "app/CtlCommands.h"
+#include "app/CtlError.h"
+#include "app/CtlInterrupt.h"
+#include "app/CtlOptions.h"
+#include "app/CtlOutput.h"
+#include "serial/LineError.h"
 
 #include <fstream>
 #include <iostream>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "CtlCommand.h"
-#include "Sequence.h"
-#include "SequenceResult.h"
+#include "app/CtlCommand.h"
+#include "sequence/Sequence.h"
+#include "sequence/SequenceResult.h"
 
 #include <map>
 #include <memory>

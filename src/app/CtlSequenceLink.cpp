@@ -1,8 +1,8 @@
-#include "CtlSequenceLink.h"
+#include "app/CtlSequenceLink.h"
 
-#include "CtlError.h"
-#include "CtlInterrupt.h"
-#include "CtlSession.h"
+#include "app/CtlError.h"
+#include "app/CtlInterrupt.h"
+#include "app/CtlSession.h"
 
 TFrameLine::TReply TCtlSequenceLink::Exchange(std::span<const std::uint8_t> frame, TFrame& answer)
 {

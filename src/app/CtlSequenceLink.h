@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SequenceLink.h"
+#include "sequence/SequenceLink.h"
 
 class TCtlSession;
 

@@ -1,6 +1,6 @@
-#include "CtlSequenceOutput.h"
+#include "app/CtlSequenceOutput.h"
 
-#include "SequenceRecord.h"
+#include "sequence/SequenceRecord.h"
 
 #include <cmath>
 #include <cstdio>

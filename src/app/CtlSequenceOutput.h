@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CtlOutput.h"
-#include "SequenceObserver.h"
+#include "app/CtlOutput.h"
+#include "sequence/SequenceObserver.h"
 
 #include <cstdint>
 #include <map>

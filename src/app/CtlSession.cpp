@@ -1,13 +1,13 @@
-#include "CtlSession.h"
+#include "app/CtlSession.h"
 
-#include "ComPort.h"
-#include "CtlError.h"
-#include "CtlInterrupt.h"
-#include "DeviceHolders.h"
-#include "LineError.h"
-#include "OpenFailure.h"
-#include "OzmCommands.h"
-#include "PortLinks.h"
+#include "app/CtlError.h"
+#include "app/CtlInterrupt.h"
+#include "devices/DeviceHolders.h"
+#include "devices/OpenFailure.h"
+#include "devices/PortLinks.h"
+#include "protocol/OzmCommands.h"
+#include "serial/ComPort.h"
+#include "serial/LineError.h"
 
 #include <algorithm>
 #include <csignal>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CtlOutput.h"
-#include "FrameLine.h"
+#include "app/CtlOutput.h"
+#include "serial/FrameLine.h"
 
 #include <chrono>
 #include <functional>

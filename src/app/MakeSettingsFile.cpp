@@ -1,6 +1,6 @@
 // Writes a settings file for one port number, with the program's own key: the build puts one for
 // port 1 beside the program, so a fresh build starts without the missing-folder message.
-#include "PortSettingsFile.h"
+#include "serial/PortSettingsFile.h"
 
 #include <charconv>
 #include <cstdio>

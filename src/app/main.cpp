@@ -1,11 +1,11 @@
 // The Ozmet console: one window that drives the motor controllers on a serial line.
-#include "Backstop.h"
-#include "DataFolder.h"
-#include "EndSignals.h"
-#include "Form1.h"
-#include "MessageBox.h"
-#include "StartOptions.h"
-#include "UnattendedEnd.h"
+#include "app/StartOptions.h"
+#include "console/Form1.h"
+#include "console/UnattendedEnd.h"
+#include "serial/Backstop.h"
+#include "serial/DataFolder.h"
+#include "serial/EndSignals.h"
+#include "widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

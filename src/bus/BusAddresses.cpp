@@ -1,6 +1,6 @@
-#include "BusAddresses.h"
+#include "bus/BusAddresses.h"
 
-#include "ValueReader.h"
+#include "motor/ValueReader.h"
 
 #include <algorithm>
 #include <sstream>

@@ -1,7 +1,7 @@
-#include "BusController.h"
+#include "bus/BusController.h"
 
-#include "OzmCommands.h"
-#include "SilentView.h"
+#include "protocol/OzmCommands.h"
+#include "protocol/SilentView.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "BusList.h"
+#include "bus/BusList.h"
 
-#include "BusAddresses.h"
+#include "bus/BusAddresses.h"
 
 #include <algorithm>
 #include <sstream>

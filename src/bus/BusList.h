@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BusController.h"
+#include "bus/BusController.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "BusListFile.h"
+#include "bus/BusListFile.h"
 
-#include "WholeFile.h"
+#include "files/WholeFile.h"
 
 #include <cctype>
 #include <filesystem>

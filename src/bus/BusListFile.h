@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BusList.h"
+#include "bus/BusList.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "ControllerDrive.h"
+#include "bus/ControllerDrive.h"
 
 #include <cmath>
 

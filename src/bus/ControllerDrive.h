@@ -1,11 +1,11 @@
 #pragma once
 
-#include "CommonDatas.h"
-#include "ConsoleForms.h"
-#include "SilentView.h"
-#include "MotorParameters.h"
-#include "OzmCommands.h"
-#include "WorkParameters.h"
+#include "motor/MotorParameters.h"
+#include "motor/PanelFields.h"
+#include "motor/WorkParameters.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
+#include "protocol/SilentView.h"
 
 #include <optional>
 #include <span>

@@ -1,7 +1,7 @@
-#include "BusChartLines.h"
+#include "console/BusChartLines.h"
 
-#include "BusList.h"
-#include "OzmCommands.h"
+#include "bus/BusList.h"
+#include "protocol/OzmCommands.h"
 
 #include <QChart>
 #include <QLegend>

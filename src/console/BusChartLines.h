@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SpeedHistory.h"
+#include "history/SpeedHistory.h"
 
 #include <QList>
 #include <QPointF>

@@ -1,12 +1,12 @@
-#include "BusPoller.h"
+#include "console/BusPoller.h"
 
-#include "BusListFile.h"
-#include "ComPort.h"
-#include "CommandSequence.h"
-#include "CommonDatas.h"
-#include "Exchange.h"
-#include "Form1.h"
-#include "OzmCommands.h"
+#include "bus/BusListFile.h"
+#include "console/CommandSequence.h"
+#include "console/Form1.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
+#include "serial/ComPort.h"
+#include "serial/Exchange.h"
 
 #include <QTimer>
 
@@ -20,7 +20,7 @@ TBusPoller::TBusPoller(TForm1& form) : QObject(&form), Form(form)
   Timer->setInterval(500); // the panel's own poll's rate
   connect(Timer, &QTimer::timeout, this, &TBusPoller::Tick);
   Form.OzmCommands->SetBusListener(this);
-  Form.Exchange->Bus = this;
+  Form.Exchange->SetBusListener(this);
   Reload();
 }
 
@@ -28,7 +28,7 @@ void TBusPoller::Detach()
 {
   SetPolling(false);
   Form.OzmCommands->SetBusListener(nullptr);
-  Form.Exchange->Bus = nullptr;
+  Form.Exchange->SetBusListener(nullptr);
 }
 
 void TBusPoller::Reload()
@@ -125,9 +125,8 @@ void TBusPoller::StopAll(bool panelFirst)
         return true;
       },
       [this](bool ok) {
-        if (!ok)
-          return;
-        Form.Datas->MotorStopped = true;
+        if (ok)
+          Form.MotorStopSent();
       },
       [this, &addresses] { return Form.Exchange->StartStopAll(addresses); });
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "BusList.h"
-#include "BusListener.h"
-#include "ConsoleView.h"
+#include "bus/BusList.h"
+#include "protocol/BusListener.h"
+#include "protocol/ConsoleView.h"
 
 #include <QObject>
 

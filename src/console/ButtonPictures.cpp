@@ -1,4 +1,4 @@
-#include "ButtonPictures.h"
+#include "console/ButtonPictures.h"
 
 #include <QPainter>
 #include <QPolygon>

@@ -1,9 +1,9 @@
-#include "CommandSequence.h"
+#include "console/CommandSequence.h"
 
-#include "CommonDatas.h"
-#include "Exchange.h"
-#include "Form1.h"
-#include "OperatorExtras.h"
+#include "console/Form1.h"
+#include "console/OperatorExtras.h"
+#include "protocol/CommonDatas.h"
+#include "serial/Exchange.h"
 
 #include <QTimer>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ConsoleForms.h"
-#include "DialogHost.h"
-#include "MainLayout.h"
-#include "StatusDisplay.h"
+#include "console/MainLayout.h"
+#include "console/StartChoice.h"
+#include "dialogs/DialogHost.h"
+#include "motor/StatusDisplay.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -122,6 +122,8 @@ public:
   // The controllers this window sent a Run to and no Stop since: Stop all and an end nobody chose reach them
   // wherever the panel's address has moved meanwhile.
   const std::set<std::uint8_t>& RunSentTo() const { return MayRunAt; }
+  // A Stop to the panel's motor went out whole (its own or Stop all's): an end nobody chose need not send one.
+  void MotorStopSent();
 
   bool Expanded() const { return IsExpanded; }
   int SavedWidth() const { return WidthBeforeCollapse; }

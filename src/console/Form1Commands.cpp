@@ -1,20 +1,20 @@
 // The window's commands to the controller: the panels' Apply and Cancel, Run, Stop and the directions, each
 // sent through the command sequence that holds the poll while its frames go.
-#include "Form1.h"
+#include "console/Form1.h"
 
-#include "BusPoller.h"
-#include "CommandSequence.h"
-#include "CommonDatas.h"
-#include "Exchange.h"
-#include "LogPanel.h"
-#include "LongTimer.h"
-#include "MotorPanel.h"
-#include "MotorParameters.h"
-#include "OperatorExtras.h"
-#include "OzmCommands.h"
-#include "ValueReader.h"
-#include "WorkPanel.h"
-#include "WorkParameters.h"
+#include "console/BusPoller.h"
+#include "console/CommandSequence.h"
+#include "console/LogPanel.h"
+#include "console/LongTimer.h"
+#include "console/MotorPanel.h"
+#include "console/OperatorExtras.h"
+#include "console/WorkPanel.h"
+#include "motor/MotorParameters.h"
+#include "motor/ValueReader.h"
+#include "motor/WorkParameters.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
+#include "serial/Exchange.h"
 
 void TForm1::ClearMemoAndQueue()
 {
@@ -138,9 +138,8 @@ void TForm1::BtnStopClick()
         return true;
       },
       [this](bool ok) {
-        if (!ok)
-          return;
-        Datas->MotorStopped = true;
+        if (ok)
+          MotorStopSent();
       });
 }
 
@@ -168,4 +167,9 @@ void TForm1::BtnRunLeftClick()
 void TForm1::TmrStopMotorTimer()
 {
   BtnStopClick();
+}
+
+void TForm1::MotorStopSent()
+{
+  Datas->MotorStopped = true;
 }

@@ -1,14 +1,14 @@
-#include "FormBus.h"
+#include "console/FormBus.h"
 
-#include "BusAddresses.h"
-#include "BusChartLines.h"
-#include "BusPoller.h"
-#include "ComPort.h"
-#include "CommonDatas.h"
-#include "Form1.h"
-#include "OperatorExtras.h"
-#include "OzmCommands.h"
-#include "SpeedText.h"
+#include "bus/BusAddresses.h"
+#include "console/BusChartLines.h"
+#include "console/BusPoller.h"
+#include "console/Form1.h"
+#include "console/OperatorExtras.h"
+#include "console/SpeedText.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
+#include "serial/ComPort.h"
 
 #include <QAbstractButton>
 #include <QApplication>

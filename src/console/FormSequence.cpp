@@ -1,11 +1,11 @@
-#include "FormSequence.h"
+#include "console/FormSequence.h"
 
-#include "BusAddresses.h"
-#include "NumberFormat.h"
-#include "OzmCommands.h"
-#include "PanelParts.h"
-#include "SequenceSteps.h"
-#include "SpeedText.h"
+#include "bus/BusAddresses.h"
+#include "console/SequenceSteps.h"
+#include "console/SpeedText.h"
+#include "files/NumberFormat.h"
+#include "protocol/OzmCommands.h"
+#include "widgets/PanelParts.h"
 
 #include <QBoxLayout>
 #include <QEvent>

@@ -1,9 +1,9 @@
-#include "FormSpeedChart.h"
+#include "console/FormSpeedChart.h"
 
-#include "BusChartLines.h"
-#include "MessageBox.h"
-#include "OzmCommands.h"
-#include "PanelParts.h"
+#include "console/BusChartLines.h"
+#include "protocol/OzmCommands.h"
+#include "widgets/MessageBox.h"
+#include "widgets/PanelParts.h"
 
 #include <QChartView>
 #include <QComboBox>

@@ -1,6 +1,6 @@
-#include "LinkCountersView.h"
+#include "console/LinkCountersView.h"
 
-#include "LinkCounters.h"
+#include "protocol/LinkCounters.h"
 
 #include <QMouseEvent>
 #include <QTextDocument>

@@ -1,7 +1,7 @@
-#include "LogPanel.h"
+#include "console/LogPanel.h"
 
-#include "DailyLogFile.h"
-#include "PanelParts.h"
+#include "history/DailyLogFile.h"
+#include "widgets/PanelParts.h"
 
 #include <QDateTime>
 #include <QPlainTextEdit>

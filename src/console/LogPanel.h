@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ConsoleView.h"
-#include "LogLine.h"
+#include "history/LogLine.h"
+#include "protocol/ConsoleView.h"
 
 #include <QWidget>
 

@@ -1,13 +1,13 @@
-#include "MainLayout.h"
+#include "console/MainLayout.h"
 
-#include "ButtonPictures.h"
-#include "Form1.h"
-#include "LogPanel.h"
-#include "MotorPanel.h"
-#include "OperationPanel.h"
-#include "PanelParts.h"
-#include "PortStrip.h"
-#include "WorkPanel.h"
+#include "console/ButtonPictures.h"
+#include "console/Form1.h"
+#include "console/LogPanel.h"
+#include "console/MotorPanel.h"
+#include "console/OperationPanel.h"
+#include "console/PortStrip.h"
+#include "console/WorkPanel.h"
+#include "widgets/PanelParts.h"
 
 #include <QBoxLayout>
 #include <QMainWindow>

@@ -1,6 +1,6 @@
-#include "MotorPanel.h"
+#include "console/MotorPanel.h"
 
-#include "PanelParts.h"
+#include "widgets/PanelParts.h"
 
 #include <QGridLayout>
 #include <QLineEdit>

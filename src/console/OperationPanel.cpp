@@ -1,8 +1,8 @@
-#include "OperationPanel.h"
+#include "console/OperationPanel.h"
 
-#include "ButtonPictures.h"
-#include "PanelParts.h"
-#include "StatusDisplay.h"
+#include "console/ButtonPictures.h"
+#include "motor/StatusDisplay.h"
+#include "widgets/PanelParts.h"
 
 #include <QGridLayout>
 #include <QPushButton>

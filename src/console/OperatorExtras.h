@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LogExport.h"
+#include "history/LogExport.h"
 
 #include <QObject>
 #include <QString>

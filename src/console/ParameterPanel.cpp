@@ -1,6 +1,6 @@
-#include "ParameterPanel.h"
+#include "console/ParameterPanel.h"
 
-#include "PanelParts.h"
+#include "widgets/PanelParts.h"
 
 #include <QGridLayout>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
-#include "PortStrip.h"
+#include "console/PortStrip.h"
 
-#include "PanelParts.h"
+#include "widgets/PanelParts.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>

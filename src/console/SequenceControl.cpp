@@ -1,15 +1,15 @@
-#include "SequenceControl.h"
+#include "console/SequenceControl.h"
 
-#include "ComPort.h"
-#include "Exchange.h"
-#include "Form1.h"
-#include "FormSequence.h"
-#include "OperatorExtras.h"
-#include "SequenceFile.h"
-#include "SequenceLineLink.h"
-#include "SequenceRecord.h"
-#include "SequenceRun.h"
-#include "SequenceTiming.h"
+#include "console/Form1.h"
+#include "console/FormSequence.h"
+#include "console/OperatorExtras.h"
+#include "console/SequenceRun.h"
+#include "sequence/SequenceFile.h"
+#include "sequence/SequenceLineLink.h"
+#include "sequence/SequenceRecord.h"
+#include "sequence/SequenceTiming.h"
+#include "serial/ComPort.h"
+#include "serial/Exchange.h"
 
 #include <QFileInfo>
 #include <QProcess>

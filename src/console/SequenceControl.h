@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Sequence.h"
-#include "SequencePanelFeed.h"
-#include "SequenceResult.h"
-#include "SequenceRun.h"
+#include "console/SequencePanelFeed.h"
+#include "console/SequenceRun.h"
+#include "sequence/Sequence.h"
+#include "sequence/SequenceResult.h"
 
 #include <QObject>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "SequencePanelFeed.h"
+#include "console/SequencePanelFeed.h"
 
-#include "FormSequence.h"
+#include "console/FormSequence.h"
 
 #include <QMetaObject>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SequenceObserver.h"
+#include "sequence/SequenceObserver.h"
 
 class TFormSequence;
 

@@ -1,7 +1,7 @@
-#include "SequenceRun.h"
+#include "console/SequenceRun.h"
 
-#include "SequenceLineLink.h"
-#include "SequenceRecord.h"
+#include "sequence/SequenceLineLink.h"
+#include "sequence/SequenceRecord.h"
 
 TSequenceRun::TSequenceRun(const TSequence& sequence, std::unique_ptr<TSequenceLineLink> link, TRecords records,
                            TSequenceObserver& watcher, const TUnitSerials& units, std::function<void()> ended)

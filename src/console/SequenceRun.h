@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Sequence.h"
-#include "SequenceResult.h"
-#include "SequenceRunner.h"
+#include "sequence/Sequence.h"
+#include "sequence/SequenceResult.h"
+#include "sequence/SequenceRunner.h"
 
 #include <cstdint>
 #include <functional>

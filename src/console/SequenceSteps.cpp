@@ -1,7 +1,7 @@
-#include "SequenceSteps.h"
+#include "console/SequenceSteps.h"
 
-#include "OzmCommands.h"
-#include "SequenceJudge.h"
+#include "protocol/OzmCommands.h"
+#include "sequence/SequenceJudge.h"
 
 #include <QHeaderView>
 #include <QRegularExpression>

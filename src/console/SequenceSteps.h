@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Sequence.h"
-#include "SequenceResult.h"
+#include "sequence/Sequence.h"
+#include "sequence/SequenceResult.h"
 
 #include <QTreeWidget>
 

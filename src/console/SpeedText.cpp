@@ -1,4 +1,4 @@
-#include "SpeedText.h"
+#include "console/SpeedText.h"
 
 #include <cmath>
 

@@ -1,15 +1,15 @@
-#include "UnattendedEnd.h"
+#include "console/UnattendedEnd.h"
 
-#include "Backstop.h"
-#include "BusPoller.h"
-#include "ComPort.h"
-#include "CommonDatas.h"
-#include "Exchange.h"
-#include "Form1.h"
-#include "MessageBox.h"
-#include "OperatorExtras.h"
-#include "PortButtons.h"
-#include "SequenceControl.h"
+#include "console/BusPoller.h"
+#include "console/Form1.h"
+#include "console/OperatorExtras.h"
+#include "console/SequenceControl.h"
+#include "protocol/CommonDatas.h"
+#include "serial/Backstop.h"
+#include "serial/ComPort.h"
+#include "serial/Exchange.h"
+#include "serial/PortButtons.h"
+#include "widgets/MessageBox.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
-#include "WorkPanel.h"
+#include "console/WorkPanel.h"
 
-#include "PanelParts.h"
-#include "RadioGroup.h"
+#include "widgets/PanelParts.h"
+#include "widgets/RadioGroup.h"
 
 #include <QGridLayout>
 #include <QLineEdit>

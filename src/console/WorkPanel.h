@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ConsoleForms.h"
-#include "ParameterPanel.h"
+#include "console/ParameterPanel.h"
+#include "motor/PanelFields.h"
 
 class TRadioGroup;
 

@@ -1,6 +1,6 @@
-#include "DeviceHolders.h"
+#include "devices/DeviceHolders.h"
 
-#include "OpenFailure.h"
+#include "devices/OpenFailure.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "NetworkAddress.h"
+#include "devices/NetworkAddress.h"
 
 #include <charconv>
 

@@ -1,8 +1,8 @@
-#include "OpenFailure.h"
+#include "devices/OpenFailure.h"
 
-#include "DeviceHolders.h"
-#include "NetworkAddress.h"
-#include "PortLinks.h"
+#include "devices/DeviceHolders.h"
+#include "devices/NetworkAddress.h"
+#include "devices/PortLinks.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "PortLinks.h"
+#include "devices/PortLinks.h"
 
-#include "NetworkAddress.h"
+#include "devices/NetworkAddress.h"
 
 #include <algorithm>
 #include <charconv>

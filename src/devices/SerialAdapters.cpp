@@ -1,6 +1,6 @@
-#include "SerialAdapters.h"
+#include "devices/SerialAdapters.h"
 
-#include "PortLinks.h"
+#include "devices/PortLinks.h"
 
 #include <algorithm>
 #include <filesystem>

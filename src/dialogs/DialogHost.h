@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ConsoleView.h"
+#include "protocol/ConsoleView.h"
 
 #include <cstdint>
 

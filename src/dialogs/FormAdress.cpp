@@ -1,10 +1,10 @@
-#include "FormAdress.h"
+#include "dialogs/FormAdress.h"
 
-#include "ClassicFont.h"
-#include "CommonDatas.h"
-#include "DialogHost.h"
-#include "OzmCommands.h"
-#include "ValueReader.h"
+#include "dialogs/DialogHost.h"
+#include "motor/ValueReader.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
+#include "widgets/ClassicFont.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>

@@ -1,16 +1,16 @@
-#include "FormBusScan.h"
+#include "dialogs/FormBusScan.h"
 
-#include "BusScanTimeout.h"
-#include "ComPort.h"
-#include "CommonDatas.h"
-#include "DialogHost.h"
-#include "FrameLine.h"
-#include "LineError.h"
-#include "OzmCommands.h"
-#include "PanelParts.h"
-#include "SilentView.h"
-#include "StatusDisplay.h"
-#include "Synchronizer.h"
+#include "dialogs/DialogHost.h"
+#include "motor/StatusDisplay.h"
+#include "protocol/BusScanTimeout.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
+#include "protocol/SilentView.h"
+#include "serial/ComPort.h"
+#include "serial/FrameLine.h"
+#include "serial/LineError.h"
+#include "serial/Synchronizer.h"
+#include "widgets/PanelParts.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "BusScan.h"
-#include "SerialDevice.h"
+#include "serial/BusScan.h"
+#include "serial/SerialDevice.h"
 
 #include <QWidget>
 

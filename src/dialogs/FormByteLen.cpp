@@ -1,11 +1,11 @@
-#include "FormByteLen.h"
+#include "dialogs/FormByteLen.h"
 
-#include "ClassicFont.h"
-#include "ComPort.h"
-#include "DialogHost.h"
-#include "OperatorSettings.h"
-#include "PanelParts.h"
-#include "RadioGroup.h"
+#include "dialogs/DialogHost.h"
+#include "serial/ComPort.h"
+#include "widgets/ClassicFont.h"
+#include "widgets/OperatorSettings.h"
+#include "widgets/PanelParts.h"
+#include "widgets/RadioGroup.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,12 +1,12 @@
-#include "FormPortName.h"
+#include "dialogs/FormPortName.h"
 
-#include "ClassicFont.h"
-#include "ComPort.h"
-#include "DialogHost.h"
-#include "Langs.h"
-#include "MessageBox.h"
-#include "RadioGroup.h"
-#include "SpinEdit.h"
+#include "dialogs/DialogHost.h"
+#include "dialogs/Langs.h"
+#include "serial/ComPort.h"
+#include "widgets/ClassicFont.h"
+#include "widgets/MessageBox.h"
+#include "widgets/RadioGroup.h"
+#include "widgets/SpinEdit.h"
 
 #include <QFrame>
 #include <QPushButton>

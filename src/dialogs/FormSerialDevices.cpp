@@ -1,11 +1,11 @@
-#include "FormSerialDevices.h"
+#include "dialogs/FormSerialDevices.h"
 
-#include "ComPort.h"
-#include "DeviceMonitor.h"
-#include "DialogHost.h"
-#include "NetworkAddress.h"
-#include "PanelParts.h"
-#include "PortLinks.h"
+#include "devices/NetworkAddress.h"
+#include "devices/PortLinks.h"
+#include "dialogs/DeviceMonitor.h"
+#include "dialogs/DialogHost.h"
+#include "serial/ComPort.h"
+#include "widgets/PanelParts.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

@@ -1,7 +1,7 @@
-#include "Langs.h"
+#include "dialogs/Langs.h"
 
-#include "ConsoleView.h"
-#include "RadioGroup.h"
+#include "protocol/ConsoleView.h"
+#include "widgets/RadioGroup.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,4 +1,4 @@
-#include "AnswerGate.h"
+#include "protocol/AnswerGate.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "BusScanTimeout.h"
+#include "protocol/BusScanTimeout.h"
 
-#include "CommonDatas.h"
-#include "WireTime.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/WireTime.h"
 
 #include <algorithm>
 #include <tuple>

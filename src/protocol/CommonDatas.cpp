@@ -1,4 +1,4 @@
-#include "CommonDatas.h"
+#include "protocol/CommonDatas.h"
 
 TCommonDatas::TCommonDatas()
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AnswerGate.h"
-#include "LinkCounters.h"
+#include "protocol/AnswerGate.h"
+#include "protocol/LinkCounters.h"
 
 #include <array>
 #include <atomic>

@@ -1,6 +1,6 @@
-#include "LinkCounters.h"
+#include "protocol/LinkCounters.h"
 
-#include "CommonDatas.h"
+#include "protocol/CommonDatas.h"
 
 void TLinkCounters::Reset()
 {

@@ -1,7 +1,7 @@
-#include "OzmCommands.h"
+#include "protocol/OzmCommands.h"
 
-#include "BusListener.h"
-#include "ConsoleView.h"
+#include "protocol/BusListener.h"
+#include "protocol/ConsoleView.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CommonDatas.h"
+#include "protocol/CommonDatas.h"
 
 #include <cstdint>
 #include <span>

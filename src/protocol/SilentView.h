@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ConsoleView.h"
+#include "protocol/ConsoleView.h"
 
 // The window's side of the protocol where there is no window (ozmetctl, the bus scan's decoding):
 // the caller reports results itself, so the log lines, the memo and the status display that the

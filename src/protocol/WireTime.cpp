@@ -1,4 +1,4 @@
-#include "WireTime.h"
+#include "protocol/WireTime.h"
 
 unsigned BitsPerByte(unsigned dataBits, bool parity, bool twoStopBits)
 {

@@ -1,6 +1,6 @@
-#include "DocumentBounds.h"
+#include "sequence/DocumentBounds.h"
 
-#include "YamlValue.h"
+#include "sequence/YamlValue.h"
 
 #include <sstream>
 

@@ -1,6 +1,6 @@
-#include "RecordJson.h"
+#include "sequence/RecordJson.h"
 
-#include "UtcTime.h"
+#include "files/UtcTime.h"
 
 #include <vector>
 

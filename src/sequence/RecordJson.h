@@ -1,7 +1,7 @@
 #pragma once
 
-#include "JsonText.h"
-#include "SequenceResult.h"
+#include "files/JsonText.h"
+#include "sequence/SequenceResult.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ConsoleForms.h"
+#include "motor/PanelFields.h"
 
 #include <cstdint>
 #include <string>

@@ -1,16 +1,16 @@
-#include "SequenceFile.h"
+#include "sequence/SequenceFile.h"
 
-#include "BusAddresses.h"
-#include "ControllerDrive.h"
-#include "DocumentBounds.h"
-#include "NumberFormat.h"
-#include "ParameterFile.h"
-#include "SequenceResult.h"
-#include "Sha256.h"
-#include "Utf8Text.h"
-#include "ValueReader.h"
-#include "WholeFile.h"
-#include "YamlMap.h"
+#include "bus/BusAddresses.h"
+#include "bus/ControllerDrive.h"
+#include "files/NumberFormat.h"
+#include "files/Sha256.h"
+#include "files/Utf8Text.h"
+#include "files/WholeFile.h"
+#include "motor/ParameterFile.h"
+#include "motor/ValueReader.h"
+#include "sequence/DocumentBounds.h"
+#include "sequence/SequenceResult.h"
+#include "sequence/YamlMap.h"
 
 #include <algorithm>
 #include <array>

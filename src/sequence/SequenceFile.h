@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Sequence.h"
+#include "sequence/Sequence.h"
 
 #include <cstddef>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "SequenceJudge.h"
+#include "sequence/SequenceJudge.h"
 
 #include <array>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "SequenceLineLink.h"
+#include "sequence/SequenceLineLink.h"
 
-#include "ComPort.h"
-#include "OzmCommands.h"
+#include "protocol/OzmCommands.h"
+#include "serial/ComPort.h"
 
 #include <thread>
 

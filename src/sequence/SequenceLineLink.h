@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SequenceLink.h"
+#include "sequence/SequenceLink.h"
 
 #include <atomic>
 #include <condition_variable>

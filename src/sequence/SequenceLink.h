@@ -1,8 +1,8 @@
 #pragma once
 
-#include "CommonDatas.h"
-#include "FrameLine.h"
-#include "LineSettings.h"
+#include "protocol/CommonDatas.h"
+#include "serial/FrameLine.h"
+#include "serial/LineSettings.h"
 
 #include <chrono>
 #include <span>

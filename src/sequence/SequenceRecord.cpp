@@ -1,10 +1,10 @@
-#include "SequenceRecord.h"
+#include "sequence/SequenceRecord.h"
 
-#include "NumberFormat.h"
-#include "RecordJson.h"
-#include "SequenceReport.h"
-#include "UtcTime.h"
-#include "WholeFile.h"
+#include "files/NumberFormat.h"
+#include "files/UtcTime.h"
+#include "files/WholeFile.h"
+#include "sequence/RecordJson.h"
+#include "sequence/SequenceReport.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "SequenceObserver.h"
-#include "SyncedFile.h"
+#include "files/SyncedFile.h"
+#include "sequence/SequenceObserver.h"
 
 #include <cstdint>
 #include <optional>

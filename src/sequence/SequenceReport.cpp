@@ -1,11 +1,11 @@
-#include "SequenceReport.h"
+#include "sequence/SequenceReport.h"
 
-#include "HtmlText.h"
-#include "NumberFormat.h"
-#include "OzmCommands.h"
-#include "SequenceJudge.h"
-#include "SpeedChart.h"
-#include "UtcTime.h"
+#include "files/HtmlText.h"
+#include "files/NumberFormat.h"
+#include "files/UtcTime.h"
+#include "protocol/OzmCommands.h"
+#include "sequence/SequenceJudge.h"
+#include "sequence/SpeedChart.h"
 
 #include <cctype>
 #include <cmath>

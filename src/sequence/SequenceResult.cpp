@@ -1,4 +1,4 @@
-#include "SequenceResult.h"
+#include "sequence/SequenceResult.h"
 
 #include <algorithm>
 #include <array>

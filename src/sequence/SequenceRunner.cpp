@@ -1,13 +1,13 @@
-#include "SequenceRunner.h"
+#include "sequence/SequenceRunner.h"
 
-#include "LineError.h"
-#include "OzmCommands.h"
-#include "PortDescription.h"
-#include "SequenceFile.h"
-#include "SequenceJudge.h"
-#include "SequenceLink.h"
-#include "SequenceObserver.h"
-#include "ValueReader.h"
+#include "motor/ValueReader.h"
+#include "protocol/OzmCommands.h"
+#include "sequence/SequenceFile.h"
+#include "sequence/SequenceJudge.h"
+#include "sequence/SequenceLink.h"
+#include "sequence/SequenceObserver.h"
+#include "serial/LineError.h"
+#include "serial/PortDescription.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "ControllerDrive.h"
-#include "FrameLine.h"
-#include "Sequence.h"
-#include "SequenceResult.h"
-#include "SequenceTiming.h"
+#include "bus/ControllerDrive.h"
+#include "sequence/Sequence.h"
+#include "sequence/SequenceResult.h"
+#include "sequence/SequenceTiming.h"
+#include "serial/FrameLine.h"
 
 #include <chrono>
 #include <deque>

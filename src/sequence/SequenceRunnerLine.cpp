@@ -1,13 +1,13 @@
 // The runner on the line: a Stop goes twice, and status requests whose answers tell when a controller got where its
 // step wanted it.
-#include "SequenceRunner.h"
+#include "sequence/SequenceRunner.h"
 
-#include "Backstop.h"
-#include "LineError.h"
-#include "OzmCommands.h"
-#include "SequenceJudge.h"
-#include "SequenceLink.h"
-#include "SequenceObserver.h"
+#include "protocol/OzmCommands.h"
+#include "sequence/SequenceJudge.h"
+#include "sequence/SequenceLink.h"
+#include "sequence/SequenceObserver.h"
+#include "serial/Backstop.h"
+#include "serial/LineError.h"
 
 #include <algorithm>
 #include <thread>

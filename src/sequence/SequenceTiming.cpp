@@ -1,9 +1,9 @@
-#include "SequenceTiming.h"
+#include "sequence/SequenceTiming.h"
 
-#include "CommonDatas.h"
-#include "ComPort.h"
-#include "SequenceResult.h"
-#include "WireTime.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/WireTime.h"
+#include "sequence/SequenceResult.h"
+#include "serial/ComPort.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LineSettings.h"
-#include "Sequence.h"
+#include "sequence/Sequence.h"
+#include "serial/LineSettings.h"
 
 #include <chrono>
 #include <cstddef>

@@ -1,8 +1,8 @@
-#include "SpeedChart.h"
+#include "sequence/SpeedChart.h"
 
-#include "HtmlText.h"
-#include "NumberFormat.h"
-#include "OzmCommands.h"
+#include "files/HtmlText.h"
+#include "files/NumberFormat.h"
+#include "protocol/OzmCommands.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SequenceResult.h"
+#include "sequence/SequenceResult.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "YamlMap.h"
+#include "sequence/YamlMap.h"
 
 #include <algorithm>
 

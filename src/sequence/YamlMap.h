@@ -1,6 +1,6 @@
 #pragma once
 
-#include "YamlValue.h"
+#include "sequence/YamlValue.h"
 
 #include <optional>
 #include <string>

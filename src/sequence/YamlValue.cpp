@@ -1,7 +1,7 @@
-#include "YamlValue.h"
+#include "sequence/YamlValue.h"
 
-#include "SequenceFile.h"
-#include "Utf8Text.h"
+#include "files/Utf8Text.h"
+#include "sequence/SequenceFile.h"
 
 #include <algorithm>
 #include <utility>

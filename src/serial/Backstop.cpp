@@ -1,4 +1,4 @@
-#include "Backstop.h"
+#include "serial/Backstop.h"
 
 #include <atomic>
 

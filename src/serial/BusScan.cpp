@@ -1,6 +1,6 @@
-#include "BusScan.h"
+#include "serial/BusScan.h"
 
-#include "OzmCommands.h"
+#include "protocol/OzmCommands.h"
 
 #include <algorithm>
 #include <thread>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CommonDatas.h"
-#include "FrameLine.h"
+#include "protocol/CommonDatas.h"
+#include "serial/FrameLine.h"
 
 #include <chrono>
 #include <cstdint>

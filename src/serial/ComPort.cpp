@@ -1,8 +1,8 @@
-#include "ComPort.h"
+#include "serial/ComPort.h"
 
-#include "PortLinks.h"
-#include "SerialDevice.h"
-#include "WireTime.h"
+#include "devices/PortLinks.h"
+#include "protocol/WireTime.h"
+#include "serial/SerialDevice.h"
 
 #include <cerrno>
 #include <chrono>

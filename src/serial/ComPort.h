@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Line.h"
-#include "ReadThread.h"
+#include "serial/Line.h"
+#include "serial/ReadThread.h"
 
 #include <array>
 #include <atomic>

@@ -1,6 +1,6 @@
-#include "DataFolder.h"
+#include "serial/DataFolder.h"
 
-#include "PortSettingsFile.h"
+#include "serial/PortSettingsFile.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "EncodedStream.h"
+#include "serial/EncodedStream.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
-#include "Event.h"
+#include "serial/Event.h"
 
-#include "Synchronizer.h"
+#include "serial/Synchronizer.h"
 
 TEvent::TEvent(bool initiallySet) : State(initiallySet)
 {

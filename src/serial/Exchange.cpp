@@ -1,13 +1,13 @@
-#include "Exchange.h"
+#include "serial/Exchange.h"
 
-#include "BusListener.h"
-#include "ComPort.h"
-#include "CommonDatas.h"
-#include "ConsoleView.h"
-#include "OzmCommands.h"
-#include "PortButtons.h"
-#include "PortDescription.h"
-#include "Synchronizer.h"
+#include "protocol/BusListener.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/ConsoleView.h"
+#include "protocol/OzmCommands.h"
+#include "serial/ComPort.h"
+#include "serial/PortButtons.h"
+#include "serial/PortDescription.h"
+#include "serial/Synchronizer.h"
 
 #include <chrono>
 

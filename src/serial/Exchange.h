@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Event.h"
-#include "RWThread.h"
+#include "serial/Event.h"
+#include "serial/RWThread.h"
 
 #include <chrono>
 #include <cstdint>
@@ -61,9 +61,10 @@ public:
   // also ends it was asked for meanwhile: that one's silence must still read as the procedure's.
   void AddressSettingExchangeEnded(std::uint64_t exchange);
 
-  TEvent EventRWAllowed{true};
   // The bus view, told of the bus round's silences and of Stop all's answers; none while it is not there.
-  TBusListener* Bus = nullptr;
+  void SetBusListener(TBusListener* listener) { Bus = listener; }
+
+  TEvent EventRWAllowed{true};
   TEvent EventPortString{false};
   TCommonDatas& Datas;
   TComPort& Port;
@@ -73,6 +74,7 @@ private:
   void StopTimersAndReopen(const std::function<void()>& reopenFailed);
 
   TPortButtons& PortButtons;
+  TBusListener* Bus = nullptr;
   TConsoleView& View;
   TRWThread CurrentWorker{*this};
   bool RoundUnderWay = false; // window's thread: the worker's job is a bus round

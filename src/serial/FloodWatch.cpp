@@ -1,4 +1,4 @@
-#include "FloodWatch.h"
+#include "serial/FloodWatch.h"
 
 void TFloodWatch::Note(std::size_t bytes, TClock::time_point now)
 {

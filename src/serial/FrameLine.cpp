@@ -1,11 +1,11 @@
-#include "FrameLine.h"
+#include "serial/FrameLine.h"
 
-#include "ComPort.h"
-#include "LineError.h"
-#include "OpenFailure.h"
-#include "OzmCommands.h"
-#include "PortLinks.h"
-#include "WireTime.h"
+#include "devices/OpenFailure.h"
+#include "devices/PortLinks.h"
+#include "protocol/OzmCommands.h"
+#include "protocol/WireTime.h"
+#include "serial/ComPort.h"
+#include "serial/LineError.h"
 
 #include <algorithm>
 #include <cerrno>

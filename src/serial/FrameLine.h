@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CommonDatas.h"
-#include "Line.h"
+#include "protocol/CommonDatas.h"
+#include "serial/Line.h"
 
 #include <chrono>
 #include <functional>

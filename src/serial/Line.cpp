@@ -1,9 +1,9 @@
-#include "Line.h"
+#include "serial/Line.h"
 
-#include "NetworkAddress.h"
-#include "Rfc2217Line.h"
-#include "SerialDevice.h"
-#include "TcpLine.h"
+#include "devices/NetworkAddress.h"
+#include "serial/Rfc2217Line.h"
+#include "serial/SerialDevice.h"
+#include "serial/TcpLine.h"
 
 #include <algorithm>
 #include <cerrno>

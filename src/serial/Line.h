@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LineSettings.h"
-#include "OpenFailure.h"
+#include "devices/OpenFailure.h"
+#include "serial/LineSettings.h"
 
 #include <chrono>
 #include <cstddef>

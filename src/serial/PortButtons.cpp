@@ -1,10 +1,10 @@
-#include "PortButtons.h"
+#include "serial/PortButtons.h"
 
-#include "ComPort.h"
-#include "ConsoleView.h"
-#include "DeviceHolders.h"
-#include "OpenFailure.h"
-#include "PortDescription.h"
+#include "devices/DeviceHolders.h"
+#include "devices/OpenFailure.h"
+#include "protocol/ConsoleView.h"
+#include "serial/ComPort.h"
+#include "serial/PortDescription.h"
 
 TPortButtons::TPortButtons(TComPort& port, TConsoleView& view) : Port(port), View(view)
 {

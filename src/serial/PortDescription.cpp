@@ -1,6 +1,6 @@
-#include "PortDescription.h"
+#include "serial/PortDescription.h"
 
-#include "SerialDevice.h"
+#include "serial/SerialDevice.h"
 
 #include <array>
 #include <span>

@@ -1,9 +1,9 @@
-#include "PortSettings.h"
+#include "serial/PortSettings.h"
 
-#include "ComPort.h"
-#include "ConsoleView.h"
-#include "PortLinks.h"
-#include "PortSettingsFile.h"
+#include "devices/PortLinks.h"
+#include "protocol/ConsoleView.h"
+#include "serial/ComPort.h"
+#include "serial/PortSettingsFile.h"
 
 namespace {
 TPortSettingsFile SettingsFile(const TComPort& port)

@@ -1,6 +1,6 @@
-#include "PortSettingsFile.h"
+#include "serial/PortSettingsFile.h"
 
-#include "EncodedStream.h"
+#include "serial/EncodedStream.h"
 
 #include <algorithm>
 #include <array>

@@ -1,10 +1,10 @@
-#include "RWThread.h"
+#include "serial/RWThread.h"
 
-#include "Backstop.h"
-#include "ComPort.h"
-#include "Exchange.h"
-#include "OzmCommands.h"
-#include "Synchronizer.h"
+#include "protocol/OzmCommands.h"
+#include "serial/Backstop.h"
+#include "serial/ComPort.h"
+#include "serial/Exchange.h"
+#include "serial/Synchronizer.h"
 
 #include <algorithm>
 #include <chrono>

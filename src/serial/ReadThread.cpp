@@ -1,9 +1,9 @@
-#include "ReadThread.h"
+#include "serial/ReadThread.h"
 
-#include "ComPort.h"
-#include "CommonDatas.h"
-#include "Line.h"
-#include "Synchronizer.h"
+#include "protocol/CommonDatas.h"
+#include "serial/ComPort.h"
+#include "serial/Line.h"
+#include "serial/Synchronizer.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "Rfc2217Line.h"
+#include "serial/Rfc2217Line.h"
 
 bool TRfc2217Line::Open(const std::string& name)
 {

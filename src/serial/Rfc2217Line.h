@@ -1,7 +1,7 @@
 #pragma once
 
-#include "TcpLine.h"
-#include "TelnetCodec.h"
+#include "serial/TcpLine.h"
+#include "serial/TelnetCodec.h"
 
 // A line at a serial device server that speaks RFC 2217 ("rfc2217://HOST:PORT"): Telnet with the COM
 // port option, so the console's line settings and modem lines go to the far end's device. Nothing

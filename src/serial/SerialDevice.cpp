@@ -1,4 +1,4 @@
-#include "SerialDevice.h"
+#include "serial/SerialDevice.h"
 
 // termios2 (for 14400 and 56000 baud) lives in the kernel's headers, which clash with <termios.h>;
 // this file therefore uses only the kernel's definitions.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Line.h"
+#include "serial/Line.h"
 
 #include <array>
 

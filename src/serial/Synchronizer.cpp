@@ -1,4 +1,4 @@
-#include "Synchronizer.h"
+#include "serial/Synchronizer.h"
 
 namespace {
 // Taken while the program starts, on its first thread, whichever thread asks for the instance first.

@@ -1,6 +1,6 @@
-#include "TcpLine.h"
+#include "serial/TcpLine.h"
 
-#include "NetworkAddress.h"
+#include "devices/NetworkAddress.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FloodWatch.h"
-#include "Line.h"
+#include "serial/FloodWatch.h"
+#include "serial/Line.h"
 
 #include <span>
 #include <vector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LineSettings.h"
+#include "serial/LineSettings.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "ClassicFont.h"
+#include "widgets/ClassicFont.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "PanelParts.h"
+#include "widgets/PanelParts.h"
 
 QLabel* Heading(const char* name, const char* text, QWidget* parent)
 {

@@ -2,10 +2,10 @@
 #include <umockdev.h>
 
 #include "ChildProcess.h"
-#include "ComPort.h"
 #include "ConsoleFixture.h"
-#include "FormSerialDevices.h"
-#include "PortSettingsFile.h"
+#include "dialogs/FormSerialDevices.h"
+#include "serial/ComPort.h"
+#include "serial/PortSettingsFile.h"
 
 #include <QHeaderView>
 #include <QPushButton>

@@ -1,7 +1,7 @@
 #include "ChildProcess.h"
 #include "MainThreadWait.h"
-#include "PortSettingsFile.h"
 #include "TempDir.h"
+#include "serial/PortSettingsFile.h"
 
 #include <gtest/gtest.h>
 

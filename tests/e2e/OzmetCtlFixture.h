@@ -1,13 +1,13 @@
 #pragma once
 
-#include "BusListFile.h"
 #include "ChildProcess.h"
 #include "LoopbackPeer.h"
-#include "OzmCommands.h"
-#include "PortSettingsFile.h"
 #include "PtyClient.h"
 #include "Ser2net.h"
 #include "TempDir.h"
+#include "bus/BusListFile.h"
+#include "protocol/OzmCommands.h"
+#include "serial/PortSettingsFile.h"
 
 #include <gtest/gtest.h>
 

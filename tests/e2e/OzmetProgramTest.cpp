@@ -1,12 +1,12 @@
-#include "BusListFile.h"
 #include "CasePrinter.h"
 #include "ChildProcess.h"
 #include "MainThreadWait.h"
-#include "PortSettingsFile.h"
-#include "SerialDevice.h"
 #include "SettingsAside.h"
 #include "TempDir.h"
 #include "Unplug.h"
+#include "bus/BusListFile.h"
+#include "serial/PortSettingsFile.h"
+#include "serial/SerialDevice.h"
 
 #include <gtest/gtest.h>
 

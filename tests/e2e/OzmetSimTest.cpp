@@ -1,8 +1,8 @@
-#include "OzmCommands.h"
 #include "ChildProcess.h"
 #include "PtyClient.h"
 #include "PtyPair.h"
 #include "TempDir.h"
+#include "protocol/OzmCommands.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The bus scan in the real window against the simulator: what it finds, how it ends, and the line
 // it holds meanwhile.
 #include "ExtrasFixture.h"
-#include "FormAdress.h"
+#include "dialogs/FormAdress.h"
 
 #include <QAction>
 #include <QListWidget>

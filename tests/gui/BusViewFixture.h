@@ -1,10 +1,10 @@
 #pragma once
 
 // The bus view in the real window against four simulated controllers on one line: $02 slow, $04 silent.
-#include "BusPoller.h"
 #include "ExtrasFixture.h"
-#include "FormBus.h"
-#include "FormSpeedChart.h"
+#include "console/BusPoller.h"
+#include "console/FormBus.h"
+#include "console/FormSpeedChart.h"
 
 #include <QChartView>
 #include <QCheckBox>

@@ -1,9 +1,9 @@
 // The bus view's rows as the operator reads and edits them: what is not live is greyed with its time
 // or its reason, rows removed by the button or the Delete key, the label editor's keys, the log
 // scrolled to a bus line, columns fitted to what they show, the panel's own row marked.
-#include "BusListFile.h"
 #include "BusViewFixture.h"
 #include "TempDir.h"
+#include "bus/BusListFile.h"
 
 #include <QApplication>
 #include <QHeaderView>

@@ -1,8 +1,8 @@
 // The bus view in the real window against four simulated controllers on one line: one slow, one
 // silent. What each row shows, the poll in turn, choosing a row, Stop all, the chosen ones charted.
-#include "BusListFile.h"
 #include "BusViewFixture.h"
-#include "UnattendedEnd.h"
+#include "bus/BusListFile.h"
+#include "console/UnattendedEnd.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "BusChartLines.h"
-#include "BusList.h"
 #include "ConsoleFixture.h"
-#include "Form1.h"
-#include "FormSpeedChart.h"
-#include "MessageBox.h"
-#include "OperatorExtras.h"
 #include "TempDir.h"
+#include "bus/BusList.h"
+#include "console/BusChartLines.h"
+#include "console/Form1.h"
+#include "console/FormSpeedChart.h"
+#include "console/OperatorExtras.h"
+#include "widgets/MessageBox.h"
 
 #include <QChartView>
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "ConsoleFixture.h"
 
-#include "PortSettingsFile.h"
+#include "serial/PortSettingsFile.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "MessageBox.h"
+#include "widgets/MessageBox.h"
 
 void WindowTest::SetUp()
 {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Form1.h"
 #include "SimLine.h"
 #include "TempDir.h"
+#include "console/Form1.h"
 
 #include <QColor>
 #include <QLabel>

@@ -1,13 +1,13 @@
-#include "ComPort.h"
-#include "CommonDatas.h"
 #include "ConsoleFixture.h"
-#include "FormAdress.h"
-#include "FormByteLen.h"
-#include "FormPortName.h"
-#include "FormSerialDevices.h"
-#include "OzmCommands.h"
-#include "RadioGroup.h"
-#include "SpinEdit.h"
+#include "dialogs/FormAdress.h"
+#include "dialogs/FormByteLen.h"
+#include "dialogs/FormPortName.h"
+#include "dialogs/FormSerialDevices.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
+#include "serial/ComPort.h"
+#include "widgets/RadioGroup.h"
+#include "widgets/SpinEdit.h"
 
 #include <QCheckBox>
 #include <QComboBox>

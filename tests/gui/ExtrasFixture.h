@@ -1,13 +1,13 @@
 #pragma once
 
-#include "ComPort.h"
 #include "ConsoleFixture.h"
-#include "Exchange.h"
-#include "FormBusScan.h"
-#include "FormByteLen.h"
-#include "FormSequence.h"
-#include "OperatorExtras.h"
-#include "SequenceControl.h"
+#include "console/FormSequence.h"
+#include "console/OperatorExtras.h"
+#include "console/SequenceControl.h"
+#include "dialogs/FormBusScan.h"
+#include "dialogs/FormByteLen.h"
+#include "serial/ComPort.h"
+#include "serial/Exchange.h"
 
 #include <QAction>
 #include <QComboBox>

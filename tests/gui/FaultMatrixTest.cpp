@@ -4,18 +4,18 @@
 // a row is checked here, so the document stays true.
 #include "CasePrinter.h"
 #include "ChildProcess.h"
-#include "ComPort.h"
-#include "CommonDatas.h"
 #include "ConsoleFixture.h"
-#include "EncodedStream.h"
-#include "Exchange.h"
-#include "FormAdress.h"
-#include "FormPortName.h"
-#include "OzmCommands.h"
-#include "PortSettingsFile.h"
-#include "RadioGroup.h"
 #include "Ser2net.h"
-#include "SpinEdit.h"
+#include "dialogs/FormAdress.h"
+#include "dialogs/FormPortName.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
+#include "serial/ComPort.h"
+#include "serial/EncodedStream.h"
+#include "serial/Exchange.h"
+#include "serial/PortSettingsFile.h"
+#include "widgets/RadioGroup.h"
+#include "widgets/SpinEdit.h"
 
 #include <QPushButton>
 #include <QTest>

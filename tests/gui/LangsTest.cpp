@@ -1,6 +1,6 @@
+#include "dialogs/Langs.h"
 #include "ConsoleFixture.h"
-#include "Langs.h"
-#include "RadioGroup.h"
+#include "widgets/RadioGroup.h"
 
 #include <QAbstractButton>
 #include <QAction>

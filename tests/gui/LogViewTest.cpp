@@ -1,7 +1,7 @@
 // The operation log as the operator reads it: long lines wrapped in a narrow column, and a view
 // that keeps a bounded number of lines.
 #include "ConsoleFixture.h"
-#include "LogPanel.h"
+#include "console/LogPanel.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>

@@ -1,4 +1,4 @@
-#include "LongTimer.h"
+#include "console/LongTimer.h"
 
 #include <QTest>
 

@@ -1,13 +1,12 @@
-#include "ComPort.h"
-#include "CommonDatas.h"
 #include "ConsoleFixture.h"
-#include "FormByteLen.h"
-#include "LinkCountersView.h"
-#include "LongTimer.h"
-#include "MessageBox.h"
-#include "OzmCommands.h"
-#include "PortSettingsFile.h"
-
+#include "console/LinkCountersView.h"
+#include "console/LongTimer.h"
+#include "dialogs/FormByteLen.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
+#include "serial/ComPort.h"
+#include "serial/PortSettingsFile.h"
+#include "widgets/MessageBox.h"
 
 #include <QCoreApplication>
 #include <QMenuBar>

@@ -1,8 +1,8 @@
 #include "ConsoleFixture.h"
-#include "Exchange.h"
-#include "LongTimer.h"
-#include "OzmCommands.h"
-#include "RadioGroup.h"
+#include "console/LongTimer.h"
+#include "protocol/OzmCommands.h"
+#include "serial/Exchange.h"
+#include "widgets/RadioGroup.h"
 
 #include <QTest>
 

@@ -1,16 +1,16 @@
 // The operator's extras in the real window against the simulator: the stop key, parameter files,
 // the chart's points, the saved log and the remembered window.
+#include "console/OperatorExtras.h"
 #include "ExtrasFixture.h"
-#include "Exchange.h"
-#include "ComPort.h"
-#include "FormAdress.h"
-#include "FormBusScan.h"
-#include "FormByteLen.h"
-#include "FormSpeedChart.h"
-#include "LogExport.h"
-#include "LogPanel.h"
-#include "OperatorExtras.h"
-#include "ParameterFile.h"
+#include "console/FormSpeedChart.h"
+#include "console/LogPanel.h"
+#include "dialogs/FormAdress.h"
+#include "dialogs/FormBusScan.h"
+#include "dialogs/FormByteLen.h"
+#include "history/LogExport.h"
+#include "motor/ParameterFile.h"
+#include "serial/ComPort.h"
+#include "serial/Exchange.h"
 
 #include <QAction>
 #include <QComboBox>

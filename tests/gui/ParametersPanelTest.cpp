@@ -1,6 +1,6 @@
 #include "ConsoleFixture.h"
-#include "LongTimer.h"
-#include "RadioGroup.h"
+#include "console/LongTimer.h"
+#include "widgets/RadioGroup.h"
 
 #include <filesystem>
 

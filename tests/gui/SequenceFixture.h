@@ -1,8 +1,8 @@
 #pragma once
 
 #include "ExtrasFixture.h"
-#include "FormSequence.h"
-#include "SequenceSteps.h"
+#include "console/FormSequence.h"
+#include "console/SequenceSteps.h"
 
 #include <QApplication>
 #include <QLineEdit>

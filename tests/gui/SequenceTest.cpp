@@ -2,11 +2,11 @@
 // sequence on the line while the window's port is closed, its verdict is shown and recorded, and
 // every way out of a run stops the motor.
 #include "CasePrinter.h"
-#include "FormBus.h"
-#include "OzmCommands.h"
 #include "SequenceFixture.h"
-#include "SequenceSteps.h"
-#include "UnattendedEnd.h"
+#include "console/FormBus.h"
+#include "console/SequenceSteps.h"
+#include "console/UnattendedEnd.h"
+#include "protocol/OzmCommands.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,7 +1,7 @@
-#include "CommonDatas.h"
+#include "console/UnattendedEnd.h"
 #include "ConsoleFixture.h"
-#include "MessageBox.h"
-#include "UnattendedEnd.h"
+#include "protocol/CommonDatas.h"
+#include "widgets/MessageBox.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
-#include "ComPort.h"
+#include "serial/ComPort.h"
 #include "MainThreadWait.h"
 #include "PtyPair.h"
-#include "ReadThread.h"
-#include "Synchronizer.h"
 #include "TempDir.h"
+#include "serial/ReadThread.h"
+#include "serial/Synchronizer.h"
 
 #include <gtest/gtest.h>
 

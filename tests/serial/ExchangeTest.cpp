@@ -1,13 +1,13 @@
-#include "ComPort.h"
-#include "CommonDatas.h"
-#include "Exchange.h"
+#include "serial/Exchange.h"
 #include "MainThreadWait.h"
-#include "OzmCommands.h"
-#include "PortButtons.h"
 #include "RecordingView.h"
 #include "SimLine.h"
-#include "Synchronizer.h"
 #include "TempDir.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
+#include "serial/ComPort.h"
+#include "serial/PortButtons.h"
+#include "serial/Synchronizer.h"
 
 #include <gtest/gtest.h>
 

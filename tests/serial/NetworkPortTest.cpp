@@ -1,17 +1,17 @@
 #include "CasePrinter.h"
-#include "ComPort.h"
-#include "CommonDatas.h"
-#include "Exchange.h"
 #include "LoopbackPeer.h"
 #include "MainThreadWait.h"
-#include "OzmCommands.h"
-#include "PortButtons.h"
 #include "ProcStatus.h"
 #include "RecordingView.h"
 #include "Ser2net.h"
 #include "SimLine.h"
-#include "TcpLine.h"
 #include "TempDir.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
+#include "serial/ComPort.h"
+#include "serial/Exchange.h"
+#include "serial/PortButtons.h"
+#include "serial/TcpLine.h"
 
 #include <gtest/gtest.h>
 

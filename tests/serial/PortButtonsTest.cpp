@@ -1,13 +1,13 @@
+#include "serial/PortButtons.h"
 #include "ChildProcess.h"
-#include "ComPort.h"
 #include "MainThreadWait.h"
-#include "OpenFailure.h"
-#include "PortButtons.h"
-#include "PortLinks.h"
 #include "PtyPair.h"
-#include "DeviceHolders.h"
 #include "RecordingView.h"
 #include "TempDir.h"
+#include "devices/DeviceHolders.h"
+#include "devices/OpenFailure.h"
+#include "devices/PortLinks.h"
+#include "serial/ComPort.h"
 
 #include <gtest/gtest.h>
 

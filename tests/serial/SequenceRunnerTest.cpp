@@ -1,11 +1,11 @@
-#include "SequenceRunner.h"
-#include "ComPort.h"
-#include "SequenceFile.h"
-#include "SequenceLineLink.h"
-#include "SequenceObserver.h"
-#include "SequenceTiming.h"
+#include "sequence/SequenceRunner.h"
 #include "SimLine.h"
 #include "TempDir.h"
+#include "sequence/SequenceFile.h"
+#include "sequence/SequenceLineLink.h"
+#include "sequence/SequenceObserver.h"
+#include "sequence/SequenceTiming.h"
+#include "serial/ComPort.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "OzmCommands.h"
 #include "PtyClient.h"
 #include "SimLine.h"
+#include "protocol/OzmCommands.h"
 
 #include <gtest/gtest.h>
 

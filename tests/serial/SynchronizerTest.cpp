@@ -1,5 +1,5 @@
-#include "Event.h"
-#include "Synchronizer.h"
+#include "serial/Synchronizer.h"
+#include "serial/Event.h"
 
 #include <gtest/gtest.h>
 

@@ -2,14 +2,14 @@
 // the heap in use at the start and the end (the log is cleared as it goes, so its text does not
 // count), and how many exchanges failed. ./test runs it for two minutes under AddressSanitizer;
 // by hand: OZMET_SOAK_SECONDS=1800 build/asan/bin/soak_tests
-#include "Exchange.h"
-#include "Form1.h"
-#include "MessageBox.h"
-#include "OzmCommands.h"
-#include "PortSettingsFile.h"
 #include "ProcStatus.h"
 #include "SimLine.h"
 #include "TempDir.h"
+#include "console/Form1.h"
+#include "protocol/OzmCommands.h"
+#include "serial/Exchange.h"
+#include "serial/PortSettingsFile.h"
+#include "widgets/MessageBox.h"
 
 #include <QAbstractButton>
 #include <QLabel>

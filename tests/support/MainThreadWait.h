@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Synchronizer.h"
+#include "serial/Synchronizer.h"
 
 #include <chrono>
 #include <functional>

@@ -1,7 +1,7 @@
 #include "CasePrinter.h"
-#include "CommonDatas.h"
-#include "OzmCommands.h"
 #include "RecordingView.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "BusAddresses.h"
-#include "BusList.h"
-#include "BusListFile.h"
-#include "OzmCommands.h"
+#include "bus/BusList.h"
 #include "TempDir.h"
+#include "bus/BusAddresses.h"
+#include "bus/BusListFile.h"
+#include "protocol/OzmCommands.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "BusScanTimeout.h"
 #include "CasePrinter.h"
-#include "CommonDatas.h"
-#include "OzmCommands.h"
 #include "RecordingView.h"
+#include "protocol/BusScanTimeout.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
 
 #include <gtest/gtest.h>
 

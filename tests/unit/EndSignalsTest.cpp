@@ -1,6 +1,6 @@
-#include "EndSignals.h"
+#include "serial/EndSignals.h"
 
-#include "Backstop.h"
+#include "serial/Backstop.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "CasePrinter.h"
-#include "FloodWatch.h"
-#include "NetworkAddress.h"
-#include "OpenFailure.h"
-#include "TelnetCodec.h"
+#include "devices/NetworkAddress.h"
+#include "devices/OpenFailure.h"
+#include "serial/FloodWatch.h"
+#include "serial/TelnetCodec.h"
 
 #include <gtest/gtest.h>
 

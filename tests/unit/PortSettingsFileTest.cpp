@@ -1,8 +1,8 @@
-#include "DataFolder.h"
-#include "EncodedStream.h"
-#include "PortDescription.h"
-#include "PortSettingsFile.h"
+#include "serial/PortSettingsFile.h"
 #include "TempDir.h"
+#include "serial/DataFolder.h"
+#include "serial/EncodedStream.h"
+#include "serial/PortDescription.h"
 
 #include <gtest/gtest.h>
 

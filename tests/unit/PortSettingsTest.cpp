@@ -1,8 +1,8 @@
-#include "ComPort.h"
-#include "PortSettings.h"
-#include "PortSettingsFile.h"
+#include "serial/PortSettings.h"
 #include "RecordingView.h"
 #include "TempDir.h"
+#include "serial/ComPort.h"
+#include "serial/PortSettingsFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // Randomised checks of the answer decoder, the frame builders, the value reader and the settings file
 // against small reference models. The seed is fixed, so a failure repeats exactly.
-#include "CommonDatas.h"
-#include "EncodedStream.h"
-#include "OzmCommands.h"
-#include "PortSettingsFile.h"
 #include "RecordingView.h"
 #include "TempDir.h"
-#include "ValueReader.h"
+#include "motor/ValueReader.h"
+#include "protocol/CommonDatas.h"
+#include "protocol/OzmCommands.h"
+#include "serial/EncodedStream.h"
+#include "serial/PortSettingsFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "ParameterFile.h"
-#include "SequenceFile.h"
-#include "SequenceTiming.h"
-#include "Sha256.h"
+#include "sequence/SequenceFile.h"
 #include "TempDir.h"
+#include "files/Sha256.h"
+#include "motor/ParameterFile.h"
+#include "sequence/SequenceTiming.h"
 
 #include <gtest/gtest.h>
 

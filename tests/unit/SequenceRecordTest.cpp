@@ -1,8 +1,8 @@
-#include "SequenceRecord.h"
+#include "sequence/SequenceRecord.h"
 #include "CasePrinter.h"
 #include "ChildProcess.h"
-#include "SequenceReport.h"
 #include "TempDir.h"
+#include "sequence/SequenceReport.h"
 
 #include <gtest/gtest.h>
 

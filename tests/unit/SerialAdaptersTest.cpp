@@ -1,4 +1,4 @@
-#include "SerialAdapters.h"
+#include "devices/SerialAdapters.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>

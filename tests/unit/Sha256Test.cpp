@@ -1,4 +1,4 @@
-#include "Sha256.h"
+#include "files/Sha256.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "OzmCommands.h"
 #include "SimController.h"
+#include "protocol/OzmCommands.h"
 
 #include <gtest/gtest.h>
 

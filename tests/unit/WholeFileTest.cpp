@@ -1,5 +1,5 @@
+#include "files/WholeFile.h"
 #include "TempDir.h"
-#include "WholeFile.h"
 
 #include <gtest/gtest.h>
 

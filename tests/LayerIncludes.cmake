@@ -1,0 +1,28 @@
+# cmake -DROOT=<source tree> -P LayerIncludes.cmake: fails when a file of src/ includes a header of a
+# layer its folder may not use (cmake/Layers.cmake), names one of the project's headers without its
+# folder, or includes Qt below the window's layers. The dialogs thereby never include the window's own
+# headers: they reach it through TDialogHost.
+cmake_minimum_required(VERSION 3.25)
+include(${ROOT}/cmake/Layers.cmake)
+set(faults "")
+foreach(layer IN LISTS OZMET_LAYERS)
+  file(GLOB files ${ROOT}/src/${layer}/*.h ${ROOT}/src/${layer}/*.cpp)
+  foreach(file IN LISTS files)
+    file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+    foreach(line IN LISTS includes)
+      if(line MATCHES "\"([a-z]+)/[^\"]+\"")
+        if(NOT CMAKE_MATCH_1 STREQUAL layer AND NOT CMAKE_MATCH_1 IN_LIST OZMET_USES_${layer})
+          list(APPEND faults "${file}: ${line}")
+        endif()
+      elseif(line MATCHES "\"[^\"]*\"")
+        list(APPEND faults "${file}: ${line} (name its folder from src/)")
+      elseif(line MATCHES "<Q[A-Za-z]*>" AND NOT layer IN_LIST OZMET_QT_LAYERS)
+        list(APPEND faults "${file}: ${line} (no Qt in this layer)")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(faults)
+  list(JOIN faults "\n  " text)
+  message(FATAL_ERROR "includes that cross the layers:\n  ${text}")
+endif()
