@@ -12,36 +12,35 @@
 
 namespace {
 
-std::string JsonValue(const TCtlOutput::TValue& value);
+using TJson = TJsonText::TValue;
+
+TJson JsonValue(const TCtlOutput::TValue& value);
 
 // The object of the fields after those already in `json`.
-std::string Object(const std::vector<TCtlOutput::TField>& fields, TJsonText json = {})
+TJson Object(const std::vector<TCtlOutput::TField>& fields, TJson json = TJson::object())
 {
   for (const TCtlOutput::TField& field : fields)
-    json.Raw(field.Key, JsonValue(field.Value));
-  return json.Object();
+    json[field.Key] = JsonValue(field.Value);
+  return json;
 }
 
-std::string JsonValue(const TCtlOutput::TValue& value)
+TJson JsonValue(const TCtlOutput::TValue& value)
 {
   if (const auto* text = std::get_if<std::string>(&value))
-    return TJsonText::Quoted(*text);
+    return TJsonText::Text(*text);
   if (const auto* whole = std::get_if<std::int64_t>(&value))
-    return std::to_string(*whole);
+    return *whole;
   if (const auto* real = std::get_if<double>(&value))
-    return FormatGeneral(*real); // finite: a ratio that would give no finite speed is refused
-  std::vector<std::string> items;
-  if (const auto* list = std::get_if<std::vector<std::int64_t>>(&value)) {
-    for (const std::int64_t item : *list)
-      items.push_back(std::to_string(item));
-    return TJsonText::Array(items);
-  }
+    return TJsonText::Number(*real); // finite: a ratio that would give no finite speed is refused
+  if (const auto* list = std::get_if<std::vector<std::int64_t>>(&value))
+    return *list;
   if (const auto* objects = std::get_if<TCtlOutput::TObjects>(&value)) {
+    TJson items = TJson::array();
     for (const std::vector<TCtlOutput::TField>& object : *objects)
       items.push_back(Object(object));
-    return TJsonText::Array(items);
+    return items;
   }
-  return std::get<bool>(value) ? "true" : "false";
+  return std::get<bool>(value);
 }
 
 } // namespace
@@ -158,7 +157,7 @@ std::vector<TCtlOutput::TField> TCtlOutput::Concerning(const std::string& messag
 // "time": "2026-12-07T21:55:03.127Z"
 std::string TCtlOutput::Json(const std::string& kind, const std::vector<TField>& fields, TTime when)
 {
-  return Object(fields, TJsonText().Text("kind", kind).Text("time", UtcText(when)));
+  return TJsonText::Line(Object(fields, TJson{{"kind", TJsonText::Text(kind)}, {"time", UtcText(when)}}));
 }
 
 void TCtlOutput::Unanswered(std::uint8_t address, const std::string& answer)
@@ -185,7 +184,7 @@ void TCtlOutput::WriteCsv(const std::vector<TField>& fields, const std::string& 
   std::string row = UtcText(when);
   for (const TField& field : fields) {
     const auto* text = std::get_if<std::string>(&field.Value);
-    row += "," + (text ? *text : JsonValue(field.Value));
+    row += "," + (text ? *text : TJsonText::Line(JsonValue(field.Value)));
   }
   row.append(StatusFields - fields.size(), ',');
   Write(stdout, row + "," + answer);

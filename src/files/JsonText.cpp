@@ -4,51 +4,47 @@
 #include "files/Utf8Text.h"
 
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
-std::string Escaped(unsigned code)
+// Below 2^53 every whole double is an exact integer.
+constexpr double ExactWhole = 9007199254740992.0;
+
+void AppendCodePoint(std::string& text, unsigned char byte)
 {
-  char escaped[8];
-  std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
-  return escaped;
+  text += static_cast<char>(0xc0 | (byte >> 6));
+  text += static_cast<char>(0x80 | (byte & 0x3f));
 }
 
 } // namespace
 
-std::string TJsonText::Quoted(const std::string& text)
+TJsonText::TValue TJsonText::Text(const std::string& text)
 {
-  std::string quoted = "\"";
+  std::string valid;
+  valid.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
     const std::size_t length = Utf8Length(text, i);
-    if (c == '"' || c == '\\')
-      quoted.append(1, '\\').append(1, static_cast<char>(c));
-    else if (c < 0x20 || length == 0)
-      quoted += Escaped(c);
+    if (length == 0)
+      AppendCodePoint(valid, static_cast<unsigned char>(text[i]));
     else
-      quoted.append(text, i, length);
+      valid.append(text, i, length);
     i += length == 0 ? 1 : length;
   }
-  return quoted + "\"";
+  return valid;
 }
 
-std::string TJsonText::NumberText(std::optional<double> value)
+TJsonText::TValue TJsonText::Number(std::optional<double> value)
 {
-  return value && std::isfinite(*value) ? FormatGeneral(*value) : "null";
+  if (!value || !std::isfinite(*value))
+    return nullptr;
+  double rounded = *value;
+  ParseReal(FormatGeneral(*value), rounded);
+  if (std::trunc(rounded) == rounded && std::abs(rounded) < ExactWhole)
+    return static_cast<std::int64_t>(rounded);
+  return rounded;
 }
 
-std::string TJsonText::Array(const std::vector<std::string>& items)
+std::string TJsonText::Line(const TValue& json)
 {
-  std::string array;
-  for (const std::string& item : items)
-    array.append(array.empty() ? "" : ",").append(item);
-  return "[" + array + "]";
-}
-
-TJsonText& TJsonText::Raw(const std::string& key, const std::string& json)
-{
-  Fields.append(Fields.empty() ? "" : ",").append(Quoted(key)).append(":").append(json);
-  return *this;
+  return json.dump(-1, ' ', true);
 }

@@ -1,28 +1,22 @@
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include <optional>
 #include <string>
-#include <vector>
 
-// JSON written as text, an object a field at a time: the records of test sequences, and the strings
-// of ozmetctl's --json lines.
+// JSON by nlohmann-json, with the rules of the records of test sequences and of ozmetctl's --json lines.
 class TJsonText {
 public:
-  // A JSON string. Bytes that are no UTF-8 (a Latin-1 file name, a device path of any bytes) are
-  // written as the characters of the same number, so that the text stays valid JSON.
-  static std::string Quoted(const std::string& text);
-  // null for nothing, and for what is not finite, which JSON cannot hold.
-  static std::string NumberText(std::optional<double> value);
-  // Values already written.
-  static std::string Array(const std::vector<std::string>& items);
+  // Fields stay in the order they were added, as a reader of the file expects them.
+  using TValue = nlohmann::ordered_json;
 
-  // `json` is a value already written.
-  TJsonText& Raw(const std::string& key, const std::string& json);
-  TJsonText& Text(const std::string& key, const std::string& text) { return Raw(key, Quoted(text)); }
-  TJsonText& Number(const std::string& key, std::optional<double> value) { return Raw(key, NumberText(value)); }
-  // The fields in the order they were added.
-  std::string Object() const { return "{" + Fields + "}"; }
-
-private:
-  std::string Fields;
+  // A string. Bytes that are no UTF-8 (a Latin-1 file name, a device path of any bytes) become the
+  // characters of the same number, so that the text stays valid JSON and loses no byte.
+  static TValue Text(const std::string& text);
+  // null for nothing, and for what is not finite, which JSON cannot hold; otherwise the value to 15
+  // significant digits, a whole one without a fraction ("600", not "600.0").
+  static TValue Number(std::optional<double> value);
+  // One line, every character beyond ASCII escaped: a line survives any terminal and locale.
+  static std::string Line(const TValue& json);
 };

@@ -1,14 +1,19 @@
 #pragma once
 
-#include <array>
-#include <cstddef>
-#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
-// SHA-256 (FIPS 180-4), so that a record names the very bytes of the sequence it ran.
+struct evp_md_ctx_st;
+
+// SHA-256 by libcrypto, so that a record names the very bytes of the sequence it ran.
 class TSha256 {
 public:
+  TSha256();
+  ~TSha256();
+  TSha256(const TSha256&) = delete;
+  TSha256& operator=(const TSha256&) = delete;
+
   void Add(std::string_view bytes);
   // The digest of everything added so far, in lower-case hex; more may be added after.
   std::string Hex() const;
@@ -16,11 +21,8 @@ public:
   static std::string Of(std::string_view bytes);
 
 private:
-  void Compress();
-
-  std::array<std::uint32_t, 8> State{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                     0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-  std::array<std::uint8_t, 64> Block{};
-  std::size_t Filled = 0;   // bytes of Block waiting for the rest of it
-  std::uint64_t Length = 0; // bytes added in all
+  struct TFree {
+    void operator()(evp_md_ctx_st* context) const;
+  };
+  std::unique_ptr<evp_md_ctx_st, TFree> Context;
 };

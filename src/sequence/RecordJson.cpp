@@ -6,102 +6,114 @@
 
 namespace {
 
+using TValue = TJsonText::TValue;
+
 template <class T, class F>
-std::string ArrayOf(const std::vector<T>& items, F json)
+TValue ArrayOf(const std::vector<T>& items, F json)
 {
-  std::vector<std::string> written;
-  written.reserve(items.size());
+  TValue array = TValue::array();
   for (const T& item : items)
-    written.push_back(json(item));
-  return TJsonText::Array(written);
+    array.push_back(json(item));
+  return array;
+}
+
+TValue Text(const std::string& text)
+{
+  return TJsonText::Text(text);
 }
 
 } // namespace
 
 std::string TRecordJson::RunLine(const TRunResult& run, const TControllerResult& unit)
 {
-  TJsonText line;
-  return Header(line.Text("record", "run"), run, unit).Object();
+  TValue line{{"record", "run"}};
+  Header(line, run, unit);
+  return TJsonText::Line(line);
 }
 
 std::string TRecordJson::StepLine(std::uint8_t address, const TStepResult& step)
 {
-  return Step(TJsonText().Text("record", "step").Number("address", address), step).Object();
+  TValue line{{"record", "step"}, {"address", address}};
+  Step(line, step);
+  return TJsonText::Line(line);
 }
 
 std::string TRecordJson::EndLine(const TRunResult& run, const TControllerResult& controller)
 {
-  TJsonText line;
-  return Ending(line.Text("record", "end").Text("run_id", run.Id), run, controller, false).Object();
+  TValue line{{"record", "end"}, {"run_id", Text(run.Id)}};
+  Ending(line, run, controller, false);
+  return TJsonText::Line(line);
 }
 
 std::string TRecordJson::Whole(const TRunResult& run, const TControllerResult& controller)
 {
-  TJsonText record;
-  return Ending(Header(record, run, controller), run, controller, true).Object();
+  TValue record = TValue::object();
+  Header(record, run, controller);
+  Ending(record, run, controller, true);
+  return TJsonText::Line(record);
 }
 
-TJsonText& TRecordJson::Header(TJsonText& object, const TRunResult& run, const TControllerResult& unit)
+void TRecordJson::Header(TValue& object, const TRunResult& run, const TControllerResult& unit)
 {
-  return object.Text("name", run.Name)
-      .Text("file", run.File)
-      .Text("sha256", run.Sha256)
-      .Text("unit", unit.Unit)
-      .Text("run_id", run.Id)
-      .Text("station", run.Station)
-      .Text("line", run.Line)
-      .Text("settings", run.Settings)
-      .Text("start", UtcText(run.Start));
+  object["name"] = Text(run.Name);
+  object["file"] = Text(run.File);
+  object["sha256"] = Text(run.Sha256);
+  object["unit"] = Text(unit.Unit);
+  object["run_id"] = Text(run.Id);
+  object["station"] = Text(run.Station);
+  object["line"] = Text(run.Line);
+  object["settings"] = Text(run.Settings);
+  object["start"] = Text(UtcText(run.Start));
 }
 
 // The unit's verdict; the run's own reason (an interrupt, the line lost) beside it, and the
 // controller's every reason in its own why.
-TJsonText& TRecordJson::Ending(TJsonText& object, const TRunResult& run, const TControllerResult& controller,
-                               bool withSteps)
+void TRecordJson::Ending(TValue& object, const TRunResult& run, const TControllerResult& controller, bool withSteps)
 {
-  return object.Text("end", UtcText(run.End))
-      .Text("verdict", VerdictText(controller.Verdict))
-      .Text("why", run.Why)
-      .Raw("controllers", TJsonText::Array({Controller(controller, run.Why, withSteps)}));
+  object["end"] = Text(UtcText(run.End));
+  object["verdict"] = VerdictText(controller.Verdict);
+  object["why"] = Text(run.Why);
+  object["controllers"] = TValue::array({Controller(controller, run.Why, withSteps)});
 }
 
-TJsonText& TRecordJson::Step(TJsonText& object, const TStepResult& step)
+void TRecordJson::Step(TValue& object, const TStepResult& step)
 {
-  return object.Text("path", step.Path)
-      .Text("text", step.Text)
-      .Text("kind", StepKindText(step.Kind))
-      .Number("start", step.Start)
-      .Number("end", step.End)
-      .Text("verdict", StepVerdictText(step))
-      .Text("why", step.Why)
-      .Raw("checks", ArrayOf(step.Checks, Check));
+  object["path"] = Text(step.Path);
+  object["text"] = Text(step.Text);
+  object["kind"] = StepKindText(step.Kind);
+  object["start"] = TJsonText::Number(step.Start);
+  object["end"] = TJsonText::Number(step.End);
+  object["verdict"] = StepVerdictText(step);
+  object["why"] = Text(step.Why);
+  object["checks"] = ArrayOf(step.Checks, Check);
 }
 
-std::string TRecordJson::Controller(const TControllerResult& controller, const std::string& runWhy, bool withSteps)
+TValue TRecordJson::Controller(const TControllerResult& controller, const std::string& runWhy, bool withSteps)
 {
-  TJsonText object;
-  object.Number("address", controller.Address)
-      .Text("verdict", VerdictText(controller.Verdict))
-      .Text("why", WhyNotPassed(controller, runWhy));
+  TValue object{{"address", controller.Address},
+                {"verdict", VerdictText(controller.Verdict)},
+                {"why", Text(WhyNotPassed(controller, runWhy))}};
   if (withSteps)
-    object.Raw("steps", ArrayOf(controller.Steps, [](const TStepResult& step) {
-                 TJsonText json;
-                 return Step(json, step).Object();
-               }));
-  return object.Raw("checks", ArrayOf(controller.Checks, Check)).Object();
+    object["steps"] = ArrayOf(controller.Steps, [](const TStepResult& step) {
+      TValue json = TValue::object();
+      Step(json, step);
+      return json;
+    });
+  object["checks"] = ArrayOf(controller.Checks, Check);
+  return object;
 }
 
 // "of" only for a count, so that the records of other checks read as they always did.
-std::string TRecordJson::Check(const TCheckResult& check)
+TValue TRecordJson::Check(const TCheckResult& check)
 {
-  TJsonText json;
-  json.Text("name", check.Name).Text("kind", CheckKindText(check.Kind)).Number("measured", check.Measured);
+  TValue json{
+      {"name", Text(check.Name)}, {"kind", CheckKindText(check.Kind)}, {"measured", TJsonText::Number(check.Measured)}};
   if (check.Of)
-    json.Number("of", *check.Of);
-  return json.Number("low", check.Low)
-      .Number("high", check.High)
-      .Text("unit", check.Unit)
-      .Text("verdict", VerdictText(check.Verdict))
-      .Text("why", check.Why)
-      .Object();
+    json["of"] = TJsonText::Number(*check.Of);
+  json["low"] = TJsonText::Number(check.Low);
+  json["high"] = TJsonText::Number(check.High);
+  json["unit"] = Text(check.Unit);
+  json["verdict"] = VerdictText(check.Verdict);
+  json["why"] = Text(check.Why);
+  return json;
 }

@@ -21,10 +21,11 @@ public:
   static std::string Whole(const TRunResult& run, const TControllerResult& controller);
 
 private:
-  static TJsonText& Header(TJsonText& object, const TRunResult& run, const TControllerResult& unit);
-  static TJsonText& Ending(TJsonText& object, const TRunResult& run, const TControllerResult& controller,
-                           bool withSteps);
-  static TJsonText& Step(TJsonText& object, const TStepResult& step);
-  static std::string Controller(const TControllerResult& controller, const std::string& runWhy, bool withSteps);
-  static std::string Check(const TCheckResult& check);
+  using TValue = TJsonText::TValue;
+
+  static void Header(TValue& object, const TRunResult& run, const TControllerResult& unit);
+  static void Ending(TValue& object, const TRunResult& run, const TControllerResult& controller, bool withSteps);
+  static void Step(TValue& object, const TStepResult& step);
+  static TValue Controller(const TControllerResult& controller, const std::string& runWhy, bool withSteps);
+  static TValue Check(const TCheckResult& check);
 };
