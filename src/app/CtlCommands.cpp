@@ -6,6 +6,7 @@
 #include "app/CtlInterrupt.h"
 #include "app/CtlMotorCommands.h"
 #include "app/CtlOptions.h"
+#include "app/CtlRecordsCommand.h"
 #include "app/CtlScript.h"
 #include "app/CtlSequenceCommand.h"
 #include "app/CtlSession.h"
@@ -34,6 +35,8 @@ std::unique_ptr<TCtlCommand> CommandFor(const TCtlOptions& options, TCtlOutput& 
     return std::make_unique<TCtlDevices>(output);
   if (name == "test")
     return std::make_unique<TCtlSequenceCommand>(options, output, session);
+  if (name == "records")
+    return std::make_unique<TCtlRecordsCommand>(options, output);
   return std::make_unique<TCtlMotorCommands>(options, output, session);
 }
 
@@ -60,8 +63,8 @@ std::string TCtlCommands::DataFolder()
 void TCtlCommands::Prepare()
 {
   Command->Prepare();
-  if (Options.Command == "devices")
-    return;
+  if (Options.Command == "devices" || Options.Command == "records")
+    return; // no line
   if (!Session.Aimed()) {
     const std::string path = PortName();
     Session.Aim(Options.Has("device") ? Options.Text("device") : path, path, Options.LineSettings());

@@ -22,28 +22,37 @@ constexpr TCommand Commands[] = {
     {"status", "", "ask for the controller's state once"},
     {"set-motor", "", "send the encoder pulses and the maximum motor speed (the motor panel's Apply)"},
     {"run", "", "send acceleration, deceleration, direction and speed, then run (the Run button)"},
-    {"stop", "", "stop the motor; where another ozmetctl or the window of this user holds the line, that "
-                 "program is asked to end first (it stops its motors then), and the line is taken over"},
+    {"stop", "",
+     "stop the motor; where another ozmetctl or the window of this user holds the line, that "
+     "program is asked to end first (it stops its motors then), and the line is taken over"},
     {"direction", "forward|backward", "set the direction of rotation"},
     {"watch", "", "ask for the state again and again, a line per answer, until Ctrl+C or --count"},
     {"set-address", "NEW", "give the controller whose button is pressed the address NEW (0..254)"},
     {"scan", "", "ask every address in turn and list the controllers that answer"},
-    {"script", "FILE", "run the commands in FILE (- for standard input), one a line, on one open port; every "
-                       "line is checked before anything is sent"},
-    {"devices", "", "list the USB serial adapters present: device, maker, product, serial number, USB id, "
-                    "/dev/serial/by-id name"},
-    {"test", "FILE", "run the test sequence in FILE (ozmet-sequence(5)) on its controllers, tell each one's "
-                     "verdict and keep each unit's record of the run; the whole file is checked before anything is "
-                     "sent"},
+    {"script", "FILE",
+     "run the commands in FILE (- for standard input), one a line, on one open port; every "
+     "line is checked before anything is sent"},
+    {"devices", "",
+     "list the USB serial adapters present: device, maker, product, serial number, USB id, "
+     "/dev/serial/by-id name"},
+    {"test", "FILE",
+     "run the test sequence in FILE (ozmet-sequence(5)) on its controllers, tell each one's "
+     "verdict and keep each unit's record of the run; the whole file is checked before anything is "
+     "sent"},
+    {"records", "list|show KEY|yield|cpk|import DIR",
+     "the records store: list the units' runs; show a unit's history by its serial, or a run's units by its id "
+     "(verdicts, the checks that failed, the record's file); yield: first-pass yield (units whose first run "
+     "passed) and final yield (whose last run passed); cpk: each check's spread and Cpk against its limits; "
+     "import the .json records under DIR, each unit once"},
 };
 constexpr std::size_t CommandCount = std::size(Commands);
 
 constexpr unsigned StatusBit = 1, SetMotorBit = 2, RunBit = 4, StopBit = 8, WatchBit = 32, SetAddressBit = 64,
-                   ScanBit = 128, ScriptBit = 256, DevicesBit = 512, TestBit = 1024;
+                   ScanBit = 128, ScriptBit = 256, DevicesBit = 512, TestBit = 1024, RecordsBit = 2048;
 constexpr unsigned Every = (1u << CommandCount) - 1;
-constexpr unsigned OnALine = Every & ~DevicesBit; // the port and its settings: all but the adapters' list
+constexpr unsigned OnALine = Every & ~(DevicesBit | RecordsBit); // the port and its settings
 constexpr unsigned OneCommand = Every & ~ScriptBit;
-constexpr unsigned Addressed = OneCommand & ~(SetAddressBit | ScanBit | DevicesBit);
+constexpr unsigned Addressed = OneCommand & ~(SetAddressBit | ScanBit | DevicesBit | RecordsBit);
 constexpr unsigned Ratio = StatusBit | SetMotorBit | RunBit | WatchBit | ScanBit;
 
 struct TOption {
@@ -55,66 +64,94 @@ struct TOption {
 };
 
 constexpr TOption Options[] = {
-    {"port", 0, "N", OnALine, "port number 1..255: the link COM<N> in the window's Data folder, else /dev/ttyS<N-1> "
-                            "(default: the window's port, from Data/portp.dat)"},
-    {"device", 0, "PATH", OnALine, "the serial device itself, instead of a port number; an adapter also by "
-                                 "serial:NUMBER (its USB serial number) or by-id:NAME (/dev/serial/by-id/NAME); a "
-                                 "serial device server by tcp://HOST:PORT (bytes as they are) or "
-                                 "rfc2217://HOST:PORT (the line settings go to the far end)"},
+    {"port", 0, "N", OnALine,
+     "port number 1..255: the link COM<N> in the window's Data folder, else /dev/ttyS<N-1> "
+     "(default: the window's port, from Data/portp.dat)"},
+    {"device", 0, "PATH", OnALine,
+     "the serial device itself, instead of a port number; an adapter also by "
+     "serial:NUMBER (its USB serial number) or by-id:NAME (/dev/serial/by-id/NAME); a "
+     "serial device server by tcp://HOST:PORT (bytes as they are) or "
+     "rfc2217://HOST:PORT (the line settings go to the far end)"},
     {"baud", 0, "R", OnALine,
      "110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600 or 115200 (9600)"},
     {"data-bits", 0, "5..8", OnALine, "data bits (8)"},
     {"parity", 0, "P", OnALine, "parity: none, odd, even, mark or space (none)"},
     {"stop-bits", 0, "1|2", OnALine, "stop bits (1)"},
-    {"rs485", 0, "", OnALine, "set the kernel's RS-485 mode (RTS on while sending) for a UART whose RTS drives the "
-                            "bus direction; a device without it (a USB adapter, a pseudo-terminal) works without "
-                            "it, with a note that says so"},
-    {"address", 0, "A", Addressed & ~TestBit, "the controller's bus address 0..254, decimal or $hex (0; with "
-                                              "--parameters, the file's); status, watch, stop, run and set-motor "
-                                              "take a list with ranges, 1,2,5 or 1-4,9, and go to each in turn"},
+    {"rs485", 0, "", OnALine,
+     "set the kernel's RS-485 mode (RTS on while sending) for a UART whose RTS drives the "
+     "bus direction; a device without it (a USB adapter, a pseudo-terminal) works without "
+     "it, with a note that says so"},
+    {"address", 0, "A", Addressed & ~TestBit,
+     "the controller's bus address 0..254, decimal or $hex (0; with "
+     "--parameters, the file's); status, watch, stop, run and set-motor "
+     "take a list with ranges, 1,2,5 or 1-4,9, and go to each in turn"},
     // test's controllers come from its file, so its --address has a default of its own.
-    {"address", 0, "LIST", TestBit, "the controllers to test instead of the file's, a list with ranges, 1,2,5 or "
-                                    "1-4,9, decimal or $hex (the file's controllers)"},
+    {"address", 0, "LIST", TestBit,
+     "the controllers to test instead of the file's, a list with ranges, 1,2,5 or "
+     "1-4,9, decimal or $hex (the file's controllers)"},
     {"json", 0, "", Every, "one JSON object a line instead of text, failures included"},
     {"quiet", 'q', "", Every, "no results or notes in text; failures and prompts still show"},
     {"verbose", 'v', "", Every, "every frame written and answer read, with its time, on standard error"},
     {"ratio", 0, "R", Ratio, "reduction ratio of the gearhead: speeds are the output shaft's (1)"},
-    {"parameters", 0, "FILE", SetMotorBit | RunBit, "a parameter file saved by the window; options given beside it "
-                                                    "win"},
+    {"parameters", 0, "FILE", SetMotorBit | RunBit,
+     "a parameter file saved by the window; options given beside it "
+     "win"},
     {"encoder", 0, "E", SetMotorBit, "encoder pulses per revolution 0..255"},
-    {"max-speed", 0, "RPM", SetMotorBit | RunBit, "maximum motor speed 0..15000 rpm: set-motor sends it, run steps a "
-                                                 "speed at or above it down once (4000)"},
+    {"max-speed", 0, "RPM", SetMotorBit | RunBit,
+     "maximum motor speed 0..15000 rpm: set-motor sends it, run steps a "
+     "speed at or above it down once (4000)"},
     {"speed", 0, "RPM", RunBit, "output speed in rpm"},
     {"accel", 0, "A", RunBit, "acceleration 1..24 (24)"},
     {"decel", 0, "D", RunBit, "deceleration 1..24 (24)"},
     {"direction", 0, "forward|backward", RunBit, "direction of rotation (forward)"},
     {"for", 0, "SECONDS", RunBit, "stop after this many seconds, then ask until the motor stands still"},
-    {"strict", 0, "", SetMotorBit | RunBit, "refuse a value the controller would get rounded or clamped, rather "
-                                            "than say so and send it"},
-    {"retries", 0, "N", RunBit | StopBit, "how often a Stop that is not answered is sent again, 0..10 (2); a stop "
-                                          "of several sends it again after the others (1)"},
-    {"all-found", 0, "", StopBit, "stop every controller of the line's bus list (kept by scan --save or the window) "
-                                  "in its order, then once more each that did not answer; not with --address"},
+    {"strict", 0, "", SetMotorBit | RunBit,
+     "refuse a value the controller would get rounded or clamped, rather "
+     "than say so and send it"},
+    {"retries", 0, "N", RunBit | StopBit,
+     "how often a Stop that is not answered is sent again, 0..10 (2); a stop "
+     "of several sends it again after the others (1)"},
+    {"all-found", 0, "", StopBit,
+     "stop every controller of the line's bus list (kept by scan --save or the window) "
+     "in its order, then once more each that did not answer; not with --address"},
     {"interval", 0, "MS", WatchBit, "time between two requests (500, the window's poll)"},
     {"count", 0, "N", WatchBit, "stop after N answers (no limit)"},
     {"max-failures", 0, "N", WatchBit, "give up after N missed or bad answers in a row (10)"},
-    {"csv", 0, "", WatchBit, "comma-separated values: a header row, then a row per request, its answer last "
-                             "(not with --json)"},
+    {"csv", 0, "", WatchBit,
+     "comma-separated values: a header row, then a row per request, its answer last "
+     "(not with --json)"},
     {"wait", 0, "SECONDS", SetAddressBit, "end the procedure after this long (1..3600) instead of at Enter"},
     {"force", 0, "", SetAddressBit, "give the address even though a controller already answers at it"},
     {"from", 0, "A", ScanBit, "first address asked (0)"},
     {"to", 0, "A", ScanBit, "last address asked (254)"},
-    {"save", 0, "", ScanBit, "keep the controllers that answered as the line's bus list (Data/bus/), their "
-                             "labels kept, for stop --all-found and the window; a scan cut short or finding none "
-                             "saves nothing"},
+    {"save", 0, "", ScanBit,
+     "keep the controllers that answered as the line's bus list (Data/bus/), their "
+     "labels kept, for stop --all-found and the window; a scan cut short or finding none "
+     "saves nothing"},
     {"timeout-ms", 0, "T", ScanBit, "how long each address has to answer (the line's wire time + 20, at least 30)"},
     {"keep-going", 0, "", ScriptBit, "go on after a line that fails; the exit status is the first failure's"},
-    {"unit", 0, "A=SERIAL", TestBit, "the serial number of the unit that the controller at address A drives, kept "
-                                     "in its record and the record's file names; once for each controller "
-                                     "(--unit 1=SN-A --unit $02=SN-B), or SERIAL alone when the test has one "
-                                     "controller (none)"},
-    {"record", 0, "DIR", TestBit, "the folder the units' records go to, made when missing "
-                                  "($XDG_DATA_HOME/ozmet/records, else ~/.local/share/ozmet/records)"},
+    {"unit", 0, "A=SERIAL", TestBit,
+     "the serial number of the unit that the controller at address A drives, kept "
+     "in its record and the record's file names; once for each controller "
+     "(--unit 1=SN-A --unit $02=SN-B), or SERIAL alone when the test has one "
+     "controller (none)"},
+    {"record", 0, "DIR", TestBit,
+     "the folder the units' records go to, made when missing "
+     "($XDG_DATA_HOME/ozmet/records, else ~/.local/share/ozmet/records)"},
+    {"store", 0, "FILE", TestBit | RecordsBit,
+     "the records store, an SQLite file, made when missing (OZMET_STORE, "
+     "else $XDG_DATA_HOME/ozmet/records.sqlite, else "
+     "~/.local/share/ozmet/records.sqlite); test puts each run there "
+     "once its controllers are stopped"},
+    {"unit", 0, "SERIAL", RecordsBit, "list: only this unit's runs"},
+    {"sequence", 0, "NAME", RecordsBit, "list, yield, cpk: only this sequence's runs"},
+    {"station", 0, "HOST", RecordsBit, "list: only the runs of this bench"},
+    {"verdict", 0, "pass|fail|aborted", RecordsBit, "list: only the units with this verdict"},
+    {"since", 0, "DATE", RecordsBit, "list: only runs begun on this UTC day (YYYY-MM-DD) or later"},
+    {"until", 0, "DATE", RecordsBit, "list: only runs begun on this UTC day or earlier"},
+    {"limit", 0, "N", RecordsBit, "list: the newest N (all)"},
+    {"by", 0, "sequence|station|day", RecordsBit, "yield: the groups, each unit in its first run's (sequence)"},
+    {"check", 0, "NAME", RecordsBit, "cpk: only this check"},
     {"help", 'h', "", 0, "show this text; after a command, that command's"},
     {"version", 'V', "", 0, "show the version"},
 };
@@ -165,7 +202,7 @@ bool ForTheScript(const TOption& option)
 std::string AppliesTo(unsigned commands)
 {
   if (commands == OnALine)
-    return " [not devices]";
+    return " [not devices, records]";
   std::string names;
   for (std::size_t i = 0; i < CommandCount && commands != Every; ++i)
     if (commands & (1u << i))
@@ -290,6 +327,8 @@ void TCtlOptions::TakeWord(std::string_view word)
     Command = word;
   else if (Operand.empty() && !Commands[CommandIndex(Command)].Operand.empty())
     Operand = word;
+  else if (Subject.empty() && Commands[CommandIndex(Command)].Operand.find(' ') != std::string_view::npos)
+    Subject = word; // records show KEY, records import DIR
   else
     throw Refused("unexpected argument \"" + std::string(word) + "\"");
 }

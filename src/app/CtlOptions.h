@@ -51,6 +51,7 @@ public:
   TAction Action = TAction::Run;
   std::string Command;
   std::string Operand;
+  std::string Subject; // the operand's own argument: records show KEY
 
 private:
   static std::string CommandUsage(std::size_t command);

@@ -6,6 +6,7 @@
 #include "protocol/CommonDatas.h"
 #include "protocol/OzmCommands.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <unistd.h>
@@ -195,4 +196,30 @@ void TCtlOutput::Write(std::FILE* stream, const std::string& line)
 {
   std::fputs((line + "\n").c_str(), stream);
   std::fflush(stream);
+}
+
+void TCtlOutput::Table(const std::string& kind, const std::vector<std::string>& heads,
+                       const std::vector<std::vector<std::string>>& rows,
+                       const std::vector<std::vector<TField>>& fields)
+{
+  if (Format == TFormat::Json) {
+    for (const std::vector<TField>& row : fields)
+      Result(kind, "", row);
+    return;
+  }
+  if (Quiet || rows.empty())
+    return;
+  std::vector<std::size_t> widths(heads.size());
+  for (const auto& row : rows)
+    for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i)
+      widths[i] = std::max({widths[i], heads[i].size(), row[i].size()});
+  const auto line = [&](const std::vector<std::string>& cells) {
+    std::string text;
+    for (std::size_t i = 0; i < cells.size(); ++i)
+      text += i + 1 == cells.size() ? cells[i] : cells[i] + std::string(widths[i] - cells[i].size() + 2, ' ');
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+  };
+  Write(stdout, line(heads));
+  for (const auto& row : rows)
+    Write(stdout, line(row));
 }

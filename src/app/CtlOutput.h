@@ -37,6 +37,10 @@ public:
   // when: what the JSON object and the CSV row are stamped with, now unless the result is older.
   void Result(const std::string& kind, const std::string& text, const std::vector<TField>& fields,
               TTime when = std::chrono::system_clock::now());
+  // Rows of a report: in text a header, then each row's cells in columns as wide as their widest; with
+  // --json an object a row (fields), no header.
+  void Table(const std::string& kind, const std::vector<std::string>& heads,
+             const std::vector<std::vector<std::string>>& rows, const std::vector<std::vector<TField>>& fields);
   // A decoded status answer; count is the revolutions it reported, signed by their direction; when:
   // the time it came.
   void Status(std::uint8_t address, const TCommonDatas& datas, std::int32_t count,

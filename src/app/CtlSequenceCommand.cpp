@@ -4,11 +4,13 @@
 #include "app/CtlInterrupt.h"
 #include "app/CtlOptions.h"
 #include "app/CtlOutput.h"
+#include "app/CtlRecordsCommand.h"
 #include "app/CtlSequenceLink.h"
 #include "app/CtlSequenceOutput.h"
 #include "app/CtlSession.h"
 #include "bus/BusAddresses.h"
 #include "files/Utf8Text.h"
+#include "records/StoreWriter.h"
 #include "sequence/SequenceFile.h"
 #include "sequence/SequenceRecord.h"
 #include "sequence/SequenceRunner.h"
@@ -116,7 +118,16 @@ void TCtlSequenceCommand::Execute()
   }
   TCtlSequenceOutput told(Output, records);
   runner.Observe(told);
-  Conclude(runner.Run(Units));
+  // Last: the run's files are complete and named when the store takes them.
+  TStoreWriter stored(TCtlRecordsCommand::StorePath(Options), [this](std::uint8_t address) {
+    const auto record = Records.find(address);
+    return record == Records.end() ? std::string() : record->second->RecordPath();
+  });
+  runner.Observe(stored);
+  const TRunResult run = runner.Run(Units);
+  if (!stored.Failure().empty())
+    Output.Warning("store", stored.Failure() + " (its files are kept; records import takes them in later)");
+  Conclude(run);
 }
 
 void TCtlSequenceCommand::Conclude(const TRunResult& run) const

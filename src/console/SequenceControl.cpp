@@ -185,6 +185,8 @@ std::string TSequenceControl::TellEnd(const TSequenceRun& run)
   for (const TControllerResult& controller : result.Controllers)
     if (const std::string failure = run.Record(controller.Address).Failure(); !failure.empty())
       Form.AppendLog(failure, TLogColour::Red, false);
+  if (!run.StoreFailure().empty())
+    Form.AppendLog(run.StoreFailure(), TLogColour::Red, false);
   return line;
 }
 

@@ -1,15 +1,23 @@
 #include "console/SequenceRun.h"
 
+#include "records/RecordsStore.h"
 #include "sequence/SequenceLineLink.h"
 #include "sequence/SequenceRecord.h"
 
 TSequenceRun::TSequenceRun(const TSequence& sequence, std::unique_ptr<TSequenceLineLink> link, TRecords records,
                            TSequenceObserver& watcher, const TUnitSerials& units, std::function<void()> ended)
-    : Sequence(sequence), Link(std::move(link)), Records(std::move(records)), Runner(Sequence, *Link)
+    : Sequence(sequence), Link(std::move(link)), Records(std::move(records)),
+      Stored(TRecordsStore::DefaultPath(),
+             [this](std::uint8_t address) {
+               const auto record = Records.find(address);
+               return record == Records.end() ? std::string() : record->second->RecordPath();
+             }),
+      Runner(Sequence, *Link)
 {
   for (const auto& [address, record] : Records)
     Runner.Observe(*record); // first: the files are written before the window hears of a step
   Runner.Observe(watcher);
+  Runner.Observe(Stored); // last: on the runner's thread, the window never waits for the store
   Thread = std::thread([this, units, ended = std::move(ended)] {
     Outcome = Runner.Run(units);
     ended();

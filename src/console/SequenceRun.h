@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/StoreWriter.h"
 #include "sequence/Sequence.h"
 #include "sequence/SequenceResult.h"
 #include "sequence/SequenceRunner.h"
@@ -35,11 +36,14 @@ public:
   const TRunResult& Result() const { return Outcome; }
   // The record of a controller of the sequence.
   const TSequenceRecord& Record(std::uint8_t address) const { return *Records.at(address); }
+  // Once joined: why the run could not go into the records store; empty when it went.
+  const std::string& StoreFailure() const { return Stored.Failure(); }
 
 private:
   const TSequence Sequence; // a copy: the operator may open another file once this one has ended
   std::unique_ptr<TSequenceLineLink> Link;
   TRecords Records;
+  TStoreWriter Stored;
   TSequenceRunner Runner;
   TRunResult Outcome; // the runner's thread's until joined
   std::thread Thread; // last: started once everything it uses is there

@@ -47,10 +47,15 @@ std::string TRecordJson::EndLine(const TRunResult& run, const TControllerResult&
 
 std::string TRecordJson::Whole(const TRunResult& run, const TControllerResult& controller)
 {
+  return TJsonText::Line(WholeValue(run, controller));
+}
+
+TJsonText::TValue TRecordJson::WholeValue(const TRunResult& run, const TControllerResult& controller)
+{
   TValue record = TValue::object();
   Header(record, run, controller);
   Ending(record, run, controller, true);
-  return TJsonText::Line(record);
+  return record;
 }
 
 void TRecordJson::Header(TValue& object, const TRunResult& run, const TControllerResult& unit)

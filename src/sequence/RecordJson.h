@@ -19,6 +19,7 @@ public:
   // The controller's verdict and whole-run checks; its steps have had their lines.
   static std::string EndLine(const TRunResult& run, const TControllerResult& controller);
   static std::string Whole(const TRunResult& run, const TControllerResult& controller);
+  static TJsonText::TValue WholeValue(const TRunResult& run, const TControllerResult& controller);
 
 private:
   using TValue = TJsonText::TValue;

@@ -164,7 +164,7 @@ TEST_F(OzmetCtl, TestOfTwoUnitsRecordsEachOnItsOwn)
 {
   StartSim({"--address", "1", "--address", "2"});
   auto ctl = Ctl({"test", "{folder}/short.yaml", "--address", "1,2", "--unit", "1=SN-A", "--unit", "$02=SN-B",
-                  "--record", "{folder}/records"});
+                  "--record", "{folder}/records", "--store", "{folder}/records.sqlite"});
   ASSERT_EQ(ctl->WaitForExit(30s), 0) << ctl->Stderr();
   ctl->WaitForOutput(0, Never);
   EXPECT_NE(ctl->Stdout().find("$01 (SN-A): PASS\n$02 (SN-B): PASS\nShort: PASS\n$01 record: "), std::string::npos)
@@ -192,6 +192,20 @@ TEST_F(OzmetCtl, TestOfTwoUnitsRecordsEachOnItsOwn)
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(Folder.Path() + "/records"))
     ++files;
   EXPECT_EQ(files, 8u) << "a .jsonl, .csv, .json and .html for each unit";
+
+  // The store holds the run once, each unit with its record; importing the records again adds nothing.
+  auto show = Ctl({"records", "show", "SN-B", "--store", "{folder}/records.sqlite", "--json"});
+  ASSERT_EQ(show->WaitForExit(10s), 0) << show->Stderr();
+  show->WaitForOutput(0, Never);
+  EXPECT_NE(show->Stdout().find("\"unit\":\"SN-B\",\"address\":2,\"verdict\":\"PASS\",\"sequence\":\"Short\""),
+            std::string::npos)
+      << show->Stdout();
+  EXPECT_NE(show->Stdout().find("-SN-B-Short.json\",\"failed\":[]}"), std::string::npos) << show->Stdout();
+  EXPECT_NE(show->Stdout().find(*ids.begin()), std::string::npos) << "the run's id";
+  auto import = Ctl({"records", "import", "{folder}/records", "--store", "{folder}/records.sqlite"});
+  ASSERT_EQ(import->WaitForExit(10s), 0) << import->Stderr();
+  import->WaitForOutput(0, Never);
+  EXPECT_EQ(import->Stdout(), "2 records read: 0 units stored, 2 already there, 0 refused\n");
 }
 
 // Each step reaches the disk as it ends, not at the run's end: its line in the .jsonl synced before the next line

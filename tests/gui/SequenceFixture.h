@@ -3,6 +3,7 @@
 #include "ExtrasFixture.h"
 #include "console/FormSequence.h"
 #include "console/SequenceSteps.h"
+#include "records/RecordsStore.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -44,6 +45,14 @@ protected:
     ::setenv("XDG_DATA_HOME", DataHomeBefore.c_str(), 1);
   }
   std::filesystem::path Records() const { return DataHome.Path() + "/ozmet/records"; }
+  // The verdicts of a unit's runs in the records store, oldest first.
+  std::vector<std::string> StoredVerdicts(const std::string& serial) const
+  {
+    std::vector<std::string> verdicts;
+    for (const TUnitRun& run : TRecordsStore(DataHome.Path() + "/ozmet/records.sqlite").History(serial))
+      verdicts.push_back(run.Verdict);
+    return verdicts;
+  }
   std::size_t RecordsEndingIn(const char* extension) const
   {
     std::size_t count = 0;

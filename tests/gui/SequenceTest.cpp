@@ -81,6 +81,7 @@ TEST_P(SequenceOutcome, ScannedUnitRunsWithThePortClosedAndItsVerdictIsShownLogg
   ASSERT_TRUE(WaitFor([&] { return Form->ComPort->IsOpen(); })) << "the port opened again as it was";
   EXPECT_TRUE(Logged(std::string("Sequence Quick ended: $00 unit SN-42 ") + c.Verdict));
   EXPECT_EQ(RecordsEndingIn(".json"), 1u);
+  EXPECT_EQ(StoredVerdicts("SN-42"), std::vector<std::string>{c.Verdict});
   if (c.FailedCheck) {
     EXPECT_TRUE(StepsShow(c.FailedCheck, TSequenceSteps::ColResult, "FAIL"));
   }
@@ -206,6 +207,7 @@ TEST_P(SequenceWayOut, DuringTheHoldAbortsTheRunAndTheMotorIsStopped)
     EXPECT_TRUE(WaitFor(listedStopped)) << "the listed controller $05 was never stopped";
   }
   EXPECT_TRUE(Messages.empty()) << Messages.front();
+  EXPECT_EQ(StoredVerdicts("SN-7"), std::vector<std::string>{"ABORTED"});
   if (c.Way == TWayOut::WindowClosed) {
     EXPECT_TRUE(Form->IsClosed());
     return;

@@ -1,0 +1,292 @@
+#include "records/RecordsStore.h"
+
+#include "records/RecordsError.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+using TValue = TJsonText::TValue;
+
+const char* const SchemaOne[] = {
+    "CREATE TABLE runs (id TEXT PRIMARY KEY, sequence TEXT NOT NULL, file TEXT NOT NULL, sha256 TEXT NOT NULL, "
+    "station TEXT NOT NULL, line TEXT NOT NULL, settings TEXT NOT NULL, version TEXT NOT NULL, "
+    "operator TEXT NOT NULL, started TEXT NOT NULL, ended TEXT NOT NULL, verdict TEXT NOT NULL, why TEXT NOT NULL)",
+    "CREATE TABLE units (run_id TEXT NOT NULL REFERENCES runs(id), address INTEGER NOT NULL, serial TEXT NOT NULL, "
+    "verdict TEXT NOT NULL, why TEXT NOT NULL, record TEXT NOT NULL, PRIMARY KEY (run_id, address))",
+    "CREATE TABLE steps (run_id TEXT NOT NULL, address INTEGER NOT NULL, ordinal INTEGER NOT NULL, "
+    "path TEXT NOT NULL, kind TEXT NOT NULL, text TEXT NOT NULL, started REAL NOT NULL, ended REAL NOT NULL, "
+    "verdict TEXT NOT NULL, why TEXT NOT NULL, PRIMARY KEY (run_id, address, ordinal), "
+    "FOREIGN KEY (run_id, address) REFERENCES units(run_id, address))",
+    "CREATE TABLE checks (run_id TEXT NOT NULL, address INTEGER NOT NULL, ordinal INTEGER NOT NULL, "
+    "step TEXT NOT NULL, name TEXT NOT NULL, kind TEXT NOT NULL, measured REAL, low REAL, high REAL, "
+    "unit TEXT NOT NULL, verdict TEXT NOT NULL, why TEXT NOT NULL, PRIMARY KEY (run_id, address, ordinal), "
+    "FOREIGN KEY (run_id, address) REFERENCES units(run_id, address))",
+    "CREATE INDEX units_serial ON units (serial)",
+    "CREATE INDEX runs_sequence ON runs (sequence)",
+    "CREATE INDEX runs_station ON runs (station)",
+    "CREATE INDEX runs_started ON runs (started)",
+    "CREATE INDEX runs_verdict ON runs (verdict)",
+    "CREATE INDEX checks_name ON checks (name)",
+};
+
+// A run whose units' records come one at a time keeps the worst of their verdicts.
+const char* const InsertRun =
+    "INSERT INTO runs (id, sequence, file, sha256, station, line, settings, version, operator, started, ended, "
+    "verdict, why) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13) ON CONFLICT (id) DO UPDATE SET "
+    "verdict = CASE WHEN runs.verdict = 'FAIL' OR excluded.verdict = 'FAIL' THEN 'FAIL' "
+    "WHEN runs.verdict = 'ABORTED' OR excluded.verdict = 'ABORTED' THEN 'ABORTED' ELSE 'PASS' END";
+
+std::string Text(const TValue& object, const char* key)
+{
+  return object.at(key).get<std::string>();
+}
+
+TSqlValue Real(const TValue& object, const char* key)
+{
+  const TValue& value = object.at(key);
+  return value.is_null() ? TSqlValue() : TSqlValue(value.get<double>());
+}
+
+std::string GroupColumn(TRecordsStore::TYieldBy by)
+{
+  switch (by) {
+  case TRecordsStore::TYieldBy::Station: return "station";
+  case TRecordsStore::TYieldBy::Day: return "day";
+  case TRecordsStore::TYieldBy::Sequence: break;
+  }
+  return "sequence";
+}
+
+// Cpk against the limits there are: the nearer one's distance from the mean in three deviations.
+std::optional<double> Cpk(const TCheckSpread& spread)
+{
+  if (spread.N < 2 || !(spread.Deviation > 0) || (!spread.Low && !spread.High))
+    return std::nullopt;
+  double nearest = INFINITY;
+  if (spread.High)
+    nearest = std::min(nearest, *spread.High - spread.Mean);
+  if (spread.Low)
+    nearest = std::min(nearest, spread.Mean - *spread.Low);
+  return nearest / (3 * spread.Deviation);
+}
+
+} // namespace
+
+TRecordsStore::TRecordsStore(const std::string& path) : Db(path)
+{
+  Migrate();
+}
+
+std::string TRecordsStore::DefaultPath()
+{
+  if (const char* store = std::getenv("OZMET_STORE"); store && *store)
+    return store;
+  const char* data = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  const std::string base = data && *data ? data : std::string(home ? home : ".") + "/.local/share";
+  return base + "/ozmet/records.sqlite";
+}
+
+void TRecordsStore::Migrate()
+{
+  Db.Begin();
+  try {
+    Db.Execute("CREATE TABLE IF NOT EXISTS store_version (version INTEGER NOT NULL)");
+    const auto rows = Db.Query("SELECT version FROM store_version");
+    const std::int64_t version = rows.empty() ? 0 : std::get<std::int64_t>(rows.front().front());
+    if (version > SchemaVersion)
+      throw TRecordsError("records store " + Db.Path() + " was made by a newer program (schema " +
+                          std::to_string(version) + "; this one knows " + std::to_string(SchemaVersion) + ")");
+    if (version == 0) {
+      for (const char* statement : SchemaOne)
+        Db.Execute(statement);
+      Db.Execute("INSERT INTO store_version (version) VALUES ($1)", {SchemaVersion});
+    }
+    Db.Commit();
+  } catch (...) {
+    Db.Rollback();
+    throw;
+  }
+}
+
+std::size_t TRecordsStore::Store(const std::vector<TUnitRecord>& units, const std::string& version,
+                                 const std::string& login)
+{
+  Db.Begin();
+  try {
+    std::size_t added = 0;
+    for (const TUnitRecord& unit : units)
+      added += StoreUnit(unit, version, login) ? 1 : 0;
+    Db.Commit();
+    return added;
+  } catch (const TValue::exception& error) {
+    Db.Rollback();
+    throw TRecordsError("a record that is not one of a run: " + std::string(error.what()));
+  } catch (...) {
+    Db.Rollback();
+    throw;
+  }
+}
+
+bool TRecordsStore::StoreUnit(const TUnitRecord& unit, const std::string& version, const std::string& login)
+{
+  const TValue& record = unit.Record;
+  const TValue& controller = record.at("controllers").at(0);
+  const std::string runId = Text(record, "run_id");
+  const std::int64_t address = controller.at("address").get<std::int64_t>();
+  if (!Db.Query("SELECT 1 FROM units WHERE run_id = $1 AND address = $2", {runId, address}).empty())
+    return false;
+  Db.Execute(InsertRun, {runId, Text(record, "name"), Text(record, "file"), Text(record, "sha256"),
+                         Text(record, "station"), Text(record, "line"), Text(record, "settings"), version, login,
+                         Text(record, "start"), Text(record, "end"), Text(record, "verdict"), Text(record, "why")});
+  Db.Execute("INSERT INTO units (run_id, address, serial, verdict, why, record) VALUES ($1, $2, $3, $4, $5, $6)",
+             {runId, address, Text(record, "unit"), Text(controller, "verdict"), Text(controller, "why"), unit.Path});
+  StoreSteps(runId, address, controller);
+  return true;
+}
+
+// Each step, then each check in the order the record has them: a step's, then the whole run's (step "").
+void TRecordsStore::StoreSteps(const std::string& runId, std::int64_t address, const TValue& controller)
+{
+  std::int64_t stepOrdinal = 0, checkOrdinal = 0;
+  const auto storeChecks = [&](const TValue& checks, const std::string& step) {
+    for (const TValue& check : checks)
+      Db.Execute("INSERT INTO checks (run_id, address, ordinal, step, name, kind, measured, low, high, unit, verdict, "
+                 "why) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12)",
+                 {runId, address, checkOrdinal++, step, Text(check, "name"), Text(check, "kind"),
+                  Real(check, "measured"), Real(check, "low"), Real(check, "high"), Text(check, "unit"),
+                  Text(check, "verdict"), Text(check, "why")});
+  };
+  for (const TValue& step : controller.at("steps")) {
+    Db.Execute("INSERT INTO steps (run_id, address, ordinal, path, kind, text, started, ended, verdict, why) "
+               "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)",
+               {runId, address, stepOrdinal++, Text(step, "path"), Text(step, "kind"), Text(step, "text"),
+                Real(step, "start"), Real(step, "end"), Text(step, "verdict"), Text(step, "why")});
+    storeChecks(step.at("checks"), Text(step, "path"));
+  }
+  storeChecks(controller.at("checks"), "");
+}
+
+std::vector<TUnitRun> TRecordsStore::List(const TRunFilter& filter)
+{
+  std::string where = "1 = 1";
+  TSqlRow parameters;
+  const auto narrow = [&](const std::optional<std::string>& value, const std::string& condition) {
+    if (!value)
+      return;
+    parameters.emplace_back(*value);
+    where += " AND " + condition + " $" + std::to_string(parameters.size());
+  };
+  narrow(filter.Unit, "u.serial =");
+  narrow(filter.Sequence, "r.sequence =");
+  narrow(filter.Station, "r.station =");
+  narrow(filter.Verdict, "u.verdict =");
+  narrow(filter.Since, "substr(r.started, 1, 10) >=");
+  narrow(filter.Until, "substr(r.started, 1, 10) <=");
+  std::string order = "r.started DESC, u.address";
+  if (filter.Limit) {
+    parameters.emplace_back(*filter.Limit);
+    order += " LIMIT $" + std::to_string(parameters.size());
+  }
+  return Runs(where, parameters, order);
+}
+
+std::vector<TUnitRun> TRecordsStore::History(const std::string& serialOrRun)
+{
+  std::vector<TUnitRun> runs = Runs("u.serial = $1 OR r.id = $1", {serialOrRun}, "r.started, u.address");
+  for (TUnitRun& run : runs)
+    for (const TSqlRow& row :
+         Db.Query("SELECT name, why FROM checks WHERE run_id = $1 AND address = $2 AND verdict <> 'PASS' "
+                  "ORDER BY ordinal",
+                  {run.RunId, run.Address}))
+      run.FailedChecks.push_back(SqlText(row[0]) + ": " + SqlText(row[1]));
+  return runs;
+}
+
+std::vector<TUnitRun> TRecordsStore::Runs(const std::string& where, const TSqlRow& parameters, const std::string& order)
+{
+  std::vector<TUnitRun> runs;
+  for (const TSqlRow& row : Db.Query("SELECT r.id, r.started, r.sequence, r.station, r.operator, u.serial, u.address, "
+                                     "u.verdict, u.why, u.record FROM units u JOIN runs r ON r.id = u.run_id WHERE " +
+                                         where + " ORDER BY " + order,
+                                     parameters)) {
+    TUnitRun run{SqlText(row[0]),
+                 SqlText(row[1]),
+                 SqlText(row[2]),
+                 SqlText(row[3]),
+                 SqlText(row[4]),
+                 SqlText(row[5]),
+                 std::get<std::int64_t>(row[6]),
+                 SqlText(row[7]),
+                 SqlText(row[8]),
+                 SqlText(row[9]),
+                 {}};
+    runs.push_back(std::move(run));
+  }
+  return runs;
+}
+
+// Each unit (a serial within a sequence) counted once, in the group of its first run.
+std::vector<TYield> TRecordsStore::Yield(TYieldBy by, const std::optional<std::string>& sequence)
+{
+  TSqlRow parameters;
+  std::string only;
+  if (sequence) {
+    parameters.emplace_back(*sequence);
+    only = " AND r.sequence = $1";
+  }
+  const std::string sql =
+      "WITH ranked AS (SELECT r.sequence AS sequence, u.serial AS serial, r.station AS station, "
+      "substr(r.started, 1, 10) AS day, u.verdict AS verdict, "
+      "ROW_NUMBER() OVER (PARTITION BY r.sequence, u.serial ORDER BY r.started, r.id) AS first_run, "
+      "ROW_NUMBER() OVER (PARTITION BY r.sequence, u.serial ORDER BY r.started DESC, r.id DESC) AS last_run "
+      "FROM units u JOIN runs r ON r.id = u.run_id WHERE u.serial <> ''" +
+      only + "), firsts AS (SELECT sequence, serial, " + GroupColumn(by) +
+      " AS grouped, verdict FROM ranked WHERE first_run = 1), "
+      "lasts AS (SELECT sequence, serial, verdict FROM ranked WHERE last_run = 1) "
+      "SELECT f.grouped, count(*), sum(CASE WHEN f.verdict = 'PASS' THEN 1 ELSE 0 END), "
+      "sum(CASE WHEN l.verdict = 'PASS' THEN 1 ELSE 0 END) FROM firsts f "
+      "JOIN lasts l ON l.sequence = f.sequence AND l.serial = f.serial GROUP BY f.grouped ORDER BY f.grouped";
+  std::vector<TYield> yields;
+  for (const TSqlRow& row : Db.Query(sql, parameters))
+    yields.push_back({SqlText(row[0]), std::get<std::int64_t>(row[1]), std::get<std::int64_t>(row[2]),
+                      std::get<std::int64_t>(row[3])});
+  return yields;
+}
+
+// The deviation from each value's distance to its group's mean, not from a sum of squares, which
+// loses the digits of a small spread around a large value.
+std::vector<TCheckSpread> TRecordsStore::Spread(const std::optional<std::string>& sequence,
+                                                const std::optional<std::string>& check)
+{
+  TSqlRow parameters;
+  std::string where = "c.measured IS NOT NULL";
+  for (const auto& [value, column] : {std::pair{sequence, "r.sequence"}, std::pair{check, "c.name"}})
+    if (value) {
+      parameters.emplace_back(*value);
+      where += std::string(" AND ") + column + " = $" + std::to_string(parameters.size());
+    }
+  const std::string sql =
+      "SELECT sequence, name, unit, low, high, count(*), avg(measured), min(measured), max(measured), "
+      "sum((measured - mean) * (measured - mean)) FROM (SELECT r.sequence AS sequence, c.name AS name, "
+      "c.unit AS unit, c.low AS low, c.high AS high, c.measured AS measured, "
+      "avg(c.measured) OVER (PARTITION BY r.sequence, c.name, c.unit, c.low, c.high) AS mean "
+      "FROM checks c JOIN runs r ON r.id = c.run_id WHERE " +
+      where + ") AS valued GROUP BY sequence, name, unit, low, high ORDER BY sequence, name, low, high";
+  std::vector<TCheckSpread> spreads;
+  for (const TSqlRow& row : Db.Query(sql, parameters)) {
+    TCheckSpread spread{SqlText(row[0]),  SqlText(row[1]),
+                        SqlText(row[2]),  SqlReal(row[3]),
+                        SqlReal(row[4]),  std::get<std::int64_t>(row[5]),
+                        *SqlReal(row[6]), 0,
+                        *SqlReal(row[7]), *SqlReal(row[8]),
+                        std::nullopt};
+    if (spread.N > 1)
+      spread.Deviation = std::sqrt(*SqlReal(row[9]) / static_cast<double>(spread.N - 1));
+    spread.Cpk = Cpk(spread);
+    spreads.push_back(std::move(spread));
+  }
+  return spreads;
+}

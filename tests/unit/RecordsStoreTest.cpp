@@ -1,0 +1,275 @@
+#include "records/RecordsStore.h"
+#include "TempDir.h"
+#include "files/WholeFile.h"
+#include "records/RecordImport.h"
+#include "records/RecordsError.h"
+#include "records/SqliteDatabase.h"
+#include "sequence/RecordJson.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono;
+using TKind = TSequenceCheck::TKind;
+
+const sys_days Day = sys_days{2026y / 12 / 9};
+
+// One controller's run of "eol": a held speed measured, held against 95..105 rpm.
+struct TUnitRunCase {
+  std::string Serial;
+  TVerdict Verdict;
+  double Held;
+  int Hour; // of the run's start on Day, so that runs of a unit come in order
+  std::string Station = "bench-1";
+  std::uint8_t Address = 1;
+};
+
+TRunResult UnitRun(const TUnitRunCase& c, const std::string& id)
+{
+  TRunResult run;
+  run.Name = "eol";
+  run.File = "/plant/eol.yaml";
+  run.Station = c.Station;
+  run.Line = "/dev/ttyUSB0";
+  run.Settings = "9600 8N1";
+  run.Start = Day + hours(c.Hour);
+  run.End = run.Start + seconds(14);
+  run.Id = id;
+  run.Verdict = c.Verdict;
+  run.Why = c.Verdict == TVerdict::Aborted ? "interrupted (SIGINT)" : "";
+  TControllerResult controller;
+  controller.Address = c.Address;
+  controller.Unit = c.Serial;
+  controller.Verdict = c.Verdict;
+  const bool held = c.Verdict != TVerdict::Fail;
+  TStepResult step{"1", "run 100 rpm forward", TSequenceStep::TKind::Run, 0.2, 3.4, {}, c.Verdict, "", false};
+  step.Checks.push_back({"held speed", TKind::Speed, c.Held, 95, 105, "rpm", held ? TVerdict::Pass : TVerdict::Fail,
+                         held ? "" : NumberText(c.Held) + " rpm is outside 95..105"});
+  controller.Steps.push_back(step);
+  controller.Checks.push_back({"link", TKind::Missing, 0, std::nullopt, 2, "answers", TVerdict::Pass, "", 12});
+  run.Controllers.push_back(controller);
+  return run;
+}
+
+std::string Id(int n)
+{
+  char id[40];
+  std::snprintf(id, sizeof id, "00000000-0000-4000-8000-%012d", n);
+  return id;
+}
+
+class RecordsStoreTest : public testing::Test {
+protected:
+  std::size_t Store(const TUnitRunCase& c, int n)
+  {
+    const TRunResult run = UnitRun(c, Id(n));
+    return Records.Store(
+        {{TRecordJson::WholeValue(run, run.Controllers[0]), "/records/" + std::to_string(n) + ".json"}}, "5.1.e",
+        "operator");
+  }
+
+  TTempDir Dir;
+  TRecordsStore Records{Dir.Path() + "/store/records.sqlite"};
+};
+
+// Each verdict read back whole; a serial that is SQL is kept and found as a serial, and the tables stay.
+TEST_F(RecordsStoreTest, KeepsEachRunWholeAndASerialIsNeverSql)
+{
+  const TUnitRunCase cases[] = {
+      {"SN-1", TVerdict::Pass, 100, 1},
+      {"SN-2", TVerdict::Fail, 112, 2},
+      {"SN-3", TVerdict::Aborted, 99, 3},
+      {"'; DROP TABLE runs; --", TVerdict::Pass, 101, 4},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    ASSERT_EQ(Store(cases[i], static_cast<int>(i)), 1u);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(c.Serial);
+    const std::vector<TUnitRun> history = Records.History(c.Serial);
+    ASSERT_EQ(history.size(), 1u);
+    const TUnitRun& got = history.front();
+    EXPECT_EQ(got.RunId, Id(static_cast<int>(i)));
+    EXPECT_EQ(got.Unit, c.Serial);
+    EXPECT_EQ(got.Verdict, VerdictText(c.Verdict));
+    EXPECT_EQ(got.Start, "2026-12-09T0" + std::to_string(c.Hour) + ":00:00.000Z");
+    EXPECT_EQ(got.Record, "/records/" + std::to_string(i) + ".json");
+    EXPECT_EQ(got.Operator, "operator");
+    EXPECT_EQ(got.FailedChecks, c.Verdict == TVerdict::Fail
+                                    ? std::vector<std::string>{"held speed: 112 rpm is outside 95..105"}
+                                    : std::vector<std::string>{});
+    EXPECT_EQ(Records.History(got.RunId).size(), 1u) << "found by its run id too";
+  }
+  EXPECT_EQ(Records.List({}).size(), 4u);
+}
+
+TEST_F(RecordsStoreTest, ListNarrowsByEachFilter)
+{
+  const TUnitRunCase runs[] = {{"SN-1", TVerdict::Pass, 100, 1, "bench-1"},
+                               {"SN-2", TVerdict::Fail, 112, 2, "bench-2"},
+                               {"SN-1", TVerdict::Pass, 100, 3, "bench-2"}};
+  for (int i = 0; i < 3; ++i)
+    Store(runs[i], i);
+  const struct {
+    const char* Name;
+    std::function<void(TRunFilter&)> Narrow;
+    std::vector<std::string> Ids; // newest first
+  } cases[] = {
+      {"all", [](TRunFilter&) {}, {Id(2), Id(1), Id(0)}},
+      {"unit", [](TRunFilter& f) { f.Unit = "SN-1"; }, {Id(2), Id(0)}},
+      {"station", [](TRunFilter& f) { f.Station = "bench-2"; }, {Id(2), Id(1)}},
+      {"verdict", [](TRunFilter& f) { f.Verdict = "FAIL"; }, {Id(1)}},
+      {"other sequence", [](TRunFilter& f) { f.Sequence = "other"; }, {}},
+      {"since the day", [](TRunFilter& f) { f.Since = "2026-12-09"; }, {Id(2), Id(1), Id(0)}},
+      {"until the day before", [](TRunFilter& f) { f.Until = "2026-12-08"; }, {}},
+      {"limit", [](TRunFilter& f) { f.Limit = 2; }, {Id(2), Id(1)}},
+  };
+  for (const auto& c : cases) {
+    TRunFilter filter;
+    c.Narrow(filter);
+    std::vector<std::string> ids;
+    for (const TUnitRun& run : Records.List(filter))
+      ids.push_back(run.RunId);
+    EXPECT_EQ(ids, c.Ids) << c.Name;
+  }
+}
+
+// First pass counts a unit's first run only, final its last; the unit belongs to its first run's group.
+TEST_F(RecordsStoreTest, YieldCountsEachUnitByItsFirstAndLastRun)
+{
+  const TUnitRunCase runs[] = {
+      {"A", TVerdict::Pass, 100, 1, "bench-1"}, {"B", TVerdict::Fail, 112, 2, "bench-1"},
+      {"B", TVerdict::Pass, 100, 3, "bench-2"}, {"C", TVerdict::Fail, 112, 4, "bench-2"},
+      {"C", TVerdict::Fail, 112, 5, "bench-1"}, {"D", TVerdict::Aborted, 100, 6, "bench-2"},
+      {"D", TVerdict::Pass, 100, 7, "bench-2"}, {"", TVerdict::Pass, 100, 8, "bench-1"},
+  };
+  for (int i = 0; i < static_cast<int>(std::size(runs)); ++i)
+    Store(runs[i], i);
+  const auto yields = [&](TRecordsStore::TYieldBy by) {
+    std::vector<std::tuple<std::string, std::int64_t, std::int64_t, std::int64_t>> got;
+    for (const TYield& y : Records.Yield(by, std::nullopt))
+      got.emplace_back(y.Group, y.Units, y.FirstPassed, y.FinallyPassed);
+    return got;
+  };
+  using TRow = std::tuple<std::string, std::int64_t, std::int64_t, std::int64_t>;
+  EXPECT_EQ(yields(TRecordsStore::TYieldBy::Sequence), (std::vector<TRow>{{"eol", 4, 1, 3}}));
+  EXPECT_EQ(yields(TRecordsStore::TYieldBy::Station), (std::vector<TRow>{{"bench-1", 2, 1, 2}, {"bench-2", 2, 0, 1}}));
+  EXPECT_EQ(yields(TRecordsStore::TYieldBy::Day), (std::vector<TRow>{{"2026-12-09", 4, 1, 3}}));
+  EXPECT_TRUE(Records.Yield(TRecordsStore::TYieldBy::Sequence, "other").empty());
+}
+
+// Against values worked by hand: 10, 12, 14 in 5..20 give mean 12, sd 2, Cpk min(8, 7) / 6.
+TEST_F(RecordsStoreTest, CpkAgainstValuesWorkedByHand)
+{
+  const struct {
+    const char* Name;
+    std::vector<double> Values;
+    double Mean, Deviation;
+    std::optional<double> Cpk;
+  } cases[] = {
+      {"three values", {100, 102, 104}, 102, 2, std::min(105.0 - 102, 102.0 - 95) / 6},
+      {"one value", {100}, 100, 0, std::nullopt},
+      {"no spread", {100, 100}, 100, 0, std::nullopt},
+      {"a small spread around a large value",
+       {1e9 + 0.001, 1e9 + 0.003},
+       1e9 + 0.002,
+       std::sqrt(2e-6),
+       -1e9 / 3 / std::sqrt(2e-6)},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTempDir dir;
+    TRecordsStore store(dir.Path() + "/records.sqlite");
+    for (double value : c.Values) {
+      const TRunResult run = UnitRun({"S" + std::to_string(n), TVerdict::Pass, value, 1}, Id(n));
+      ++n;
+      store.Store({{TRecordJson::WholeValue(run, run.Controllers[0]), ""}}, "", "");
+    }
+    const std::vector<TCheckSpread> spreads = store.Spread("eol", "held speed");
+    ASSERT_EQ(spreads.size(), 1u);
+    EXPECT_EQ(spreads[0].N, static_cast<std::int64_t>(c.Values.size()));
+    EXPECT_NEAR(spreads[0].Mean, c.Mean, 1e-6);
+    EXPECT_NEAR(spreads[0].Deviation, c.Deviation, 1e-4 * c.Deviation + 1e-12);
+    ASSERT_EQ(spreads[0].Cpk.has_value(), c.Cpk.has_value());
+    if (c.Cpk) {
+      EXPECT_NEAR(*spreads[0].Cpk, *c.Cpk, 1e-3 * std::abs(*c.Cpk));
+    }
+  }
+}
+
+// A run stored again, or a folder of records imported twice, is kept once; a file that is no record is said.
+TEST_F(RecordsStoreTest, NothingIsKeptTwice)
+{
+  EXPECT_EQ(Store({"SN-1", TVerdict::Pass, 100, 1}, 1), 1u);
+  EXPECT_EQ(Store({"SN-1", TVerdict::Pass, 100, 1}, 1), 0u);
+  TTempDir folder;
+  for (int n = 2; n < 5; ++n) {
+    const TRunResult run = UnitRun({"SN-" + std::to_string(n), TVerdict::Fail, 112, n}, Id(n));
+    ASSERT_FALSE(
+        WriteWholeFile(folder.Path() + "/" + std::to_string(n) + ".json", TRecordJson::Whole(run, run.Controllers[0])));
+  }
+  ASSERT_FALSE(WriteWholeFile(folder.Path() + "/broken.json", "{\"name\": "));
+  const TRecordImport::TCount first = TRecordImport::Folder(Records, folder.Path());
+  EXPECT_EQ(first.Files, 4u);
+  EXPECT_EQ(first.Added, 3u);
+  ASSERT_EQ(first.Refused.size(), 1u);
+  EXPECT_NE(first.Refused[0].find("broken.json: not a record of a run"), std::string::npos) << first.Refused[0];
+  const TRecordImport::TCount second = TRecordImport::Folder(Records, folder.Path());
+  EXPECT_EQ(second.Added, 0u);
+  EXPECT_EQ(second.Known, 3u);
+  EXPECT_EQ(Records.List({}).size(), 4u);
+  EXPECT_EQ(Records.History("SN-3").front().Record, folder.Path() + "/3.json");
+}
+
+// Two programs storing at once (the window and an ozmetctl test): every run kept, none twice.
+TEST_F(RecordsStoreTest, TwoProcessesStoringAtOnceLoseNothing)
+{
+  constexpr int Each = 40;
+  std::vector<pid_t> children;
+  for (int process = 0; process < 2; ++process) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      try {
+        TRecordsStore mine(Records.Path());
+        for (int n = 0; n < Each; ++n) {
+          const TRunResult run =
+              UnitRun({"P" + std::to_string(process), TVerdict::Pass, 100, 1}, Id(1000 * process + n));
+          mine.Store({{TRecordJson::WholeValue(run, run.Controllers[0]), ""}}, "", "");
+        }
+      } catch (...) {
+        ::_exit(1);
+      }
+      ::_exit(0);
+    }
+    children.push_back(child);
+  }
+  for (const pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  EXPECT_EQ(Records.List({}).size(), 2u * Each);
+}
+
+TEST_F(RecordsStoreTest, AStoreOfANewerProgramIsRefused)
+{
+  TSqliteDatabase(Records.Path()).Execute("UPDATE store_version SET version = 99");
+  try {
+    TRecordsStore again(Records.Path());
+    FAIL() << "opened";
+  } catch (const TRecordsError& error) {
+    EXPECT_NE(std::string(error.what()).find("was made by a newer program (schema 99; this one knows 1)"),
+              std::string::npos)
+        << error.what();
+  }
+}
+
+} // namespace
