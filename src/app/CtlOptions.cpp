@@ -39,11 +39,12 @@ constexpr TCommand Commands[] = {
      "run the test sequence in FILE (ozmet-sequence(5)) on its controllers, tell each one's "
      "verdict and keep each unit's record of the run; the whole file is checked before anything is "
      "sent"},
-    {"records", "list|show KEY|yield|cpk|import DIR",
+    {"records", "list|show KEY|yield|cpk|import DIR|sync",
      "the records store: list the units' runs; show a unit's history by its serial, or a run's units by its id "
      "(verdicts, the checks that failed, the record's file); yield: first-pass yield (units whose first run "
      "passed) and final yield (whose last run passed); cpk: each check's spread and Cpk against its limits; "
-     "import the .json records under DIR, each unit once"},
+     "import the .json records under DIR, each unit once; sync: send the runs that a postgresql:// store could "
+     "not take when they ended, kept meanwhile in the local store"},
 };
 constexpr std::size_t CommandCount = std::size(Commands);
 
@@ -138,11 +139,11 @@ constexpr TOption Options[] = {
     {"record", 0, "DIR", TestBit,
      "the folder the units' records go to, made when missing "
      "($XDG_DATA_HOME/ozmet/records, else ~/.local/share/ozmet/records)"},
-    {"store", 0, "FILE", TestBit | RecordsBit,
-     "the records store, an SQLite file, made when missing (OZMET_STORE, "
-     "else $XDG_DATA_HOME/ozmet/records.sqlite, else "
-     "~/.local/share/ozmet/records.sqlite); test puts each run there "
-     "once its controllers are stopped"},
+    {"store", 0, "FILE|URL", TestBit | RecordsBit,
+     "the records store: an SQLite file, made when missing, or a plant's PostgreSQL server, postgresql://HOST/DB "
+     "(credentials from ~/.pgpass or PGPASSWORD) (OZMET_STORE, else $XDG_DATA_HOME/ozmet/records.sqlite, else "
+     "~/.local/share/ozmet/records.sqlite); test puts each run there once its controllers are stopped, a server "
+     "out of reach leaves it in the local file until the next run or records sync"},
     {"unit", 0, "SERIAL", RecordsBit, "list: only this unit's runs"},
     {"sequence", 0, "NAME", RecordsBit, "list, yield, cpk: only this sequence's runs"},
     {"station", 0, "HOST", RecordsBit, "list: only the runs of this bench"},

@@ -4,6 +4,7 @@
 #include "app/CtlOptions.h"
 #include "app/CtlOutput.h"
 #include "files/NumberFormat.h"
+#include "records/PostgresDatabase.h"
 #include "records/RecordImport.h"
 #include "records/RecordsStore.h"
 #include "sequence/SequenceResult.h"
@@ -25,6 +26,7 @@ const std::map<std::string, std::vector<std::string>> Takes = {
     {"yield", {"by", "sequence"}},
     {"cpk", {"sequence", "check"}},
     {"import", {}},
+    {"sync", {}},
 };
 const char* const Filters[] = {"unit", "sequence", "station", "verdict", "since", "until", "limit", "by", "check"};
 
@@ -64,7 +66,8 @@ void TCtlRecordsCommand::Prepare()
 {
   const auto takes = Takes.find(Options.Operand);
   if (takes == Takes.end())
-    throw TCtlError(TCtlError::Usage, "records: \"" + Options.Operand + "\" is none of list, show, yield, cpk, import");
+    throw TCtlError(TCtlError::Usage,
+                    "records: \"" + Options.Operand + "\" is none of list, show, yield, cpk, import, sync");
   const bool needsSubject = Options.Operand == "show" || Options.Operand == "import";
   if (needsSubject && Options.Subject.empty())
     throw TCtlError(TCtlError::Usage, "records " + Options.Operand + " needs " +
@@ -86,6 +89,8 @@ void TCtlRecordsCommand::Prepare()
 void TCtlRecordsCommand::Execute()
 {
   try {
+    if (Options.Operand == "sync")
+      return Sync();
     TRecordsStore store(StorePath(Options));
     const std::string& report = Options.Operand;
     if (report == "list")
@@ -238,4 +243,17 @@ void TCtlRecordsCommand::Import(TRecordsStore& store)
                  {"refused", static_cast<std::int64_t>(count.Refused.size())}});
   if (!count.Refused.empty())
     throw TCtlError(TCtlError::Failed, std::to_string(count.Refused.size()) + " files were no records", false);
+}
+
+// The runs that the plant's server could not take when they ended, sent now, each once.
+void TCtlRecordsCommand::Sync()
+{
+  const std::string server = StorePath(Options);
+  if (!TPostgresDatabase::IsUrl(server))
+    throw TCtlError(TCtlError::Usage, "records sync sends to a postgresql:// store: give --store or OZMET_STORE");
+  TRecordsStore local(TRecordsStore::LocalPath());
+  TRecordsStore remote(server);
+  const std::size_t sent = local.SendWaitingTo(remote);
+  Output.Result("sync", std::to_string(sent) + " units sent to " + remote.Path() + " from " + local.Path(),
+                {{"sent", static_cast<std::int64_t>(sent)}, {"store", remote.Path()}, {"from", local.Path()}});
 }

@@ -26,6 +26,7 @@ private:
   void Yield(TRecordsStore& store);
   void Cpk(TRecordsStore& store);
   void Import(TRecordsStore& store);
+  void Sync();
 
   const TCtlOptions& Options;
   TCtlOutput& Output;

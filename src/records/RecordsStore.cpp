@@ -1,6 +1,8 @@
 #include "records/RecordsStore.h"
 
+#include "records/PostgresDatabase.h"
 #include "records/RecordsError.h"
+#include "records/SqliteDatabase.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -16,11 +18,13 @@ const char* const SchemaOne[] = {
     "CREATE TABLE units (run_id TEXT NOT NULL REFERENCES runs(id), address INTEGER NOT NULL, serial TEXT NOT NULL, "
     "verdict TEXT NOT NULL, why TEXT NOT NULL, record TEXT NOT NULL, PRIMARY KEY (run_id, address))",
     "CREATE TABLE steps (run_id TEXT NOT NULL, address INTEGER NOT NULL, ordinal INTEGER NOT NULL, "
-    "path TEXT NOT NULL, kind TEXT NOT NULL, text TEXT NOT NULL, started REAL NOT NULL, ended REAL NOT NULL, "
+    "path TEXT NOT NULL, kind TEXT NOT NULL, text TEXT NOT NULL, started DOUBLE PRECISION NOT NULL, ended DOUBLE "
+    "PRECISION NOT NULL, "
     "verdict TEXT NOT NULL, why TEXT NOT NULL, PRIMARY KEY (run_id, address, ordinal), "
     "FOREIGN KEY (run_id, address) REFERENCES units(run_id, address))",
     "CREATE TABLE checks (run_id TEXT NOT NULL, address INTEGER NOT NULL, ordinal INTEGER NOT NULL, "
-    "step TEXT NOT NULL, name TEXT NOT NULL, kind TEXT NOT NULL, measured REAL, low REAL, high REAL, "
+    "step TEXT NOT NULL, name TEXT NOT NULL, kind TEXT NOT NULL, measured DOUBLE PRECISION, low DOUBLE PRECISION, high "
+    "DOUBLE PRECISION, "
     "unit TEXT NOT NULL, verdict TEXT NOT NULL, why TEXT NOT NULL, PRIMARY KEY (run_id, address, ordinal), "
     "FOREIGN KEY (run_id, address) REFERENCES units(run_id, address))",
     "CREATE INDEX units_serial ON units (serial)",
@@ -29,6 +33,12 @@ const char* const SchemaOne[] = {
     "CREATE INDEX runs_started ON runs (started)",
     "CREATE INDEX runs_verdict ON runs (verdict)",
     "CREATE INDEX checks_name ON checks (name)",
+};
+
+// Version 2: the units a plant's server could not take yet, their record as written.
+const char* const SchemaTwo[] = {
+    "CREATE TABLE outbox (run_id TEXT NOT NULL, address INTEGER NOT NULL, record TEXT NOT NULL, path TEXT NOT NULL, "
+    "version TEXT NOT NULL, operator TEXT NOT NULL, PRIMARY KEY (run_id, address))",
 };
 
 // A run whose units' records come one at a time keeps the worst of their verdicts.
@@ -74,15 +84,25 @@ std::optional<double> Cpk(const TCheckSpread& spread)
 
 } // namespace
 
-TRecordsStore::TRecordsStore(const std::string& path) : Db(path)
+TRecordsStore::TRecordsStore(const std::string& name)
 {
+  if (TPostgresDatabase::IsUrl(name))
+    Db = std::make_unique<TPostgresDatabase>(name);
+  else
+    Db = std::make_unique<TSqliteDatabase>(name);
   Migrate();
 }
 
+TRecordsStore::~TRecordsStore() = default;
+
 std::string TRecordsStore::DefaultPath()
 {
-  if (const char* store = std::getenv("OZMET_STORE"); store && *store)
-    return store;
+  const char* store = std::getenv("OZMET_STORE");
+  return store && *store ? store : LocalPath();
+}
+
+std::string TRecordsStore::LocalPath()
+{
   const char* data = std::getenv("XDG_DATA_HOME");
   const char* home = std::getenv("HOME");
   const std::string base = data && *data ? data : std::string(home ? home : ".") + "/.local/share";
@@ -91,22 +111,27 @@ std::string TRecordsStore::DefaultPath()
 
 void TRecordsStore::Migrate()
 {
-  Db.Begin();
+  Db->BeginWriting();
   try {
-    Db.Execute("CREATE TABLE IF NOT EXISTS store_version (version INTEGER NOT NULL)");
-    const auto rows = Db.Query("SELECT version FROM store_version");
+    Db->Execute("CREATE TABLE IF NOT EXISTS store_version (version INTEGER NOT NULL)");
+    const auto rows = Db->Query("SELECT version FROM store_version");
     const std::int64_t version = rows.empty() ? 0 : std::get<std::int64_t>(rows.front().front());
     if (version > SchemaVersion)
-      throw TRecordsError("records store " + Db.Path() + " was made by a newer program (schema " +
+      throw TRecordsError("records store " + Db->Name() + " was made by a newer program (schema " +
                           std::to_string(version) + "; this one knows " + std::to_string(SchemaVersion) + ")");
-    if (version == 0) {
+    if (version < 1)
       for (const char* statement : SchemaOne)
-        Db.Execute(statement);
-      Db.Execute("INSERT INTO store_version (version) VALUES ($1)", {SchemaVersion});
-    }
-    Db.Commit();
+        Db->Execute(statement);
+    if (version < 2)
+      for (const char* statement : SchemaTwo)
+        Db->Execute(statement);
+    if (version == 0)
+      Db->Execute("INSERT INTO store_version (version) VALUES ($1)", {SchemaVersion});
+    else if (version < SchemaVersion)
+      Db->Execute("UPDATE store_version SET version = $1", {SchemaVersion});
+    Db->Commit();
   } catch (...) {
-    Db.Rollback();
+    Db->Rollback();
     throw;
   }
 }
@@ -114,18 +139,18 @@ void TRecordsStore::Migrate()
 std::size_t TRecordsStore::Store(const std::vector<TUnitRecord>& units, const std::string& version,
                                  const std::string& login)
 {
-  Db.Begin();
+  Db->BeginWriting();
   try {
     std::size_t added = 0;
     for (const TUnitRecord& unit : units)
       added += StoreUnit(unit, version, login) ? 1 : 0;
-    Db.Commit();
+    Db->Commit();
     return added;
   } catch (const TValue::exception& error) {
-    Db.Rollback();
+    Db->Rollback();
     throw TRecordsError("a record that is not one of a run: " + std::string(error.what()));
   } catch (...) {
-    Db.Rollback();
+    Db->Rollback();
     throw;
   }
 }
@@ -136,13 +161,14 @@ bool TRecordsStore::StoreUnit(const TUnitRecord& unit, const std::string& versio
   const TValue& controller = record.at("controllers").at(0);
   const std::string runId = Text(record, "run_id");
   const std::int64_t address = controller.at("address").get<std::int64_t>();
-  if (!Db.Query("SELECT 1 FROM units WHERE run_id = $1 AND address = $2", {runId, address}).empty())
+  if (!Db->Query("SELECT 1 FROM units WHERE run_id = $1 AND address = $2", {runId, address}).empty())
     return false;
-  Db.Execute(InsertRun, {runId, Text(record, "name"), Text(record, "file"), Text(record, "sha256"),
-                         Text(record, "station"), Text(record, "line"), Text(record, "settings"), version, login,
-                         Text(record, "start"), Text(record, "end"), Text(record, "verdict"), Text(record, "why")});
-  Db.Execute("INSERT INTO units (run_id, address, serial, verdict, why, record) VALUES ($1, $2, $3, $4, $5, $6)",
-             {runId, address, Text(record, "unit"), Text(controller, "verdict"), Text(controller, "why"), unit.Path});
+  Db->Execute(InsertRun, {runId, Text(record, "name"), Text(record, "file"), Text(record, "sha256"),
+                          Text(record, "station"), Text(record, "line"), Text(record, "settings"), version, login,
+                          Text(record, "start"), Text(record, "end"), Text(record, "verdict"), Text(record, "why")});
+  Db->Execute("INSERT INTO units (run_id, address, serial, verdict, why, record) VALUES ($1, $2, $3, $4, $5, $6)",
+              {runId, address, Text(record, "unit"), Text(controller, "verdict"), Text(controller, "why"),
+               TJsonText::Text(unit.Path).get<std::string>()}); // a path of any bytes, as text a server takes
   StoreSteps(runId, address, controller);
   return true;
 }
@@ -153,17 +179,17 @@ void TRecordsStore::StoreSteps(const std::string& runId, std::int64_t address, c
   std::int64_t stepOrdinal = 0, checkOrdinal = 0;
   const auto storeChecks = [&](const TValue& checks, const std::string& step) {
     for (const TValue& check : checks)
-      Db.Execute("INSERT INTO checks (run_id, address, ordinal, step, name, kind, measured, low, high, unit, verdict, "
-                 "why) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12)",
-                 {runId, address, checkOrdinal++, step, Text(check, "name"), Text(check, "kind"),
-                  Real(check, "measured"), Real(check, "low"), Real(check, "high"), Text(check, "unit"),
-                  Text(check, "verdict"), Text(check, "why")});
+      Db->Execute("INSERT INTO checks (run_id, address, ordinal, step, name, kind, measured, low, high, unit, verdict, "
+                  "why) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12)",
+                  {runId, address, checkOrdinal++, step, Text(check, "name"), Text(check, "kind"),
+                   Real(check, "measured"), Real(check, "low"), Real(check, "high"), Text(check, "unit"),
+                   Text(check, "verdict"), Text(check, "why")});
   };
   for (const TValue& step : controller.at("steps")) {
-    Db.Execute("INSERT INTO steps (run_id, address, ordinal, path, kind, text, started, ended, verdict, why) "
-               "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)",
-               {runId, address, stepOrdinal++, Text(step, "path"), Text(step, "kind"), Text(step, "text"),
-                Real(step, "start"), Real(step, "end"), Text(step, "verdict"), Text(step, "why")});
+    Db->Execute("INSERT INTO steps (run_id, address, ordinal, path, kind, text, started, ended, verdict, why) "
+                "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)",
+                {runId, address, stepOrdinal++, Text(step, "path"), Text(step, "kind"), Text(step, "text"),
+                 Real(step, "start"), Real(step, "end"), Text(step, "verdict"), Text(step, "why")});
     storeChecks(step.at("checks"), Text(step, "path"));
   }
   storeChecks(controller.at("checks"), "");
@@ -198,9 +224,9 @@ std::vector<TUnitRun> TRecordsStore::History(const std::string& serialOrRun)
   std::vector<TUnitRun> runs = Runs("u.serial = $1 OR r.id = $1", {serialOrRun}, "r.started, u.address");
   for (TUnitRun& run : runs)
     for (const TSqlRow& row :
-         Db.Query("SELECT name, why FROM checks WHERE run_id = $1 AND address = $2 AND verdict <> 'PASS' "
-                  "ORDER BY ordinal",
-                  {run.RunId, run.Address}))
+         Db->Query("SELECT name, why FROM checks WHERE run_id = $1 AND address = $2 AND verdict <> 'PASS' "
+                   "ORDER BY ordinal",
+                   {run.RunId, run.Address}))
       run.FailedChecks.push_back(SqlText(row[0]) + ": " + SqlText(row[1]));
   return runs;
 }
@@ -208,10 +234,10 @@ std::vector<TUnitRun> TRecordsStore::History(const std::string& serialOrRun)
 std::vector<TUnitRun> TRecordsStore::Runs(const std::string& where, const TSqlRow& parameters, const std::string& order)
 {
   std::vector<TUnitRun> runs;
-  for (const TSqlRow& row : Db.Query("SELECT r.id, r.started, r.sequence, r.station, r.operator, u.serial, u.address, "
-                                     "u.verdict, u.why, u.record FROM units u JOIN runs r ON r.id = u.run_id WHERE " +
-                                         where + " ORDER BY " + order,
-                                     parameters)) {
+  for (const TSqlRow& row : Db->Query("SELECT r.id, r.started, r.sequence, r.station, r.operator, u.serial, u.address, "
+                                      "u.verdict, u.why, u.record FROM units u JOIN runs r ON r.id = u.run_id WHERE " +
+                                          where + " ORDER BY " + order,
+                                      parameters)) {
     TUnitRun run{SqlText(row[0]),
                  SqlText(row[1]),
                  SqlText(row[2]),
@@ -250,7 +276,7 @@ std::vector<TYield> TRecordsStore::Yield(TYieldBy by, const std::optional<std::s
       "sum(CASE WHEN l.verdict = 'PASS' THEN 1 ELSE 0 END) FROM firsts f "
       "JOIN lasts l ON l.sequence = f.sequence AND l.serial = f.serial GROUP BY f.grouped ORDER BY f.grouped";
   std::vector<TYield> yields;
-  for (const TSqlRow& row : Db.Query(sql, parameters))
+  for (const TSqlRow& row : Db->Query(sql, parameters))
     yields.push_back({SqlText(row[0]), std::get<std::int64_t>(row[1]), std::get<std::int64_t>(row[2]),
                       std::get<std::int64_t>(row[3])});
   return yields;
@@ -276,7 +302,7 @@ std::vector<TCheckSpread> TRecordsStore::Spread(const std::optional<std::string>
       "FROM checks c JOIN runs r ON r.id = c.run_id WHERE " +
       where + ") AS valued GROUP BY sequence, name, unit, low, high ORDER BY sequence, name, low, high";
   std::vector<TCheckSpread> spreads;
-  for (const TSqlRow& row : Db.Query(sql, parameters)) {
+  for (const TSqlRow& row : Db->Query(sql, parameters)) {
     TCheckSpread spread{SqlText(row[0]),  SqlText(row[1]),
                         SqlText(row[2]),  SqlReal(row[3]),
                         SqlReal(row[4]),  std::get<std::int64_t>(row[5]),
@@ -289,4 +315,46 @@ std::vector<TCheckSpread> TRecordsStore::Spread(const std::optional<std::string>
     spreads.push_back(std::move(spread));
   }
   return spreads;
+}
+
+void TRecordsStore::KeepForLater(const std::vector<TUnitRecord>& units, const std::string& version,
+                                 const std::string& login)
+{
+  Db->BeginWriting();
+  try {
+    for (const TUnitRecord& unit : units)
+      Db->Execute("INSERT INTO outbox (run_id, address, record, path, version, operator) VALUES ($1, $2, $3, $4, $5, "
+                  "$6) ON CONFLICT (run_id, address) DO NOTHING",
+                  {Text(unit.Record, "run_id"), unit.Record.at("controllers").at(0).at("address").get<std::int64_t>(),
+                   TJsonText::Line(unit.Record), TJsonText::Text(unit.Path).get<std::string>(), version, login});
+    Db->Commit();
+  } catch (...) {
+    Db->Rollback();
+    throw;
+  }
+}
+
+std::vector<TWaitingUnit> TRecordsStore::Waiting()
+{
+  std::vector<TWaitingUnit> waiting;
+  for (const TSqlRow& row : Db->Query("SELECT record, path, version, operator FROM outbox ORDER BY run_id, address"))
+    waiting.push_back({{TValue::parse(SqlText(row[0])), SqlText(row[1])}, SqlText(row[2]), SqlText(row[3])});
+  return waiting;
+}
+
+void TRecordsStore::Sent(const TUnitRecord& unit)
+{
+  Db->Execute("DELETE FROM outbox WHERE run_id = $1 AND address = $2",
+              {Text(unit.Record, "run_id"), unit.Record.at("controllers").at(0).at("address").get<std::int64_t>()});
+}
+
+std::size_t TRecordsStore::SendWaitingTo(TRecordsStore& server)
+{
+  std::size_t sent = 0;
+  for (const TWaitingUnit& waiting : Waiting()) {
+    server.Store({waiting.Unit}, waiting.Version, waiting.Login);
+    Sent(waiting.Unit);
+    ++sent;
+  }
+  return sent;
 }

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "files/JsonText.h"
-#include "records/SqliteDatabase.h"
+#include "records/SqlDatabase.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,12 @@
 struct TUnitRecord {
   TJsonText::TValue Record;
   std::string Path;
+};
+
+// A unit's record kept in the local store until the plant's server takes it.
+struct TWaitingUnit {
+  TUnitRecord Unit;
+  std::string Version, Login;
 };
 
 // Which runs: each given field narrows them. Dates are UTC days, "2026-12-09", both ends included.
@@ -44,18 +51,23 @@ struct TCheckSpread {
   std::optional<double> Cpk;                        // none for n < 2, no spread or no limit
 };
 
-// Every run of a sequence that ends, on this bench, in an SQLite file: the runs, their units, steps and
-// checks, keyed by the run's id and the unit's address, so that a run stored twice (an import of files
-// already stored, a second program) is kept once. The schema is versioned and brought up to date on
-// opening. Throws TRecordsError.
+// Every run of a sequence that ends: the runs, their units, steps and checks, keyed by the run's id and
+// the unit's address, so that a run stored twice (an import of files already stored, a second program,
+// a sync after a server came back) is kept once. In an SQLite file on the bench, or on a PostgreSQL
+// server that a plant's benches share. The schema is versioned and brought up to date on opening.
+// Throws TRecordsError.
 class TRecordsStore {
 public:
   enum class TYieldBy { Sequence, Station, Day };
-  static constexpr std::int64_t SchemaVersion = 1;
+  static constexpr std::int64_t SchemaVersion = 2;
 
-  explicit TRecordsStore(const std::string& path);
-  // $OZMET_STORE, else $XDG_DATA_HOME/ozmet/records.sqlite, else ~/.local/share/ozmet/records.sqlite.
+  // A file, or a postgresql:// URL.
+  explicit TRecordsStore(const std::string& name);
+  ~TRecordsStore();
+  // $OZMET_STORE, else the local store.
   static std::string DefaultPath();
+  // $XDG_DATA_HOME/ozmet/records.sqlite, else ~/.local/share/ozmet/records.sqlite.
+  static std::string LocalPath();
 
   // The units of one run, in one transaction; version and login name are the program's and its user's.
   // Returns how many units were new to the store.
@@ -65,7 +77,16 @@ public:
   std::vector<TUnitRun> History(const std::string& serialOrRun);
   std::vector<TYield> Yield(TYieldBy by, const std::optional<std::string>& sequence);
   std::vector<TCheckSpread> Spread(const std::optional<std::string>& sequence, const std::optional<std::string>& check);
-  const std::string& Path() const { return Db.Path(); }
+
+  // Units that the server could not take: kept here, each once, until Sent.
+  void KeepForLater(const std::vector<TUnitRecord>& units, const std::string& version, const std::string& login);
+  std::vector<TWaitingUnit> Waiting();
+  void Sent(const TUnitRecord& unit);
+  // Each unit waiting here stored on the server, then no longer waiting; a unit the server had already
+  // (a sync cut short after its commit) is not doubled. Returns how many were sent.
+  std::size_t SendWaitingTo(TRecordsStore& server);
+
+  const std::string& Path() const { return Db->Name(); }
 
 private:
   void Migrate();
@@ -73,5 +94,5 @@ private:
   void StoreSteps(const std::string& runId, std::int64_t address, const TJsonText::TValue& controller);
   std::vector<TUnitRun> Runs(const std::string& where, const TSqlRow& parameters, const std::string& order);
 
-  TSqliteDatabase Db;
+  std::unique_ptr<TSqlDatabase> Db;
 };

@@ -47,11 +47,6 @@ TSqliteDatabase::~TSqliteDatabase()
   sqlite3_close_v2(Db);
 }
 
-void TSqliteDatabase::Execute(const std::string& sql, const TSqlRow& parameters)
-{
-  Query(sql, parameters);
-}
-
 std::vector<TSqlRow> TSqliteDatabase::Query(const std::string& sql, const TSqlRow& parameters)
 {
   sqlite3_stmt* raw = nullptr;
@@ -93,14 +88,10 @@ std::vector<TSqlRow> TSqliteDatabase::Query(const std::string& sql, const TSqlRo
   return rows;
 }
 
-void TSqliteDatabase::Begin()
+// IMMEDIATE: the write lock is taken at once, so two writers queue instead of one failing later.
+void TSqliteDatabase::BeginWriting()
 {
   Execute("BEGIN IMMEDIATE");
-}
-
-void TSqliteDatabase::Commit()
-{
-  Execute("COMMIT");
 }
 
 void TSqliteDatabase::Rollback() noexcept

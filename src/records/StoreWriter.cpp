@@ -1,5 +1,7 @@
 #include "records/StoreWriter.h"
 
+#include "records/PostgresDatabase.h"
+#include "records/RecordsError.h"
 #include "records/RecordsStore.h"
 #include "sequence/RecordJson.h"
 
@@ -8,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 TStoreWriter::TStoreWriter(std::string storePath, std::function<std::string(std::uint8_t)> recordPath)
     : Store(std::move(storePath)), RecordPath(std::move(recordPath))
@@ -24,9 +27,34 @@ void TStoreWriter::RunEnded(const TRunResult& run)
         {TRecordJson::WholeValue(run, controller), path.empty() ? path : std::filesystem::absolute(path).string()});
   }
   try {
-    TRecordsStore(Store).Store(units, OZMET_VERSION, LoginName());
+    if (TPostgresDatabase::IsUrl(Store))
+      ToServer(units);
+    else
+      TRecordsStore(Store).Store(units, OZMET_VERSION, LoginName());
   } catch (const std::exception& error) {
     Problem = "Cannot store the run in " + Store + ": " + error.what();
+  }
+}
+
+void TStoreWriter::ToServer(const std::vector<TUnitRecord>& units)
+{
+  std::unique_ptr<TRecordsStore> server;
+  try {
+    server = std::make_unique<TRecordsStore>(Store);
+    server->Store(units, OZMET_VERSION, LoginName());
+  } catch (const TRecordsError& error) {
+    TRecordsStore local(TRecordsStore::LocalPath());
+    local.Store(units, OZMET_VERSION, LoginName());
+    local.KeepForLater(units, OZMET_VERSION, LoginName());
+    Problem = std::string(error.what()) + "; the run is kept in " + local.Path() +
+              " and sent with the next run or by ozmetctl records sync";
+    return;
+  }
+  try {
+    TRecordsStore local(TRecordsStore::LocalPath());
+    local.SendWaitingTo(*server);
+  } catch (const std::exception& error) {
+    Problem = "The run is stored in " + Store + "; runs waiting for it are not sent yet: " + error.what();
   }
 }
 

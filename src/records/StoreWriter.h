@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/RecordsStore.h"
 #include "sequence/SequenceObserver.h"
 
 #include <cstdint>
@@ -8,7 +9,8 @@
 
 // Puts each run that ends into the records store, every unit in one transaction. The runner calls
 // RunEnded once every controller is stopped or tried, so the Stops never wait for the store; a store
-// that cannot be written costs the run nothing (its files are kept) and is said by Failure().
+// that cannot be written costs the run nothing (its files are kept) and is said by Failure(). A plant's
+// server out of reach leaves the run in the local store, sent with the next run or by records sync.
 class TStoreWriter : public TSequenceObserver {
 public:
   // recordPath: the .json of the unit at an address, known once the records have begun.
@@ -16,13 +18,15 @@ public:
 
   void RunEnded(const TRunResult& run) override;
 
-  // "Cannot store the run in <store>: <reason>"; empty while all went well.
+  // "Cannot store the run in <store>: <reason>", or where it waits for the server; empty when all went well.
   const std::string& Failure() const { return Problem; }
   const std::string& StorePath() const { return Store; }
   // The login name of the program's user, as a run's operator.
   static std::string LoginName();
 
 private:
+  void ToServer(const std::vector<TUnitRecord>& units);
+
   std::string Store;
   std::function<std::string(std::uint8_t)> RecordPath;
   std::string Problem;

@@ -1,9 +1,12 @@
 #include "records/RecordsStore.h"
+#include "PostgresServer.h"
 #include "TempDir.h"
 #include "files/WholeFile.h"
+#include "records/PostgresDatabase.h"
 #include "records/RecordImport.h"
 #include "records/RecordsError.h"
 #include "records/SqliteDatabase.h"
+#include "records/StoreWriter.h"
 #include "sequence/RecordJson.h"
 
 #include <gtest/gtest.h>
@@ -64,22 +67,58 @@ std::string Id(int n)
   return id;
 }
 
-class RecordsStoreTest : public testing::Test {
+enum class TBackend { Sqlite, Postgres };
+
+// Every case against both stores: a file of the test's own, and a database of its own on a real server
+// that the suite starts once.
+class RecordsStoreTest : public testing::TestWithParam<TBackend> {
 protected:
+  static void SetUpTestSuite() { Server = new TPostgresServer; }
+  static void TearDownTestSuite()
+  {
+    delete Server;
+    Server = nullptr;
+  }
+  void SetUp() override
+  {
+    if (GetParam() == TBackend::Postgres && !Server->Unavailable().empty())
+      GTEST_SKIP() << Server->Unavailable();
+    Name = NewStore();
+    Records = std::make_unique<TRecordsStore>(Name);
+  }
+
+  // A store of its own, empty.
+  std::string NewStore()
+  {
+    const std::string name = "store" + std::to_string(++Made);
+    if (GetParam() == TBackend::Sqlite)
+      return Dir.Path() + "/" + name + "/records.sqlite";
+    TPostgresDatabase(Server->Url()).Execute("CREATE DATABASE " + name);
+    return Server->Url(name);
+  }
+  std::unique_ptr<TSqlDatabase> Connection() const
+  {
+    if (GetParam() == TBackend::Sqlite)
+      return std::make_unique<TSqliteDatabase>(Name);
+    return std::make_unique<TPostgresDatabase>(Name);
+  }
   std::size_t Store(const TUnitRunCase& c, int n)
   {
     const TRunResult run = UnitRun(c, Id(n));
-    return Records.Store(
+    return Records->Store(
         {{TRecordJson::WholeValue(run, run.Controllers[0]), "/records/" + std::to_string(n) + ".json"}}, "5.1.e",
         "operator");
   }
 
+  static inline TPostgresServer* Server = nullptr;
+  static inline int Made = 0;
   TTempDir Dir;
-  TRecordsStore Records{Dir.Path() + "/store/records.sqlite"};
+  std::string Name; // the store's, a password in its URL
+  std::unique_ptr<TRecordsStore> Records;
 };
 
 // Each verdict read back whole; a serial that is SQL is kept and found as a serial, and the tables stay.
-TEST_F(RecordsStoreTest, KeepsEachRunWholeAndASerialIsNeverSql)
+TEST_P(RecordsStoreTest, KeepsEachRunWholeAndASerialIsNeverSql)
 {
   const TUnitRunCase cases[] = {
       {"SN-1", TVerdict::Pass, 100, 1},
@@ -92,7 +131,7 @@ TEST_F(RecordsStoreTest, KeepsEachRunWholeAndASerialIsNeverSql)
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
     SCOPED_TRACE(c.Serial);
-    const std::vector<TUnitRun> history = Records.History(c.Serial);
+    const std::vector<TUnitRun> history = Records->History(c.Serial);
     ASSERT_EQ(history.size(), 1u);
     const TUnitRun& got = history.front();
     EXPECT_EQ(got.RunId, Id(static_cast<int>(i)));
@@ -104,12 +143,12 @@ TEST_F(RecordsStoreTest, KeepsEachRunWholeAndASerialIsNeverSql)
     EXPECT_EQ(got.FailedChecks, c.Verdict == TVerdict::Fail
                                     ? std::vector<std::string>{"held speed: 112 rpm is outside 95..105"}
                                     : std::vector<std::string>{});
-    EXPECT_EQ(Records.History(got.RunId).size(), 1u) << "found by its run id too";
+    EXPECT_EQ(Records->History(got.RunId).size(), 1u) << "found by its run id too";
   }
-  EXPECT_EQ(Records.List({}).size(), 4u);
+  EXPECT_EQ(Records->List({}).size(), 4u);
 }
 
-TEST_F(RecordsStoreTest, ListNarrowsByEachFilter)
+TEST_P(RecordsStoreTest, ListNarrowsByEachFilter)
 {
   const TUnitRunCase runs[] = {{"SN-1", TVerdict::Pass, 100, 1, "bench-1"},
                                {"SN-2", TVerdict::Fail, 112, 2, "bench-2"},
@@ -134,14 +173,14 @@ TEST_F(RecordsStoreTest, ListNarrowsByEachFilter)
     TRunFilter filter;
     c.Narrow(filter);
     std::vector<std::string> ids;
-    for (const TUnitRun& run : Records.List(filter))
+    for (const TUnitRun& run : Records->List(filter))
       ids.push_back(run.RunId);
     EXPECT_EQ(ids, c.Ids) << c.Name;
   }
 }
 
 // First pass counts a unit's first run only, final its last; the unit belongs to its first run's group.
-TEST_F(RecordsStoreTest, YieldCountsEachUnitByItsFirstAndLastRun)
+TEST_P(RecordsStoreTest, YieldCountsEachUnitByItsFirstAndLastRun)
 {
   const TUnitRunCase runs[] = {
       {"A", TVerdict::Pass, 100, 1, "bench-1"}, {"B", TVerdict::Fail, 112, 2, "bench-1"},
@@ -153,7 +192,7 @@ TEST_F(RecordsStoreTest, YieldCountsEachUnitByItsFirstAndLastRun)
     Store(runs[i], i);
   const auto yields = [&](TRecordsStore::TYieldBy by) {
     std::vector<std::tuple<std::string, std::int64_t, std::int64_t, std::int64_t>> got;
-    for (const TYield& y : Records.Yield(by, std::nullopt))
+    for (const TYield& y : Records->Yield(by, std::nullopt))
       got.emplace_back(y.Group, y.Units, y.FirstPassed, y.FinallyPassed);
     return got;
   };
@@ -161,11 +200,11 @@ TEST_F(RecordsStoreTest, YieldCountsEachUnitByItsFirstAndLastRun)
   EXPECT_EQ(yields(TRecordsStore::TYieldBy::Sequence), (std::vector<TRow>{{"eol", 4, 1, 3}}));
   EXPECT_EQ(yields(TRecordsStore::TYieldBy::Station), (std::vector<TRow>{{"bench-1", 2, 1, 2}, {"bench-2", 2, 0, 1}}));
   EXPECT_EQ(yields(TRecordsStore::TYieldBy::Day), (std::vector<TRow>{{"2026-12-09", 4, 1, 3}}));
-  EXPECT_TRUE(Records.Yield(TRecordsStore::TYieldBy::Sequence, "other").empty());
+  EXPECT_TRUE(Records->Yield(TRecordsStore::TYieldBy::Sequence, "other").empty());
 }
 
 // Against values worked by hand: 10, 12, 14 in 5..20 give mean 12, sd 2, Cpk min(8, 7) / 6.
-TEST_F(RecordsStoreTest, CpkAgainstValuesWorkedByHand)
+TEST_P(RecordsStoreTest, CpkAgainstValuesWorkedByHand)
 {
   const struct {
     const char* Name;
@@ -185,8 +224,7 @@ TEST_F(RecordsStoreTest, CpkAgainstValuesWorkedByHand)
   int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
-    TTempDir dir;
-    TRecordsStore store(dir.Path() + "/records.sqlite");
+    TRecordsStore store(NewStore());
     for (double value : c.Values) {
       const TRunResult run = UnitRun({"S" + std::to_string(n), TVerdict::Pass, value, 1}, Id(n));
       ++n;
@@ -205,7 +243,7 @@ TEST_F(RecordsStoreTest, CpkAgainstValuesWorkedByHand)
 }
 
 // A run stored again, or a folder of records imported twice, is kept once; a file that is no record is said.
-TEST_F(RecordsStoreTest, NothingIsKeptTwice)
+TEST_P(RecordsStoreTest, NothingIsKeptTwice)
 {
   EXPECT_EQ(Store({"SN-1", TVerdict::Pass, 100, 1}, 1), 1u);
   EXPECT_EQ(Store({"SN-1", TVerdict::Pass, 100, 1}, 1), 0u);
@@ -216,20 +254,20 @@ TEST_F(RecordsStoreTest, NothingIsKeptTwice)
         WriteWholeFile(folder.Path() + "/" + std::to_string(n) + ".json", TRecordJson::Whole(run, run.Controllers[0])));
   }
   ASSERT_FALSE(WriteWholeFile(folder.Path() + "/broken.json", "{\"name\": "));
-  const TRecordImport::TCount first = TRecordImport::Folder(Records, folder.Path());
+  const TRecordImport::TCount first = TRecordImport::Folder(*Records, folder.Path());
   EXPECT_EQ(first.Files, 4u);
   EXPECT_EQ(first.Added, 3u);
   ASSERT_EQ(first.Refused.size(), 1u);
   EXPECT_NE(first.Refused[0].find("broken.json: not a record of a run"), std::string::npos) << first.Refused[0];
-  const TRecordImport::TCount second = TRecordImport::Folder(Records, folder.Path());
+  const TRecordImport::TCount second = TRecordImport::Folder(*Records, folder.Path());
   EXPECT_EQ(second.Added, 0u);
   EXPECT_EQ(second.Known, 3u);
-  EXPECT_EQ(Records.List({}).size(), 4u);
-  EXPECT_EQ(Records.History("SN-3").front().Record, folder.Path() + "/3.json");
+  EXPECT_EQ(Records->List({}).size(), 4u);
+  EXPECT_EQ(Records->History("SN-3").front().Record, folder.Path() + "/3.json");
 }
 
 // Two programs storing at once (the window and an ozmetctl test): every run kept, none twice.
-TEST_F(RecordsStoreTest, TwoProcessesStoringAtOnceLoseNothing)
+TEST_P(RecordsStoreTest, TwoProcessesStoringAtOnceLoseNothing)
 {
   constexpr int Each = 40;
   std::vector<pid_t> children;
@@ -238,7 +276,7 @@ TEST_F(RecordsStoreTest, TwoProcessesStoringAtOnceLoseNothing)
     ASSERT_GE(child, 0);
     if (child == 0) {
       try {
-        TRecordsStore mine(Records.Path());
+        TRecordsStore mine(Name);
         for (int n = 0; n < Each; ++n) {
           const TRunResult run =
               UnitRun({"P" + std::to_string(process), TVerdict::Pass, 100, 1}, Id(1000 * process + n));
@@ -256,20 +294,91 @@ TEST_F(RecordsStoreTest, TwoProcessesStoringAtOnceLoseNothing)
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   }
-  EXPECT_EQ(Records.List({}).size(), 2u * Each);
+  EXPECT_EQ(Records->List({}).size(), 2u * Each);
 }
 
-TEST_F(RecordsStoreTest, AStoreOfANewerProgramIsRefused)
+TEST_P(RecordsStoreTest, AStoreOfANewerProgramIsRefused)
 {
-  TSqliteDatabase(Records.Path()).Execute("UPDATE store_version SET version = 99");
+  Connection()->Execute("UPDATE store_version SET version = 99");
   try {
-    TRecordsStore again(Records.Path());
+    TRecordsStore again(Name);
     FAIL() << "opened";
   } catch (const TRecordsError& error) {
-    EXPECT_NE(std::string(error.what()).find("was made by a newer program (schema 99; this one knows 1)"),
+    EXPECT_NE(std::string(error.what()).find("was made by a newer program (schema 99; this one knows 2)"),
               std::string::npos)
         << error.what();
   }
 }
+
+// The plant's server, where the credentials and the server's coming and going matter.
+class PostgresStoreTest : public testing::Test {
+protected:
+  void SetUp() override
+  {
+    if (!Server.Unavailable().empty())
+      GTEST_SKIP() << Server.Unavailable();
+    ::setenv("XDG_DATA_HOME", DataHome.Path().c_str(), 1); // the local store, where runs wait
+  }
+  void TearDown() override { ::setenv("XDG_DATA_HOME", DataHomeBefore.c_str(), 1); }
+
+  void RunEnds(TStoreWriter& writer, int n)
+  {
+    writer.RunEnded(UnitRun({"SN-" + std::to_string(n), TVerdict::Pass, 100, n}, Id(n)));
+  }
+  std::size_t OnServer() { return TRecordsStore(Server.Url()).List({}).size(); }
+
+  TPostgresServer Server;
+  TTempDir DataHome;
+  const std::string DataHomeBefore = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
+};
+
+TEST_F(PostgresStoreTest, WrongCredentialsAreSaidPlainlyAndThePasswordNever)
+{
+  try {
+    TRecordsStore store(Server.Url("postgres", "not-the-secret"));
+    FAIL() << "connected";
+  } catch (const TRecordsError& error) {
+    const std::string said = error.what();
+    EXPECT_NE(said.find("cannot connect: "), std::string::npos) << said;
+    EXPECT_NE(said.find("password authentication failed for user \"ozmet\""), std::string::npos) << said;
+    EXPECT_EQ(said.find("not-the-secret"), std::string::npos) << said;
+  }
+}
+
+// A server out of reach at a run's end: the run waits in the local store, goes with the next run once the
+// server is back, and a sync cut short after the server's commit doubles nothing.
+TEST_F(PostgresStoreTest, ARunTheServerMissedIsKeptLocallyAndSentOnce)
+{
+  TStoreWriter writer(Server.Url(), [](std::uint8_t) { return std::string("/records/unit.json"); });
+  RunEnds(writer, 1);
+  EXPECT_EQ(writer.Failure(), "");
+  EXPECT_EQ(OnServer(), 1u);
+
+  ASSERT_TRUE(Server.Stop()) << Server.Unavailable();
+  RunEnds(writer, 2);
+  EXPECT_NE(writer.Failure().find("cannot connect"), std::string::npos) << writer.Failure();
+  EXPECT_NE(writer.Failure().find("sent with the next run or by ozmetctl records sync"), std::string::npos);
+  EXPECT_EQ(writer.Failure().find(TPostgresServer::Password), std::string::npos) << writer.Failure();
+  TRecordsStore local(TRecordsStore::LocalPath());
+  ASSERT_EQ(local.Waiting().size(), 1u);
+  EXPECT_EQ(local.History("SN-2").size(), 1u) << "the bench keeps it meanwhile";
+
+  ASSERT_TRUE(Server.Start()) << Server.Unavailable();
+  TStoreWriter again(Server.Url(), [](std::uint8_t) { return std::string("/records/unit.json"); });
+  RunEnds(again, 3);
+  EXPECT_EQ(again.Failure(), "");
+  EXPECT_EQ(OnServer(), 3u);
+  EXPECT_TRUE(local.Waiting().empty());
+
+  const TRunResult sentBefore = UnitRun({"SN-2", TVerdict::Pass, 100, 2}, Id(2));
+  local.KeepForLater({{TRecordJson::WholeValue(sentBefore, sentBefore.Controllers[0]), ""}}, "", "");
+  TRecordsStore server(Server.Url());
+  EXPECT_EQ(local.SendWaitingTo(server), 1u);
+  EXPECT_EQ(OnServer(), 3u) << "sent again, kept once";
+  EXPECT_TRUE(local.Waiting().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, RecordsStoreTest, testing::Values(TBackend::Sqlite, TBackend::Postgres),
+                         [](const auto& info) { return info.param == TBackend::Sqlite ? "Sqlite" : "Postgres"; });
 
 } // namespace
