@@ -39,11 +39,12 @@ constexpr TCommand Commands[] = {
      "run the test sequence in FILE (ozmet-sequence(5)) on its controllers, tell each one's "
      "verdict and keep each unit's record of the run; the whole file is checked before anything is "
      "sent"},
-    {"records", "list|show KEY|yield|cpk|import DIR|sync",
+    {"records", "list|show KEY|yield|cpk|import DIR|export|sync",
      "the records store: list the units' runs; show a unit's history by its serial, or a run's units by its id "
      "(verdicts, the checks that failed, the record's file); yield: first-pass yield (units whose first run "
      "passed) and final yield (whose last run passed); cpk: each check's spread and Cpk against its limits; "
-     "import the .json records under DIR, each unit once; sync: send the runs that a postgresql:// store could "
+     "import the .json records under DIR, each unit once; export the runs list selects, with --csv or --json; sync: "
+     "send the runs that a postgresql:// store could "
      "not take when they ended, kept meanwhile in the local store"},
 };
 constexpr std::size_t CommandCount = std::size(Commands);
@@ -118,9 +119,9 @@ constexpr TOption Options[] = {
     {"interval", 0, "MS", WatchBit, "time between two requests (500, the window's poll)"},
     {"count", 0, "N", WatchBit, "stop after N answers (no limit)"},
     {"max-failures", 0, "N", WatchBit, "give up after N missed or bad answers in a row (10)"},
-    {"csv", 0, "", WatchBit,
-     "comma-separated values: a header row, then a row per request, its answer last "
-     "(not with --json)"},
+    {"csv", 0, "", WatchBit | RecordsBit,
+     "comma-separated values: a header row, then a row per request, its answer last; records export: a row a "
+     "unit's run, every column (not with --json)"},
     {"wait", 0, "SECONDS", SetAddressBit, "end the procedure after this long (1..3600) instead of at Enter"},
     {"force", 0, "", SetAddressBit, "give the address even though a controller already answers at it"},
     {"from", 0, "A", ScanBit, "first address asked (0)"},

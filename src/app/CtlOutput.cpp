@@ -50,8 +50,7 @@ TCtlOutput::TCtlOutput(TFormat format, bool quiet, bool verbose) : Format(format
 {
 }
 
-void TCtlOutput::Result(const std::string& kind, const std::string& text, const std::vector<TField>& fields,
-                        TTime when)
+void TCtlOutput::Result(const std::string& kind, const std::string& text, const std::vector<TField>& fields, TTime when)
 {
   if (text.empty() && Format != TFormat::Json)
     return; // the progress line stays
@@ -116,7 +115,8 @@ void TCtlOutput::Prompt(const std::string& text)
 void TCtlOutput::Trace(std::string_view what, std::span<const std::uint8_t> bytes)
 {
   if (IsVerbose)
-    Prompt(UtcText(std::chrono::system_clock::now()) + " " + std::string(what) + " " + (bytes.empty() ? "nothing" : TOzmCommands::LogBytes(bytes)));
+    Prompt(UtcText(std::chrono::system_clock::now()) + " " + std::string(what) + " " +
+           (bytes.empty() ? "nothing" : TOzmCommands::LogBytes(bytes)));
 }
 
 void TCtlOutput::Progress(const std::string& text)
@@ -218,6 +218,27 @@ void TCtlOutput::Table(const std::string& kind, const std::vector<std::string>& 
     for (std::size_t i = 0; i < cells.size(); ++i)
       text += i + 1 == cells.size() ? cells[i] : cells[i] + std::string(widths[i] - cells[i].size() + 2, ' ');
     return text.substr(0, text.find_last_not_of(' ') + 1);
+  };
+  Write(stdout, line(heads));
+  for (const auto& row : rows)
+    Write(stdout, line(row));
+}
+
+void TCtlOutput::CsvTable(const std::vector<std::string>& heads, const std::vector<std::vector<std::string>>& rows)
+{
+  const auto line = [](const std::vector<std::string>& cells) {
+    std::string text;
+    for (const std::string& cell : cells) {
+      std::string field = cell;
+      if (cell.find_first_of(",\"\r\n") != std::string::npos) {
+        field = "\"";
+        for (const char c : cell)
+          field += c == '"' ? std::string("\"\"") : std::string(1, c);
+        field += "\"";
+      }
+      text += (&cell == &cells.front() ? "" : ",") + field;
+    }
+    return text;
   };
   Write(stdout, line(heads));
   for (const auto& row : rows)

@@ -41,6 +41,9 @@ public:
   // --json an object a row (fields), no header.
   void Table(const std::string& kind, const std::vector<std::string>& heads,
              const std::vector<std::vector<std::string>>& rows, const std::vector<std::vector<TField>>& fields);
+  // A header row and the rows as comma-separated values (RFC 4180: a field with a comma, a quote or a line
+  // end quoted).
+  void CsvTable(const std::vector<std::string>& heads, const std::vector<std::vector<std::string>>& rows);
   // A decoded status answer; count is the revolutions it reported, signed by their direction; when:
   // the time it came.
   void Status(std::uint8_t address, const TCommonDatas& datas, std::int32_t count,

@@ -26,9 +26,13 @@ const std::map<std::string, std::vector<std::string>> Takes = {
     {"yield", {"by", "sequence"}},
     {"cpk", {"sequence", "check"}},
     {"import", {}},
+    {"export", {"unit", "sequence", "station", "verdict", "since", "until", "limit", "csv"}},
     {"sync", {}},
 };
-const char* const Filters[] = {"unit", "sequence", "station", "verdict", "since", "until", "limit", "by", "check"};
+const char* const Filters[] = {"unit",  "sequence", "station", "verdict", "since",
+                               "until", "limit",    "by",      "check",   "csv"};
+const char* const ExportColumns[] = {"run_id", "start",   "sequence", "station", "operator",
+                                     "unit",   "address", "verdict",  "why",     "record"};
 
 std::optional<std::string> Given(const TCtlOptions& options, const char* name)
 {
@@ -67,7 +71,9 @@ void TCtlRecordsCommand::Prepare()
   const auto takes = Takes.find(Options.Operand);
   if (takes == Takes.end())
     throw TCtlError(TCtlError::Usage,
-                    "records: \"" + Options.Operand + "\" is none of list, show, yield, cpk, import, sync");
+                    "records: \"" + Options.Operand + "\" is none of list, show, yield, cpk, import, export, sync");
+  if (Options.Operand == "export" && !Options.Has("csv") && !Options.Has("json"))
+    throw TCtlError(TCtlError::Usage, "records export needs --csv or --json");
   const bool needsSubject = Options.Operand == "show" || Options.Operand == "import";
   if (needsSubject && Options.Subject.empty())
     throw TCtlError(TCtlError::Usage, "records " + Options.Operand + " needs " +
@@ -101,6 +107,8 @@ void TCtlRecordsCommand::Execute()
       Yield(store);
     else if (report == "cpk")
       Cpk(store);
+    else if (report == "export")
+      Export(store);
     else
       Import(store);
   } catch (const std::runtime_error& error) {
@@ -110,7 +118,7 @@ void TCtlRecordsCommand::Execute()
   }
 }
 
-void TCtlRecordsCommand::List(TRecordsStore& store)
+TRunFilter TCtlRecordsCommand::Filter() const
 {
   TRunFilter filter{Given(Options, "unit"),
                     Given(Options, "sequence"),
@@ -126,9 +134,14 @@ void TCtlRecordsCommand::List(TRecordsStore& store)
   }
   if (Options.Has("limit"))
     filter.Limit = Options.Whole("limit", 1, 1000000000, 1);
+  return filter;
+}
+
+void TCtlRecordsCommand::List(TRecordsStore& store)
+{
   std::vector<std::vector<std::string>> rows;
   std::vector<TRowFields> fields;
-  for (const TUnitRun& run : store.List(filter)) {
+  for (const TUnitRun& run : store.List(Filter())) {
     rows.push_back({run.Start, run.Unit.empty() ? "-" : run.Unit,
                     TCtlOutput::Address(static_cast<std::uint8_t>(run.Address)), run.Verdict, run.Sequence, run.Station,
                     run.Why});
@@ -256,4 +269,19 @@ void TCtlRecordsCommand::Sync()
   const std::size_t sent = local.SendWaitingTo(remote);
   Output.Result("sync", std::to_string(sent) + " units sent to " + remote.Path() + " from " + local.Path(),
                 {{"sent", static_cast<std::int64_t>(sent)}, {"store", remote.Path()}, {"from", local.Path()}});
+}
+
+// The selection whole, for a spreadsheet or another system: every column, a row a unit's run.
+void TCtlRecordsCommand::Export(TRecordsStore& store)
+{
+  const std::vector<TUnitRun> runs = store.List(Filter());
+  if (!Options.Has("csv")) {
+    List(store);
+    return;
+  }
+  std::vector<std::vector<std::string>> rows;
+  for (const TUnitRun& run : runs)
+    rows.push_back({run.RunId, run.Start, run.Sequence, run.Station, run.Operator, run.Unit,
+                    std::to_string(run.Address), run.Verdict, run.Why, run.Record});
+  Output.CsvTable({std::begin(ExportColumns), std::end(ExportColumns)}, rows);
 }

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "app/CtlCommand.h"
+#include "records/RecordsStore.h"
 
 #include <string>
 
 class TCtlOptions;
 class TCtlOutput;
-class TRecordsStore;
 
 // records: what the store holds, asked without opening a line. Every option is checked against what
 // the asked report takes before the store opens.
@@ -27,6 +27,8 @@ private:
   void Cpk(TRecordsStore& store);
   void Import(TRecordsStore& store);
   void Sync();
+  void Export(TRecordsStore& store);
+  TRunFilter Filter() const;
 
   const TCtlOptions& Options;
   TCtlOutput& Output;

@@ -70,16 +70,23 @@ TEST_P(OzmetCtlLateScan, FindsEachLateControllerWhereItIs)
 }
 
 const TLateScanCase LateScanCases[] = {
-    {"TwoLatePastAShortWait", {"--address", "1", "--address", "2", "--delay", "95"},
-     {"--from", "0", "--to", "4", "--timeout-ms", "30"}, {1, 2}},
+    {"TwoLatePastAShortWait",
+     {"--address", "1", "--address", "2", "--delay", "95"},
+     {"--from", "0", "--to", "4", "--timeout-ms", "30"},
+     {1, 2}},
     {"OneAnswering100msLate", {"--address", "5", "--delay", "100"}, {"--from", "0", "--to", "10"}, {5}},
-    {"OneAnswering100msLatePastAShortWait", {"--address", "5", "--delay", "100"},
-     {"--from", "0", "--to", "10", "--timeout-ms", "20"}, {5}},
+    {"OneAnswering100msLatePastAShortWait",
+     {"--address", "5", "--delay", "100"},
+     {"--from", "0", "--to", "10", "--timeout-ms", "20"},
+     {5}},
     {"OneAnswering290msLate", {"--address", "9", "--delay", "290"}, {"--from", "0", "--to", "15"}, {9}},
-    {"MixedBus", {"--address", "5:delay=100", "--address", "6", "--address", "9:delay=290", "--address",
-                  "200:jitter=250"}, {"--from", "0", "--to", "210"}, {5, 6, 9, 200}},
-    {"MixedBusPastAShortWait", {"--address", "5:delay=100", "--address", "6", "--address", "9:delay=290",
-                                "--address", "200:jitter=250"}, {"--from", "0", "--to", "210", "--timeout-ms", "25"},
+    {"MixedBus",
+     {"--address", "5:delay=100", "--address", "6", "--address", "9:delay=290", "--address", "200:jitter=250"},
+     {"--from", "0", "--to", "210"},
+     {5, 6, 9, 200}},
+    {"MixedBusPastAShortWait",
+     {"--address", "5:delay=100", "--address", "6", "--address", "9:delay=290", "--address", "200:jitter=250"},
+     {"--from", "0", "--to", "210", "--timeout-ms", "25"},
      {5, 6, 9, 200}},
 };
 
@@ -99,7 +106,8 @@ TEST_F(OzmetCtl, InterruptedScanTellsWhatItCovered)
   const std::vector<std::string> frames = FramesReceived();
   ASSERT_FALSE(frames.empty());
   const int last = std::stoi(frames.back().substr(3, 2), nullptr, 16);
-  EXPECT_NE(ctl->Stdout().find(R"("from":0,"to":)" + std::to_string(last) + R"(,"found":[3],"bad_checksum":[],)"
+  EXPECT_NE(ctl->Stdout().find(R"("from":0,"to":)" + std::to_string(last) +
+                               R"(,"found":[3],"bad_checksum":[],)"
                                R"("interrupted":true})"),
             std::string::npos)
       << ctl->Stdout();
@@ -139,8 +147,8 @@ TEST_F(OzmetCtl, ScanSavesTheBusListThatStopAllFoundStops)
   scan->WaitForOutput(1, Never);
   EXPECT_NE(scan->Stderr().find("bus list saved: 2 controllers in " + BusListPath()), std::string::npos)
       << scan->Stderr();
-  EXPECT_NE(scan->Stdout().find(R"("found":[1,3],"bad_checksum":[],"interrupted":false,"bus_list":")" +
-                                BusListPath() + "\"}"),
+  EXPECT_NE(scan->Stdout().find(R"("found":[1,3],"bad_checksum":[],"interrupted":false,"bus_list":")" + BusListPath() +
+                                "\"}"),
             std::string::npos)
       << scan->Stdout();
   EXPECT_EQ(TBusListFile(Data, Device).Load().Text(), "# The controllers of this line: address, tab, label.\n"
@@ -206,6 +214,13 @@ TEST_F(OzmetCtl, TestOfTwoUnitsRecordsEachOnItsOwn)
   ASSERT_EQ(import->WaitForExit(10s), 0) << import->Stderr();
   import->WaitForOutput(0, Never);
   EXPECT_EQ(import->Stdout(), "2 records read: 0 units stored, 2 already there, 0 refused\n");
+  auto csv = Ctl({"records", "export", "--csv", "--unit", "SN-A", "--store", "{folder}/records.sqlite"});
+  ASSERT_EQ(csv->WaitForExit(10s), 0) << csv->Stderr();
+  csv->WaitForOutput(0, Never);
+  EXPECT_TRUE(std::regex_search(
+      csv->Stdout(), std::regex("^run_id,start,sequence,station,operator,unit,address,verdict,why,record\n" +
+                                *ids.begin() + ",[^,]+,Short,[^,]*,[^,]*,SN-A,1,PASS,,/[^,]+-SN-A-Short\\.json\n$")))
+      << csv->Stdout();
 }
 
 // Each step reaches the disk as it ends, not at the run's end: its line in the .jsonl synced before the next line
@@ -270,7 +285,7 @@ TEST_P(OzmetCtlWatchSpacing, AsksEachControllerEveryIntervalOrAsOftenAsTheLineAl
   auto ctl = Ctl({"watch", "--address", "1-4", "--interval", std::to_string(GetParam().IntervalMs), "--count",
                   std::to_string(Rounds)});
   ASSERT_EQ(ctl->WaitForExit(30s), 0) << ctl->Stderr();
-  FramesReceived(); // every request logged
+  FramesReceived();                               // every request logged
   std::map<int, std::vector<std::int64_t>> asked; // by address, ms of the day
   static const std::regex Request(R"(^(\d\d):(\d\d):(\d\d)\.(\d{3}) rx E6 0([1-4]) 50 )");
   for (const std::string& line : Lines(Sim->Stderr()))

@@ -7,9 +7,9 @@ struct TCtlCase {
   std::vector<std::string> Arguments; // {device}: the simulator's device; {file}: the parameter file
   std::vector<TBytes> Frames;         // as the simulator receives them
   int Exit;
-  const char* Says = "";   // on standard error
-  bool ThenPolls = false;  // status requests to address 0 come between and after, until the motor stands still
-  const char* Prints = ""; // on standard output
+  const char* Says = "";         // on standard error
+  bool ThenPolls = false;        // status requests to address 0 come between and after, until the motor stands still
+  const char* Prints = "";       // on standard output
   const char* BusList = nullptr; // the line's bus list as the window keeps it; none without
   const char* Recorded = "";     // in the record of a test, with --record {folder}/records
 };
@@ -423,6 +423,12 @@ const std::vector<TCtlCase> Cases = {
      "--unit does not apply to records yield"},
     {"RecordsDateThatIsNone", {"records", "list", "--since", "yesterday"}, {}, 2, "--since: \"yesterday\" is no date"},
     {"RecordsOfANoPort", {"records", "list", "--port", "3"}, {}, 2, "--port does not apply to records"},
+    {"RecordsExportWithoutItsFormat", {"records", "export"}, {}, 2, "records export needs --csv or --json"},
+    {"RecordsSyncToAFile",
+     {"records", "sync", "--store", "{folder}/r.sqlite"},
+     {},
+     2,
+     "records sync sends to a postgresql:// store"},
     {"RecordsShowOfAUnitNeverTested",
      {"records", "show", "SN-9", "--store", "{folder}/r.sqlite"},
      {},
