@@ -23,7 +23,8 @@ const char* const SchemaOne[] = {
     "verdict TEXT NOT NULL, why TEXT NOT NULL, PRIMARY KEY (run_id, address, ordinal), "
     "FOREIGN KEY (run_id, address) REFERENCES units(run_id, address))",
     "CREATE TABLE checks (run_id TEXT NOT NULL, address INTEGER NOT NULL, ordinal INTEGER NOT NULL, "
-    "step TEXT NOT NULL, name TEXT NOT NULL, kind TEXT NOT NULL, measured DOUBLE PRECISION, low DOUBLE PRECISION, high "
+    "sequence TEXT NOT NULL, step TEXT NOT NULL, name TEXT NOT NULL, kind TEXT NOT NULL, measured DOUBLE PRECISION, "
+    "low DOUBLE PRECISION, high "
     "DOUBLE PRECISION, "
     "unit TEXT NOT NULL, verdict TEXT NOT NULL, why TEXT NOT NULL, PRIMARY KEY (run_id, address, ordinal), "
     "FOREIGN KEY (run_id, address) REFERENCES units(run_id, address))",
@@ -32,7 +33,8 @@ const char* const SchemaOne[] = {
     "CREATE INDEX runs_station ON runs (station)",
     "CREATE INDEX runs_started ON runs (started)",
     "CREATE INDEX runs_verdict ON runs (verdict)",
-    "CREATE INDEX checks_name ON checks (name)",
+    // A check's spread read from the index alone, in its groups' order.
+    "CREATE INDEX checks_spread ON checks (sequence, name, unit, low, high, measured)",
 };
 
 // Version 2: the units a plant's server could not take yet, their record as written.
@@ -40,6 +42,41 @@ const char* const SchemaTwo[] = {
     "CREATE TABLE outbox (run_id TEXT NOT NULL, address INTEGER NOT NULL, record TEXT NOT NULL, path TEXT NOT NULL, "
     "version TEXT NOT NULL, operator TEXT NOT NULL, PRIMARY KEY (run_id, address))",
 };
+
+// Version 3: each unit's first and last run of a sequence, kept as runs are stored, so that a yield reads
+// a row a unit instead of ranking every run; filled from the runs already stored.
+const char* const SchemaThree[] = {
+    "CREATE TABLE unit_runs (sequence TEXT NOT NULL, serial TEXT NOT NULL, first_started TEXT NOT NULL, "
+    "first_run TEXT NOT NULL, first_verdict TEXT NOT NULL, first_station TEXT NOT NULL, last_started TEXT NOT NULL, "
+    "last_run TEXT NOT NULL, last_verdict TEXT NOT NULL, PRIMARY KEY (sequence, serial))",
+    "INSERT INTO unit_runs WITH ranked AS (SELECT r.sequence AS sequence, u.serial AS serial, r.started AS started, "
+    "r.id AS run, u.verdict AS verdict, r.station AS station, "
+    "ROW_NUMBER() OVER (PARTITION BY r.sequence, u.serial ORDER BY r.started, r.id) AS first_rank, "
+    "ROW_NUMBER() OVER (PARTITION BY r.sequence, u.serial ORDER BY r.started DESC, r.id DESC) AS last_rank "
+    "FROM units u JOIN runs r ON r.id = u.run_id WHERE u.serial <> '') "
+    "SELECT f.sequence, f.serial, f.started, f.run, f.verdict, f.station, l.started, l.run, l.verdict "
+    "FROM ranked f JOIN ranked l ON l.sequence = f.sequence AND l.serial = f.serial "
+    "WHERE f.first_rank = 1 AND l.last_rank = 1",
+};
+
+// A unit's run of a sequence: the first of its runs when it began earlier than the first so far (by
+// start, then run id), the last when later than the last.
+std::string KeepUnitRun()
+{
+  const auto kept = [](const char* end, const char* compare, std::initializer_list<const char*> columns) {
+    std::string set;
+    for (const char* column : columns)
+      set += std::string(set.empty() ? "" : ", ") + end + column + " = CASE WHEN (excluded." + end +
+             "started, excluded." + end + "run) " + compare + " (unit_runs." + end + "started, unit_runs." + end +
+             "run) THEN excluded." + end + column + " ELSE unit_runs." + end + column + " END";
+    return set;
+  };
+  return "INSERT INTO unit_runs (sequence, serial, first_started, first_run, first_verdict, first_station, "
+         "last_started, last_run, last_verdict) VALUES ($1, $2, $3, $4, $5, $6, $3, $4, $5) "
+         "ON CONFLICT (sequence, serial) DO UPDATE SET " +
+         kept("first_", "<", {"started", "run", "verdict", "station"}) + ", " +
+         kept("last_", ">", {"started", "run", "verdict"});
+}
 
 // A run whose units' records come one at a time keeps the worst of their verdicts.
 const char* const InsertRun =
@@ -62,8 +99,8 @@ TSqlValue Real(const TValue& object, const char* key)
 std::string GroupColumn(TRecordsStore::TYieldBy by)
 {
   switch (by) {
-  case TRecordsStore::TYieldBy::Station: return "station";
-  case TRecordsStore::TYieldBy::Day: return "day";
+  case TRecordsStore::TYieldBy::Station: return "first_station";
+  case TRecordsStore::TYieldBy::Day: return "substr(first_started, 1, 10)";
   case TRecordsStore::TYieldBy::Sequence: break;
   }
   return "sequence";
@@ -125,6 +162,9 @@ void TRecordsStore::Migrate()
     if (version < 2)
       for (const char* statement : SchemaTwo)
         Db->Execute(statement);
+    if (version < 3)
+      for (const char* statement : SchemaThree)
+        Db->Execute(statement);
     if (version == 0)
       Db->Execute("INSERT INTO store_version (version) VALUES ($1)", {SchemaVersion});
     else if (version < SchemaVersion)
@@ -169,21 +209,36 @@ bool TRecordsStore::StoreUnit(const TUnitRecord& unit, const std::string& versio
   Db->Execute("INSERT INTO units (run_id, address, serial, verdict, why, record) VALUES ($1, $2, $3, $4, $5, $6)",
               {runId, address, Text(record, "unit"), Text(controller, "verdict"), Text(controller, "why"),
                TJsonText::Text(unit.Path).get<std::string>()}); // a path of any bytes, as text a server takes
-  StoreSteps(runId, address, controller);
+  StoreSteps(runId, address, Text(record, "name"), controller);
+  if (!Text(record, "unit").empty())
+    Db->Execute(KeepUnitRun(), {Text(record, "name"), Text(record, "unit"), Text(record, "start"), runId,
+                                Text(controller, "verdict"), Text(record, "station")});
   return true;
 }
 
 // Each step, then each check in the order the record has them: a step's, then the whole run's (step "").
-void TRecordsStore::StoreSteps(const std::string& runId, std::int64_t address, const TValue& controller)
+void TRecordsStore::StoreSteps(const std::string& runId, std::int64_t address, const std::string& sequence,
+                               const TValue& controller)
 {
   std::int64_t stepOrdinal = 0, checkOrdinal = 0;
+  // One statement for a step's checks: a server is asked once, not once a check.
   const auto storeChecks = [&](const TValue& checks, const std::string& step) {
-    for (const TValue& check : checks)
-      Db->Execute("INSERT INTO checks (run_id, address, ordinal, step, name, kind, measured, low, high, unit, verdict, "
-                  "why) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12)",
-                  {runId, address, checkOrdinal++, step, Text(check, "name"), Text(check, "kind"),
+    std::string sql = "INSERT INTO checks (run_id, address, ordinal, sequence, step, name, kind, measured, low, high, "
+                      "unit, verdict, why) VALUES ";
+    TSqlRow values;
+    for (const TValue& check : checks) {
+      sql += values.empty() ? "(" : ", (";
+      for (int column = 0; column < 13; ++column)
+        sql += (column ? ", $" : "$") + std::to_string(values.size() + column + 1);
+      sql += ")";
+      for (TSqlValue& value :
+           TSqlRow{runId, address, checkOrdinal++, sequence, step, Text(check, "name"), Text(check, "kind"),
                    Real(check, "measured"), Real(check, "low"), Real(check, "high"), Text(check, "unit"),
-                   Text(check, "verdict"), Text(check, "why")});
+                   Text(check, "verdict"), Text(check, "why")})
+        values.push_back(std::move(value));
+    }
+    if (!values.empty())
+      Db->Execute(sql, values);
   };
   for (const TValue& step : controller.at("steps")) {
     Db->Execute("INSERT INTO steps (run_id, address, ordinal, path, kind, text, started, ended, verdict, why) "
@@ -221,7 +276,10 @@ std::vector<TUnitRun> TRecordsStore::List(const TRunFilter& filter)
 
 std::vector<TUnitRun> TRecordsStore::History(const std::string& serialOrRun)
 {
-  std::vector<TUnitRun> runs = Runs("u.serial = $1 OR r.id = $1", {serialOrRun}, "r.started, u.address");
+  // Two lookups, each by its index: an OR of the two would read every unit.
+  std::vector<TUnitRun> runs = Runs("u.serial = $1", {serialOrRun}, "r.started, u.address");
+  if (runs.empty())
+    runs = Runs("r.id = $1", {serialOrRun}, "u.address");
   for (TUnitRun& run : runs)
     for (const TSqlRow& row :
          Db->Query("SELECT name, why FROM checks WHERE run_id = $1 AND address = $2 AND verdict <> 'PASS' "
@@ -261,22 +319,15 @@ std::vector<TYield> TRecordsStore::Yield(TYieldBy by, const std::optional<std::s
   std::string only;
   if (sequence) {
     parameters.emplace_back(*sequence);
-    only = " AND r.sequence = $1";
+    only = " WHERE sequence = $1";
   }
-  const std::string sql =
-      "WITH ranked AS (SELECT r.sequence AS sequence, u.serial AS serial, r.station AS station, "
-      "substr(r.started, 1, 10) AS day, u.verdict AS verdict, "
-      "ROW_NUMBER() OVER (PARTITION BY r.sequence, u.serial ORDER BY r.started, r.id) AS first_run, "
-      "ROW_NUMBER() OVER (PARTITION BY r.sequence, u.serial ORDER BY r.started DESC, r.id DESC) AS last_run "
-      "FROM units u JOIN runs r ON r.id = u.run_id WHERE u.serial <> ''" +
-      only + "), firsts AS (SELECT sequence, serial, " + GroupColumn(by) +
-      " AS grouped, verdict FROM ranked WHERE first_run = 1), "
-      "lasts AS (SELECT sequence, serial, verdict FROM ranked WHERE last_run = 1) "
-      "SELECT f.grouped, count(*), sum(CASE WHEN f.verdict = 'PASS' THEN 1 ELSE 0 END), "
-      "sum(CASE WHEN l.verdict = 'PASS' THEN 1 ELSE 0 END) FROM firsts f "
-      "JOIN lasts l ON l.sequence = f.sequence AND l.serial = f.serial GROUP BY f.grouped ORDER BY f.grouped";
+  const std::string group = GroupColumn(by);
   std::vector<TYield> yields;
-  for (const TSqlRow& row : Db->Query(sql, parameters))
+  for (const TSqlRow& row : Db->Query("SELECT " + group +
+                                          ", count(*), sum(CASE WHEN first_verdict = 'PASS' THEN 1 ELSE 0 END), "
+                                          "sum(CASE WHEN last_verdict = 'PASS' THEN 1 ELSE 0 END) FROM unit_runs" +
+                                          only + " GROUP BY " + group + " ORDER BY " + group,
+                                      parameters))
     yields.push_back({SqlText(row[0]), std::get<std::int64_t>(row[1]), std::get<std::int64_t>(row[2]),
                       std::get<std::int64_t>(row[3])});
   return yields;
@@ -288,18 +339,16 @@ std::vector<TCheckSpread> TRecordsStore::Spread(const std::optional<std::string>
                                                 const std::optional<std::string>& check)
 {
   TSqlRow parameters;
-  std::string where = "c.measured IS NOT NULL";
-  for (const auto& [value, column] : {std::pair{sequence, "r.sequence"}, std::pair{check, "c.name"}})
+  std::string where = "measured IS NOT NULL";
+  for (const auto& [value, column] : {std::pair{sequence, "sequence"}, std::pair{check, "name"}})
     if (value) {
       parameters.emplace_back(*value);
       where += std::string(" AND ") + column + " = $" + std::to_string(parameters.size());
     }
   const std::string sql =
       "SELECT sequence, name, unit, low, high, count(*), avg(measured), min(measured), max(measured), "
-      "sum((measured - mean) * (measured - mean)) FROM (SELECT r.sequence AS sequence, c.name AS name, "
-      "c.unit AS unit, c.low AS low, c.high AS high, c.measured AS measured, "
-      "avg(c.measured) OVER (PARTITION BY r.sequence, c.name, c.unit, c.low, c.high) AS mean "
-      "FROM checks c JOIN runs r ON r.id = c.run_id WHERE " +
+      "sum((measured - mean) * (measured - mean)) FROM (SELECT sequence, name, unit, low, high, measured, "
+      "avg(measured) OVER (PARTITION BY sequence, name, unit, low, high) AS mean FROM checks WHERE " +
       where + ") AS valued GROUP BY sequence, name, unit, low, high ORDER BY sequence, name, low, high";
   std::vector<TCheckSpread> spreads;
   for (const TSqlRow& row : Db->Query(sql, parameters)) {

@@ -59,7 +59,7 @@ struct TCheckSpread {
 class TRecordsStore {
 public:
   enum class TYieldBy { Sequence, Station, Day };
-  static constexpr std::int64_t SchemaVersion = 2;
+  static constexpr std::int64_t SchemaVersion = 3;
 
   // A file, or a postgresql:// URL.
   explicit TRecordsStore(const std::string& name);
@@ -91,7 +91,8 @@ public:
 private:
   void Migrate();
   bool StoreUnit(const TUnitRecord& unit, const std::string& version, const std::string& login);
-  void StoreSteps(const std::string& runId, std::int64_t address, const TJsonText::TValue& controller);
+  void StoreSteps(const std::string& runId, std::int64_t address, const std::string& sequence,
+                  const TJsonText::TValue& controller);
   std::vector<TUnitRun> Runs(const std::string& where, const TSqlRow& parameters, const std::string& order);
 
   std::unique_ptr<TSqlDatabase> Db;

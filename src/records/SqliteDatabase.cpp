@@ -16,8 +16,13 @@ std::string SqliteText(const std::string& sql)
   return std::regex_replace(sql, Parameter, "?$1");
 }
 
-struct TFinalize {
-  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+// The statement ready for its next use whatever became of this one.
+struct TReset {
+  void operator()(sqlite3_stmt* statement) const
+  {
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+  }
 };
 
 } // namespace
@@ -37,22 +42,37 @@ TSqliteDatabase::TSqliteDatabase(const std::string& path) : File(path)
     Execute("PRAGMA synchronous = FULL");
     Execute("PRAGMA foreign_keys = ON");
   } catch (...) { // the destructor will not run: a connection half made is closed here
-    sqlite3_close_v2(Db);
+    Close();
     throw;
   }
 }
 
 TSqliteDatabase::~TSqliteDatabase()
 {
+  Close();
+}
+
+void TSqliteDatabase::Close() noexcept
+{
+  for (const auto& [sql, statement] : Statements)
+    sqlite3_finalize(statement);
   sqlite3_close_v2(Db);
+}
+
+sqlite3_stmt* TSqliteDatabase::Prepared(const std::string& sql)
+{
+  if (const auto found = Statements.find(sql); found != Statements.end())
+    return found->second;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(Db, SqliteText(sql).c_str(), -1, &statement, nullptr) != SQLITE_OK)
+    Fail("cannot prepare a statement");
+  return Statements[sql] = statement;
 }
 
 std::vector<TSqlRow> TSqliteDatabase::Query(const std::string& sql, const TSqlRow& parameters)
 {
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(Db, SqliteText(sql).c_str(), -1, &raw, nullptr) != SQLITE_OK)
-    Fail("cannot prepare a statement");
-  const std::unique_ptr<sqlite3_stmt, TFinalize> statement(raw);
+  sqlite3_stmt* raw = Prepared(sql);
+  const std::unique_ptr<sqlite3_stmt, TReset> statement(raw);
   for (std::size_t i = 0; i < parameters.size(); ++i) {
     const int at = static_cast<int>(i + 1);
     const TSqlValue& value = parameters[i];

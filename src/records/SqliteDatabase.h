@@ -2,9 +2,11 @@
 
 #include "records/SqlDatabase.h"
 
+#include <map>
 #include <string>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 // One connection to an SQLite file in WAL mode, durable on commit (synchronous FULL). A writer that
 // finds the file locked by another program waits for it up to BusyMs rather than failing.
@@ -25,7 +27,11 @@ public:
 
 private:
   [[noreturn]] void Fail(const std::string& what) const;
+  void Close() noexcept;
+  // Each statement's text is prepared once: a run stores the same few inserts many times.
+  sqlite3_stmt* Prepared(const std::string& sql);
 
   std::string File;
   sqlite3* Db = nullptr;
+  std::map<std::string, sqlite3_stmt*> Statements;
 };

@@ -297,6 +297,24 @@ TEST_P(RecordsStoreTest, TwoProcessesStoringAtOnceLoseNothing)
   EXPECT_EQ(Records->List({}).size(), 2u * Each);
 }
 
+// A store of the first schema (no outbox, no units' first and last runs) is brought up to date on opening,
+// its runs counted as if they had been stored since.
+TEST_P(RecordsStoreTest, AStoreOfTheFirstSchemaIsBroughtUpToDate)
+{
+  Store({"A", TVerdict::Fail, 112, 1}, 1);
+  Store({"A", TVerdict::Pass, 100, 2}, 2);
+  Store({"B", TVerdict::Pass, 100, 3}, 3);
+  Records.reset();
+  for (const char* statement : {"DROP TABLE unit_runs", "DROP TABLE outbox", "UPDATE store_version SET version = 1"})
+    Connection()->Execute(statement);
+  TRecordsStore again(Name);
+  const std::vector<TYield> yields = again.Yield(TRecordsStore::TYieldBy::Sequence, std::nullopt);
+  ASSERT_EQ(yields.size(), 1u);
+  EXPECT_EQ(std::tuple(yields[0].Units, yields[0].FirstPassed, yields[0].FinallyPassed), std::tuple(2, 1, 2));
+  EXPECT_TRUE(again.Waiting().empty());
+  EXPECT_EQ(Connection()->Query("SELECT version FROM store_version"), std::vector<TSqlRow>{{std::int64_t{3}}});
+}
+
 TEST_P(RecordsStoreTest, AStoreOfANewerProgramIsRefused)
 {
   Connection()->Execute("UPDATE store_version SET version = 99");
@@ -304,7 +322,7 @@ TEST_P(RecordsStoreTest, AStoreOfANewerProgramIsRefused)
     TRecordsStore again(Name);
     FAIL() << "opened";
   } catch (const TRecordsError& error) {
-    EXPECT_NE(std::string(error.what()).find("was made by a newer program (schema 99; this one knows 2)"),
+    EXPECT_NE(std::string(error.what()).find("was made by a newer program (schema 99; this one knows 3)"),
               std::string::npos)
         << error.what();
   }
