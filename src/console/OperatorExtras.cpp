@@ -19,17 +19,18 @@
 #include "widgets/OperatorSettings.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDate>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QSettings>
-#include <QApplication>
-#include <QKeyEvent>
 #include <QStandardPaths>
-
 
 namespace {
 
@@ -119,6 +120,8 @@ void TOperatorExtras::BuildSequenceMenu(QMenuBar* bar)
   report->setEnabled(false); // until a run has left one
   connect(report, &QAction::triggered, Sequences, &TSequenceControl::OpenReport);
   connect(Sequences, &TSequenceControl::ReportAvailable, report, &QAction::setEnabled);
+  connect(AddItem(sequence, "MmRecordsStore", "Records &store..."), &QAction::triggered, this,
+          &TOperatorExtras::MmRecordsStoreClick);
 }
 
 namespace {
@@ -192,6 +195,7 @@ void TOperatorExtras::RestoreSettings()
   LastLogFolder = settings.value("log/folder").toString();
   LastParameterFolder = settings.value("parameters/folder").toString();
   LastSequenceFolder = settings.value("sequence/folder").toString();
+  Sequences->SetStore(settings.value("records/store").toString().toStdString(), false);
   DailyLog->setChecked(settings.value("log/daily", false).toBool());
 }
 
@@ -222,6 +226,7 @@ void TOperatorExtras::SaveSettings() const
   settings.setValue("log/folder", LastLogFolder);
   settings.setValue("parameters/folder", LastParameterFolder);
   settings.setValue("sequence/folder", LastSequenceFolder);
+  settings.setValue("records/store", QString::fromStdString(Sequences->ChosenStore()));
   settings.setValue("log/daily", DailyLog->isChecked());
 }
 
@@ -405,6 +410,18 @@ void TOperatorExtras::MmOpenSequenceClick()
       ChooseFile(false, "Open sequence", LastSequenceFolder, "Sequences (*.yaml *.yml);;All files (*)");
   if (!path.isEmpty() && Sequences->Open(path.toStdString()))
     LastSequenceFolder = QFileInfo(path).absolutePath();
+}
+
+void TOperatorExtras::MmRecordsStoreClick()
+{
+  bool ok = false;
+  const QString name = QInputDialog::getText(
+      &Form, "Records store",
+      "Where each test run goes: an SQLite file, or a plant's server as postgresql://HOST/DB\n(its password in "
+      "~/.pgpass). Empty: OZMET_STORE, else ~/.local/share/ozmet/records.sqlite.",
+      QLineEdit::Normal, QString::fromStdString(Sequences->ChosenStore()), &ok);
+  if (ok)
+    Sequences->SetStore(name.trimmed().toStdString());
 }
 
 void TOperatorExtras::MmAboutClick()

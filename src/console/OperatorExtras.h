@@ -72,6 +72,7 @@ public:
   void MmBusViewClick();
   void MmScanBusClick();
   void MmOpenSequenceClick();
+  void MmRecordsStoreClick();
   void MmAboutClick();
 
 protected:

@@ -1,9 +1,12 @@
 #include "console/SequenceControl.h"
 
+#include "records/RecordsStore.h"
+
 #include "console/Form1.h"
 #include "console/FormSequence.h"
 #include "console/OperatorExtras.h"
 #include "console/SequenceRun.h"
+#include "records/RecordsStore.h"
 #include "sequence/SequenceFile.h"
 #include "sequence/SequenceLineLink.h"
 #include "sequence/SequenceRecord.h"
@@ -12,8 +15,12 @@
 #include "serial/Exchange.h"
 
 #include <QFileInfo>
+
 #include <QProcess>
 #include <QTimer>
+#include <regex>
+
+#include <regex>
 
 namespace {
 
@@ -99,7 +106,8 @@ void TSequenceControl::Start(const TUnitSerials& units)
     QMetaObject::invokeMethod(
         this, [this, run] { Finished(run, true); }, Qt::QueuedConnection);
   };
-  Run = std::make_unique<TSequenceRun>(*Sequence, std::move(link), std::move(*records), Feed, units, ended);
+  Run =
+      std::make_unique<TSequenceRun>(*Sequence, std::move(link), std::move(*records), StoreName(), Feed, units, ended);
   Window->SetRunning(true);
 }
 
@@ -235,4 +243,22 @@ void TSequenceControl::OpenReport()
       opener->deleteLater();
   });
   opener->start(OpenerProgram, {report});
+}
+
+bool TSequenceControl::SetStore(const std::string& name, bool said)
+{
+  static const std::regex Password(R"(^[a-z]+://[^/@]*:[^@]*@)");
+  if (std::regex_search(name, Password)) {
+    Form.ShowMessage("Records store not changed: keep the server's password in ~/.pgpass, not in the URL.");
+    return false;
+  }
+  Store = name;
+  if (said)
+    Form.AppendLog("Records go to " + StoreName(), TLogColour::Blue, false);
+  return true;
+}
+
+std::string TSequenceControl::StoreName() const
+{
+  return Store.empty() ? TRecordsStore::DefaultPath() : Store;
 }

@@ -47,6 +47,12 @@ public:
   // empty when it has none.
   QString ChosenReport() const;
   void OpenReport();
+  // The records store the next runs go into: a file or a postgresql:// URL, empty for OZMET_STORE or the
+  // user's file. A URL holding a password is refused (said in a box): it would be kept in the settings.
+  // said: the choice is told in the log (not when the window takes it from its settings).
+  bool SetStore(const std::string& name, bool said = true);
+  const std::string& ChosenStore() const { return Store; }
+  std::string StoreName() const;
   static constexpr const char* OpenerProgram = "xdg-open";
 
 signals:
@@ -72,4 +78,5 @@ private:
   bool PortWasOpen = false;
   bool PollWasOn = false;
   std::map<std::uint8_t, QString> Reports; // the last run's, by controller
+  std::string Store;                       // chosen in the window; empty for the default
 };

@@ -1,13 +1,13 @@
 #include "console/SequenceRun.h"
 
-#include "records/RecordsStore.h"
 #include "sequence/SequenceLineLink.h"
 #include "sequence/SequenceRecord.h"
 
 TSequenceRun::TSequenceRun(const TSequence& sequence, std::unique_ptr<TSequenceLineLink> link, TRecords records,
-                           TSequenceObserver& watcher, const TUnitSerials& units, std::function<void()> ended)
+                           const std::string& store, TSequenceObserver& watcher, const TUnitSerials& units,
+                           std::function<void()> ended)
     : Sequence(sequence), Link(std::move(link)), Records(std::move(records)),
-      Stored(TRecordsStore::DefaultPath(),
+      Stored(store,
              [this](std::uint8_t address) {
                const auto record = Records.find(address);
                return record == Records.end() ? std::string() : record->second->RecordPath();

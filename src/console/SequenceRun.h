@@ -24,8 +24,10 @@ public:
   using TRecords = std::map<std::uint8_t, std::unique_ptr<TSequenceRecord>>;
 
   // `ended` runs on the runner's thread once the run is over, every controller stopped or tried.
+  // store: the records store the run goes into once it ends.
   TSequenceRun(const TSequence& sequence, std::unique_ptr<TSequenceLineLink> link, TRecords records,
-               TSequenceObserver& watcher, const TUnitSerials& units, std::function<void()> ended);
+               const std::string& store, TSequenceObserver& watcher, const TUnitSerials& units,
+               std::function<void()> ended);
   // Aborts a run still going and waits for it: the objects it tells go with us.
   ~TSequenceRun();
 
