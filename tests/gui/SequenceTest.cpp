@@ -121,6 +121,8 @@ TEST_P(SequenceUnits, EnterGoesOnToTheNextControllersSerialAndTheLastRunsEachUni
   EXPECT_TRUE(Extras().Sequence().Running());
   EXPECT_TRUE(Logged("Sequence Quick started on " + c.Told[0] + ", " + c.Told[1]));
   ASSERT_TRUE(WaitFor([&] { return !SequenceVerdict(2).isEmpty(); }, 30s));
+  // The verdicts show at once; the log's end line follows once the run is in the records store.
+  ASSERT_TRUE(WaitFor([&] { return !EndLine().empty(); }));
   for (std::uint8_t address : {1, 2}) {
     const std::string& told = c.Told[address - 1];
     EXPECT_TRUE(SequenceVerdict(address).contains(QString::fromStdString(told))) << told;
