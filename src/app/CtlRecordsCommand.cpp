@@ -10,10 +10,10 @@
 #include "sequence/SequenceResult.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <regex>
 
 namespace {
 
@@ -42,8 +42,14 @@ std::optional<std::string> Given(const TCtlOptions& options, const char* name)
 std::optional<std::string> Day(const TCtlOptions& options, const char* name)
 {
   const auto day = Given(options, name);
-  static const std::regex Date(R"(\d{4}-\d{2}-\d{2})");
-  if (day && !std::regex_match(*day, Date))
+  const auto isDate = [](const std::string& text) { // YYYY-MM-DD
+    for (std::size_t i = 0; i < text.size(); ++i)
+      if ((i == 4 || i == 7) != (text[i] == '-') ||
+          (i != 4 && i != 7 && !std::isdigit(static_cast<unsigned char>(text[i]))))
+        return false;
+    return text.size() == 10;
+  };
+  if (day && !isDate(*day))
     throw TCtlError(TCtlError::Usage, "--" + std::string(name) + ": \"" + *day + "\" is no date (YYYY-MM-DD)");
   return day;
 }

@@ -1,11 +1,10 @@
 #include "console/SequenceControl.h"
 
-#include "records/RecordsStore.h"
-
 #include "console/Form1.h"
 #include "console/FormSequence.h"
 #include "console/OperatorExtras.h"
 #include "console/SequenceRun.h"
+#include "records/PostgresDatabase.h"
 #include "records/RecordsStore.h"
 #include "sequence/SequenceFile.h"
 #include "sequence/SequenceLineLink.h"
@@ -15,12 +14,8 @@
 #include "serial/Exchange.h"
 
 #include <QFileInfo>
-
 #include <QProcess>
 #include <QTimer>
-#include <regex>
-
-#include <regex>
 
 namespace {
 
@@ -247,8 +242,7 @@ void TSequenceControl::OpenReport()
 
 bool TSequenceControl::SetStore(const std::string& name, bool said)
 {
-  static const std::regex Password(R"(^[a-z]+://[^/@]*:[^@]*@)");
-  if (std::regex_search(name, Password)) {
+  if (TPostgresDatabase::PasswordAt(name)) {
     Form.ShowMessage("Records store not changed: keep the server's password in ~/.pgpass, not in the URL.");
     return false;
   }

@@ -2,7 +2,9 @@
 
 #include "records/SqlDatabase.h"
 
+#include <optional>
 #include <string>
+#include <utility>
 
 struct pg_conn;
 
@@ -22,6 +24,9 @@ public:
 
   // postgresql:// or postgres://: a server; anything else is a file.
   static bool IsUrl(const std::string& name);
+  // Where a URL holds a password (from its colon to the @ after it), and the URL without it.
+  static std::optional<std::pair<std::size_t, std::size_t>> PasswordAt(const std::string& url);
+  static std::string WithoutPassword(const std::string& url);
 
   std::vector<TSqlRow> Query(const std::string& sql, const TSqlRow& parameters = {}) override;
   // Writers take one advisory lock in turn, as SQLite's writers do.

@@ -4,16 +4,18 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
 #include <filesystem>
-#include <regex>
 
 namespace {
 
 // $1 as SQLite numbers it, ?1: the same statement text serves both stores.
-std::string SqliteText(const std::string& sql)
+std::string SqliteText(std::string sql)
 {
-  static const std::regex Parameter(R"(\$([0-9]+))");
-  return std::regex_replace(sql, Parameter, "?$1");
+  for (std::size_t at = 0; at + 1 < sql.size(); ++at)
+    if (sql[at] == '$' && std::isdigit(static_cast<unsigned char>(sql[at + 1])))
+      sql[at] = '?';
+  return sql;
 }
 
 // The statement ready for its next use whatever became of this one.

@@ -58,9 +58,13 @@ void TStoreWriter::ToServer(const std::vector<TUnitRecord>& units)
   }
 }
 
+// getpwuid_r: the runner's thread asks while the window's may look up a device's owner.
 std::string TStoreWriter::LoginName()
 {
-  if (const passwd* user = getpwuid(geteuid()))
+  passwd entry{};
+  passwd* user = nullptr;
+  char buffer[4096];
+  if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &user) == 0 && user)
     return user->pw_name;
   const char* name = std::getenv("LOGNAME");
   return name ? name : "";
