@@ -31,6 +31,7 @@ const std::map<std::string, std::vector<std::string>> Takes = {
 };
 const char* const Filters[] = {"unit",  "sequence", "station", "verdict", "since",
                                "until", "limit",    "by",      "check",   "csv"};
+constexpr std::string_view YieldGroups[] = {"sequence", "station", "day"};
 const char* const ExportColumns[] = {"run_id", "start",   "sequence", "station", "operator",
                                      "unit",   "address", "verdict",  "why",     "record"};
 
@@ -59,10 +60,12 @@ std::string Limit(const std::optional<double>& limit)
   return limit ? FormatGeneral(*limit) : "-";
 }
 
-// Four significant digits, as the records' own texts give a measured value.
-std::string Number(double value)
+// A unit's run as list and show give it under --json.
+TRowFields RunFields(const TUnitRun& run)
 {
-  return NumberText(value);
+  return {{"start", run.Start},       {"unit", run.Unit},       {"address", run.Address},   {"verdict", run.Verdict},
+          {"sequence", run.Sequence}, {"station", run.Station}, {"operator", run.Operator}, {"why", run.Why},
+          {"run_id", run.RunId},      {"record", run.Record}};
 }
 
 } // namespace
@@ -90,9 +93,8 @@ void TCtlRecordsCommand::Prepare()
     if (Options.Has(option) && std::find(takes->second.begin(), takes->second.end(), option) == takes->second.end())
       throw TCtlError(TCtlError::Usage, "--" + std::string(option) + " does not apply to records " + Options.Operand);
   static constexpr std::string_view Verdicts[] = {"pass", "fail", "aborted"};
-  static constexpr std::string_view Groups[] = {"sequence", "station", "day"};
   (void)Options.Choice("verdict", Verdicts, 0);
-  (void)Options.Choice("by", Groups, 0);
+  (void)Options.Choice("by", YieldGroups, 0);
   (void)Options.Whole("limit", 1, 1000000000, 1);
   Day(Options, "since");
   Day(Options, "until");
@@ -151,16 +153,7 @@ void TCtlRecordsCommand::List(TRecordsStore& store)
     rows.push_back({run.Start, run.Unit.empty() ? "-" : run.Unit,
                     TCtlOutput::Address(static_cast<std::uint8_t>(run.Address)), run.Verdict, run.Sequence, run.Station,
                     run.Why});
-    fields.push_back({{"start", run.Start},
-                      {"unit", run.Unit},
-                      {"address", run.Address},
-                      {"verdict", run.Verdict},
-                      {"sequence", run.Sequence},
-                      {"station", run.Station},
-                      {"operator", run.Operator},
-                      {"why", run.Why},
-                      {"run_id", run.RunId},
-                      {"record", run.Record}});
+    fields.push_back(RunFields(run));
   }
   if (rows.empty())
     Output.Note("no runs in " + store.Path() + " match");
@@ -181,44 +174,30 @@ void TCtlRecordsCommand::Show(TRecordsStore& store)
       text += "\n  failed " + check;
       failed.push_back({{"check", check}});
     }
-    Output.Result("run", text,
-                  {{"start", run.Start},
-                   {"unit", run.Unit},
-                   {"address", run.Address},
-                   {"verdict", run.Verdict},
-                   {"sequence", run.Sequence},
-                   {"station", run.Station},
-                   {"operator", run.Operator},
-                   {"why", run.Why},
-                   {"run_id", run.RunId},
-                   {"record", run.Record},
-                   {"failed", failed}});
+    TRowFields fields = RunFields(run);
+    fields.push_back({"failed", failed});
+    Output.Result("run", text, fields);
   }
 }
 
 void TCtlRecordsCommand::Yield(TRecordsStore& store)
 {
-  static constexpr std::string_view Groups[] = {"sequence", "station", "day"};
-  const auto by = static_cast<TRecordsStore::TYieldBy>(Options.Choice("by", Groups, 0));
+  const auto by = static_cast<TRecordsStore::TYieldBy>(Options.Choice("by", YieldGroups, 0));
+  const std::string group(YieldGroups[static_cast<std::size_t>(by)]);
   const auto percent = [](std::int64_t part, std::int64_t whole) {
-    return whole ? Number(100.0 * static_cast<double>(part) / static_cast<double>(whole)) + " %" : "-";
+    return whole ? NumberText(100.0 * static_cast<double>(part) / static_cast<double>(whole)) + " %" : "-";
   };
   std::vector<std::vector<std::string>> rows;
   std::vector<TRowFields> fields;
   for (const TYield& y : store.Yield(by, Given(Options, "sequence"))) {
     rows.push_back({y.Group, std::to_string(y.Units), std::to_string(y.FirstPassed), percent(y.FirstPassed, y.Units),
                     std::to_string(y.FinallyPassed), percent(y.FinallyPassed, y.Units)});
-    fields.push_back({{std::string(Groups[static_cast<std::size_t>(by)]), y.Group},
-                      {"units", y.Units},
-                      {"first_passed", y.FirstPassed},
-                      {"final_passed", y.FinallyPassed}});
+    fields.push_back(
+        {{group, y.Group}, {"units", y.Units}, {"first_passed", y.FirstPassed}, {"final_passed", y.FinallyPassed}});
   }
   if (rows.empty())
     Output.Note("no units with a serial in " + store.Path());
-  Output.Table("yield",
-               {std::string(Groups[static_cast<std::size_t>(by)]), "units", "first pass", "first-pass yield",
-                "last pass", "final yield"},
-               rows, fields);
+  Output.Table("yield", {group, "units", "first pass", "first-pass yield", "last pass", "final yield"}, rows, fields);
 }
 
 void TCtlRecordsCommand::Cpk(TRecordsStore& store)
@@ -226,9 +205,9 @@ void TCtlRecordsCommand::Cpk(TRecordsStore& store)
   std::vector<std::vector<std::string>> rows;
   std::vector<TRowFields> fields;
   for (const TCheckSpread& s : store.Spread(Given(Options, "sequence"), Given(Options, "check"))) {
-    rows.push_back({s.Sequence, s.Check, std::to_string(s.N), Number(s.Mean), Number(s.Deviation), Number(s.Min),
-                    Number(s.Max), Limit(s.Low), Limit(s.High), s.Measure,
-                    s.Cpk ? Number(*s.Cpk) : "cannot be computed"});
+    rows.push_back({s.Sequence, s.Check, std::to_string(s.N), NumberText(s.Mean), NumberText(s.Deviation),
+                    NumberText(s.Min), NumberText(s.Max), Limit(s.Low), Limit(s.High), s.Measure,
+                    s.Cpk ? NumberText(*s.Cpk) : "cannot be computed"});
     TRowFields object{{"sequence", s.Sequence}, {"check", s.Check}, {"n", s.N},     {"mean", s.Mean},
                       {"sd", s.Deviation},      {"min", s.Min},     {"max", s.Max}, {"unit", s.Measure}};
     if (s.Low)
@@ -280,13 +259,12 @@ void TCtlRecordsCommand::Sync()
 // The selection whole, for a spreadsheet or another system: every column, a row a unit's run.
 void TCtlRecordsCommand::Export(TRecordsStore& store)
 {
-  const std::vector<TUnitRun> runs = store.List(Filter());
   if (!Options.Has("csv")) {
     List(store);
     return;
   }
   std::vector<std::vector<std::string>> rows;
-  for (const TUnitRun& run : runs)
+  for (const TUnitRun& run : store.List(Filter()))
     rows.push_back({run.RunId, run.Start, run.Sequence, run.Station, run.Operator, run.Unit,
                     std::to_string(run.Address), run.Verdict, run.Why, run.Record});
   Output.CsvTable({std::begin(ExportColumns), std::end(ExportColumns)}, rows);

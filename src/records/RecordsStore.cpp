@@ -90,6 +90,12 @@ std::string Text(const TValue& object, const char* key)
   return object.at(key).get<std::string>();
 }
 
+// What a unit's record is kept under: its run's id and its controller's address.
+TSqlRow UnitKey(const TValue& record)
+{
+  return {Text(record, "run_id"), record.at("controllers").at(0).at("address").get<std::int64_t>()};
+}
+
 TSqlValue Real(const TValue& object, const char* key)
 {
   const TValue& value = object.at(key);
@@ -371,11 +377,14 @@ void TRecordsStore::KeepForLater(const std::vector<TUnitRecord>& units, const st
 {
   Db->BeginWriting();
   try {
-    for (const TUnitRecord& unit : units)
+    for (const TUnitRecord& unit : units) {
+      TSqlRow row = UnitKey(unit.Record);
+      row.insert(row.end(),
+                 {TJsonText::Line(unit.Record), TJsonText::Text(unit.Path).get<std::string>(), version, login});
       Db->Execute("INSERT INTO outbox (run_id, address, record, path, version, operator) VALUES ($1, $2, $3, $4, $5, "
                   "$6) ON CONFLICT (run_id, address) DO NOTHING",
-                  {Text(unit.Record, "run_id"), unit.Record.at("controllers").at(0).at("address").get<std::int64_t>(),
-                   TJsonText::Line(unit.Record), TJsonText::Text(unit.Path).get<std::string>(), version, login});
+                  row);
+    }
     Db->Commit();
   } catch (...) {
     Db->Rollback();
@@ -393,8 +402,7 @@ std::vector<TWaitingUnit> TRecordsStore::Waiting()
 
 void TRecordsStore::Sent(const TUnitRecord& unit)
 {
-  Db->Execute("DELETE FROM outbox WHERE run_id = $1 AND address = $2",
-              {Text(unit.Record, "run_id"), unit.Record.at("controllers").at(0).at("address").get<std::int64_t>()});
+  Db->Execute("DELETE FROM outbox WHERE run_id = $1 AND address = $2", UnitKey(unit.Record));
 }
 
 std::size_t TRecordsStore::SendWaitingTo(TRecordsStore& server)
