@@ -4,6 +4,7 @@
 #include "console/BusPoller.h"
 #include "console/Form1.h"
 #include "console/FormBus.h"
+#include "console/FormRecords.h"
 #include "console/FormSequence.h"
 #include "console/FormSpeedChart.h"
 #include "console/LinkCountersView.h"
@@ -57,6 +58,7 @@ TOperatorExtras::TOperatorExtras(TForm1& form, TLinkCountersView& counters) : QO
   Poller = new TBusPoller(Form);
   Bus = new TFormBus(Form, *Poller, Chart->BusLines());
   Sequences = new TSequenceControl(Form);
+  Records = new TFormRecords([this] { return Sequences->StoreName(); }, &Form);
   connect(&Sequences->Panel(), &TFormSequence::Sampled, Bus, &TFormBus::SequenceSampled);
   connect(Poller, &TBusPoller::SpeedDecoded, Chart, [this](std::uint8_t address, qint64 ms, double rpm) {
     Chart->BusLines().AddPoint(address, ms, rpm);
@@ -102,6 +104,8 @@ void TOperatorExtras::BuildMenus(QMenuBar* bar, TLinkCountersView& counters)
           &TOperatorExtras::MmSpeedChartClick);
   connect(AddItem(view, "MmBusView", "&Bus", QKeySequence(Qt::CTRL | Qt::Key_B)), &QAction::triggered, this,
           &TOperatorExtras::MmBusViewClick);
+  connect(AddItem(view, "MmRecords", "&Records", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)), &QAction::triggered,
+          this, &TOperatorExtras::MmRecordsClick);
   BuildSequenceMenu(bar);
 
   QMenu* help = AddMenu(bar, "MmHelp", "&Help");
@@ -157,22 +161,21 @@ bool TOperatorExtras::eventFilter(QObject* watched, QEvent* event)
     return false;
   const QWidget* window = static_cast<QWidget*>(watched)->window();
   const bool watchedWindow = window == &Form || window == Chart || window == Bus;
+  // Esc stops from the records too, which the operator may read while a motor runs; F5 there runs nothing.
+  const bool stopsHere = watchedWindow || window == Records;
   const auto* key = static_cast<QKeyEvent*>(event);
   const int pressed = key->key();
   const bool all = key->modifiers().testFlag(Qt::ShiftModifier);
   // The run's own Stops reach the controllers it drives; then Esc stops the panel's controller and Shift+Esc every
   // controller, as they do without a run.
-  if (pressed == Qt::Key_Escape && Sequences->Running() && (watchedWindow || window == &Sequences->Panel())) {
-    Sequences->Abort(all ? "aborted by Shift+Esc" : "aborted by Esc");
+  if (pressed == Qt::Key_Escape && (stopsHere || (Sequences->Running() && window == &Sequences->Panel()))) {
+    if (Sequences->Running())
+      Sequences->Abort(all ? "aborted by Shift+Esc" : "aborted by Esc");
     all ? Poller->StopAll() : Form.BtnStopClick();
     return true;
   }
   if (!watchedWindow)
     return false;
-  if (pressed == Qt::Key_Escape && all) {
-    Poller->StopAll();
-    return true;
-  }
   for (const TMotionKey& motion : MotionKeys)
     if (motion.Key == pressed) {
       (Form.*motion.Handler)();
@@ -204,6 +207,7 @@ void TOperatorExtras::FormClosing()
   SaveSettings();
   Chart->hide();
   Bus->hide();
+  Records->hide();
   Poller->Detach(); // before the objects that tell it go
   Sequences->EndRun("the window was closed", false); // its controllers stopped before the port is let go
   Sequences->Panel().hide();
@@ -391,6 +395,13 @@ void TOperatorExtras::MmBusViewClick()
   Bus->show();
   Bus->raise();
   Bus->activateWindow();
+}
+
+void TOperatorExtras::MmRecordsClick()
+{
+  Records->show();
+  Records->raise();
+  Records->activateWindow();
 }
 
 void TOperatorExtras::MmScanBusClick()

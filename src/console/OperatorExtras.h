@@ -13,6 +13,7 @@ class TBusPoller;
 class TForm1;
 class TFormBus;
 class TFormBusScan;
+class TFormRecords;
 class TFormSpeedChart;
 class TLinkCountersView;
 class TSequenceControl;
@@ -61,6 +62,7 @@ public:
   TFormSpeedChart& SpeedChart() const { return *Chart; }
   TBusPoller& BusPoller() const { return *Poller; }
   TFormBus& BusView() const { return *Bus; }
+  TFormRecords& RecordsView() const { return *Records; }
   TSequenceControl& Sequence() const { return *Sequences; }
   // The scan window, once the menu built it.
   TFormBusScan* BusScanWindow() const { return BusScan; }
@@ -71,6 +73,7 @@ public:
   void MmSpeedChartClick();
   void MmBusViewClick();
   void MmScanBusClick();
+  void MmRecordsClick();
   void MmOpenSequenceClick();
   void MmRecordsStoreClick();
   void MmAboutClick();
@@ -91,6 +94,7 @@ private:
   TFormSpeedChart* Chart = nullptr;
   TBusPoller* Poller = nullptr;
   TFormBus* Bus = nullptr;
+  TFormRecords* Records = nullptr;
   TFormBusScan* BusScan = nullptr; // built when first asked for; a window of the form's own, which owns it
   TSequenceControl* Sequences = nullptr;
   QAction* DailyLog = nullptr;

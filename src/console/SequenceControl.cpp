@@ -3,6 +3,7 @@
 #include "console/Form1.h"
 #include "console/FormSequence.h"
 #include "console/OperatorExtras.h"
+#include "console/ReportOpener.h"
 #include "console/SequenceRun.h"
 #include "records/PostgresDatabase.h"
 #include "records/RecordsStore.h"
@@ -14,7 +15,6 @@
 #include "serial/Exchange.h"
 
 #include <QFileInfo>
-#include <QProcess>
 #include <QTimer>
 
 namespace {
@@ -33,8 +33,13 @@ std::string UnitsText(const std::vector<std::uint8_t>& addresses, const TUnitSer
 } // namespace
 
 TSequenceControl::TSequenceControl(TForm1& form)
-    : QObject(&form), Form(form), Window(new TFormSequence(&form)), Feed(*Window)
+    : QObject(&form), Form(form), Window(new TFormSequence(&form)), Opener(new TReportOpener(this)), Feed(*Window)
 {
+  connect(Opener, &TReportOpener::Failed, this, [this](const QString& text) {
+    Form.AppendLog(text.toStdString(), TLogColour::Red, false);
+    Form.ScrollLogToEnd();
+    Window->Say(text);
+  });
   connect(Window, &TFormSequence::RunAsked, this, &TSequenceControl::Start);
   connect(Window, &TFormSequence::AbortAsked, this, [this] { Abort("aborted by the operator"); });
   connect(Window, &TFormSequence::ReportAsked, this, &TSequenceControl::OpenReport);
@@ -212,32 +217,11 @@ QString TSequenceControl::ChosenReport() const
   return report == Reports.end() ? QString() : report->second;
 }
 
-// Through the desktop's opener, watched to its end: a desktop with nothing to show HTML, or none at all, is said
-// in the log and the panel rather than leaving the click without an answer.
 void TSequenceControl::OpenReport()
 {
   const QString report = ChosenReport();
-  if (report.isEmpty())
-    return;
-  auto* opener = new QProcess(this);
-  const auto failed = [this, opener, report](const QString& why) {
-    const QString text = "Report not opened: " + why + "; it is " + report;
-    Form.AppendLog(text.toStdString(), TLogColour::Red, false);
-    Form.ScrollLogToEnd();
-    Window->Say(text);
-    opener->deleteLater();
-  };
-  connect(opener, &QProcess::errorOccurred, this, [opener, failed](QProcess::ProcessError error) {
-    if (error == QProcess::FailedToStart)
-      failed(OpenerProgram + QString(" could not be started: ") + opener->errorString());
-  });
-  connect(opener, &QProcess::finished, this, [opener, failed](int code, QProcess::ExitStatus status) {
-    if (status != QProcess::NormalExit || code != 0)
-      failed(OpenerProgram + QString(" ended with status %1").arg(code));
-    else
-      opener->deleteLater();
-  });
-  opener->start(OpenerProgram, {report});
+  if (!report.isEmpty())
+    Opener->Open(report);
 }
 
 bool TSequenceControl::SetStore(const std::string& name, bool said)

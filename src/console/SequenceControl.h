@@ -16,6 +16,7 @@
 
 class TForm1;
 class TFormSequence;
+class TReportOpener;
 
 // The Sequence menu's side of the window: the sequence opened, its panel, and its run, which has
 // the line while it goes: the window's port is closed for it (its poll stops), and opened again
@@ -53,7 +54,6 @@ public:
   bool SetStore(const std::string& name, bool said = true);
   const std::string& ChosenStore() const { return Store; }
   std::string StoreName() const;
-  static constexpr const char* OpenerProgram = "xdg-open";
 
 signals:
   // The last run left a report to open.
@@ -71,6 +71,7 @@ private:
 
   TForm1& Form;
   TFormSequence* Window = nullptr;
+  TReportOpener* Opener = nullptr;
   std::optional<TSequence> Sequence;
   TSequencePanelFeed Feed;
   std::unique_ptr<TSequenceRun> Run; // after Feed, which its thread tells until joined

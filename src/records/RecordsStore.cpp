@@ -372,6 +372,18 @@ std::vector<TCheckSpread> TRecordsStore::Spread(const std::optional<std::string>
   return spreads;
 }
 
+std::vector<double> TRecordsStore::Measured(const TCheckSpread& spread)
+{
+  // IS NOT DISTINCT FROM: a missing limit is NULL, which = never matches.
+  std::vector<double> values;
+  for (const TSqlRow& row :
+       Db->Query("SELECT measured FROM checks WHERE sequence = $1 AND name = $2 AND unit IS NOT DISTINCT FROM $3 AND "
+                 "low IS NOT DISTINCT FROM $4 AND high IS NOT DISTINCT FROM $5 AND measured IS NOT NULL",
+                 {spread.Sequence, spread.Check, spread.Measure, SqlOptional(spread.Low), SqlOptional(spread.High)}))
+    values.push_back(*SqlReal(row[0]));
+  return values;
+}
+
 void TRecordsStore::KeepForLater(const std::vector<TUnitRecord>& units, const std::string& version,
                                  const std::string& login)
 {

@@ -77,6 +77,8 @@ public:
   std::vector<TUnitRun> History(const std::string& serialOrRun);
   std::vector<TYield> Yield(TYieldBy by, const std::optional<std::string>& sequence);
   std::vector<TCheckSpread> Spread(const std::optional<std::string>& sequence, const std::optional<std::string>& check);
+  // Every value measured of the check that a spread is about, held against the same limits, in no order.
+  std::vector<double> Measured(const TCheckSpread& spread);
 
   // Units that the server could not take: kept here, each once, until Sent.
   void KeepForLater(const std::vector<TUnitRecord>& units, const std::string& version, const std::string& login);

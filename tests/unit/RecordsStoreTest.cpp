@@ -1,6 +1,7 @@
 #include "records/RecordsStore.h"
 #include "PostgresServer.h"
 #include "TempDir.h"
+#include "UnitRuns.h"
 #include "files/WholeFile.h"
 #include "records/PostgresDatabase.h"
 #include "records/RecordImport.h"
@@ -20,52 +21,6 @@ namespace {
 
 using namespace std::chrono;
 using TKind = TSequenceCheck::TKind;
-
-const sys_days Day = sys_days{2026y / 12 / 9};
-
-// One controller's run of "eol": a held speed measured, held against 95..105 rpm.
-struct TUnitRunCase {
-  std::string Serial;
-  TVerdict Verdict;
-  double Held;
-  int Hour; // of the run's start on Day, so that runs of a unit come in order
-  std::string Station = "bench-1";
-  std::uint8_t Address = 1;
-};
-
-TRunResult UnitRun(const TUnitRunCase& c, const std::string& id)
-{
-  TRunResult run;
-  run.Name = "eol";
-  run.File = "/plant/eol.yaml";
-  run.Station = c.Station;
-  run.Line = "/dev/ttyUSB0";
-  run.Settings = "9600 8N1";
-  run.Start = Day + hours(c.Hour);
-  run.End = run.Start + seconds(14);
-  run.Id = id;
-  run.Verdict = c.Verdict;
-  run.Why = c.Verdict == TVerdict::Aborted ? "interrupted (SIGINT)" : "";
-  TControllerResult controller;
-  controller.Address = c.Address;
-  controller.Unit = c.Serial;
-  controller.Verdict = c.Verdict;
-  const bool held = c.Verdict != TVerdict::Fail;
-  TStepResult step{"1", "run 100 rpm forward", TSequenceStep::TKind::Run, 0.2, 3.4, {}, c.Verdict, "", false};
-  step.Checks.push_back({"held speed", TKind::Speed, c.Held, 95, 105, "rpm", held ? TVerdict::Pass : TVerdict::Fail,
-                         held ? "" : NumberText(c.Held) + " rpm is outside 95..105"});
-  controller.Steps.push_back(step);
-  controller.Checks.push_back({"link", TKind::Missing, 0, std::nullopt, 2, "answers", TVerdict::Pass, "", 12});
-  run.Controllers.push_back(controller);
-  return run;
-}
-
-std::string Id(int n)
-{
-  char id[40];
-  std::snprintf(id, sizeof id, "00000000-0000-4000-8000-%012d", n);
-  return id;
-}
 
 enum class TBackend { Sqlite, Postgres };
 
@@ -104,10 +59,7 @@ protected:
   }
   std::size_t Store(const TUnitRunCase& c, int n)
   {
-    const TRunResult run = UnitRun(c, Id(n));
-    return Records->Store(
-        {{TRecordJson::WholeValue(run, run.Controllers[0]), "/records/" + std::to_string(n) + ".json"}}, "5.1.e",
-        "operator");
+    return Records->Store({UnitRecord(c, n, "/records/" + std::to_string(n) + ".json")}, "5.1.e", "operator");
   }
 
   static inline TPostgresServer* Server = nullptr;
@@ -226,9 +178,8 @@ TEST_P(RecordsStoreTest, CpkAgainstValuesWorkedByHand)
     SCOPED_TRACE(c.Name);
     TRecordsStore store(NewStore());
     for (double value : c.Values) {
-      const TRunResult run = UnitRun({"S" + std::to_string(n), TVerdict::Pass, value, 1}, Id(n));
+      store.Store({UnitRecord({"S" + std::to_string(n), TVerdict::Pass, value, 1}, n, "")}, "", "");
       ++n;
-      store.Store({{TRecordJson::WholeValue(run, run.Controllers[0]), ""}}, "", "");
     }
     const std::vector<TCheckSpread> spreads = store.Spread("eol", "held speed");
     ASSERT_EQ(spreads.size(), 1u);
@@ -239,6 +190,13 @@ TEST_P(RecordsStoreTest, CpkAgainstValuesWorkedByHand)
     if (c.Cpk) {
       EXPECT_NEAR(*spreads[0].Cpk, *c.Cpk, 1e-3 * std::abs(*c.Cpk));
     }
+    std::vector<double> measured = store.Measured(spreads[0]);
+    std::sort(measured.begin(), measured.end());
+    EXPECT_EQ(measured, c.Values);
+    // The link's check has no low limit: its values are found all the same.
+    const std::vector<TCheckSpread> link = store.Spread("eol", "link");
+    ASSERT_EQ(link.size(), 1u);
+    EXPECT_EQ(store.Measured(link[0]), std::vector<double>(c.Values.size(), 0.0));
   }
 }
 
@@ -278,9 +236,8 @@ TEST_P(RecordsStoreTest, TwoProcessesStoringAtOnceLoseNothing)
       try {
         TRecordsStore mine(Name);
         for (int n = 0; n < Each; ++n) {
-          const TRunResult run =
-              UnitRun({"P" + std::to_string(process), TVerdict::Pass, 100, 1}, Id(1000 * process + n));
-          mine.Store({{TRecordJson::WholeValue(run, run.Controllers[0]), ""}}, "", "");
+          mine.Store({UnitRecord({"P" + std::to_string(process), TVerdict::Pass, 100, 1}, 1000 * process + n, "")},
+                     "", "");
         }
       } catch (...) {
         ::_exit(1);
