@@ -7,8 +7,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineSeries>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 
 #include <algorithm>
 
@@ -26,8 +26,7 @@ QString Limits(const TCheckSpread& check)
 
 QString ChoiceText(const TCheckSpread& check)
 {
-  return QString::fromStdString(check.Check) + " (" + Limits(check) + " " + QString::fromStdString(check.Measure) +
-         ")";
+  return QString::fromStdString(check.Check) + " (" + Limits(check) + " " + QString::fromStdString(check.Measure) + ")";
 }
 
 } // namespace

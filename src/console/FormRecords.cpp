@@ -138,8 +138,8 @@ QLayout* TFormRecords::BuildFilters()
     ComboVerdict->addItem(verdict);
   connect(ComboVerdict, &QComboBox::currentIndexChanged, this, &TFormRecords::Search);
   second->addWidget(ComboVerdict);
-  for (auto [box, date, text, name] : {std::tuple{&CbSince, &DateSince, "&From", "Since"},
-                                       std::tuple{&CbUntil, &DateUntil, "T&o", "Until"}}) {
+  for (auto [box, date, text, name] :
+       {std::tuple{&CbSince, &DateSince, "&From", "Since"}, std::tuple{&CbUntil, &DateUntil, "T&o", "Until"}}) {
     *box = new QCheckBox(text);
     (*box)->setObjectName(QString("CbRecords") + name);
     *date = new QDateEdit(QDate::currentDate());
@@ -221,14 +221,10 @@ void TFormRecords::ShowRuns(const std::vector<TUnitRun>& runs, const std::string
   Table->setRowCount(static_cast<int>(Shown.size()));
   for (int row = 0; row < Table->rowCount(); ++row) {
     const TUnitRun& run = Shown[static_cast<std::size_t>(row)];
-    const QString cells[] = {StartText(run.Start),
-                             Text(run.Unit),
-                             Text(run.Verdict),
-                             Text(run.Sequence),
-                             Text(run.Station),
-                             QString("$%1").arg(run.Address, 2, 16, QChar('0')).toUpper(),
-                             Text(run.Operator),
-                             Text(run.Why)};
+    const QString cells[] = {StartText(run.Start), Text(run.Unit),
+                             Text(run.Verdict),    Text(run.Sequence),
+                             Text(run.Station),    QString("$%1").arg(run.Address, 2, 16, QChar('0')).toUpper(),
+                             Text(run.Operator),   Text(run.Why)};
     for (int column = 0; column < ColumnCount; ++column) {
       auto* item = new QTableWidgetItem(cells[column]);
       item->setToolTip(Text(run.Record));

@@ -5,7 +5,9 @@
 #include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
 
-TRecordsQuery::TRecordsQuery(QObject* parent) : QObject(parent) {}
+TRecordsQuery::TRecordsQuery(QObject* parent) : QObject(parent)
+{
+}
 
 void TRecordsQuery::Ask(const std::string& store, TWork work, TDone done)
 {

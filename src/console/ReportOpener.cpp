@@ -3,7 +3,9 @@
 #include <QFileInfo>
 #include <QProcess>
 
-TReportOpener::TReportOpener(QObject* parent) : QObject(parent) {}
+TReportOpener::TReportOpener(QObject* parent) : QObject(parent)
+{
+}
 
 void TReportOpener::Open(const QString& report)
 {

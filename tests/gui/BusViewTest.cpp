@@ -2,6 +2,7 @@
 // silent. What each row shows, the poll in turn, choosing a row, Stop all, the chosen ones charted.
 #include "BusViewFixture.h"
 #include "bus/BusListFile.h"
+#include "console/FormRecords.h"
 #include "console/UnattendedEnd.h"
 
 namespace {
@@ -69,6 +70,31 @@ TEST_F(BusViewTest, StopAllReachesEveryControllerOnceAndTheSilentOneTwice)
   QTest::keyClick(View().findChild<QTableWidget*>("GridBus"), Qt::Key_Escape);
   ASSERT_TRUE(WaitFor([&] { return Asked(atEsc)[0].second == 1; }));
   EXPECT_EQ(Asked(atEsc)[1].second, 0);
+}
+
+// The records, which an operator may read while motors run: Shift+Esc there stops every controller, Esc the
+// panel's; F5 there runs nothing.
+TEST_F(BusViewTest, TheRecordsViewsKeysStopAsTheWindowsDo)
+{
+  Form->findChild<QAction*>("MmRecords")->trigger();
+  ASSERT_TRUE(Extras().RecordsView().isVisible());
+  auto* unit = Extras().RecordsView().findChild<QLineEdit*>("EditRecordsUnit");
+  ASSERT_TRUE(WaitFor([&] { return Idle(); }));
+  std::size_t before = Bus.FramesReceived();
+  QTest::keyClick(unit, Qt::Key_Escape, Qt::ShiftModifier);
+  ASSERT_TRUE(WaitFor([&] { return Asked(before)[4].second == 2 && Idle(); }, 10s)) << State();
+  for (std::uint8_t address : {1, 2, 3})
+    EXPECT_EQ(Asked(before)[address].second, 1) << int(address);
+  before = Bus.FramesReceived();
+  QTest::keyClick(unit, Qt::Key_F5);
+  QTest::keyClick(unit, Qt::Key_Escape);
+  ASSERT_TRUE(WaitFor([&] { return Asked(before)[0].second == 1 && Idle(); })) << State();
+  EXPECT_EQ(Asked(before)[1].second, 0);
+  std::size_t index = 0;
+  for (const TSimTraffic& t : Bus.Traffic())
+    if (t.Direction == TSimTraffic::TDirection::Received && index++ >= before) {
+      EXPECT_NE(t.Bytes.size() > 2 ? t.Bytes[2] : 0, 0x51) << "a Run to $" << int(t.Bytes[1]);
+    }
 }
 
 // A row chosen puts its address in the panel, not yet in force: F5 is refused in the log and nothing runs; Esc stops
