@@ -137,20 +137,26 @@ TEST_F(RecordsView, EachFieldNarrowsTheRuns)
   EXPECT_TRUE(Find<QLineEdit>("EditRecordsUnit")->selectedText().isEmpty()) << "the last scan was of nothing";
 }
 
-// A double-click opens the run's report through the desktop's opener; a report that is not there is said.
+// A report that is not there is said; a double-click opens the run's report through the desktop's opener (last:
+// under ThreadSanitizer no thread may start after the opener's fork).
 TEST_F(RecordsView, ADoubleClickOpensTheRunsReport)
 {
+  View.show();
+  Scan("SN-3");
+  ASSERT_TRUE(WaitFor([&] { return Searched() && Units() == std::vector<std::string>{"SN-3"}; }));
+  View.OpenReport(0);
+  EXPECT_EQ(Status(), QString::fromStdString("Report not opened: there is no such file; it was " + Record(3, ".html")));
+
   TTempDir bin;
   const std::string opened = bin.Path() + "/opened";
   std::ofstream(bin.Path() + "/xdg-open") << "#!/bin/sh\necho \"$1\" > " << opened << "\n";
   ::chmod((bin.Path() + "/xdg-open").c_str(), 0755);
-  const std::string pathBefore = std::getenv("PATH");
-  ::setenv("PATH", (bin.Path() + ":" + pathBefore).c_str(), 1);
-  View.show();
   Scan("SN-2");
   ASSERT_TRUE(WaitFor([&] { return Searched() && Units() == std::vector<std::string>{"SN-2"}; }));
   auto* table = Find<QTableWidget>("TableRecords");
   const QRect cell = table->visualItemRect(table->item(0, TFormRecords::ColUnit));
+  const std::string pathBefore = std::getenv("PATH");
+  ::setenv("PATH", (bin.Path() + ":" + pathBefore).c_str(), 1);
   // A double-click is a press and release, then the second press: the view acts on the row pressed first.
   QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
   QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell.center());
@@ -161,11 +167,6 @@ TEST_F(RecordsView, ADoubleClickOpensTheRunsReport)
   const bool wasOpened = WaitFor([&] { return openedFile() == Record(2, ".html") + "\n"; });
   ::setenv("PATH", pathBefore.c_str(), 1);
   EXPECT_TRUE(wasOpened) << openedFile() << Status().toStdString();
-
-  Scan("SN-3");
-  ASSERT_TRUE(WaitFor([&] { return Searched() && Units() == std::vector<std::string>{"SN-3"}; }));
-  View.OpenReport(0);
-  EXPECT_EQ(Status(), QString::fromStdString("Report not opened: there is no such file; it was " + Record(3, ".html")));
 }
 
 // For a chosen sequence: the first-pass and final yield of each day's units, and a check's values against its
