@@ -1,6 +1,6 @@
 # The layers, lowest first: each folder of src/ is one, with one library (ozmet_<folder>), and may use
 # only the folders listed for it. Engines (below widgets) know no Qt; ozmetctl links no window part.
-set(OZMET_LAYERS protocol files devices serial motor history bus sequence records widgets dialogs console app)
+set(OZMET_LAYERS protocol files devices serial motor history bus sequence records telemetry widgets dialogs console app)
 set(OZMET_USES_protocol "")
 set(OZMET_USES_files "")
 set(OZMET_USES_devices "")
@@ -10,10 +10,11 @@ set(OZMET_USES_history protocol files)
 set(OZMET_USES_bus protocol files motor)
 set(OZMET_USES_sequence protocol files motor serial bus)
 set(OZMET_USES_records protocol files motor serial bus sequence)
+set(OZMET_USES_telemetry protocol files motor serial bus sequence)
 set(OZMET_USES_widgets "")
 set(OZMET_USES_dialogs protocol files devices serial motor widgets)
-set(OZMET_USES_console protocol files devices serial motor history bus sequence records widgets dialogs)
-set(OZMET_USES_app protocol files devices serial motor history bus sequence records widgets dialogs console)
+set(OZMET_USES_console protocol files devices serial motor history bus sequence records telemetry widgets dialogs)
+set(OZMET_USES_app protocol files devices serial motor history bus sequence records telemetry widgets dialogs console)
 set(OZMET_QT_LAYERS widgets dialogs console app)
 set(OZMET_WINDOW_LIBRARIES ozmet_widgets ozmet_dialogs ozmet_console)
 

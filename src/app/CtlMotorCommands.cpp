@@ -1,5 +1,9 @@
 #include "app/CtlMotorCommands.h"
 
+#include "app/CtlTelemetry.h"
+#include "telemetry/MqttPublisher.h"
+#include "telemetry/TelemetryJson.h"
+
 #include "app/CtlCommands.h"
 #include "app/CtlError.h"
 #include "app/CtlInterrupt.h"
@@ -387,6 +391,8 @@ void TCtlMotorCommands::Watch()
   const std::int32_t count = Options.Whole("count", 1, INT_MAX, 0);
   const std::int32_t maxFailures = Options.Whole("max-failures", 1, INT_MAX, 10);
   const auto tick = interval / static_cast<std::int64_t>(Units.size());
+  const TCtlTelemetry telemetry(Options, Output);
+  Telemetry = telemetry.Publisher();
   Output.BeginStatusRows();
   auto next = TClock::now();
   bool watching = true;
@@ -413,8 +419,13 @@ bool TCtlMotorCommands::WatchOnce(TUnit& unit, std::int32_t maxFailures)
   } catch (const TCtlError&) { // Ctrl+C in the pause before the request: the watch's usual end
     return false;
   }
-  if (reply == TFrameLine::TReply::Answered) {
+  const bool answered = reply == TFrameLine::TReply::Answered;
+  if (answered)
     ShowStatus(unit, answer);
+  if (Telemetry)
+    Telemetry->PublishState(
+        request[1], TTelemetryJson::State(request[1], unit.Drive.Datas, answered, std::chrono::system_clock::now()));
+  if (answered) {
     ++unit.Polls;
     unit.InARow = 0;
     return true;

@@ -14,6 +14,7 @@
 class TCtlOptions;
 class TCtlSession;
 class TLineError;
+class TMqttPublisher;
 
 // The commands of the controllers at --address (one, or a list): status, set-motor, run, stop,
 // direction and watch, each as the window carries it out: the same checks, the same frames in the
@@ -77,6 +78,7 @@ private:
   TCtlOutput& Output;
   TCtlSession& Session;
   std::deque<TUnit> Units;
+  TMqttPublisher* Telemetry = nullptr; // a watch's, under --mqtt
   std::optional<TParameterFile::TContents> File;
   double SpeedSent = 0; // the output shaft's rpm that the speed frame carries, unrounded
   std::int32_t Retries = 0;

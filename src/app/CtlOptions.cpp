@@ -145,6 +145,10 @@ constexpr TOption Options[] = {
      "(credentials from ~/.pgpass or PGPASSWORD) (OZMET_STORE, else $XDG_DATA_HOME/ozmet/records.sqlite, else "
      "~/.local/share/ozmet/records.sqlite); test puts each run there once its controllers are stopped, a server "
      "out of reach leaves it in the local file until the next run or records sync"},
+    {"mqtt", 0, "URL", WatchBit | TestBit,
+     "publish to an MQTT broker, mqtt://HOST[:PORT] or mqtts://HOST[:PORT]: each answer's state, test's steps and "
+     "verdicts (user and password from OZMET_MQTT_USERNAME and OZMET_MQTT_PASSWORD)"},
+    {"station", 0, "NAME", WatchBit | TestBit, "the bench's name in the broker's topics (the host name)"},
     {"unit", 0, "SERIAL", RecordsBit, "list: only this unit's runs"},
     {"sequence", 0, "NAME", RecordsBit, "list, yield, cpk: only this sequence's runs"},
     {"station", 0, "HOST", RecordsBit, "list: only the runs of this bench"},

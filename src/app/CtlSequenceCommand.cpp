@@ -1,5 +1,7 @@
 #include "app/CtlSequenceCommand.h"
 
+#include "app/CtlTelemetry.h"
+
 #include "app/CtlError.h"
 #include "app/CtlInterrupt.h"
 #include "app/CtlOptions.h"
@@ -14,6 +16,7 @@
 #include "sequence/SequenceFile.h"
 #include "sequence/SequenceRecord.h"
 #include "sequence/SequenceRunner.h"
+#include "telemetry/TelemetryObserver.h"
 
 #include <algorithm>
 
@@ -124,6 +127,10 @@ void TCtlSequenceCommand::Execute()
     return record == Records.end() ? std::string() : record->second->RecordPath();
   });
   runner.Observe(stored);
+  const TCtlTelemetry telemetry(Options, Output);
+  std::optional<TTelemetryObserver> published;
+  if (telemetry.Publisher())
+    runner.Observe(published.emplace(*telemetry.Publisher()));
   const TRunResult run = runner.Run(Units);
   if (!stored.Failure().empty())
     Output.Warning("store", stored.Failure() + " (its files are kept; records import takes them in later)");

@@ -123,14 +123,16 @@ protected:
     ASSERT_FALSE(Device.empty()) << Sim->Stderr();
   }
 
-  std::unique_ptr<TChildProcess> Ctl(std::vector<std::string> arguments)
+  // environment: NAME=VALUE entries for ozmetctl alone.
+  std::unique_ptr<TChildProcess> Ctl(std::vector<std::string> arguments,
+                                     const std::vector<std::string>& environment = {})
   {
     for (std::string& argument : arguments) {
       argument = argument == "{device}" ? Device : argument == "{file}" ? Parameters : argument;
       if (argument.starts_with("{folder}"))
         argument.replace(0, 8, Folder.Path());
     }
-    return std::make_unique<TChildProcess>(Program, arguments);
+    return std::make_unique<TChildProcess>(Program, arguments, environment);
   }
 
   // Every frame the simulator received until now: the test's sentinel frame comes after them all.
