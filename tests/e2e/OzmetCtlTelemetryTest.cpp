@@ -29,6 +29,25 @@ protected:
                          [&](auto& m) { return m.Topic == topic && m.Payload.find(part) != std::string::npos; });
   }
 
+  // Each payload held against the published schema of its topic's kind (state, sequence, verdict).
+  void ExpectPayloadsValid(const std::vector<TMqttReceived>& got) const
+  {
+    for (const char* kind : {"state", "sequence", "verdict"}) {
+      const std::string lines = Folder.Path() + "/" + kind + ".jsonl";
+      std::ofstream file(lines);
+      for (const TMqttReceived& message : got)
+        if (message.Topic.ends_with(std::string("/") + kind))
+          file << message.Payload << "\n";
+      file.close();
+      const std::string validate =
+          "python3 -c 'import json, jsonschema, sys; v = jsonschema.Draft202012Validator("
+          "json.load(open(sys.argv[1]))); [v.validate(json.loads(l)) for l in open(sys.argv[2])]' " OZMET_SOURCE_DIR
+          "/dist/mqtt-" +
+          std::string(kind) + ".schema.json " + lines;
+      EXPECT_EQ(std::system(validate.c_str()), 0) << kind;
+    }
+  }
+
   TMosquittoBroker Broker;
   TMqttSubscriber Plant{Broker};
 };
@@ -79,6 +98,7 @@ TEST_F(OzmetCtlTelemetry, ATestPublishesItsStepsAndEachUnitsVerdictOnce)
   EXPECT_GE(Count(got, "ozmet/bench-e2e/1/state", "\"live\":true"), 1);
   EXPECT_GE(Count(got, "ozmet/bench-e2e/2/state", "\"live\":true"), 1);
   EXPECT_TRUE(test->Stderr().empty()) << test->Stderr();
+  ExpectPayloadsValid(got);
 }
 
 // What the broker cannot be given is refused before the line opens; a broker that refuses the bench never stops
