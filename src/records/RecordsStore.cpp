@@ -125,6 +125,27 @@ std::optional<double> Cpk(const TCheckSpread& spread)
   return nearest / (3 * spread.Deviation);
 }
 
+// The values of the check a spread is about, held against the same limits: = where a limit is there, IS NULL
+// where it is not (NULL = NULL is never true), so that both stores find them by their index.
+std::string SameCheck(const TCheckSpread& spread, TSqlRow& parameters)
+{
+  std::string where = "measured IS NOT NULL";
+  const auto same = [&](const char* column, const std::optional<TSqlValue>& value) {
+    if (!value) {
+      where += std::string(" AND ") + column + " IS NULL";
+      return;
+    }
+    parameters.push_back(*value);
+    where += std::string(" AND ") + column + " = $" + std::to_string(parameters.size());
+  };
+  same("sequence", spread.Sequence);
+  same("name", spread.Check);
+  same("unit", spread.Measure);
+  same("low", spread.Low ? std::optional<TSqlValue>(*spread.Low) : std::nullopt);
+  same("high", spread.High ? std::optional<TSqlValue>(*spread.High) : std::nullopt);
+  return where;
+}
+
 } // namespace
 
 TRecordsStore::TRecordsStore(const std::string& name)
@@ -339,8 +360,9 @@ std::vector<TYield> TRecordsStore::Yield(TYieldBy by, const std::optional<std::s
   return yields;
 }
 
-// The deviation from each value's distance to its group's mean, not from a sum of squares, which
-// loses the digits of a small spread around a large value.
+// The deviation from each value's distance to its group's mean, in a second pass, not from a sum of
+// squares, which loses the digits of a small spread around a large value. Each pass reads the check's
+// values by their index.
 std::vector<TCheckSpread> TRecordsStore::Spread(const std::optional<std::string>& sequence,
                                                 const std::optional<std::string>& check)
 {
@@ -351,21 +373,29 @@ std::vector<TCheckSpread> TRecordsStore::Spread(const std::optional<std::string>
       parameters.emplace_back(*value);
       where += std::string(" AND ") + column + " = $" + std::to_string(parameters.size());
     }
-  const std::string sql =
-      "SELECT sequence, name, unit, low, high, count(*), avg(measured), min(measured), max(measured), "
-      "sum((measured - mean) * (measured - mean)) FROM (SELECT sequence, name, unit, low, high, measured, "
-      "avg(measured) OVER (PARTITION BY sequence, name, unit, low, high) AS mean FROM checks WHERE " +
-      where + ") AS valued GROUP BY sequence, name, unit, low, high ORDER BY sequence, name, low, high";
   std::vector<TCheckSpread> spreads;
-  for (const TSqlRow& row : Db->Query(sql, parameters)) {
+  for (const TSqlRow& row :
+       Db->Query("SELECT sequence, name, unit, low, high, count(*), avg(measured), min(measured), max(measured) FROM "
+                 "checks WHERE " +
+                     where + " GROUP BY sequence, name, unit, low, high ORDER BY sequence, name, low, high",
+                 parameters)) {
     TCheckSpread spread{SqlText(row[0]),  SqlText(row[1]),
                         SqlText(row[2]),  SqlReal(row[3]),
                         SqlReal(row[4]),  std::get<std::int64_t>(row[5]),
                         *SqlReal(row[6]), 0,
                         *SqlReal(row[7]), *SqlReal(row[8]),
                         std::nullopt};
-    if (spread.N > 1)
-      spread.Deviation = std::sqrt(*SqlReal(row[9]) / static_cast<double>(spread.N - 1));
+    if (spread.N > 1) {
+      TSqlRow same;
+      const std::string sameWhere = SameCheck(spread, same);
+      same.emplace_back(spread.Mean);
+      const std::string mean = "$" + std::to_string(same.size());
+      const TSqlRow squares = Db->Query("SELECT sum((measured - " + mean + ") * (measured - " + mean +
+                                            ")) FROM checks WHERE " + sameWhere,
+                                        same)
+                                  .front();
+      spread.Deviation = std::sqrt(*SqlReal(squares[0]) / static_cast<double>(spread.N - 1));
+    }
     spread.Cpk = Cpk(spread);
     spreads.push_back(std::move(spread));
   }
@@ -374,12 +404,10 @@ std::vector<TCheckSpread> TRecordsStore::Spread(const std::optional<std::string>
 
 std::vector<double> TRecordsStore::Measured(const TCheckSpread& spread)
 {
-  // IS NOT DISTINCT FROM: a missing limit is NULL, which = never matches.
+  TSqlRow parameters;
+  const std::string where = SameCheck(spread, parameters);
   std::vector<double> values;
-  for (const TSqlRow& row :
-       Db->Query("SELECT measured FROM checks WHERE sequence = $1 AND name = $2 AND unit IS NOT DISTINCT FROM $3 AND "
-                 "low IS NOT DISTINCT FROM $4 AND high IS NOT DISTINCT FROM $5 AND measured IS NOT NULL",
-                 {spread.Sequence, spread.Check, spread.Measure, SqlOptional(spread.Low), SqlOptional(spread.High)}))
+  for (const TSqlRow& row : Db->Query("SELECT measured FROM checks WHERE " + where, parameters))
     values.push_back(*SqlReal(row[0]));
   return values;
 }
