@@ -78,8 +78,10 @@ void TCheckChart::Clear(const QString& title)
 {
   QChart* chart = View->chart();
   chart->removeAllSeries();
-  for (QAbstractAxis* axis : chart->axes())
-    chart->removeAxis(axis);
+  for (QAbstractAxis* axis : chart->axes()) {
+    chart->removeAxis(axis); // the chart lets go of it, and deletes it no more
+    delete axis;
+  }
   chart->setTitle(title);
   Words->clear();
 }
@@ -101,6 +103,7 @@ void TCheckChart::Show(const TCheckSpread& check, const std::vector<double>& val
   }
   steps->append(histogram.To(), 0);
   auto* area = new QAreaSeries(steps);
+  steps->setParent(area); // an area does not own the line it spans to
   area->setName(ValuesName);
   QChart* chart = View->chart();
   chart->addSeries(area);

@@ -16,8 +16,10 @@ void TYieldChart::Show(const QString& title, const std::vector<TYield>& days)
 {
   QChart* view = chart();
   view->removeAllSeries();
-  for (QAbstractAxis* axis : view->axes())
-    view->removeAxis(axis);
+  for (QAbstractAxis* axis : view->axes()) {
+    view->removeAxis(axis); // the chart lets go of it, and deletes it no more
+    delete axis;
+  }
   view->setTitle(title);
   if (days.empty())
     return;
