@@ -34,6 +34,7 @@ public:
   bool Known() const { return !Watch.Unknown(); }
   std::optional<TClock::time_point> LastAnswer() const { return LastAt; }
   double SpeedRpm() const { return Record->CurrentSpeedRpm; }
+  const TCommonDatas& Datas() const { return *Record; }
   std::uint64_t Answers() const { return Record->Counters.AnswersReceived; }
   std::uint64_t AnswersMissing() const { return Record->Counters.AnswersMissing; }
   std::uint64_t ChecksumFailures() const { return Record->Counters.ChecksumFailures; }

@@ -148,9 +148,11 @@ void TBusPoller::StatusAnswered(std::uint8_t address, std::span<const std::uint8
   if (wasSilent && controller->Known())
     Say(Named(*controller) + " answers again", TLogColour::Green);
   emit RowChanged(address);
-  if (controller->LastAnswer() == at) // not when its checksum was bad: the row kept what it showed
+  const bool answered = controller->LastAnswer() == at; // not when its checksum was bad: the row kept what it showed
+  if (answered)
     emit SpeedDecoded(address, std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count(),
                       controller->SpeedRpm());
+  emit StatusTold(address, answered);
 }
 
 void TBusPoller::StatusMissing(std::uint8_t address)
@@ -163,6 +165,7 @@ void TBusPoller::StatusMissing(std::uint8_t address)
     Say(Named(*controller) + " does not answer its status request", TLogColour::Red);
   controller->Missing();
   emit RowChanged(address);
+  emit StatusTold(address, false);
 }
 
 void TBusPoller::Say(const std::string& text, TLogColour colour)

@@ -57,6 +57,8 @@ signals:
   void RowChanged(std::uint8_t address);
   // A listed controller's status answer was decoded: when it came and its output-shaft speed.
   void SpeedDecoded(std::uint8_t address, qint64 msSinceEpoch, double outputRpm);
+  // A listed controller's status request ended: answered soundly, or not (its state is the last known).
+  void StatusTold(std::uint8_t address, bool answered);
 
 private:
   void Tick();

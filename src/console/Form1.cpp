@@ -201,6 +201,13 @@ void TForm1::StatusUnknown()
 {
   StatusWatch.Lost();
   ShowMotorState();
+  if (Extras) // not yet while the window is being built
+    Extras->StatusUnknown();
+}
+
+void TForm1::AddToBottomLine(QWidget* widget)
+{
+  BottomLine->addWidget(widget);
 }
 
 void TForm1::MotionSent(bool run, bool answered, long long msSinceEpoch)

@@ -70,6 +70,8 @@ public:
   void DisableStopMotorTimer() override;
   void AnswerReceived() override;
   void ShowMessage(const std::string& text) override;
+  // Beside the port's settings and the link counters at the foot of the window.
+  void AddToBottomLine(QWidget* widget);
   void SetPortPanelText(const std::string& text) override;
   void UpdatePortButtons(bool portOpen) override;
   void ShowPortDevice(const std::string& device, const std::string& toolTip) override;

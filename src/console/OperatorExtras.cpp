@@ -11,6 +11,7 @@
 #include "console/LogPanel.h"
 #include "console/MotorPanel.h"
 #include "console/SequenceControl.h"
+#include "console/TelemetryControl.h"
 #include "console/WorkPanel.h"
 #include "dialogs/FormBusScan.h"
 #include "motor/ParameterFile.h"
@@ -63,6 +64,7 @@ TOperatorExtras::TOperatorExtras(TForm1& form, TLinkCountersView& counters) : QO
   connect(Poller, &TBusPoller::SpeedDecoded, Chart, [this](std::uint8_t address, qint64 ms, double rpm) {
     Chart->BusLines().AddPoint(address, ms, rpm);
   });
+  Telemetry = new TTelemetryControl(Form, *Poller, *Sequences);
   BuildMenus(Form.menuBar(), counters);
   BuildMotionKeys();
 }
@@ -80,6 +82,8 @@ void TOperatorExtras::BuildMenus(QMenuBar* bar, TLinkCountersView& counters)
   QMenu* file = AddMenu(bar, "MmFile", "&File");
   connect(AddItem(file, "MmOpenParameters", "&Open parameters...", QKeySequence::Open), &QAction::triggered, this,
           &TOperatorExtras::MmOpenParametersClick);
+  connect(AddItem(file, "MmTelemetry", "Plant &telemetry..."), &QAction::triggered, this,
+          &TOperatorExtras::MmTelemetryClick);
   connect(AddItem(file, "MmSaveParameters", "&Save parameters as...",
                   // bound here: the platform's SaveAs key is unbound without a desktop
                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)),
@@ -199,6 +203,7 @@ void TOperatorExtras::RestoreSettings()
   LastParameterFolder = settings.value("parameters/folder").toString();
   LastSequenceFolder = settings.value("sequence/folder").toString();
   Sequences->SetStore(settings.value("records/store").toString().toStdString(), false);
+  Telemetry->Restore(settings);
   DailyLog->setChecked(settings.value("log/daily", false).toBool());
 }
 
@@ -232,6 +237,7 @@ void TOperatorExtras::SaveSettings() const
   settings.setValue("sequence/folder", LastSequenceFolder);
   settings.setValue("records/store", QString::fromStdString(Sequences->ChosenStore()));
   settings.setValue("log/daily", DailyLog->isChecked());
+  Telemetry->Save(settings);
 }
 
 void TOperatorExtras::StatusDecoded()
@@ -239,11 +245,22 @@ void TOperatorExtras::StatusDecoded()
   const TCommonDatas& datas = *Form.Datas;
   Chart->AddPoint(QDateTime::currentMSecsSinceEpoch(), datas.CurrentSpeedRpm, datas.MotorRevCounter,
                   datas.MotorAddress);
+  Telemetry->State(datas.MotorAddress, datas, true);
+}
+
+void TOperatorExtras::StatusUnknown()
+{
+  Telemetry->State(Form.Datas->MotorAddress, *Form.Datas, false);
 }
 
 void TOperatorExtras::MotionSent(bool run, bool answered, long long msSinceEpoch)
 {
   Chart->AddMarker(msSinceEpoch, run, answered);
+}
+
+void TOperatorExtras::MmTelemetryClick()
+{
+  Telemetry->Ask();
 }
 
 QString TOperatorExtras::ChooseFile(bool saving, const QString& title, const QString& proposed, const QString& filters,

@@ -17,6 +17,7 @@ class TFormRecords;
 class TFormSpeedChart;
 class TLinkCountersView;
 class TSequenceControl;
+class TTelemetryControl;
 
 // What the operator gets beside the controls of the window: a stop key and other shortcuts, the
 // speed chart, the log saved or written to a daily file, the link counters reset, parameter files,
@@ -33,8 +34,9 @@ public:
   // The window is closing: the settings saved, the extra windows hidden, a bus scan and a test
   // sequence stopped.
   void FormClosing();
-  // Each decoded status answer.
+  // Each decoded status answer of the panel's poll, and each that did not come.
   void StatusDecoded();
+  void StatusUnknown();
   // Run or Stop went out to the motor: marked on the chart, apart when it went unanswered.
   void MotionSent(bool run, bool answered, long long msSinceEpoch);
   // True, after a message that says why, while a bus scan or a test sequence has the line: what
@@ -64,6 +66,7 @@ public:
   TFormBus& BusView() const { return *Bus; }
   TFormRecords& RecordsView() const { return *Records; }
   TSequenceControl& Sequence() const { return *Sequences; }
+  TTelemetryControl& TelemetryControl() const { return *Telemetry; }
   // The scan window, once the menu built it.
   TFormBusScan* BusScanWindow() const { return BusScan; }
 
@@ -74,6 +77,7 @@ public:
   void MmBusViewClick();
   void MmScanBusClick();
   void MmRecordsClick();
+  void MmTelemetryClick();
   void MmOpenSequenceClick();
   void MmRecordsStoreClick();
   void MmAboutClick();
@@ -97,6 +101,7 @@ private:
   TFormRecords* Records = nullptr;
   TFormBusScan* BusScan = nullptr; // built when first asked for; a window of the form's own, which owns it
   TSequenceControl* Sequences = nullptr;
+  TTelemetryControl* Telemetry = nullptr;
   QAction* DailyLog = nullptr;
   QString LastLogFolder;
   QString LastParameterFolder;

@@ -106,8 +106,8 @@ void TSequenceControl::Start(const TUnitSerials& units)
     QMetaObject::invokeMethod(
         this, [this, run] { Finished(run, true); }, Qt::QueuedConnection);
   };
-  Run =
-      std::make_unique<TSequenceRun>(*Sequence, std::move(link), std::move(*records), StoreName(), Feed, units, ended);
+  Run = std::make_unique<TSequenceRun>(*Sequence, std::move(link), std::move(*records), StoreName(), Feed, Telemetry,
+                                       units, ended);
   Window->SetRunning(true);
 }
 

@@ -16,6 +16,7 @@
 
 class TForm1;
 class TFormSequence;
+class TMqttPublisher;
 class TReportOpener;
 
 // The Sequence menu's side of the window: the sequence opened, its panel, and its run, which has
@@ -54,6 +55,8 @@ public:
   bool SetStore(const std::string& name, bool said = true);
   const std::string& ChosenStore() const { return Store; }
   std::string StoreName() const;
+  // The plant's publisher that the next runs tell, none when off; it must outlive a run under way.
+  void SetTelemetry(TMqttPublisher* publisher) { Telemetry = publisher; }
 
 signals:
   // The last run left a report to open.
@@ -72,6 +75,7 @@ private:
   TForm1& Form;
   TFormSequence* Window = nullptr;
   TReportOpener* Opener = nullptr;
+  TMqttPublisher* Telemetry = nullptr;
   std::optional<TSequence> Sequence;
   TSequencePanelFeed Feed;
   std::unique_ptr<TSequenceRun> Run; // after Feed, which its thread tells until joined

@@ -4,11 +4,13 @@
 #include "sequence/Sequence.h"
 #include "sequence/SequenceResult.h"
 #include "sequence/SequenceRunner.h"
+#include "telemetry/TelemetryObserver.h"
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -25,9 +27,10 @@ public:
 
   // `ended` runs on the runner's thread once the run is over, every controller stopped or tried.
   // store: the records store the run goes into once it ends.
+  // telemetry: the plant's publisher, which outlives the run; none when off.
   TSequenceRun(const TSequence& sequence, std::unique_ptr<TSequenceLineLink> link, TRecords records,
-               const std::string& store, TSequenceObserver& watcher, const TUnitSerials& units,
-               std::function<void()> ended);
+               const std::string& store, TSequenceObserver& watcher, TMqttPublisher* telemetry,
+               const TUnitSerials& units, std::function<void()> ended);
   // Aborts a run still going and waits for it: the objects it tells go with us.
   ~TSequenceRun();
 
@@ -46,6 +49,7 @@ private:
   std::unique_ptr<TSequenceLineLink> Link;
   TRecords Records;
   TStoreWriter Stored;
+  std::optional<TTelemetryObserver> Published;
   TSequenceRunner Runner;
   TRunResult Outcome; // the runner's thread's until joined
   std::thread Thread; // last: started once everything it uses is there

@@ -46,10 +46,6 @@ TMqttPublisher::TMqttPublisher(const TMqttSettings& settings, TCommand command)
     mosquitto_destroy(Client);
     throw;
   }
-  // A broker out of reach now is tried again by the library's thread, with back-off.
-  const int code = mosquitto_connect_async(Client, Url.Host.c_str(), Url.Port, KeepAliveSeconds);
-  if (code != MOSQ_ERR_SUCCESS)
-    SetStatus("MQTT: connecting to " + Url.Text() + " (" + mosquitto_strerror(code) + ")");
   Hander = std::thread([this] { Hand(); });
 }
 
@@ -84,7 +80,7 @@ TMqttPublisher::~TMqttPublisher()
   mosquitto_destroy(Client);
 }
 
-std::size_t TMqttPublisher::Close()
+std::size_t TMqttPublisher::Close(std::chrono::milliseconds flush)
 {
   {
     const std::lock_guard hold(Lock);
@@ -94,7 +90,7 @@ std::size_t TMqttPublisher::Close()
   }
   Changed.notify_all();
   Hander.join();
-  Flush();
+  Flush(flush);
   const std::size_t unsent = KeptWaiting();
   mosquitto_disconnect(Client);
   mosquitto_loop_stop(Client, false);
@@ -102,10 +98,10 @@ std::size_t TMqttPublisher::Close()
 }
 
 // What is still waiting handed over and the verdicts acknowledged, unless the broker stays away longer than
-// FlushMs: the program is ending. Then the bench says it goes offline: a clean end sends no last will.
-void TMqttPublisher::Flush()
+// the flush: the program is ending. Then the bench says it goes offline: a clean end sends no last will.
+void TMqttPublisher::Flush(std::chrono::milliseconds flush)
 {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FlushMs);
+  const auto deadline = std::chrono::steady_clock::now() + flush;
   std::unique_lock hold(Lock);
   while (std::chrono::steady_clock::now() < deadline && (!Queue.Empty() || !Unacknowledged.empty())) {
     hold.unlock();
@@ -119,7 +115,7 @@ void TMqttPublisher::Flush()
   if (!IsConnected)
     return;
   SayOnline(false);
-  Changed.wait_for(hold, std::chrono::milliseconds(FlushMs), [this] { return Flags.empty() || !IsConnected; });
+  Changed.wait_for(hold, flush, [this] { return Flags.empty() || !IsConnected; });
 }
 
 // Under Lock.
@@ -161,6 +157,11 @@ void TMqttPublisher::Wake()
 
 void TMqttPublisher::Hand()
 {
+  // The broker's name is looked up here, never on the caller's thread, which may be the window's; a broker out of
+  // reach now is tried again by the library's thread, with back-off.
+  const int code = mosquitto_connect_async(Client, Url.Host.c_str(), Url.Port, KeepAliveSeconds);
+  if (code != MOSQ_ERR_SUCCESS)
+    SetStatus("MQTT: connecting to " + Url.Text() + " (" + mosquitto_strerror(code) + ")");
   std::unique_lock hold(Lock);
   while (!Stopping) {
     Changed.wait(hold,

@@ -4,6 +4,7 @@
 #include "telemetry/TelemetryQueue.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -37,7 +38,7 @@ public:
   // QoS 0 messages handed to the library and not yet written: more wait in the bounded queue.
   static constexpr int WrittenAheadMax = 16;
   static constexpr int KeepAliveSeconds = 10;
-  static constexpr int FlushMs = 3000; // for the last verdicts at the end
+  static constexpr std::chrono::milliseconds FlushTime{3000}; // for the last verdicts at the end
 
   TMqttPublisher(const TMqttSettings& settings, TCommand command = {});
   // Close, unless it was.
@@ -57,9 +58,9 @@ public:
   std::uint64_t StatesDropped() const { return Queue.Dropped(); }
   // Verdicts that the broker has not acknowledged yet.
   std::size_t KeptWaiting() const;
-  // Says offline and ends the connection once the last verdicts are acknowledged, or FlushMs has passed (the
-  // program is ending); returns how many verdicts the broker did not acknowledge. Nothing is published after.
-  std::size_t Close();
+  // Says offline and ends the connection once the last verdicts are acknowledged, or the flush time has passed
+  // (the program is ending); returns how many verdicts the broker did not acknowledge. Nothing is published after.
+  std::size_t Close(std::chrono::milliseconds flush = FlushTime);
 
 private:
   static void OnConnect(mosquitto* client, void* self, int code);
@@ -71,7 +72,7 @@ private:
   // Hands one message to the library; false when it cannot take it now (it is kept then, when it must be).
   bool HandOne(TTelemetryMessage message);
   void Wake();
-  void Flush();
+  void Flush(std::chrono::milliseconds flush);
   void SayOnline(bool online);
   void SetStatus(const std::string& text);
 

@@ -1,0 +1,134 @@
+// The window seen by the plant through a real mosquitto broker: the panel's poll, a sequence's verdict, Stop all
+// from the plant's control system (and only when allowed), settings the publisher refuses.
+#include "MosquittoBroker.h"
+#include "MqttSubscriber.h"
+#include "SequenceFixture.h"
+#include "console/TelemetryControl.h"
+
+#include <QLabel>
+
+namespace {
+
+class TelemetryTest : public SequenceTest {
+protected:
+  void SetUp() override
+  {
+    if (!Broker.Unavailable().empty())
+      GTEST_SKIP() << Broker.Unavailable();
+    SequenceTest::SetUp();
+    ASSERT_TRUE(Plant.WaitSubscribed());
+  }
+  TTelemetryControl& Telemetry() const { return Extras().TelemetryControl(); }
+  TMqttSettings Settings(bool commands = false) const
+  {
+    return {Broker.Url(), "bench-gui", TMosquittoBroker::User, TMosquittoBroker::Password, "", "", "", commands};
+  }
+  static long Count(const std::vector<TMqttReceived>& got, const std::string& topic, const std::string& part)
+  {
+    return std::count_if(got.begin(), got.end(),
+                         [&](auto& m) { return m.Topic == topic && m.Payload.find(part) != std::string::npos; });
+  }
+  // Until what the plant got holds ready, the window's events running meanwhile.
+  bool PlantGot(const std::function<bool(const std::vector<TMqttReceived>&)>& ready,
+                std::chrono::milliseconds timeout = 10s)
+  {
+    return WaitFor([&] { return ready(Plant.Received()); }, timeout);
+  }
+  // On, and seen online by the plant (again, when it was before).
+  void TurnOn(bool commands = false)
+  {
+    const long before = Count(Plant.Received(), "ozmet/bench-gui/online", "true");
+    ASSERT_TRUE(Telemetry().Apply(Settings(commands), true));
+    ASSERT_TRUE(PlantGot([&](auto& got) { return Count(got, "ozmet/bench-gui/online", "true") > before; }));
+  }
+
+  TMosquittoBroker Broker;
+  TMqttSubscriber Plant{Broker};
+};
+
+// While on, each answer of the panel's poll (it polls while its motor runs) is a live state of its controller and the foot of the window says
+// the bench is connected; off, the plant sees it offline.
+TEST_F(TelemetryTest, ThePanelsPollReachesThePlantWhileOn)
+{
+  TurnOn();
+  Click("BtnRun"); // the panel polls while its motor may run
+  EXPECT_TRUE(PlantGot([](auto& got) { return Count(got, "ozmet/bench-gui/0/state", "\"live\":true") >= 2; }));
+  Click("BtnStop");
+  ASSERT_TRUE(WaitFor([&] { return Idle() && Form->RunSentTo().empty(); }));
+  const auto* status = Find<QLabel>("LblTelemetry");
+  EXPECT_TRUE(WaitFor([&] { return status->text().toStdString() == "MQTT: connected to " + Broker.Url(); }))
+      << status->text().toStdString();
+  EXPECT_TRUE(status->isVisible());
+  ASSERT_TRUE(Telemetry().Apply(Settings(), false));
+  EXPECT_TRUE(PlantGot([](auto& got) { return Count(got, "ozmet/bench-gui/online", "false") == 1; }));
+  EXPECT_FALSE(status->isVisible());
+}
+
+// A test sequence's run in the window tells its verdict to the plant, once.
+TEST_F(TelemetryTest, ASequencesVerdictReachesThePlantOnce)
+{
+  TurnOn();
+  OpenSequence(QuickSequence());
+  ScanUnit("SN-GUI");
+  ASSERT_TRUE(WaitFor([&] { return !SequenceVerdict(0).isEmpty(); }, 30s)) << (Messages.empty() ? "" : Messages[0]);
+  EXPECT_TRUE(PlantGot([](auto& got) {
+    return Count(got, "ozmet/bench-gui/verdict", "\"serial\":\"SN-GUI\",\"verdict\":\"PASS\"") == 1;
+  }));
+  EXPECT_GE(Count(Plant.Received(), "ozmet/bench-gui/sequence", "\"sequence\":\"Quick\""), 1);
+}
+
+// Stop all from the plant stops the running motor, as Shift+Esc does, and is said with its sender; any other
+// command is ignored and said; with commands off, nothing from the broker is taken.
+TEST_F(TelemetryTest, StopAllFromThePlantStopsTheMotorOnlyWhenAllowed)
+{
+  for (const bool allowed : {false, true}) {
+    SCOPED_TRACE(allowed);
+    TurnOn(allowed);
+    Click("BtnRun");
+    ASSERT_TRUE(WaitFor([&] { return Idle() && !Form->RunSentTo().empty(); })) << "the motor runs";
+    const std::size_t stops = StopsSent();
+    ASSERT_TRUE(Plant.Publish("ozmet/bench-gui/cmd/stop-all", "{\"by\": \"scada-1\"}"));
+    ASSERT_TRUE(Plant.Publish("ozmet/bench-gui/cmd/run", "{}"));
+    // The broker passes the plant's messages on in order: its own marker comes back after them.
+    ASSERT_TRUE(Plant.Publish("ozmet/bench-gui/marker", "after"));
+    ASSERT_TRUE(PlantGot([](auto& got) { return Count(got, "ozmet/bench-gui/marker", "after") > 0; }));
+    if (allowed) {
+      EXPECT_TRUE(WaitFor([&] { return Logged("Stop all from the plant (MQTT, by scada-1)") && StopsSent() > stops; }));
+      EXPECT_TRUE(WaitFor([&] {
+        return Logged("MQTT: ignored a message on ozmet/bench-gui/cmd/run: only stop-all is taken from the broker");
+      }));
+    } else {
+      EXPECT_TRUE(WaitFor([&] { return Idle(); }));
+      EXPECT_EQ(StopsSent(), stops);
+      EXPECT_FALSE(Logged("Stop all from the plant"));
+    }
+    Click("BtnStop");
+    ASSERT_TRUE(WaitFor([&] { return Idle() && Form->RunSentTo().empty(); }));
+  }
+}
+
+// Settings the publisher cannot use are said, and the telemetry in use stays.
+TEST_F(TelemetryTest, RefusedSettingsAreSaidAndTheTelemetryInUseStays)
+{
+  TurnOn();
+  TMqttPublisher* inUse = Telemetry().Published();
+  const struct {
+    const char* Name;
+    TMqttSettings Settings;
+    std::string Said;
+  } cases[] = {
+      {"not a broker", {"broker", "bench-gui", "", "", "", "", "", false}, "is no broker"},
+      {"commands without a user", {Broker.Url(), "bench-gui", "", "", "", "", "", true}, "needs the broker's"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Messages.clear();
+    EXPECT_FALSE(Telemetry().Apply(c.Settings, true));
+    ASSERT_EQ(MessageHeads().size(), 1u);
+    EXPECT_NE(MessageHeads()[0].find("Telemetry not changed: MQTT: "), std::string::npos) << MessageHeads()[0];
+    EXPECT_NE(MessageHeads()[0].find(c.Said), std::string::npos) << MessageHeads()[0];
+    EXPECT_EQ(Telemetry().Published(), inUse);
+  }
+}
+
+} // namespace
