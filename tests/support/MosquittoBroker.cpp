@@ -50,7 +50,7 @@ std::string LoginName()
 
 } // namespace
 
-TMosquittoBroker::TMosquittoBroker()
+TMosquittoBroker::TMosquittoBroker(TTransport transport)
 {
   if (::access(Program, X_OK) != 0 || ::access("/usr/bin/mosquitto_passwd", X_OK) != 0) {
     Why = "mosquitto is not installed (Debian: mosquitto)";
@@ -63,18 +63,51 @@ TMosquittoBroker::TMosquittoBroker()
     return;
   }
   ::chmod(passwords.c_str(), 0600);
+  if (transport == TTransport::Tls && !MakeCertificates())
+    return;
   Port = FreePort();
   // As root, mosquitto would become the mosquitto user, who cannot read the test's folder.
-  std::ofstream(Folder.Path() + "/mosquitto.conf") << "listener " << Port << " 127.0.0.1\n"
-                                                   << "allow_anonymous false\n"
-                                                   << "password_file " << passwords << "\n"
-                                                   << "persistence false\n"
-                                                   << "user " << LoginName() << "\n"
-                                                   << "log_dest file " << Folder.Path() << "/log\n";
+  std::ofstream(Folder.Path() + "/mosquitto.conf")
+      << "listener " << Port << " 127.0.0.1\n"
+      << "allow_anonymous false\n"
+      << "password_file " << passwords << "\n"
+      << "persistence false\n"
+      << "user " << LoginName() << "\n"
+      << "log_dest file " << Folder.Path() << "/log\n"
+      << (CaFile.empty()
+              ? ""
+              : "certfile " + Folder.Path() + "/broker.crt\n" + "keyfile " + Folder.Path() + "/broker.key\n");
   if (!Start()) {
     std::ifstream log(Folder.Path() + "/log");
     Why = "mosquitto did not start: " + std::string(std::istreambuf_iterator<char>(log), {});
   }
+}
+
+bool TMosquittoBroker::MakeCertificates()
+{
+  if (::access("/usr/bin/openssl", X_OK) != 0) {
+    Why = "openssl is not installed (Debian: openssl)";
+    return false;
+  }
+  const std::string at = Folder.Path() + "/";
+  std::ofstream(at + "san.ext") << "subjectAltName=IP:127.0.0.1\n";
+  const std::vector<std::vector<std::string>> steps = {
+      {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", at + "ca.key", "-out", at + "ca.crt", "-days", "2",
+       "-subj", "/CN=ozmet test CA"},
+      {"req", "-newkey", "rsa:2048", "-nodes", "-keyout", at + "broker.key", "-out", at + "broker.csr", "-subj",
+       "/CN=127.0.0.1"},
+      {"x509", "-req", "-in", at + "broker.csr", "-CA", at + "ca.crt", "-CAkey", at + "ca.key", "-CAcreateserial",
+       "-out", at + "broker.crt", "-days", "2", "-extfile", at + "san.ext"},
+  };
+  for (const std::vector<std::string>& step : steps) {
+    TChildProcess openssl("/usr/bin/openssl", step);
+    if (openssl.WaitForExit(std::chrono::seconds(30)) != 0) {
+      Why = "openssl " + step[0] + " failed: " + openssl.Stderr();
+      return false;
+    }
+  }
+  CaFile = at + "ca.crt";
+  return true;
 }
 
 TMosquittoBroker::~TMosquittoBroker()

@@ -9,6 +9,8 @@ TMqttSubscriber::TMqttSubscriber(const TMosquittoBroker& broker, const std::stri
   mosquitto_lib_init();
   Client = mosquitto_new(nullptr, true, this);
   mosquitto_username_pw_set(Client, user.c_str(), password.c_str());
+  if (!broker.Ca().empty())
+    mosquitto_tls_set(Client, broker.Ca().c_str(), nullptr, nullptr, nullptr, nullptr);
   mosquitto_connect_callback_set(Client, [](mosquitto* client, void*, int code) {
     if (code == 0)
       mosquitto_subscribe(client, nullptr, "ozmet/#", 1);

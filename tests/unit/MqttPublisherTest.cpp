@@ -230,4 +230,22 @@ TEST_F(MqttPublisherTest, CommandsReachTheHandlerOnlyWhenAllowed)
   }
 }
 
+// Over TLS, the broker's certificate checked against the CA given.
+TEST(MqttPublisherTls, AVerdictReachesThePlantOverTls)
+{
+  TMosquittoBroker broker(TMosquittoBroker::TTransport::Tls);
+  if (!broker.Unavailable().empty())
+    GTEST_SKIP() << broker.Unavailable();
+  TMqttSubscriber plant(broker);
+  ASSERT_TRUE(plant.WaitSubscribed());
+  TMqttPublisher bench(
+      {broker.Url(), "bench-tls", TMosquittoBroker::User, TMosquittoBroker::Password, broker.Ca(), "", "", false});
+  bench.PublishVerdict("{\"verdict\": \"PASS\"}");
+  EXPECT_TRUE(plant.WaitFor([](auto& got) {
+    return std::any_of(got.begin(), got.end(), [](auto& m) { return m.Topic == "ozmet/bench-tls/verdict"; });
+  }));
+  EXPECT_EQ(bench.Status(), "MQTT: connected to " + broker.Url());
+  EXPECT_EQ(bench.Close(), 0u);
+}
+
 } // namespace
