@@ -31,6 +31,8 @@ public:
 
 private:
   using TClock = std::chrono::steady_clock;
+  static constexpr std::chrono::milliseconds PollInterval{500}; // the window's poll timer
+  static constexpr std::int32_t MaxMilliseconds = 3'600'000;
   // One controller: the window's record of it and what a timed run or a watch counted.
   struct TUnit {
     TControllerDrive Drive;
@@ -49,8 +51,9 @@ private:
   void StopInTurn();
   void Direction(TUnit& unit);
   void Watch();
-  // A watch's request to one controller; false when an interrupt came before it went.
-  bool WatchOnce(TUnit& unit, std::int32_t maxFailures);
+  // A watch's request to one controller, its state published when telemetry is on; false when an interrupt came
+  // before it went.
+  bool WatchOnce(TUnit& unit, std::int32_t maxFailures, TMqttPublisher* telemetry);
   // Each controller in turn; a failure is said and the next goes on. Throws the worst at the end.
   void EachUnit(const std::function<void(TUnit&)>& step);
 
@@ -78,7 +81,6 @@ private:
   TCtlOutput& Output;
   TCtlSession& Session;
   std::deque<TUnit> Units;
-  TMqttPublisher* Telemetry = nullptr; // a watch's, under --mqtt
   std::optional<TParameterFile::TContents> File;
   double SpeedSent = 0; // the output shaft's rpm that the speed frame carries, unrounded
   std::int32_t Retries = 0;
