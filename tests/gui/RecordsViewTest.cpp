@@ -26,10 +26,7 @@
 
 #include <fstream>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -210,39 +207,20 @@ TEST_F(RecordsView, ASequencesYieldAndChecksAreDrawn)
   EXPECT_DOUBLE_EQ(counted, 5);
 
   Find<QComboBox>("ComboRecordsCheck")->setCurrentIndex(1);
-  EXPECT_TRUE(WaitFor([&] { return words->text().startsWith("n 5, mean 0 answers, sd 0"); })) << words->text().toStdString();
+  EXPECT_TRUE(WaitFor([&] { return words->text().startsWith("n 5, mean 0 answers, sd 0"); }))
+      << words->text().toStdString();
   EXPECT_TRUE(words->text().endsWith("limits ..2: Cpk cannot be computed")) << words->text().toStdString();
 }
-
-// A listener that never answers: the kernel takes the connection, nobody speaks.
-class TSilentServer {
-public:
-  TSilentServer()
-  {
-    Fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(Fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && ::listen(Fd, 4) == 0 &&
-        ::getsockname(Fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-      Port = ntohs(address.sin_port);
-  }
-  ~TSilentServer() { ::close(Fd); }
-  int Fd = -1, Port = 0;
-};
 
 // A store that cannot be read is said in the window, which never waits for it: a server that never answers,
 // one that sends garbage, a file that cannot be made.
 TEST_F(RecordsView, AStoreThatCannotBeReadIsSaidAndNeverWaitedFor)
 {
-  const TSilentServer silent;
-  ASSERT_NE(silent.Port, 0);
+  const TLoopbackPeer silent(TLoopbackPeer::TKind::Silent);
   const TLoopbackPeer flood(TLoopbackPeer::TKind::Flood);
-  const std::string floodPort = flood.Url().substr(flood.Url().rfind(':') + 1);
   const std::string stores[] = {
-      "postgresql://127.0.0.1:" + std::to_string(silent.Port) + "/records",
-      "postgresql://127.0.0.1:" + floodPort + "/records",
+      "postgresql://127.0.0.1:" + std::to_string(silent.PortNumber()) + "/records",
+      "postgresql://127.0.0.1:" + std::to_string(flood.PortNumber()) + "/records",
       "/proc/no-such-folder/records.sqlite",
   };
   View.show();

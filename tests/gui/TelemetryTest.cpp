@@ -23,11 +23,6 @@ protected:
   {
     return {Broker.Url(), "bench-gui", TMosquittoBroker::User, TMosquittoBroker::Password, "", "", "", commands};
   }
-  static long Count(const std::vector<TMqttReceived>& got, const std::string& topic, const std::string& part)
-  {
-    return std::count_if(got.begin(), got.end(),
-                         [&](auto& m) { return m.Topic == topic && m.Payload.find(part) != std::string::npos; });
-  }
   // Until what the plant got holds ready, the window's events running meanwhile.
   bool PlantGot(const std::function<bool(const std::vector<TMqttReceived>&)>& ready,
                 std::chrono::milliseconds timeout = 10s)
@@ -37,22 +32,24 @@ protected:
   // On, and seen online by the plant (again, when it was before).
   void TurnOn(bool commands = false)
   {
-    const long before = Count(Plant.Received(), "ozmet/bench-gui/online", "true");
+    const long before = TMqttSubscriber::Count(Plant.Received(), "ozmet/bench-gui/online", "true");
     ASSERT_TRUE(Telemetry().Apply(Settings(commands), true));
-    ASSERT_TRUE(PlantGot([&](auto& got) { return Count(got, "ozmet/bench-gui/online", "true") > before; }));
+    ASSERT_TRUE(
+        PlantGot([&](auto& got) { return TMqttSubscriber::Count(got, "ozmet/bench-gui/online", "true") > before; }));
   }
 
   TMosquittoBroker Broker;
   TMqttSubscriber Plant{Broker};
 };
 
-// While on, each answer of the panel's poll (it polls while its motor runs) is a live state of its controller and the foot of the window says
-// the bench is connected; off, the plant sees it offline.
+// While on, each answer of the panel's poll (it polls while its motor runs) is a live state of its controller and the
+// foot of the window says the bench is connected; off, the plant sees it offline.
 TEST_F(TelemetryTest, ThePanelsPollReachesThePlantWhileOn)
 {
   TurnOn();
   Click("BtnRun"); // the panel polls while its motor may run
-  EXPECT_TRUE(PlantGot([](auto& got) { return Count(got, "ozmet/bench-gui/0/state", "\"live\":true") >= 2; }));
+  EXPECT_TRUE(
+      PlantGot([](auto& got) { return TMqttSubscriber::Count(got, "ozmet/bench-gui/0/state", "\"live\":true") >= 2; }));
   Click("BtnStop");
   ASSERT_TRUE(WaitFor([&] { return Idle() && Form->RunSentTo().empty(); }));
   const auto* status = Find<QLabel>("LblTelemetry");
@@ -60,7 +57,7 @@ TEST_F(TelemetryTest, ThePanelsPollReachesThePlantWhileOn)
       << status->text().toStdString();
   EXPECT_TRUE(status->isVisible());
   ASSERT_TRUE(Telemetry().Apply(Settings(), false));
-  EXPECT_TRUE(PlantGot([](auto& got) { return Count(got, "ozmet/bench-gui/online", "false") == 1; }));
+  EXPECT_TRUE(PlantGot([](auto& got) { return TMqttSubscriber::Count(got, "ozmet/bench-gui/online", "false") == 1; }));
   EXPECT_FALSE(status->isVisible());
 }
 
@@ -72,9 +69,9 @@ TEST_F(TelemetryTest, ASequencesVerdictReachesThePlantOnce)
   ScanUnit("SN-GUI");
   ASSERT_TRUE(WaitFor([&] { return !SequenceVerdict(0).isEmpty(); }, 30s)) << (Messages.empty() ? "" : Messages[0]);
   EXPECT_TRUE(PlantGot([](auto& got) {
-    return Count(got, "ozmet/bench-gui/verdict", "\"serial\":\"SN-GUI\",\"verdict\":\"PASS\"") == 1;
+    return TMqttSubscriber::Count(got, "ozmet/bench-gui/verdict", "\"serial\":\"SN-GUI\",\"verdict\":\"PASS\"") == 1;
   }));
-  EXPECT_GE(Count(Plant.Received(), "ozmet/bench-gui/sequence", "\"sequence\":\"Quick\""), 1);
+  EXPECT_GE(TMqttSubscriber::Count(Plant.Received(), "ozmet/bench-gui/sequence", "\"sequence\":\"Quick\""), 1);
 }
 
 // Stop all from the plant stops the running motor, as Shift+Esc does, and is said with its sender; any other
@@ -91,7 +88,7 @@ TEST_F(TelemetryTest, StopAllFromThePlantStopsTheMotorOnlyWhenAllowed)
     ASSERT_TRUE(Plant.Publish("ozmet/bench-gui/cmd/run", "{}"));
     // The broker passes the plant's messages on in order: its own marker comes back after them.
     ASSERT_TRUE(Plant.Publish("ozmet/bench-gui/marker", "after"));
-    ASSERT_TRUE(PlantGot([](auto& got) { return Count(got, "ozmet/bench-gui/marker", "after") > 0; }));
+    ASSERT_TRUE(PlantGot([](auto& got) { return TMqttSubscriber::Count(got, "ozmet/bench-gui/marker", "after") > 0; }));
     if (allowed) {
       EXPECT_TRUE(WaitFor([&] { return Logged("Stop all from the plant (MQTT, by scada-1)") && StopsSent() > stops; }));
       EXPECT_TRUE(WaitFor([&] {
@@ -112,23 +109,11 @@ TEST_F(TelemetryTest, RefusedSettingsAreSaidAndTheTelemetryInUseStays)
 {
   TurnOn();
   TMqttPublisher* inUse = Telemetry().Published();
-  const struct {
-    const char* Name;
-    TMqttSettings Settings;
-    std::string Said;
-  } cases[] = {
-      {"not a broker", {"broker", "bench-gui", "", "", "", "", "", false}, "is no broker"},
-      {"commands without a user", {Broker.Url(), "bench-gui", "", "", "", "", "", true}, "needs the broker's"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.Name);
-    Messages.clear();
-    EXPECT_FALSE(Telemetry().Apply(c.Settings, true));
-    ASSERT_EQ(MessageHeads().size(), 1u);
-    EXPECT_NE(MessageHeads()[0].find("Telemetry not changed: MQTT: "), std::string::npos) << MessageHeads()[0];
-    EXPECT_NE(MessageHeads()[0].find(c.Said), std::string::npos) << MessageHeads()[0];
-    EXPECT_EQ(Telemetry().Published(), inUse);
-  }
+  Messages.clear();
+  EXPECT_FALSE(Telemetry().Apply({"broker", "bench-gui", "", "", "", "", "", false}, true));
+  EXPECT_EQ(MessageHeads(), std::vector<std::string>{"Telemetry not changed: MQTT: \"broker\" is no broker: give "
+                                                     "mqtt://HOST[:PORT] or mqtts://HOST[:PORT]"});
+  EXPECT_EQ(Telemetry().Published(), inUse);
 }
 
 } // namespace

@@ -31,13 +31,15 @@ TLoopbackPeer::TLoopbackPeer(TKind kind, const std::string& target)
   if (::bind(Listener, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(Listener, 4) == 0 &&
       ::getsockname(Listener, reinterpret_cast<sockaddr*>(&address), &size) == 0)
     Port = ntohs(address.sin_port);
-  Thread = std::thread([this] { Serve(); });
+  if (Kind != TKind::Silent)
+    Thread = std::thread([this] { Serve(); });
 }
 
 TLoopbackPeer::~TLoopbackPeer()
 {
   Stopping = true;
-  Thread.join();
+  if (Thread.joinable())
+    Thread.join();
   ::close(Listener);
 }
 

@@ -6,11 +6,12 @@
 #include <thread>
 
 // A hostile server on 127.0.0.1 for network lines, run on a thread of the test: one that floods its
-// client with zeros without end, or a relay to another server that holds every answer back after
-// its third byte, as a lost and retransmitted segment does.
+// client with zeros without end, a relay to another server that holds every answer back after
+// its third byte, as a lost and retransmitted segment does, or a silent one whose connections the
+// kernel takes and nobody ever reads or answers.
 class TLoopbackPeer {
 public:
-  enum class TKind { Flood, GapRelay };
+  enum class TKind { Flood, GapRelay, Silent };
   // The relay's hold inside an answer: longer than a UART's silence that ends a block.
   static constexpr int GapMs = 60;
 
@@ -21,6 +22,7 @@ public:
   TLoopbackPeer& operator=(const TLoopbackPeer&) = delete;
 
   std::string Url() const { return "tcp://127.0.0.1:" + std::to_string(Port); }
+  int PortNumber() const { return Port; }
   // Bytes sent to clients so far.
   std::uint64_t Sent() const { return SentBytes; }
 

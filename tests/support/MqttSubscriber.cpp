@@ -2,6 +2,7 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <thread>
 
 TMqttSubscriber::TMqttSubscriber(const TMosquittoBroker& broker, const std::string& user, const std::string& password)
@@ -73,6 +74,13 @@ std::vector<TMqttReceived> TMqttSubscriber::On(const std::string& topic) const
     if (message.Topic == topic)
       on.push_back(message);
   return on;
+}
+
+long TMqttSubscriber::Count(const std::vector<TMqttReceived>& got, const std::string& topic, const std::string& part)
+{
+  return std::count_if(got.begin(), got.end(), [&](const TMqttReceived& message) {
+    return message.Topic == topic && message.Payload.find(part) != std::string::npos;
+  });
 }
 
 bool TMqttSubscriber::Publish(const std::string& topic, const std::string& payload)

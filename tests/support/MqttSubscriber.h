@@ -32,6 +32,8 @@ public:
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
   std::vector<TMqttReceived> Received() const;
   std::vector<TMqttReceived> On(const std::string& topic) const;
+  // The messages on the topic whose payload holds `part`.
+  static long Count(const std::vector<TMqttReceived>& got, const std::string& topic, const std::string& part);
   bool Publish(const std::string& topic, const std::string& payload);
 
 private:

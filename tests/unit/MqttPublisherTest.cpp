@@ -1,14 +1,11 @@
 #include "telemetry/MqttPublisher.h"
+#include "LoopbackPeer.h"
 #include "MosquittoBroker.h"
 #include "MqttSubscriber.h"
 #include "telemetry/TelemetryError.h"
 #include "telemetry/TelemetryQueue.h"
 
 #include <gtest/gtest.h>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -78,7 +75,6 @@ TEST(MqttPublisherSettings, UnusableSettingsAreRefused)
     TMqttSettings Settings;
     const char* Said;
   } cases[] = {
-      {"no broker", {"broker", "bench-1", "", "", "", "", "", false}, "is no broker"},
       {"a station with a wildcard", {"mqtt://broker", "bench/+", "", "", "", "", "", false}, "without /, + or #"},
       {"no station", {"mqtt://broker", "", "", "", "", "", "", false}, "must be a name"},
       {"commands without a user", {"mqtt://broker", "bench-1", "", "", "", "", "", true}, "needs the broker's"},
@@ -107,10 +103,6 @@ protected:
   {
     return {Broker.Url(), "bench-7", TMosquittoBroker::User, password, "", "", "", false};
   }
-  static bool Has(const std::vector<TMqttReceived>& got, const std::string& topic, const std::string& payload)
-  {
-    return std::any_of(got.begin(), got.end(), [&](auto& m) { return m.Topic == topic && m.Payload == payload; });
-  }
 
   TMosquittoBroker Broker;
   TMqttSubscriber Plant{Broker};
@@ -121,15 +113,16 @@ TEST_F(MqttPublisherTest, APlantSeesTheBenchItsStatesAndEachVerdictOnce)
 {
   {
     TMqttPublisher bench(Settings());
-    ASSERT_TRUE(Plant.WaitFor([](auto& got) { return Has(got, "ozmet/bench-7/online", "true"); }));
+    ASSERT_TRUE(Plant.WaitFor([](auto& got) { return TMqttSubscriber::Count(got, "ozmet/bench-7/online", "true"); }));
     EXPECT_EQ(bench.Status(), "MQTT: connected to " + Broker.Url());
     for (int n = 0; n < 5; ++n)
       bench.PublishState(3, "{\"n\": " + std::to_string(n) + "}");
     bench.PublishVerdict("{\"verdict\": \"PASS\"}");
-    ASSERT_TRUE(Plant.WaitFor([](auto& got) { return Has(got, "ozmet/bench-7/verdict", "{\"verdict\": \"PASS\"}"); }));
+    ASSERT_TRUE(Plant.WaitFor(
+        [](auto& got) { return TMqttSubscriber::Count(got, "ozmet/bench-7/verdict", "{\"verdict\": \"PASS\"}"); }));
     EXPECT_EQ(bench.Close(), 0u);
   }
-  ASSERT_TRUE(Plant.WaitFor([](auto& got) { return Has(got, "ozmet/bench-7/online", "false"); }));
+  ASSERT_TRUE(Plant.WaitFor([](auto& got) { return TMqttSubscriber::Count(got, "ozmet/bench-7/online", "false"); }));
   std::string states;
   for (const TMqttReceived& state : Plant.On("ozmet/bench-7/3/state"))
     states += state.Payload.substr(6, 1);
@@ -137,15 +130,16 @@ TEST_F(MqttPublisherTest, APlantSeesTheBenchItsStatesAndEachVerdictOnce)
   EXPECT_EQ(Plant.On("ozmet/bench-7/verdict").size(), 1u);
   // A dashboard that comes later still finds the bench's last word and its last verdict.
   TMqttSubscriber later(Broker);
-  ASSERT_TRUE(later.WaitFor([](auto& got) { return Has(got, "ozmet/bench-7/verdict", "{\"verdict\": \"PASS\"}"); }));
-  EXPECT_TRUE(later.WaitFor([](auto& got) { return Has(got, "ozmet/bench-7/online", "false"); }));
+  ASSERT_TRUE(later.WaitFor(
+      [](auto& got) { return TMqttSubscriber::Count(got, "ozmet/bench-7/verdict", "{\"verdict\": \"PASS\"}"); }));
+  EXPECT_TRUE(later.WaitFor([](auto& got) { return TMqttSubscriber::Count(got, "ozmet/bench-7/online", "false"); }));
 }
 
 // A verdict of a run that ended while the broker was down arrives, once, when it is back.
 TEST_F(MqttPublisherTest, AVerdictWaitsForTheBrokerToComeBack)
 {
   TMqttPublisher bench(Settings());
-  ASSERT_TRUE(Plant.WaitFor([](auto& got) { return Has(got, "ozmet/bench-7/online", "true"); }));
+  ASSERT_TRUE(Plant.WaitFor([](auto& got) { return TMqttSubscriber::Count(got, "ozmet/bench-7/online", "true"); }));
   Broker.Kill();
   ASSERT_TRUE(Plant.WaitFor([&](auto&) { return !bench.Connected(); }));
   bench.PublishVerdict("{\"verdict\": \"FAIL\"}");
@@ -154,8 +148,8 @@ TEST_F(MqttPublisherTest, AVerdictWaitsForTheBrokerToComeBack)
   ASSERT_TRUE(Broker.Start());
   TMqttSubscriber back(Broker);
   ASSERT_TRUE(back.WaitSubscribed());
-  ASSERT_TRUE(
-      back.WaitFor([](auto& got) { return Has(got, "ozmet/bench-7/verdict", "{\"verdict\": \"FAIL\"}"); }, 40s));
+  ASSERT_TRUE(back.WaitFor(
+      [](auto& got) { return TMqttSubscriber::Count(got, "ozmet/bench-7/verdict", "{\"verdict\": \"FAIL\"}"); }, 40s));
   EXPECT_EQ(bench.Close(), 0u);
   EXPECT_EQ(back.On("ozmet/bench-7/verdict").size(), 1u);
 }
@@ -174,16 +168,9 @@ TEST_F(MqttPublisherTest, WrongCredentialsAreSaid)
 // A listener that takes the connection and never reads: states drop, counted, and the end does not hang.
 TEST_F(MqttPublisherTest, ABrokerThatNeverReadsDropsStatesAndNeverHoldsTheEnd)
 {
-  const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), length), 0);
-  ASSERT_EQ(::listen(silent, 4), 0);
-  ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const TLoopbackPeer silent(TLoopbackPeer::TKind::Silent);
   TMqttSettings settings = Settings();
-  settings.Url = "mqtt://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  settings.Url = "mqtt://127.0.0.1:" + std::to_string(silent.PortNumber());
   {
     TMqttPublisher bench(settings);
     const std::string state(1000, 'x');
@@ -193,7 +180,6 @@ TEST_F(MqttPublisherTest, ABrokerThatNeverReadsDropsStatesAndNeverHoldsTheEnd)
     EXPECT_GE(bench.StatesDropped(), 9 * TMqttPublisher::StatesMax);
     EXPECT_EQ(bench.Close(), 1u);
   }
-  ::close(silent);
 }
 
 // Messages on the station's command topics reach the handler, and only when commands are on.
@@ -206,8 +192,7 @@ TEST_F(MqttPublisherTest, CommandsReachTheHandlerOnlyWhenAllowed)
     TMqttSettings settings = Settings();
     settings.Commands = allowed;
     const auto online = [](const std::vector<TMqttReceived>& got) {
-      return std::count_if(got.begin(), got.end(),
-                           [](auto& m) { return m.Topic == "ozmet/bench-7/online" && m.Payload == "true"; });
+      return TMqttSubscriber::Count(got, "ozmet/bench-7/online", "true");
     };
     const auto before = online(Plant.Received());
     TMqttPublisher bench(settings, [&](const std::string& topic, const std::string& payload) {
@@ -223,7 +208,8 @@ TEST_F(MqttPublisherTest, CommandsReachTheHandlerOnlyWhenAllowed)
       const std::lock_guard hold(lock);
       return !allowed || !heard.empty();
     }));
-    ASSERT_TRUE(Plant.WaitFor([](auto& got) { return Has(got, "ozmet/bench-7/verdict", "{\"marker\": true}"); }));
+    ASSERT_TRUE(Plant.WaitFor(
+        [](auto& got) { return TMqttSubscriber::Count(got, "ozmet/bench-7/verdict", "{\"marker\": true}"); }));
     const std::lock_guard hold(lock);
     EXPECT_EQ(heard, allowed ? std::vector<std::string>{"ozmet/bench-7/cmd/stop-all {\"by\": \"scada-1\"}"}
                              : std::vector<std::string>{});
