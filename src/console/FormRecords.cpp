@@ -195,8 +195,7 @@ void TFormRecords::Search()
       Asked,
       [runs, sequences, filter](TRecordsStore& store) {
         *runs = store.List(filter);
-        for (const TYield& sequence : store.Yield(TRecordsStore::TYieldBy::Sequence, std::nullopt))
-          sequences->push_back(sequence.Group);
+        *sequences = store.Sequences();
       },
       [this, runs, sequences](const std::string& failure) {
         FillSequences(*sequences);

@@ -125,24 +125,35 @@ std::optional<double> Cpk(const TCheckSpread& spread)
   return nearest / (3 * spread.Deviation);
 }
 
+// A WHERE clause and its parameters, built condition by condition: a value is never SQL.
+struct TWhere {
+  std::string Text;
+  TSqlRow Parameters;
+
+  // " AND <condition> $N", the value parameter N; nothing without a value.
+  template <class T>
+  void And(const std::string& condition, const std::optional<T>& value)
+  {
+    if (!value)
+      return;
+    Parameters.emplace_back(*value);
+    Text += " AND " + condition + " $" + std::to_string(Parameters.size());
+  }
+};
+
 // The values of the check a spread is about, held against the same limits: = where a limit is there, IS NULL
 // where it is not (NULL = NULL is never true), so that both stores find them by their index.
-std::string SameCheck(const TCheckSpread& spread, TSqlRow& parameters)
+TWhere SameCheck(const TCheckSpread& spread)
 {
-  std::string where = "measured IS NOT NULL";
-  const auto same = [&](const char* column, const std::optional<TSqlValue>& value) {
-    if (!value) {
-      where += std::string(" AND ") + column + " IS NULL";
-      return;
-    }
-    parameters.push_back(*value);
-    where += std::string(" AND ") + column + " = $" + std::to_string(parameters.size());
-  };
-  same("sequence", spread.Sequence);
-  same("name", spread.Check);
-  same("unit", spread.Measure);
-  same("low", spread.Low ? std::optional<TSqlValue>(*spread.Low) : std::nullopt);
-  same("high", spread.High ? std::optional<TSqlValue>(*spread.High) : std::nullopt);
+  TWhere where{"measured IS NOT NULL", {}};
+  where.And("sequence =", std::optional(spread.Sequence));
+  where.And("name =", std::optional(spread.Check));
+  where.And("unit =", std::optional(spread.Measure));
+  for (const auto& [column, limit] : {std::pair{"low", spread.Low}, std::pair{"high", spread.High}})
+    if (limit)
+      where.And(std::string(column) + " =", limit);
+    else
+      where.Text += std::string(" AND ") + column + " IS NULL";
   return where;
 }
 
@@ -279,26 +290,19 @@ void TRecordsStore::StoreSteps(const std::string& runId, std::int64_t address, c
 
 std::vector<TUnitRun> TRecordsStore::List(const TRunFilter& filter)
 {
-  std::string where = "1 = 1";
-  TSqlRow parameters;
-  const auto narrow = [&](const std::optional<std::string>& value, const std::string& condition) {
-    if (!value)
-      return;
-    parameters.emplace_back(*value);
-    where += " AND " + condition + " $" + std::to_string(parameters.size());
-  };
-  narrow(filter.Unit, "u.serial =");
-  narrow(filter.Sequence, "r.sequence =");
-  narrow(filter.Station, "r.station =");
-  narrow(filter.Verdict, "u.verdict =");
-  narrow(filter.Since, "substr(r.started, 1, 10) >=");
-  narrow(filter.Until, "substr(r.started, 1, 10) <=");
+  TWhere where{"1 = 1", {}};
+  where.And("u.serial =", filter.Unit);
+  where.And("r.sequence =", filter.Sequence);
+  where.And("r.station =", filter.Station);
+  where.And("u.verdict =", filter.Verdict);
+  where.And("substr(r.started, 1, 10) >=", filter.Since);
+  where.And("substr(r.started, 1, 10) <=", filter.Until);
   std::string order = "r.started DESC, u.address";
   if (filter.Limit) {
-    parameters.emplace_back(*filter.Limit);
-    order += " LIMIT $" + std::to_string(parameters.size());
+    where.Parameters.emplace_back(*filter.Limit);
+    order += " LIMIT $" + std::to_string(where.Parameters.size());
   }
-  return Runs(where, parameters, order);
+  return Runs(where.Text, where.Parameters, order);
 }
 
 std::vector<TUnitRun> TRecordsStore::History(const std::string& serialOrRun)
@@ -366,19 +370,15 @@ std::vector<TYield> TRecordsStore::Yield(TYieldBy by, const std::optional<std::s
 std::vector<TCheckSpread> TRecordsStore::Spread(const std::optional<std::string>& sequence,
                                                 const std::optional<std::string>& check)
 {
-  TSqlRow parameters;
-  std::string where = "measured IS NOT NULL";
-  for (const auto& [value, column] : {std::pair{sequence, "sequence"}, std::pair{check, "name"}})
-    if (value) {
-      parameters.emplace_back(*value);
-      where += std::string(" AND ") + column + " = $" + std::to_string(parameters.size());
-    }
+  TWhere where{"measured IS NOT NULL", {}};
+  where.And("sequence =", sequence);
+  where.And("name =", check);
   std::vector<TCheckSpread> spreads;
   for (const TSqlRow& row :
        Db->Query("SELECT sequence, name, unit, low, high, count(*), avg(measured), min(measured), max(measured) FROM "
                  "checks WHERE " +
-                     where + " GROUP BY sequence, name, unit, low, high ORDER BY sequence, name, low, high",
-                 parameters)) {
+                     where.Text + " GROUP BY sequence, name, unit, low, high ORDER BY sequence, name, low, high",
+                 where.Parameters)) {
     TCheckSpread spread{SqlText(row[0]),  SqlText(row[1]),
                         SqlText(row[2]),  SqlReal(row[3]),
                         SqlReal(row[4]),  std::get<std::int64_t>(row[5]),
@@ -386,14 +386,13 @@ std::vector<TCheckSpread> TRecordsStore::Spread(const std::optional<std::string>
                         *SqlReal(row[7]), *SqlReal(row[8]),
                         std::nullopt};
     if (spread.N > 1) {
-      TSqlRow same;
-      const std::string sameWhere = SameCheck(spread, same);
-      same.emplace_back(spread.Mean);
-      const std::string mean = "$" + std::to_string(same.size());
-      const TSqlRow squares = Db->Query("SELECT sum((measured - " + mean + ") * (measured - " + mean +
-                                            ")) FROM checks WHERE " + sameWhere,
-                                        same)
-                                  .front();
+      TWhere same = SameCheck(spread);
+      same.Parameters.emplace_back(spread.Mean);
+      const std::string mean = "$" + std::to_string(same.Parameters.size());
+      const TSqlRow squares =
+          Db->Query("SELECT sum((measured - " + mean + ") * (measured - " + mean + ")) FROM checks WHERE " + same.Text,
+                    same.Parameters)
+              .front();
       spread.Deviation = std::sqrt(*SqlReal(squares[0]) / static_cast<double>(spread.N - 1));
     }
     spread.Cpk = Cpk(spread);
@@ -402,12 +401,19 @@ std::vector<TCheckSpread> TRecordsStore::Spread(const std::optional<std::string>
   return spreads;
 }
 
+std::vector<std::string> TRecordsStore::Sequences()
+{
+  std::vector<std::string> sequences;
+  for (const TSqlRow& row : Db->Query("SELECT DISTINCT sequence FROM runs ORDER BY sequence"))
+    sequences.push_back(SqlText(row[0]));
+  return sequences;
+}
+
 std::vector<double> TRecordsStore::Measured(const TCheckSpread& spread)
 {
-  TSqlRow parameters;
-  const std::string where = SameCheck(spread, parameters);
+  const TWhere same = SameCheck(spread);
   std::vector<double> values;
-  for (const TSqlRow& row : Db->Query("SELECT measured FROM checks WHERE " + where, parameters))
+  for (const TSqlRow& row : Db->Query("SELECT measured FROM checks WHERE " + same.Text, same.Parameters))
     values.push_back(*SqlReal(row[0]));
   return values;
 }

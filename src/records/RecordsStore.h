@@ -77,6 +77,8 @@ public:
   std::vector<TUnitRun> History(const std::string& serialOrRun);
   std::vector<TYield> Yield(TYieldBy by, const std::optional<std::string>& sequence);
   std::vector<TCheckSpread> Spread(const std::optional<std::string>& sequence, const std::optional<std::string>& check);
+  // The names of the sequences run, in order (from their index: a search may ask at every key).
+  std::vector<std::string> Sequences();
   // Every value measured of the check that a spread is about, held against the same limits, in no order.
   std::vector<double> Measured(const TCheckSpread& spread);
 

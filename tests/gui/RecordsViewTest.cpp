@@ -131,6 +131,7 @@ TEST_F(RecordsView, EachFieldNarrowsTheRuns)
     ASSERT_TRUE(WaitFor([&] { return Searched() && Units() == c.Units; })) << Status().toStdString();
   }
   EXPECT_EQ(TRecordsStore(Store).List({}).size(), std::size(Runs));
+  EXPECT_EQ(Find<QComboBox>("ComboRecordsSequence")->count(), 1) << "the store's one sequence offered";
   EXPECT_TRUE(Find<QLineEdit>("EditRecordsUnit")->selectedText().isEmpty()) << "the last scan was of nothing";
 }
 
