@@ -1,5 +1,6 @@
 #include "console/CheckChart.h"
 
+#include "console/ChartReset.h"
 #include "sequence/SequenceResult.h"
 
 #include <QAreaSeries>
@@ -76,13 +77,7 @@ QString TCheckChart::Summary(const TCheckSpread& check)
 
 void TCheckChart::Clear(const QString& title)
 {
-  QChart* chart = View->chart();
-  chart->removeAllSeries();
-  for (QAbstractAxis* axis : chart->axes()) {
-    chart->removeAxis(axis); // the chart lets go of it, and deletes it no more
-    delete axis;
-  }
-  chart->setTitle(title);
+  ResetChart(*View->chart(), title);
   Words->clear();
 }
 

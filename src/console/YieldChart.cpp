@@ -1,5 +1,6 @@
 #include "console/YieldChart.h"
 
+#include "console/ChartReset.h"
 #include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
@@ -15,12 +16,7 @@ TYieldChart::TYieldChart(QWidget* parent) : QChartView(parent)
 void TYieldChart::Show(const QString& title, const std::vector<TYield>& days)
 {
   QChart* view = chart();
-  view->removeAllSeries();
-  for (QAbstractAxis* axis : view->axes()) {
-    view->removeAxis(axis); // the chart lets go of it, and deletes it no more
-    delete axis;
-  }
-  view->setTitle(title);
+  ResetChart(*view, title);
   if (days.empty())
     return;
   auto* first = new QBarSet(FirstPassName);
